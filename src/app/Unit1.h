@@ -1,0 +1,137 @@
+#pragma once
+
+#include "history/History.h"
+
+#include <QMainWindow>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+namespace Ui {
+class TForm1;
+}
+class Connection;
+class QueryDataset;
+class TQthread;
+class DataSource;
+class TReplaceDialog;
+class QFileDialog;
+class QTimer;
+
+// The program's main window: every command of the tool is one of its handlers. Owns the
+// connections it creates, the history and the current result. UI thread only.
+class TForm1 : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit TForm1(QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // The title text, and the window caption after start-up.
+    static QString titleText();
+
+    // --- Shared state (UI thread only) ---
+    std::unique_ptr<QueryDataset> CurrentQuery; // the result shown in the grid, owned
+    TQthread *CurrentThread = nullptr; // not owned: a worker deletes itself
+    bool QueryChanged = false; // the editor holds changes in no file and no history entry
+    HistoryItems HistoryList; // newest first, entries by value (history/History.h)
+    QString CachedParms; // in-memory copy of the connection parameters text
+
+    // --- Editor text (Unit1Editor.cpp) ---
+    // The editor's lines, each followed by CR LF; a wrapped line counts as one line.
+    QString EditorText() const;
+    QStringList EditorLines() const;
+    // Replaces the editor's whole text (split at CR LF, lone CR or lone LF); one change
+    // notification follows, so QueryChanged is set.
+    void setEditorText(const QString &text);
+
+    // --- Login and database choice (Unit1Login.cpp) ---
+    QString getDBParms();
+    void setDBParms(const QString &text);
+    bool ConnectDatabase(const QString &name);
+    void SelectDatabaseFromSQL();
+
+    // --- History (Unit1History.cpp) ---
+    void LoadHistory();
+    void AddToHistory(const QStringList &lines);
+    void SaveHistory();
+
+    // --- Running statements (Unit1Run.cpp) ---
+    void CloseCurrentQuery();
+    void QueryFinished(TQthread *worker);
+
+    // The grid's data source (a table model over CurrentQuery); null until the window is built.
+    DataSource *DataSource1 = nullptr; // owned by the window (Qt parent)
+    TReplaceDialog *ReplaceDialog1 = nullptr; // owned by the window (Qt parent)
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    // Start-up and shutdown (Unit1.cpp).
+    void FormCreate(QObject *Sender);
+    void FormDestroy(QObject *Sender);
+
+    // Query files and printing (Unit1Editor.cpp).
+    void SpeedButton7Click(QObject *Sender);
+    void SpeedButton8Click(QObject *Sender);
+    void SpeedButton9Click(QObject *Sender);
+    // Editor commands (Unit1Editor.cpp).
+    void RE1Change(QObject *Sender);
+    void RE1KeyDown(QObject *Sender, int &Key, Qt::KeyboardModifiers Shift);
+    void Undo1Click(QObject *Sender);
+    void Copy1Click(QObject *Sender);
+    void Cut1Click(QObject *Sender);
+    void Paste1Click(QObject *Sender);
+    void SelectAll1Click(QObject *Sender);
+    void Font2Click(QObject *Sender);
+    void FindReplace1Click(QObject *Sender);
+    void ReplaceDialog1Replace(QObject *Sender);
+
+    // Run, Exec and Close (Unit1Run.cpp).
+    void Button1Click(QObject *Sender);
+    void Button3Click(QObject *Sender);
+    void Button2Click(QObject *Sender);
+    void startStatement(bool isExec);
+
+    // Close and Logout (Unit1Login.cpp).
+    void SpeedButton12Click(QObject *Sender);
+
+    // Result output (Unit1Export.cpp).
+    void Button4Click(QObject *Sender);
+    void Button5Click(QObject *Sender);
+    void Button6Click(QObject *Sender);
+    void PopupMenu2Popup(QObject *Sender);
+    void CopyFieldtoClipboard1Click(QObject *Sender);
+    void CopyEntireRowtoclipboard1Click(QObject *Sender);
+    void CopyEntireRowCommaQuote1Click(QObject *Sender);
+
+    // History page (Unit1History.cpp).
+    void ComboBox2Change(QObject *Sender);
+    void SpeedButton10Click(QObject *Sender);
+    void SpeedButton11Click(QObject *Sender);
+
+    // About page (Unit1About.cpp).
+    void PageControl1Change(QObject *Sender);
+    void Timer1Timer(QObject *Sender);
+
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+    std::unique_ptr<Ui::TForm1> ui;
+    std::vector<std::unique_ptr<Connection>> m_connections; // created by ConnectDatabase
+    QFileDialog *SaveDialog1 = nullptr; // owned by the window (Qt parent)
+    QFileDialog *SaveDialog2 = nullptr; // owned by the window (Qt parent)
+    QFileDialog *OpenDialog1 = nullptr; // owned by the window (Qt parent)
+    QTimer *Timer1 = nullptr; // owned by the window (Qt parent)
+
+    // Members that one topic file adds go below its own marker, so that topics never collide.
+    // [Unit1.cpp]
+    // [Unit1Login.cpp]
+    // [Unit1Run.cpp]
+    // [Unit1Export.cpp]
+    // [Unit1Editor.cpp]
+    // [Unit1History.cpp]
+    // [Unit1About.cpp]
+};

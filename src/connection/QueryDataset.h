@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class ConnectionHandle;
+
+// Field type codes of the result layer; the value-text rules group them.
+namespace FieldTypes {
+enum : int {
+    String = 1,
+    SmallInt = 2,
+    Integer = 3,
+    Word = 4,
+    Boolean = 5,
+    Float = 6,
+    Currency = 7,
+    BCD = 8,
+    Date = 9,
+    Time = 10,
+    DateTime = 11,
+    Bytes = 12,
+    VarBytes = 13,
+    AutoInc = 14,
+    Blob = 15,
+    Memo = 16,
+    LargeInt = 25,
+    Unknown = 0
+};
+}
+
+// One statement and its result: a forward-only ODBC cursor fetched in blocks into a compact
+// in-memory store, lazily. Owned by one thread at a time: the worker while it opens and counts,
+// then the UI thread after the hand-over. Records are numbered from 0 in fetch order.
+class QueryDataset
+{
+public:
+    QueryDataset();
+    ~QueryDataset(); // closes the statement and lets go of the connection; never throws
+    QueryDataset(const QueryDataset &) = delete;
+    QueryDataset &operator=(const QueryDataset &) = delete;
+
+    // Resolves the connection of that alias through the Session on the calling (UI) thread and
+    // keeps a reference to it; the statement later runs on whatever thread calls OpenQuery.
+    void setDatabaseName(const QString &name);
+    QString databaseName() const;
+    void setSql(const QString &sql);
+    QString sql() const;
+
+    // Runs the statement and fetches the first block only. Raises DatabaseError; raises when the
+    // statement returns no result set or the connection is not open.
+    void OpenQuery();
+    // Runs a statement without a result set. Raises DatabaseError.
+    void ExecQuery();
+    // Fetches the rest of the result into the store and returns the number of records.
+    int CountRecords();
+    bool IsOpen() const;
+    // Frees the statement and the store; IsOpen becomes false.
+    void Close();
+
+    // Navigation over the store; GoNext fetches the next block when needed. A lost connection
+    // in the middle of a fetch raises DatabaseError, never a silently short result.
+    void GoFirst();
+    void GoNext();
+    bool AtEof() const;
+    int RecNo() const; // the current record, -1 when the result is empty
+    void setRecNo(int record); // moves to a fetched record (fetching up to it when needed)
+
+    // Lazy access for the grid.
+    int fetchedCount() const; // records in the store so far
+    bool allFetched() const; // the cursor reached the end of the data
+    void fetchMore(); // fetches one more block (no-op when all fetched)
+
+    // Fields of the result, in column order.
+    int FieldCount() const;
+    QString FieldTitle(int field) const;
+    int FieldType(int field) const;
+    int DisplayWidth(int field) const;
+    void setDisplayWidth(int field, int width);
+    // Values of the current record.
+    bool FieldIsNull(int field) const;
+    QString FieldString(int field) const;
+    // Values of any fetched record, without moving the current record.
+    bool isNull(int record, int field) const;
+    QString text(int record, int field) const;
+
+    // Bytes held by the store (for the benchmarks).
+    std::size_t storeBytes() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
