@@ -61,6 +61,10 @@ public:
     // --- Running statements (Unit1Run.cpp) ---
     void CloseCurrentQuery();
     void QueryFinished(TQthread *worker);
+    // Binds the grid DBGrid1 to DataSource1 (showing CurrentQuery from its current record), or
+    // unbinds it so that it shows no data; the exports unbind it while they walk the result.
+    void BindGrid();
+    void UnbindGrid();
 
     // The grid's data source (a table model over CurrentQuery); null until the window is built.
     DataSource *DataSource1 = nullptr; // owned by the window (Qt parent)

@@ -7,3 +7,5 @@ void TForm1::Button1Click(QObject *) { }
 void TForm1::Button3Click(QObject *) { }
 void TForm1::Button2Click(QObject *) { }
 void TForm1::startStatement(bool) { }
+void TForm1::BindGrid() { }
+void TForm1::UnbindGrid() { }
