@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/History.h"
+#include "widgets/ErrorBox.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -121,7 +122,22 @@ private:
     void PageControl1Change(QObject *Sender);
     void Timer1Timer(QObject *Sender);
 
-    bool eventFilter(QObject *watched, QEvent *event) override;
+    // Topic set-up called by the constructor after the controls are wired: each topic file
+    // installs what its controls need beyond a click (models, delegates, key filters, signals).
+    void setupEditor(); // Unit1Editor.cpp
+    void setupGrid(); // Unit1Run.cpp
+    void setupExport(); // Unit1Export.cpp
+    void setupHistory(); // Unit1History.cpp
+    void setupAbout(); // Unit1About.cpp
+
+    // Connects a control's signal to a handler, guarded so that no exception leaves it.
+    template <typename Sender, typename Signal>
+    void wire(Sender *sender, Signal signal, void (TForm1::*handler)(QObject *))
+    {
+        connect(sender, signal, this, [this, sender, handler] {
+            runGuarded(this, [&] { (this->*handler)(sender); });
+        });
+    }
 
     std::unique_ptr<Ui::TForm1> ui;
     std::vector<std::unique_ptr<Connection>> m_connections; // created by ConnectDatabase

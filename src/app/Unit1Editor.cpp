@@ -17,3 +17,4 @@ void TForm1::SelectAll1Click(QObject *) { }
 void TForm1::Font2Click(QObject *) { }
 void TForm1::FindReplace1Click(QObject *) { }
 void TForm1::ReplaceDialog1Replace(QObject *) { }
+void TForm1::setupEditor() { }

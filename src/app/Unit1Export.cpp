@@ -8,3 +8,4 @@ void TForm1::PopupMenu2Popup(QObject *) { }
 void TForm1::CopyFieldtoClipboard1Click(QObject *) { }
 void TForm1::CopyEntireRowtoclipboard1Click(QObject *) { }
 void TForm1::CopyEntireRowCommaQuote1Click(QObject *) { }
+void TForm1::setupExport() { }

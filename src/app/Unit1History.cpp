@@ -7,3 +7,4 @@ void TForm1::SaveHistory() { }
 void TForm1::ComboBox2Change(QObject *) { }
 void TForm1::SpeedButton10Click(QObject *) { }
 void TForm1::SpeedButton11Click(QObject *) { }
+void TForm1::setupHistory() { }

@@ -9,3 +9,4 @@ void TForm1::Button2Click(QObject *) { }
 void TForm1::startStatement(bool) { }
 void TForm1::BindGrid() { }
 void TForm1::UnbindGrid() { }
+void TForm1::setupGrid() { }
