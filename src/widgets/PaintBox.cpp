@@ -31,7 +31,8 @@ QColor colorFromValue(int value)
     return QColor(value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
 }
 
-TPaintBox::TPaintBox(QWidget *parent) : QWidget(parent)
+TPaintBox::TPaintBox(QWidget *parent)
+    : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -44,8 +45,8 @@ void TPaintBox::clear()
     update();
 }
 
-void TPaintBox::drawEllipse(int left, int top, int right, int bottom, const QColor &pen,
-                            const QColor &brush)
+void TPaintBox::drawEllipse(
+    int left, int top, int right, int bottom, const QColor &pen, const QColor &brush)
 {
     if (m_canvas.isNull())
         clear();

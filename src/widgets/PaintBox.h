@@ -16,8 +16,8 @@ public:
 
     // An ellipse fitting the rectangle spanned by two corners in any order: a 1-pixel outline
     // in pen, filled with brush. Degenerate rectangles (no width or height) are fine.
-    void drawEllipse(int left, int top, int right, int bottom, const QColor &pen,
-                     const QColor &brush);
+    void drawEllipse(
+        int left, int top, int right, int bottom, const QColor &pen, const QColor &brush);
     // Clears the accumulated drawing.
     void clear();
     // Number of ellipses drawn since the last clear.

@@ -29,14 +29,19 @@ void TTovohtmlLabel::Click()
     if (!hasAddress(m_url))
         return;
     // The address goes to the desktop exactly as given, blanks included.
-    const QUrl url(m_url, QUrl::TolerantMode);
-    int code = 0;
-    if (!url.isValid())
-        code = ErrorFileNotFound;
-    else if (!QDesktopServices::openUrl(url))
-        code = ErrorNoAssociation;
-    if (code != 0)
+    const int code = ShellOpen(m_url);
+    if (code < 32)
         emit OnExecuteError(code, this);
+}
+
+int TTovohtmlLabel::ShellOpen(const QString &address)
+{
+    const QUrl url(address, QUrl::TolerantMode);
+    if (!url.isValid())
+        return ErrorFileNotFound;
+    if (!QDesktopServices::openUrl(url))
+        return ErrorNoAssociation;
+    return Opened;
 }
 
 void TTovohtmlLabel::mousePressEvent(QMouseEvent *event)

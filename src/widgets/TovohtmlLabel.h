@@ -17,7 +17,8 @@ public:
     // Error codes reported by OnExecuteError; like the desktop shell's, always below 32.
     enum ExecuteError : int {
         ErrorFileNotFound = 2, // the address cannot be read as an address at all
-        ErrorNoAssociation = 31 // no program accepted the address
+        ErrorNoAssociation = 31, // no program accepted the address
+        Opened = 42 // any result of 32 or more means success
     };
 
     QString URL() const { return m_url; }
@@ -32,6 +33,10 @@ signals:
     void OnExecuteError(int code, QObject *sender);
 
 protected:
+    // Hands the address, exactly as given, to the desktop; returns an ExecuteError below 32 on
+    // failure, 32 or more on success.
+    virtual int ShellOpen(const QString &address);
+
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
 
