@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+
+// A private PostgreSQL server for the tests: a temporary cluster with password authentication
+// on 127.0.0.1 and a free port, its socket in the cluster's folder. Started on first use and
+// stopped when the process exits. As root, initdb and pg_ctl run as the unprivileged
+// `postgres` account through runuser. Failures throw std::runtime_error.
+class PgServer
+{
+public:
+    static PgServer &instance();
+    ~PgServer();
+    PgServer(const PgServer &) = delete;
+    PgServer &operator=(const PgServer &) = delete;
+
+    int port() const { return m_port; }
+    QString user() const; // a login role with a password
+    QString password() const;
+
+    // Registers user data source `dsn` for `database` (created when missing, owned by user())
+    // with psqlODBC, streaming (UseDeclareFetch=1, Fetch=<block>, BoolsAsChar=0); no
+    // credentials in the data source.
+    void addDsn(const QString &dsn, const QString &database = QStringLiteral("stelvik"));
+    // Runs SQL through psql as the superuser; throws on failure.
+    void exec(const QString &sql, const QString &database = QStringLiteral("stelvik"));
+    // Stops the server (fast shutdown: client sessions are cut) and starts it again.
+    void stop();
+    void start();
+    bool isRunning() const { return m_running; }
+
+private:
+    PgServer();
+    void initCluster();
+    void ensureDatabase(const QString &database);
+    QString tool(const QString &name) const;
+    QStringList asServerAccount(const QString &program, const QStringList &args) const;
+
+    QString m_bin; // the server's bin folder
+    QString m_dir; // temporary folder of the cluster, writable by the server account
+    int m_port = 0;
+    bool m_running = false;
+    bool m_asRoot = false;
+};
