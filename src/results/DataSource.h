@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QString>
+
+class QueryDataset;
+
+// The result grid's table model over a dataset (not owned): one column per field, one row per
+// record fetched so far. The view pulls more records one block at a time as it scrolls, so a
+// large result is never fetched whole for display. UI thread only.
+class DataSource : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    // True when the value of the cell is null (the grid paints those itself).
+    static constexpr int IsNullRole = Qt::UserRole + 1;
+
+    explicit DataSource(QObject *parent = nullptr);
+
+    // Shows another dataset, or nothing (nullptr); the model is reset.
+    void setDataSet(QueryDataset *dataSet);
+    QueryDataset *dataSet() const { return m_dataSet; }
+    // Announces records that the dataset fetched by itself (a count, a walk, a move).
+    void syncRows();
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(
+        int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    bool canFetchMore(const QModelIndex &parent) const override;
+    void fetchMore(const QModelIndex &parent) override;
+
+signals:
+    // A block fetch failed (for example the connection was lost); no more are attempted.
+    void fetchFailed(const QString &message);
+
+private:
+    QueryDataset *m_dataSet = nullptr; // not owned: the window owns the current result
+    int m_rows = 0; // records announced to the views
+    int m_columns = 0;
+    bool m_fetchFailed = false;
+};
