@@ -1,0 +1,82 @@
+#include "history/HistoryStore.h"
+
+#include <QRegularExpression>
+#include <QSettings>
+#include <QVariant>
+
+#include <stdexcept>
+
+namespace HistoryStore {
+
+QString valueName(int index)
+{
+    return QStringLiteral("History%1").arg(index);
+}
+
+QStringList splitLines(const QString &text)
+{
+    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
+    QStringList lines = text.split(lineBreak);
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+QString joinLines(const QStringList &lines)
+{
+    QString text;
+    for (const QString &line : lines) {
+        text += line;
+        text += QLatin1String("\r\n");
+    }
+    return text;
+}
+
+bool addEntry(HistoryItems &items, const QStringList &lines)
+{
+    if (lines.isEmpty() || lines.first().isEmpty())
+        return false;
+    items.prepend(HistoryItem { lines.first(), TString(joinLines(lines)) });
+    while (items.size() > MaxEntries)
+        items.removeAt(MaxEntries);
+    return true;
+}
+
+void load(QSettings &settings, HistoryItems &items)
+{
+    for (int n = ValueCount - 1; n >= 0; --n) {
+        const QString name = valueName(n);
+        const QVariant value = settings.value(name);
+        if (!value.isValid())
+            continue; // missing: reads as the empty text
+        if (value.typeId() != QMetaType::QString)
+            throw std::runtime_error(
+                QStringLiteral("Invalid data type for '%1'").arg(name).toStdString());
+        // A value ends at its first NUL, as a stored string does.
+        QString text = value.toString();
+        const qsizetype nul = text.indexOf(QChar(0));
+        if (nul >= 0)
+            text.truncate(nul);
+        if (text.isEmpty())
+            continue;
+        // A non-empty text gives at least one line, possibly an empty one (a leading break).
+        const QStringList lines = splitLines(text);
+        items.prepend(HistoryItem { lines.first(), TString(joinLines(lines)) });
+    }
+}
+
+void save(QSettings &settings, const HistoryItems &items)
+{
+    for (int n = 0; n < ValueCount; ++n)
+        settings.remove(valueName(n));
+    for (int i = 0; i < items.size(); ++i)
+        settings.setValue(valueName(i), items.at(i).Object.FullText);
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        // The settings file is written as a whole, so the first value names the failure.
+        throw std::runtime_error(
+            QStringLiteral("Failed to set data for '%1'").arg(valueName(0)).toStdString());
+    }
+}
+
+} // namespace HistoryStore
