@@ -1,0 +1,17 @@
+#include "app/Unit1.h"
+#include "widgets/Glyphs.h"
+
+#include <QApplication>
+
+// The program entry: no command line of its own; the main window's closing ends the process.
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Stelvik"));
+    QApplication::setOrganizationName(QStringLiteral("Varnholt"));
+    QApplication::setWindowIcon(glyph(QStringLiteral("app")));
+
+    TForm1 Form1;
+    Form1.show();
+    return application.exec();
+}
