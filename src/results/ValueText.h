@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QueryDataset;
+
+// The text rules shared by the exports and the copies of a result: the text of one value, blank
+// padding, the fixed-width report cells and the comma-quote lines. Pure functions over a small
+// field description, with thin overloads that read the current record of a dataset (never moving
+// it). UI thread only (the separators below are process-wide).
+
+// What the rules read of one field of the current record.
+struct FieldInfo
+{
+    QString title; // FieldTitle
+    int type = 0; // FieldType code
+    int displayWidth = 0; // DisplayWidth, in characters
+    bool isNull = false; // FieldIsNull
+    QString text; // FieldString (ignored when isNull)
+
+    static FieldInfo of(const QueryDataset &query, int field);
+};
+
+// How the report layout treats a field type code.
+enum class TypeGroup { WholeNumber, MoneyFloat, Date, Time, DateTime, Other };
+TypeGroup typeGroup(int typeCode);
+
+// The locale's separators used to read and write money and float values. They start as the
+// system locale's at first use; tests pin them.
+struct NumberSeparators
+{
+    QString decimal;
+    QString group;
+};
+NumberSeparators numberSeparators();
+void setNumberSeparators(const NumberSeparators &separators);
+
+QString FieldText(const FieldInfo &field); // "<Null>" for a null value, else the text
+QString FieldText(const QueryDataset &query, int field);
+QString PadLeft(const QString &text, int width); // blanks in front; never shortens
+QString PadRight(const QString &text, int width); // blanks behind; never shortens
+int MaxWidth(int a, int b);
+
+// The width of a field's column in the report's header line (and in its data lines, money and
+// float columns aside, which are only DisplayWidth wide there).
+int ReportColumnWidth(const FieldInfo &field);
+
+QString ReportHeaderCell(const FieldInfo &field);
+QString ReportDataCell(const FieldInfo &field);
+QString RowCopyCell(const FieldInfo &field);
+QString ReportHeaderCell(const QueryDataset &query, int field);
+QString ReportDataCell(const QueryDataset &query, int field);
+QString RowCopyCell(const QueryDataset &query, int field);
+
+// The same cells appended to a line being built, so that a long walk allocates nothing per cell.
+void appendReportHeaderCell(QString &line, const FieldInfo &field);
+void appendReportDataCell(QString &line, const FieldInfo &field);
+void appendRowCopyCell(QString &line, const FieldInfo &field);
+
+// The cells of one line joined by two blanks.
+QString JoinCells(const QStringList &cells);
+
+// Reads a money or float text back as a number and writes it as "###,###,##0.00" with the
+// locale's separators. Throws std::runtime_error "'<text>' is not a valid floating point value".
+QString FormatMoney(const QString &text);
+
+// Comma-quote text: every piece between double quotes, joined by single commas, nothing escaped.
+QString CommaQuoteJoin(const QStringList &pieces);
+QString CommaQuoteHeader(const QueryDataset &query); // the titles
+QString CommaQuoteLine(const QueryDataset &query); // FieldText of the current record

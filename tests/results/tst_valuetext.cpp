@@ -1,0 +1,348 @@
+#include "connection/QueryDataset.h"
+#include "results/ValueText.h"
+#include "support/TestEnv.h"
+
+#include <QtTest>
+
+#include <stdexcept>
+
+Q_DECLARE_METATYPE(FieldInfo)
+
+class tst_valuetext : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void fieldText_data();
+    void fieldText();
+    void padding_data();
+    void padding();
+    void formatMoney_data();
+    void formatMoney();
+    void formatMoneyRejects_data();
+    void formatMoneyRejects();
+    void cells_data();
+    void cells();
+    void nonNumberInMoneyColumnRaises();
+    void reportLines_data();
+    void reportLines();
+    void commaQuote_data();
+    void commaQuote();
+};
+
+namespace {
+
+FieldInfo field(const QString &title, int type, int width, const QString &text, bool isNull = false)
+{
+    FieldInfo info;
+    info.title = title;
+    info.type = type;
+    info.displayWidth = width;
+    info.isNull = isNull;
+    info.text = text;
+    return info;
+}
+
+QString blanks(int count)
+{
+    return QString(count, QLatin1Char(' '));
+}
+
+} // namespace
+
+void tst_valuetext::init()
+{
+    setNumberSeparators({ QStringLiteral("."), QStringLiteral(",") });
+}
+
+void tst_valuetext::fieldText_data()
+{
+    QTest::addColumn<bool>("isNull");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("null") << true << QString() << QStringLiteral("<Null>");
+    QTest::newRow("null hides stale text")
+        << true << QStringLiteral("x") << QStringLiteral("<Null>");
+    QTest::newRow("empty string is not null") << false << QString() << QString();
+    QTest::newRow("value") << false << QStringLiteral("a,b") << QStringLiteral("a,b");
+}
+
+void tst_valuetext::fieldText()
+{
+    QFETCH(bool, isNull);
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QCOMPARE(FieldText(field(QStringLiteral("F"), FieldTypes::String, 10, text, isNull)), expected);
+}
+
+void tst_valuetext::padding_data()
+{
+    QTest::addColumn<bool>("left");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("right, longer than width") << false << "abc" << 2 << "abc";
+    QTest::newRow("right, empty to 3") << false << "" << 3 << "   ";
+    QTest::newRow("right, fills") << false << "ab" << 4 << "ab  ";
+    QTest::newRow("left, one char to 3") << true << "7" << 3 << "  7";
+    QTest::newRow("left, equal width") << true << "abc" << 3 << "abc";
+    QTest::newRow("left, width 0") << true << "ab" << 0 << "ab";
+    QTest::newRow("right, negative width") << false << "ab" << -5 << "ab";
+    QTest::newRow("left, negative width") << true << "" << -1 << "";
+}
+
+void tst_valuetext::padding()
+{
+    QFETCH(bool, left);
+    QFETCH(QString, text);
+    QFETCH(int, width);
+    QFETCH(QString, expected);
+    QCOMPARE(left ? PadLeft(text, width) : PadRight(text, width), expected);
+}
+
+void tst_valuetext::formatMoney_data()
+{
+    QTest::addColumn<QString>("decimal");
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    const QString point = QStringLiteral(".");
+    const QString comma = QStringLiteral(",");
+    QTest::newRow("millions") << point << comma << "1234567.891"
+                              << "1,234,567.89";
+    QTest::newRow("half") << point << comma << "0.5"
+                          << "0.50";
+    QTest::newRow("negative") << point << comma << "-1234.5"
+                              << "-1,234.50";
+    QTest::newRow("wider than ten") << point << comma << "12345678.9"
+                                    << "12,345,678.90";
+    QTest::newRow("zero") << point << comma << "0"
+                          << "0.00";
+    QTest::newRow("three digits, no group") << point << comma << "999"
+                                            << "999.00";
+    QTest::newRow("exactly a thousand") << point << comma << "1000"
+                                        << "1,000.00";
+    QTest::newRow("rounds half away from zero") << point << comma << "1.005"
+                                                << "1.01";
+    QTest::newRow("negative rounds away") << point << comma << "-2.675"
+                                          << "-2.68";
+    QTest::newRow("carry into a new group") << point << comma << "999999.995"
+                                            << "1,000,000.00";
+    QTest::newRow("tiny negative is zero") << point << comma << "-0.001"
+                                           << "0.00";
+    QTest::newRow("small rounds up") << point << comma << "0.005"
+                                     << "0.01";
+    QTest::newRow("exponent and sign") << point << comma << "+2.5E-1"
+                                       << "0.25";
+    QTest::newRow("large exponent, every digit") << point << comma << "1.5e20"
+                                                 << "150,000,000,000,000,000,000.00";
+    QTest::newRow("surrounding blanks") << point << comma << " 3.1 "
+                                        << "3.10";
+    QTest::newRow("comma locale") << comma << point << "-1234567,891"
+                                  << "-1.234.567,89";
+    QTest::newRow("blank as group")
+        << comma << QStringLiteral("\u00a0") << "1234,5" << QStringLiteral("1\u00a0234,50");
+}
+
+void tst_valuetext::formatMoney()
+{
+    QFETCH(QString, decimal);
+    QFETCH(QString, group);
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    setNumberSeparators({ decimal, group });
+    QCOMPARE(FormatMoney(text), expected);
+}
+
+void tst_valuetext::formatMoneyRejects_data()
+{
+    QTest::addColumn<QString>("decimal");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("null text") << "."
+                               << "<Null>";
+    QTest::newRow("letters") << "."
+                             << "abc";
+    QTest::newRow("empty") << "."
+                           << "";
+    QTest::newRow("grouped") << "."
+                             << "1,234.5";
+    QTest::newRow("point under a comma locale") << ","
+                                                << "1.5";
+    QTest::newRow("two points") << "."
+                                << "1.2.3";
+    QTest::newRow("overflow") << "."
+                              << "1e999";
+    QTest::newRow("infinity") << "."
+                              << "inf";
+}
+
+void tst_valuetext::formatMoneyRejects()
+{
+    QFETCH(QString, decimal);
+    QFETCH(QString, text);
+    setNumberSeparators({ decimal, decimal == QLatin1String(".") ? "," : "." });
+    try {
+        FormatMoney(text);
+        QFAIL("no conversion error");
+    } catch (const std::runtime_error &error) {
+        QCOMPARE(QString::fromUtf8(error.what()),
+            QStringLiteral("'%1' is not a valid floating point value").arg(text));
+    }
+}
+
+void tst_valuetext::cells_data()
+{
+    QTest::addColumn<FieldInfo>("info");
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<QString>("data");
+    QTest::addColumn<QString>("rowCopy");
+
+    using namespace FieldTypes;
+    QTest::newRow("integer") << field("ID", Integer, 10, "7") << blanks(8) + "ID" << blanks(9) + "7"
+                             << blanks(9) + "7";
+    QTest::newRow("integer null") << field("ID", Integer, 10, "", true) << blanks(8) + "ID"
+                                  << blanks(4) + "<Null>" << blanks(4) + "<Null>";
+    QTest::newRow("integer, title longer")
+        << field("QUANTITY_ORDERED", SmallInt, 6, "-3") << "QUANTITY_ORDERED" << blanks(14) + "-3"
+        << blanks(14) + "-3";
+    QTest::newRow("BCD not reformatted") << field("PRICE", BCD, 10, "1234.5") << blanks(5) + "PRICE"
+                                         << blanks(4) + "1234.5" << blanks(4) + "1234.5";
+    QTest::newRow("large integer") << field("N", LargeInt, 15, "-9000000000") << blanks(14) + "N"
+                                   << blanks(4) + "-9000000000" << blanks(4) + "-9000000000";
+    QTest::newRow("string") << field("NAME", String, 20, "ABC") << "NAME" + blanks(16)
+                            << "ABC" + blanks(17) << "ABC" + blanks(17);
+    QTest::newRow("string longer than width") << field("N", String, 3, "ABCDEF") << "N  "
+                                              << "ABCDEF"
+                                              << "ABCDEF";
+    QTest::newRow("boolean is other") << field("OK", Boolean, 5, "True") << "OK   "
+                                      << "True "
+                                      << "True ";
+    QTest::newRow("date") << field("BORN", Date, 10, "12/31/2001") << "BORN" + blanks(6)
+                          << "12/31/2001"
+                          << "12/31/2001";
+    QTest::newRow("date, one-letter title, null")
+        << field("D", Date, 10, "", true) << "D" + blanks(9) << "<Null>" + blanks(4)
+        << "<Null>" + blanks(4);
+    QTest::newRow("date widened by the grid")
+        << field("D", Date, 14, "1/2/2003") << "D" + blanks(9) << "1/2/2003  "
+        << "1/2/2003" + blanks(6);
+    QTest::newRow("time") << field("T", Time, 10, "11:59:59 PM") << "T" + blanks(12)
+                          << "11:59:59 PM  "
+                          << "11:59:59 PM";
+    QTest::newRow("date-time") << field("AT", DateTime, 18, "12/31/2001 11:59:59 PM")
+                               << "AT" + blanks(21) << "12/31/2001 11:59:59 PM "
+                               << "12/31/2001 11:59:59 PM";
+    const QString title30 = QStringLiteral("A_DATE_TIME_TITLE_OF_30_CHARS_");
+    QTest::newRow("date-time, 30-character title")
+        << field(title30, DateTime, 18, "1/1/2001") << title30 << "1/1/2001" + blanks(22)
+        << "1/1/2001" + blanks(22);
+    QTest::newRow("float") << field("AMOUNT", Float, 10, "1234.5") << blanks(4) + "AMOUNT"
+                           << blanks(2) + "1,234.50" << blanks(2) + "1,234.50";
+    QTest::newRow("float wider than W")
+        << field("AMOUNT", Float, 10, "12345678.9") << blanks(4) + "AMOUNT"
+        << "12,345,678.90"
+        << "12,345,678.90";
+    QTest::newRow("float, 16-character title")
+        << field("AMOUNT_IN_EUROS_", Float, 10, "0.5") << "AMOUNT_IN_EUROS_" << blanks(6) + "0.50"
+        << blanks(6) + "0.50";
+    QTest::newRow("currency negative") << field("C", Currency, 10, "-1234.5") << blanks(9) + "C"
+                                       << " -1,234.50"
+                                       << " -1,234.50";
+    QTest::newRow("float null") << field("AMOUNT", Float, 10, "", true) << blanks(4) + "AMOUNT"
+                                << blanks(4) + "<Null>" << blanks(4) + "<Null>";
+    QTest::newRow("currency null, long title")
+        << field("A_LONG_CURRENCY_TITLE", Currency, 8, "", true) << "A_LONG_CURRENCY_TITLE"
+        << "  <Null>"
+        << "  <Null>";
+}
+
+void tst_valuetext::cells()
+{
+    QFETCH(FieldInfo, info);
+    QFETCH(QString, header);
+    QFETCH(QString, data);
+    QFETCH(QString, rowCopy);
+    QCOMPARE(ReportHeaderCell(info), header);
+    QCOMPARE(ReportDataCell(info), data);
+    QCOMPARE(RowCopyCell(info), rowCopy);
+}
+
+void tst_valuetext::nonNumberInMoneyColumnRaises()
+{
+    const FieldInfo info = field("AMOUNT", FieldTypes::Float, 10, "12a");
+    const QString message = QStringLiteral("'12a' is not a valid floating point value");
+    using Cell = QString (*)(const FieldInfo &);
+    for (Cell cell : { Cell(&ReportDataCell), Cell(&RowCopyCell) }) {
+        try {
+            (void)cell(info);
+            QFAIL("no conversion error");
+        } catch (const std::runtime_error &error) {
+            QCOMPARE(QString::fromUtf8(error.what()), message);
+        }
+    }
+}
+
+void tst_valuetext::reportLines_data()
+{
+    QTest::addColumn<QList<FieldInfo>>("fields");
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<QString>("data");
+
+    using namespace FieldTypes;
+    QTest::newRow("ID NAME BORN AMOUNT")
+        << QList<FieldInfo> { field("ID", Integer, 10, "7"), field("NAME", String, 20, "ABC"),
+               field("BORN", Date, 10, "12/31/2001"), field("AMOUNT", Float, 10, "1234.5") }
+        << "        ID  NAME                  BORN          AMOUNT"
+        << "         7  ABC                   12/31/2001    1,234.50";
+    QTest::newRow("long value pushes the line right")
+        << QList<FieldInfo> { field("N", String, 3, "ABCDEF"), field("ID", Integer, 4, "1") }
+        << "N      ID"
+        << "ABCDEF     1";
+    QTest::newRow("long float title shifts data lines left")
+        << QList<FieldInfo> { field("AMOUNT_IN_EUROS_", Float, 10, "2"),
+               field("X", String, 2, "ab") }
+        << "AMOUNT_IN_EUROS_  X "
+        << "      2.00  ab";
+    QTest::newRow("single field keeps its padding")
+        << QList<FieldInfo> { field("NOTE", String, 6, "x") } << "NOTE  "
+        << "x     ";
+}
+
+void tst_valuetext::reportLines()
+{
+    QFETCH(QList<FieldInfo>, fields);
+    QFETCH(QString, header);
+    QFETCH(QString, data);
+    QStringList headerCells;
+    QStringList dataCells;
+    for (const FieldInfo &info : fields) {
+        headerCells << ReportHeaderCell(info);
+        dataCells << ReportDataCell(info);
+    }
+    QCOMPARE(JoinCells(headerCells), header);
+    QCOMPARE(JoinCells(dataCells), data);
+}
+
+void tst_valuetext::commaQuote_data()
+{
+    QTest::addColumn<QStringList>("pieces");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("no fields") << QStringList() << QString();
+    QTest::newRow("one") << QStringList { "ID" } << "\"ID\"";
+    QTest::newRow("record with null")
+        << QStringList { "7", "ABC", "<Null>" } << "\"7\",\"ABC\",\"<Null>\"";
+    QTest::newRow("quote, comma and line break unchanged")
+        << QStringList { "a\"b", "DE,F", "x\r\ny", "" } << "\"a\"b\",\"DE,F\",\"x\r\ny\",\"\"";
+    QTest::newRow("blanks kept") << QStringList { " a " } << "\" a \"";
+}
+
+void tst_valuetext::commaQuote()
+{
+    QFETCH(QStringList, pieces);
+    QFETCH(QString, expected);
+    QCOMPARE(CommaQuoteJoin(pieces), expected);
+}
+
+STELVIK_TEST_GUILESS_MAIN(tst_valuetext)
+#include "tst_valuetext.moc"
