@@ -19,6 +19,9 @@ class DataSource;
 class TReplaceDialog;
 class QFileDialog;
 class QTimer;
+class QMenu;
+class QLabel;
+class QFontDialog;
 
 // The program's main window: every command of the tool is one of its handlers. Owns the
 // connections it creates, the history and the current result. UI thread only.
@@ -148,6 +151,19 @@ private:
 
     // Members that one topic file adds go below its own marker, so that topics never collide.
     // [Unit1.cpp]
+public:
+    // The text of status bar panel 0 (record count) or 1 (state of the last Run or Exec).
+    QString statusText(int panel) const;
+    void setStatusText(int panel, const QString &text);
+    // Closing the window ends the process with exit code 0; tests switch that off.
+    static bool ExitOnDestroy;
+
+private:
+    QMenu *PopupMenu1 = nullptr; // the editor's context menu, owned by the window (Qt parent)
+    QMenu *PopupMenu2 = nullptr; // the grid's context menu, owned by the window (Qt parent)
+    QFontDialog *FontDialog1 = nullptr; // owned by the window (Qt parent)
+    QLabel *m_statusPanels[2] = {}; // owned by StatusBar1
+    bool m_userTabInput = false; // a user's input on the page control is being handled
     // [Unit1Login.cpp]
     // [Unit1Run.cpp]
     // [Unit1Export.cpp]
