@@ -166,6 +166,11 @@ private:
     bool m_userTabInput = false; // a user's input on the page control is being handled
     // [Unit1Login.cpp]
     // [Unit1Run.cpp]
+    void setWaitCursor(bool on);
+    void gridColumnsResized();
+    void gridCurrentRowChanged(int row);
+    bool m_waitCursor = false; // this window holds one override cursor of the application
+    bool m_bindingGrid = false; // the grid's columns and current row are being set from code
     // [Unit1Export.cpp]
     // [Unit1Editor.cpp]
     // [Unit1History.cpp]
