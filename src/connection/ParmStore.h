@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+// The remembered connection parameters in the user's settings: the value "ConnectParms",
+// holding the scrambled parameter text. Stateless; UI thread.
+
+// The plain parameter text, empty when none is stored. Raises "Invalid data type for
+// 'ConnectParms'" when the value is not text.
+QString readConnectParms();
+
+// Stores the scrambled text; the empty text clears the stored set (the value stays, empty).
+// A text that would not read back unchanged is stored as the empty text. Raises "Failed to set
+// data for 'ConnectParms'" when the settings cannot be written.
+void writeConnectParms(const QString &plain);
+
+// True when the text reads back unchanged after scrambling and unscrambling.
+bool survivesScrambling(const QString &plain);
