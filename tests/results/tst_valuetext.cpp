@@ -293,7 +293,7 @@ void tst_valuetext::reportLines_data()
     QTest::newRow("ID NAME BORN AMOUNT")
         << QList<FieldInfo> { field("ID", Integer, 10, "7"), field("NAME", String, 20, "ABC"),
                field("BORN", Date, 10, "12/31/2001"), field("AMOUNT", Float, 10, "1234.5") }
-        << "        ID  NAME                  BORN          AMOUNT"
+        << "        ID  NAME                  BORN            AMOUNT"
         << "         7  ABC                   12/31/2001    1,234.50";
     QTest::newRow("long value pushes the line right")
         << QList<FieldInfo> { field("N", String, 3, "ABCDEF"), field("ID", Integer, 4, "1") }

@@ -1,0 +1,80 @@
+#include "results/UCountForm.h"
+
+#include "ui_UCountForm.h"
+#include "widgets/Glyphs.h"
+
+#include <QResizeEvent>
+
+TCountForm *CountForm = nullptr;
+
+namespace {
+
+// Space between the Cancel button and the right edge at the designed size.
+constexpr int cancelRightGap = 381 - 227 - 113;
+
+} // namespace
+
+TCountForm::TCountForm(QWidget *parent)
+    : QDialog(parent)
+    , ui(std::make_unique<Ui::TCountForm>())
+{
+    ui->setupUi(this);
+    move(233, 147);
+
+    QFont base(QStringLiteral("MS Sans Serif"));
+    base.setPointSize(8);
+    setFont(base);
+    // The panels' bold 13-pixel font (Designer files can only give point sizes).
+    QFont bold(QStringLiteral("MS Sans Serif"));
+    bold.setPixelSize(13);
+    bold.setBold(true);
+    ui->Panel2->setFont(bold);
+    ui->Panel1->setFont(bold);
+
+    ui->BitBtn1->setIcon(glyph(QStringLiteral("ok")));
+    ui->BitBtn2->setIcon(glyph(QStringLiteral("cancel")));
+    ui->BitBtn1->setAutoDefault(true);
+    ui->BitBtn2->setAutoDefault(false);
+    connect(ui->BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ui->BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
+
+    // toggled rather than clicked, so that a choice made with the arrow keys counts too.
+    connect(
+        ui->AllRecords, &QRadioButton::toggled, this, [this] { EXTtoCountClick(ui->AllRecords); });
+    connect(
+        ui->EXTtoCount, &QRadioButton::toggled, this, [this] { EXTtoCountClick(ui->EXTtoCount); });
+}
+
+TCountForm::~TCountForm() = default;
+
+bool TCountForm::allRecords() const
+{
+    return !ui->EXTtoCount->isChecked();
+}
+
+int TCountForm::amount() const
+{
+    bool ok = false;
+    const int value = ui->ExtractCount->cleanText().trimmed().toInt(&ok);
+    if (!ok)
+        return 1;
+    return qBound(ui->ExtractCount->minimum(), value, ui->ExtractCount->maximum());
+}
+
+bool TCountForm::toClipboardChecked() const
+{
+    return ui->toClipboard->isChecked();
+}
+
+void TCountForm::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    // The Cancel button keeps its distance to the right edge.
+    QPushButton *cancel = ui->BitBtn2;
+    cancel->move(width() - cancelRightGap - cancel->width(), cancel->y());
+}
+
+void TCountForm::EXTtoCountClick(QObject *)
+{
+    ui->ExtractCount->setEnabled(ui->EXTtoCount->isChecked());
+}

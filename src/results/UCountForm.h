@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QDialog>
+
+#include <memory>
+
+namespace Ui {
+class TCountForm;
+}
+
+// The extract dialog: asks how many records an export writes and whether they go to the
+// clipboard instead of a file. Each export creates one (parent: the main window), reads its
+// controls after OK and frees it on every path. UI thread only.
+class TCountForm : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TCountForm(QWidget *parent = nullptr);
+    ~TCountForm() override;
+
+    // The answer, read after the dialog closed with OK.
+    bool allRecords() const; // AllRecords chosen
+    int amount() const; // ExtractCount's text as a whole number; 1 when it is not one
+    bool toClipboardChecked() const; // toClipboard ticked
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    // Both radio buttons: the amount box is enabled exactly while "Amount Specified:" is chosen.
+    void EXTtoCountClick(QObject *Sender);
+
+    std::unique_ptr<Ui::TCountForm> ui;
+};
+
+// The dialog of the export that is running, or null: set when an export creates it, reset when
+// that export frees it.
+extern TCountForm *CountForm; // not owned: the export that created it frees it
