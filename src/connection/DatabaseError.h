@@ -9,5 +9,7 @@
 class DatabaseError : public std::runtime_error
 {
 public:
-    explicit DatabaseError(const std::string &message) : std::runtime_error(message) { }
+    explicit DatabaseError(const std::string &message)
+        : std::runtime_error(message)
+    { }
 };

@@ -202,10 +202,15 @@ void PgServer::ensureDatabase(const QString &database)
         QStringLiteral("-d"), QStringLiteral("postgres"), QStringLiteral("-c"),
         QStringLiteral("select 1 from pg_database where datname = %1")
             .arg(quoteLiteral(database)) });
-    if (exists.trimmed() != QLatin1String("1"))
-        exec(QStringLiteral("create database \"%1\" owner %2")
-                 .arg(database, QLatin1String(roleName)),
-            QStringLiteral("postgres"));
+    if (exists.trimmed() == QLatin1String("1"))
+        return;
+    exec(QStringLiteral("create database \"%1\" owner %2").arg(database, QLatin1String(roleName)),
+        QStringLiteral("postgres"));
+    // Tables that tests create through exec() belong to the superuser; the login role may use them.
+    exec(QStringLiteral("alter default privileges in schema public grant all on tables to %1;"
+                        "alter default privileges in schema public grant all on sequences to %1;")
+             .arg(QLatin1String(roleName)),
+        database);
 }
 
 void PgServer::addDsn(const QString &dsn, const QString &database)

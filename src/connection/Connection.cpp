@@ -1,0 +1,64 @@
+#include "connection/Connection.h"
+
+#include "connection/ConnectionHandle.h"
+#include "connection/Session.h"
+
+namespace {
+
+// The value of the KEY=VALUE line whose key equals key (ignoring case), or empty.
+QString paramValue(const QStringList &params, const QString &key)
+{
+    for (const QString &line : params) {
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals >= 0 && line.left(equals).trimmed().compare(key, Qt::CaseInsensitive) == 0) {
+            QString value = line.mid(equals + 1);
+            while (value.endsWith(QLatin1Char('\n')) || value.endsWith(QLatin1Char('\r')))
+                value.chop(1);
+            return value;
+        }
+    }
+    return QString();
+}
+
+} // namespace
+
+Connection::Connection()
+{
+    Session::instance().registerConnection(this);
+}
+
+Connection::Connection(const QString &databaseName)
+    : Connection()
+{
+    DatabaseName = databaseName;
+}
+
+Connection::~Connection()
+{
+    Session::instance().unregisterConnection(this);
+}
+
+void Connection::OpenConnection()
+{
+    if (IsConnected())
+        return;
+    m_handle.reset();
+    m_handle = std::make_shared<ConnectionHandle>(DatabaseName,
+        paramValue(Params, QStringLiteral("USER NAME")),
+        paramValue(Params, QStringLiteral("PASSWORD")));
+}
+
+bool Connection::IsConnected() const
+{
+    return m_handle && m_handle->isAlive();
+}
+
+void Connection::Close()
+{
+    m_handle.reset();
+}
+
+std::shared_ptr<ConnectionHandle> Connection::handle() const
+{
+    return IsConnected() ? m_handle : nullptr;
+}

@@ -1,0 +1,787 @@
+#include "connection/QueryDataset.h"
+
+#include "connection/Connection.h"
+#include "connection/ConnectionHandle.h"
+#include "connection/DatabaseError.h"
+#include "connection/OdbcHandle.h"
+#include "connection/OdbcText.h"
+#include "connection/Session.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr SQLULEN BlockRows = 1000; // rows per fetch and per block of the store
+constexpr SQLULEN MaxBoundChars = 8000; // longer columns come through SQLGetData
+constexpr SQLULEN LongBoundChars = 255; // first part of a long column bound in block mode
+
+// How a column is fetched and kept. Fixed kinds keep a fixed number of bytes per value;
+// Decimal, Text and Binary keep their bytes back to back with end offsets.
+enum class Kind { Int64, Double, Date, Time, Timestamp, Bit, Decimal, Text, Binary };
+
+struct PackedTimestamp
+{
+    std::int16_t year;
+    std::uint8_t month, day, hour, minute, second;
+    std::uint32_t fraction;
+};
+
+int fixedBytes(Kind kind)
+{
+    switch (kind) {
+    case Kind::Int64:
+    case Kind::Double:
+        return 8;
+    case Kind::Date:
+        return sizeof(SQL_DATE_STRUCT);
+    case Kind::Time:
+        return sizeof(SQL_TIME_STRUCT);
+    case Kind::Timestamp:
+        return sizeof(PackedTimestamp);
+    case Kind::Bit:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+// The field type code of a column's ODBC type.
+int fieldTypeOf(SQLSMALLINT sqlType, bool isUnsigned, bool autoUnique, bool fixedPrecScale)
+{
+    switch (sqlType) {
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+        return FieldTypes::String;
+    case SQL_SMALLINT:
+    case SQL_TINYINT:
+        return isUnsigned ? FieldTypes::Word : FieldTypes::SmallInt;
+    case SQL_INTEGER:
+        return autoUnique ? FieldTypes::AutoInc : FieldTypes::Integer;
+    case SQL_BIGINT:
+        return FieldTypes::LargeInt;
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+        return fixedPrecScale ? FieldTypes::Currency : FieldTypes::BCD;
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+        return fixedPrecScale ? FieldTypes::Currency : FieldTypes::Float;
+    case SQL_TYPE_DATE:
+    case SQL_DATE:
+        return FieldTypes::Date;
+    case SQL_TYPE_TIME:
+    case SQL_TIME:
+        return FieldTypes::Time;
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TIMESTAMP:
+        return FieldTypes::DateTime;
+    case SQL_BIT:
+        return FieldTypes::Boolean;
+    case SQL_LONGVARCHAR:
+    case SQL_WLONGVARCHAR:
+        return FieldTypes::Memo;
+    case SQL_BINARY:
+        return FieldTypes::Bytes;
+    case SQL_VARBINARY:
+        return FieldTypes::VarBytes;
+    case SQL_LONGVARBINARY:
+        return FieldTypes::Blob;
+    default:
+        return FieldTypes::Unknown;
+    }
+}
+
+int defaultWidth(int type, SQLULEN columnSize)
+{
+    switch (type) {
+    case FieldTypes::String:
+        return columnSize > 0 && columnSize < SQLULEN(std::numeric_limits<int>::max())
+            ? int(columnSize)
+            : 10;
+    case FieldTypes::LargeInt:
+        return 15;
+    case FieldTypes::BCD:
+        return columnSize > 0 && columnSize < 1000 ? int(columnSize) + 1 : 10;
+    case FieldTypes::Boolean:
+        return 5; // the longer of "True" and "False"
+    case FieldTypes::DateTime:
+        return 18;
+    default:
+        return 10;
+    }
+}
+
+// Appends UTF-16 text as UTF-8; the store keeps text in its compact 8-bit form.
+void appendUtf8(std::vector<char> &out, const char16_t *text, std::size_t length)
+{
+    std::size_t i = 0;
+    for (; i < length && text[i] < 0x80; ++i)
+        out.push_back(char(text[i]));
+    if (i < length) {
+        const QByteArray rest = QString::fromUtf16(text + i, qsizetype(length - i)).toUtf8();
+        out.insert(out.end(), rest.begin(), rest.end());
+    }
+}
+
+// One column of one block of the store.
+struct ColumnData
+{
+    std::vector<char> bytes; // fixed-size values, or variable values back to back
+    std::vector<std::uint32_t> ends; // variable kinds: end offset of each value in bytes
+    std::vector<std::uint8_t> nulls; // one bit per row
+};
+
+struct Block
+{
+    int first = 0; // record number of the first row
+    int rows = 0;
+    std::vector<ColumnData> columns;
+};
+
+struct Column
+{
+    QString title;
+    int type = FieldTypes::Unknown;
+    int width = 10;
+    Kind kind = Kind::Text;
+    bool bound = true; // false: fetched with SQLGetData only
+    SQLSMALLINT cType = SQL_C_WCHAR;
+    SQLLEN elementBytes = 0; // bytes per row in the bind buffer
+    std::vector<char> buffer;
+    std::vector<SQLLEN> indicators;
+};
+
+} // namespace
+
+struct QueryDataset::Impl
+{
+    QString databaseName;
+    QString sql;
+    std::shared_ptr<ConnectionHandle> connection;
+    OdbcHandle statement;
+    bool holdsTicket = false;
+    bool open = false;
+    bool allFetched = true;
+    bool blockMode = true; // a rowset of BlockRows rows per SQLFetch, else one row per call
+    bool eof = true;
+    int recNo = -1;
+    int fetched = 0;
+    SQLULEN rowsFetched = 0;
+    std::vector<Column> columns;
+    std::vector<Block> blocks;
+    mutable std::size_t lastBlock = 0;
+
+    void acquire()
+    {
+        if (!connection || !connection->isAlive())
+            throw DatabaseError(
+                ("Database " + databaseName + " is not connected").toLocal8Bit().toStdString());
+        connection->acquire();
+        holdsTicket = true;
+    }
+
+    // Frees the statement, then gives the connection to the next waiting statement.
+    void finishStatement() noexcept
+    {
+        statement.reset();
+        if (holdsTicket && connection)
+            connection->release();
+        holdsTicket = false;
+        allFetched = true;
+    }
+
+    // A failed call: a lost connection is remembered, the statement is ended, the error
+    // goes on to the caller.
+    [[noreturn]] void fail(const DatabaseError &error)
+    {
+        if (statement && connection) {
+            const QString state = Odbc::sqlState(SQL_HANDLE_STMT, statement.get());
+            if (state.startsWith(QLatin1String("08")))
+                connection->markLost();
+        }
+        open = false;
+        finishStatement();
+        throw error;
+    }
+
+    void execute()
+    {
+        statement = OdbcHandle(SQL_HANDLE_STMT, connection->get());
+        const SQLRETURN rc =
+            SQLExecDirectW(statement.get(), const_cast<SQLWCHAR *>(Odbc::wide(sql)), SQL_NTS);
+        Odbc::check(rc, statement);
+    }
+
+    void describe();
+    void bind();
+    void fetchBlock();
+    void appendRow(Block &block, SQLULEN row);
+    bool getData(SQLUSMALLINT field, SQLSMALLINT cType, std::vector<char> &out);
+    const Block *blockOf(int record, int &row) const;
+    ColumnData const *cell(int record, int field, int &row) const;
+};
+
+void QueryDataset::Impl::describe()
+{
+    SQLSMALLINT count = 0;
+    Odbc::check(SQLNumResultCols(statement.get(), &count), statement);
+    if (count <= 0)
+        throw DatabaseError("The statement returned no result set");
+    columns.clear();
+    columns.resize(count);
+    bool variable = false;
+    bool longData = false;
+    for (SQLUSMALLINT i = 1; i <= count; ++i) {
+        Column &column = columns[i - 1];
+        SQLWCHAR name[512];
+        SQLSMALLINT nameLength = 0;
+        SQLSMALLINT sqlType = 0;
+        SQLULEN size = 0;
+        SQLSMALLINT digits = 0;
+        SQLSMALLINT nullable = 0;
+        // SQLDescribeCol rather than SQL_DESC_CONCISE_TYPE: both give the concise type, but the
+        // SQLite driver answers the attribute with SQL_CHAR for every text-like column.
+        Odbc::check(SQLDescribeColW(statement.get(), i, name, SQLSMALLINT(std::size(name)),
+                        &nameLength, &sqlType, &size, &digits, &nullable),
+            statement);
+        column.title = Odbc::fromWide(name, qMin<qsizetype>(nameLength, std::size(name) - 1));
+        SQLLEN isUnsigned = 0, autoUnique = 0, fixedPrecScale = 0;
+        SQLColAttributeW(statement.get(), i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned);
+        SQLColAttributeW(
+            statement.get(), i, SQL_DESC_AUTO_UNIQUE_VALUE, nullptr, 0, nullptr, &autoUnique);
+        SQLColAttributeW(
+            statement.get(), i, SQL_DESC_FIXED_PREC_SCALE, nullptr, 0, nullptr, &fixedPrecScale);
+        if (sqlType == SQL_CHAR || sqlType == SQL_VARCHAR) {
+            // SQLite reports DECIMAL(p,s) columns as text; their declared type name tells.
+            SQLWCHAR typeName[128] = {};
+            SQLSMALLINT typeNameLength = 0;
+            SQLColAttributeW(statement.get(), i, SQL_DESC_TYPE_NAME, typeName, sizeof typeName,
+                &typeNameLength, nullptr);
+            const QString declared =
+                QString::fromUtf16(reinterpret_cast<const char16_t *>(typeName))
+                    .trimmed()
+                    .toLower();
+            if (declared.startsWith(QLatin1String("decimal"))
+                || declared.startsWith(QLatin1String("numeric")))
+                sqlType = SQL_DECIMAL;
+        }
+        column.type = fieldTypeOf(
+            sqlType, isUnsigned == SQL_TRUE, autoUnique == SQL_TRUE, fixedPrecScale == SQL_TRUE);
+        column.width = defaultWidth(column.type, size);
+        const bool sizeKnown = size > 0 && size <= MaxBoundChars;
+        switch (column.type) {
+        case FieldTypes::SmallInt:
+        case FieldTypes::Integer:
+        case FieldTypes::Word:
+        case FieldTypes::AutoInc:
+        case FieldTypes::LargeInt:
+            column.kind = Kind::Int64;
+            column.cType = SQL_C_SBIGINT;
+            break;
+        case FieldTypes::Float:
+        case FieldTypes::Currency:
+            column.kind = Kind::Double;
+            column.cType = SQL_C_DOUBLE;
+            break;
+        case FieldTypes::BCD:
+            column.kind = Kind::Decimal;
+            column.cType = SQL_C_CHAR;
+            column.elementBytes = SQLLEN(std::max<SQLULEN>(sizeKnown ? size : 0, 40) + 4);
+            break;
+        case FieldTypes::Date:
+            column.kind = Kind::Date;
+            column.cType = SQL_C_TYPE_DATE;
+            break;
+        case FieldTypes::Time:
+            column.kind = Kind::Time;
+            column.cType = SQL_C_TYPE_TIME;
+            break;
+        case FieldTypes::DateTime:
+            column.kind = Kind::Timestamp;
+            column.cType = SQL_C_TYPE_TIMESTAMP;
+            break;
+        case FieldTypes::Boolean:
+            column.kind = Kind::Bit;
+            column.cType = SQL_C_BIT;
+            break;
+        case FieldTypes::Bytes:
+        case FieldTypes::VarBytes:
+        case FieldTypes::Blob:
+            column.kind = Kind::Binary;
+            column.cType = SQL_C_BINARY;
+            column.bound = sizeKnown && column.type != FieldTypes::Blob;
+            column.elementBytes = SQLLEN(column.bound ? size : LongBoundChars);
+            break;
+        default: // strings, memos and types we have no better form for: their text
+            column.kind = Kind::Text;
+            column.cType = SQL_C_WCHAR;
+            column.bound = sizeKnown && column.type != FieldTypes::Memo;
+            column.elementBytes = SQLLEN(((column.bound ? size : LongBoundChars) + 1) * 2);
+            break;
+        }
+        if (fixedBytes(column.kind)) {
+            column.elementBytes = column.kind == Kind::Timestamp ? sizeof(SQL_TIMESTAMP_STRUCT)
+                                                                 : fixedBytes(column.kind);
+        } else {
+            variable = true;
+        }
+        longData = longData || !column.bound;
+    }
+    // Block fetching needs SQLGetData inside a block for values longer than their buffer; a
+    // driver without it gets one row per call, with long values read after each row.
+    const SQLUINTEGER extensions = connection->getDataExtensions();
+    const bool getDataInBlock = (extensions & SQL_GD_BLOCK) && (extensions & SQL_GD_BOUND);
+    blockMode = !variable || getDataInBlock;
+    if (blockMode)
+        for (Column &column : columns)
+            column.bound = true; // long ones with their first part; the rest comes on demand
+}
+
+void QueryDataset::Impl::bind()
+{
+    const SQLULEN rows = blockMode ? BlockRows : 1;
+    SQLSetStmtAttr(statement.get(), SQL_ATTR_ROW_BIND_TYPE,
+        reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0);
+    Odbc::check(SQLSetStmtAttr(statement.get(), SQL_ATTR_ROW_ARRAY_SIZE,
+                    reinterpret_cast<SQLPOINTER>(rows), 0),
+        statement);
+    Odbc::check(
+        SQLSetStmtAttr(statement.get(), SQL_ATTR_ROWS_FETCHED_PTR, &rowsFetched, 0), statement);
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        Column &column = columns[i];
+        if (!column.bound)
+            continue;
+        column.buffer.assign(std::size_t(column.elementBytes) * rows, 0);
+        column.indicators.assign(rows, 0);
+        Odbc::check(SQLBindCol(statement.get(), SQLUSMALLINT(i + 1), column.cType,
+                        column.buffer.data(), column.elementBytes, column.indicators.data()),
+            statement);
+    }
+}
+
+bool QueryDataset::Impl::getData(SQLUSMALLINT field, SQLSMALLINT cType, std::vector<char> &out)
+{
+    // Reads the whole value in pieces; character data comes with a terminator per piece.
+    const std::size_t terminator = cType == SQL_C_WCHAR ? 2 : (cType == SQL_C_CHAR ? 1 : 0);
+    std::vector<char> piece(32768);
+    out.clear();
+    for (;;) {
+        SQLLEN indicator = 0;
+        const SQLRETURN rc = SQLGetData(
+            statement.get(), field, cType, piece.data(), SQLLEN(piece.size()), &indicator);
+        if (rc == SQL_NO_DATA)
+            return true;
+        Odbc::check(rc, statement);
+        if (indicator == SQL_NULL_DATA)
+            return false;
+        std::size_t got = piece.size() - terminator;
+        if (indicator != SQL_NO_TOTAL && std::size_t(indicator) <= got)
+            got = std::size_t(indicator);
+        out.insert(out.end(), piece.begin(), piece.begin() + got);
+        if (rc == SQL_SUCCESS)
+            return true;
+    }
+}
+
+void QueryDataset::Impl::appendRow(Block &block, SQLULEN row)
+{
+    const int index = block.rows++;
+    std::vector<char> whole;
+    bool positioned = false;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        Column &column = columns[i];
+        ColumnData &data = block.columns[i];
+        if (index % 8 == 0)
+            data.nulls.push_back(0);
+        const int fixed = fixedBytes(column.kind);
+        bool isNull = false;
+        const char *value = nullptr;
+        std::size_t length = 0;
+        if (column.bound) {
+            const SQLLEN indicator = column.indicators[row];
+            isNull = indicator == SQL_NULL_DATA;
+            value = column.buffer.data() + std::size_t(column.elementBytes) * row;
+            if (!isNull && !fixed) {
+                const std::size_t room = std::size_t(column.elementBytes)
+                    - (column.cType == SQL_C_WCHAR       ? 2
+                            : column.cType == SQL_C_CHAR ? 1
+                                                         : 0);
+                if (indicator == SQL_NO_TOTAL || std::size_t(indicator) > room) {
+                    // Longer than its buffer: read the whole value again.
+                    if (blockMode && !positioned) {
+                        Odbc::check(SQLSetPos(statement.get(), SQLSETPOSIROW(row + 1), SQL_POSITION,
+                                        SQL_LOCK_NO_CHANGE),
+                            statement);
+                        positioned = true;
+                    }
+                    isNull = !getData(SQLUSMALLINT(i + 1), column.cType, whole);
+                    value = whole.data();
+                    length = whole.size();
+                } else {
+                    length = std::size_t(indicator);
+                }
+            }
+        } else {
+            isNull = !getData(SQLUSMALLINT(i + 1), column.cType, whole);
+            value = whole.data();
+            length = whole.size();
+        }
+        if (isNull)
+            data.nulls.back() |= std::uint8_t(1u << (index % 8));
+        if (fixed) {
+            if (isNull) {
+                data.bytes.insert(data.bytes.end(), std::size_t(fixed), 0);
+            } else if (column.kind == Kind::Timestamp) {
+                SQL_TIMESTAMP_STRUCT ts;
+                std::memcpy(&ts, value, sizeof ts);
+                const PackedTimestamp packed { std::int16_t(ts.year), std::uint8_t(ts.month),
+                    std::uint8_t(ts.day), std::uint8_t(ts.hour), std::uint8_t(ts.minute),
+                    std::uint8_t(ts.second), std::uint32_t(ts.fraction) };
+                const char *bytes = reinterpret_cast<const char *>(&packed);
+                data.bytes.insert(data.bytes.end(), bytes, bytes + sizeof packed);
+            } else {
+                data.bytes.insert(data.bytes.end(), value, value + fixed);
+            }
+            continue;
+        }
+        if (!isNull) {
+            if (column.kind == Kind::Text)
+                appendUtf8(data.bytes, reinterpret_cast<const char16_t *>(value), length / 2);
+            else
+                data.bytes.insert(data.bytes.end(), value, value + length);
+        }
+        if (data.bytes.size() > std::numeric_limits<std::uint32_t>::max())
+            throw DatabaseError("The result is too large to keep in memory");
+        data.ends.push_back(std::uint32_t(data.bytes.size()));
+    }
+}
+
+void QueryDataset::Impl::fetchBlock()
+{
+    if (allFetched || !statement)
+        return;
+    Block block;
+    block.first = fetched;
+    block.columns.resize(columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        const int fixed = fixedBytes(columns[i].kind);
+        block.columns[i].bytes.reserve(fixed ? std::size_t(fixed) * BlockRows : 0);
+        block.columns[i].nulls.reserve((BlockRows + 7) / 8);
+        if (!fixed)
+            block.columns[i].ends.reserve(BlockRows);
+    }
+    bool end = false;
+    try {
+        if (blockMode) {
+            rowsFetched = 0;
+            const SQLRETURN rc = Odbc::check(SQLFetch(statement.get()), statement);
+            if (rc == SQL_NO_DATA)
+                end = true;
+            else
+                for (SQLULEN row = 0; row < rowsFetched; ++row)
+                    appendRow(block, row);
+        } else {
+            for (SQLULEN n = 0; n < BlockRows; ++n) {
+                const SQLRETURN rc = Odbc::check(SQLFetch(statement.get()), statement);
+                if (rc == SQL_NO_DATA) {
+                    end = true;
+                    break;
+                }
+                appendRow(block, 0);
+            }
+        }
+    } catch (const DatabaseError &error) {
+        fail(error);
+    }
+    if (block.rows > 0) {
+        for (ColumnData &data : block.columns) {
+            data.bytes.shrink_to_fit();
+            data.ends.shrink_to_fit();
+            data.nulls.shrink_to_fit();
+        }
+        if (fetched > std::numeric_limits<int>::max() - block.rows)
+            fail(DatabaseError("The result has too many records"));
+        fetched += block.rows;
+        blocks.push_back(std::move(block));
+    }
+    if (end)
+        finishStatement(); // the whole result is in the store
+}
+
+const Block *QueryDataset::Impl::blockOf(int record, int &row) const
+{
+    if (record < 0 || record >= fetched || blocks.empty())
+        return nullptr;
+    std::size_t index = lastBlock < blocks.size() ? lastBlock : 0;
+    const Block *block = &blocks[index];
+    if (record < block->first || record >= block->first + block->rows) {
+        const auto it = std::upper_bound(blocks.begin(), blocks.end(), record,
+            [](int r, const Block &b) { return r < b.first; });
+        index = std::size_t(it - blocks.begin()) - 1;
+        lastBlock = index;
+        block = &blocks[index];
+    }
+    row = record - block->first;
+    return block;
+}
+
+const ColumnData *QueryDataset::Impl::cell(int record, int field, int &row) const
+{
+    if (field < 0 || field >= int(columns.size()))
+        return nullptr;
+    const Block *block = blockOf(record, row);
+    return block ? &block->columns[std::size_t(field)] : nullptr;
+}
+
+QueryDataset::QueryDataset()
+    : d(std::make_unique<Impl>())
+{ }
+
+QueryDataset::~QueryDataset()
+{
+    Close(); // never throws: it only frees handles
+}
+
+void QueryDataset::setDatabaseName(const QString &name)
+{
+    d->databaseName = name;
+    Connection *connection = Session::instance().FindConnection(name);
+    d->connection = connection ? connection->handle() : nullptr;
+}
+
+QString QueryDataset::databaseName() const
+{
+    return d->databaseName;
+}
+
+void QueryDataset::setSql(const QString &sql)
+{
+    d->sql = sql;
+}
+
+QString QueryDataset::sql() const
+{
+    return d->sql;
+}
+
+void QueryDataset::OpenQuery()
+{
+    Close();
+    d->acquire();
+    try {
+        d->execute();
+        d->describe();
+        d->bind();
+        d->allFetched = false;
+        d->open = true;
+        d->fetchBlock();
+    } catch (const DatabaseError &error) {
+        d->fail(error);
+    }
+    d->recNo = d->fetched > 0 ? 0 : -1;
+    d->eof = d->fetched == 0;
+}
+
+void QueryDataset::ExecQuery()
+{
+    Close();
+    d->acquire();
+    try {
+        d->execute();
+    } catch (const DatabaseError &error) {
+        d->fail(error);
+    }
+    d->finishStatement();
+}
+
+int QueryDataset::CountRecords()
+{
+    while (!d->allFetched)
+        d->fetchBlock();
+    return d->fetched;
+}
+
+bool QueryDataset::IsOpen() const
+{
+    return d->open;
+}
+
+void QueryDataset::Close()
+{
+    d->finishStatement();
+    d->open = false;
+    d->columns.clear();
+    d->blocks.clear();
+    d->blocks.shrink_to_fit();
+    d->fetched = 0;
+    d->recNo = -1;
+    d->eof = true;
+    d->lastBlock = 0;
+}
+
+void QueryDataset::GoFirst()
+{
+    d->recNo = d->fetched > 0 ? 0 : -1;
+    d->eof = d->fetched == 0;
+}
+
+void QueryDataset::GoNext()
+{
+    if (d->eof)
+        return;
+    if (d->recNo + 1 >= d->fetched)
+        d->fetchBlock();
+    if (d->recNo + 1 < d->fetched)
+        ++d->recNo;
+    else
+        d->eof = true;
+}
+
+bool QueryDataset::AtEof() const
+{
+    return d->eof;
+}
+
+int QueryDataset::RecNo() const
+{
+    return d->recNo;
+}
+
+void QueryDataset::setRecNo(int record)
+{
+    while (record >= d->fetched && !d->allFetched)
+        d->fetchBlock();
+    if (d->fetched == 0)
+        return;
+    d->recNo = std::clamp(record, 0, d->fetched - 1);
+    d->eof = false;
+}
+
+int QueryDataset::fetchedCount() const
+{
+    return d->fetched;
+}
+
+bool QueryDataset::allFetched() const
+{
+    return d->allFetched;
+}
+
+void QueryDataset::fetchMore()
+{
+    d->fetchBlock();
+}
+
+int QueryDataset::FieldCount() const
+{
+    return int(d->columns.size());
+}
+
+QString QueryDataset::FieldTitle(int field) const
+{
+    return field >= 0 && field < FieldCount() ? d->columns[std::size_t(field)].title : QString();
+}
+
+int QueryDataset::FieldType(int field) const
+{
+    return field >= 0 && field < FieldCount() ? d->columns[std::size_t(field)].type
+                                              : int(FieldTypes::Unknown);
+}
+
+int QueryDataset::DisplayWidth(int field) const
+{
+    return field >= 0 && field < FieldCount() ? d->columns[std::size_t(field)].width : 0;
+}
+
+void QueryDataset::setDisplayWidth(int field, int width)
+{
+    if (field >= 0 && field < FieldCount())
+        d->columns[std::size_t(field)].width = width;
+}
+
+bool QueryDataset::FieldIsNull(int field) const
+{
+    return isNull(d->recNo, field);
+}
+
+QString QueryDataset::FieldString(int field) const
+{
+    return text(d->recNo, field);
+}
+
+bool QueryDataset::isNull(int record, int field) const
+{
+    int row = 0;
+    const ColumnData *data = d->cell(record, field, row);
+    return !data || (data->nulls[std::size_t(row / 8)] >> (row % 8)) & 1u;
+}
+
+QString QueryDataset::text(int record, int field) const
+{
+    int row = 0;
+    const ColumnData *data = d->cell(record, field, row);
+    if (!data || (data->nulls[std::size_t(row / 8)] >> (row % 8)) & 1u)
+        return QString();
+    const Column &column = d->columns[std::size_t(field)];
+    const int fixed = fixedBytes(column.kind);
+    const char *value = data->bytes.data() + std::size_t(fixed) * std::size_t(row);
+    std::size_t length = 0;
+    if (!fixed) {
+        const std::size_t begin = row > 0 ? data->ends[std::size_t(row - 1)] : 0;
+        value = data->bytes.data() + begin;
+        length = data->ends[std::size_t(row)] - begin;
+    }
+    switch (column.kind) {
+    case Kind::Int64: {
+        std::int64_t number;
+        std::memcpy(&number, value, sizeof number);
+        return QString::number(number);
+    }
+    case Kind::Double: {
+        double number;
+        std::memcpy(&number, value, sizeof number);
+        return OdbcText::floatText(number);
+    }
+    case Kind::Date: {
+        SQL_DATE_STRUCT date;
+        std::memcpy(&date, value, sizeof date);
+        return OdbcText::dateText(date.year, date.month, date.day);
+    }
+    case Kind::Time: {
+        SQL_TIME_STRUCT time;
+        std::memcpy(&time, value, sizeof time);
+        return OdbcText::timeText(time.hour, time.minute, time.second);
+    }
+    case Kind::Timestamp: {
+        PackedTimestamp ts;
+        std::memcpy(&ts, value, sizeof ts);
+        return OdbcText::dateTimeText(
+            ts.year, ts.month, ts.day, ts.hour, ts.minute, ts.second, ts.fraction);
+    }
+    case Kind::Bit:
+        return *value ? QStringLiteral("True") : QStringLiteral("False");
+    case Kind::Decimal:
+        return OdbcText::decimalText(value, qsizetype(length));
+    case Kind::Text:
+        return QString::fromUtf8(value, qsizetype(length));
+    case Kind::Binary:
+        return QString::fromLatin1(QByteArray(value, qsizetype(length)).toHex().toUpper());
+    }
+    return QString();
+}
+
+std::size_t QueryDataset::storeBytes() const
+{
+    std::size_t bytes = d->blocks.capacity() * sizeof(Block);
+    for (const Block &block : d->blocks) {
+        bytes += block.columns.capacity() * sizeof(ColumnData);
+        for (const ColumnData &data : block.columns)
+            bytes += data.bytes.capacity() + data.ends.capacity() * sizeof(std::uint32_t)
+                + data.nulls.capacity();
+    }
+    return bytes;
+}
