@@ -6,10 +6,40 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <QValidator>
+
+#include <algorithm>
 
 namespace {
+
 constexpr int kMaxTextLength = 255;
-}
+
+// Keeps a field to one line: text inserted with a line break in it (a paste) is cut at its
+// first break, as a single-line edit control does.
+class OneLineValidator : public QValidator
+{
+public:
+    using QValidator::QValidator;
+
+    State validate(QString &input, int &pos) const override
+    {
+        qsizetype brk = input.indexOf(QLatin1Char('\n'));
+        const qsizetype cr = input.indexOf(QLatin1Char('\r'));
+        if (brk < 0 || (cr >= 0 && cr < brk))
+            brk = cr;
+        if (brk < 0)
+            return Acceptable;
+        // The cursor stands behind the inserted text: drop from the break up to it.
+        const qsizetype end = std::max<qsizetype>(pos, brk + 1);
+        input.remove(brk, end - brk);
+        input.remove(QLatin1Char('\r'));
+        input.remove(QLatin1Char('\n'));
+        pos = int(brk);
+        return Acceptable;
+    }
+};
+
+} // namespace
 
 TReplaceDialog::TReplaceDialog(QWidget *parent)
     : QDialog(parent)
@@ -21,9 +51,11 @@ TReplaceDialog::TReplaceDialog(QWidget *parent)
     m_findEdit = new QLineEdit(this); // owned by the dialog
     m_findEdit->setObjectName(QStringLiteral("FindEdit"));
     m_findEdit->setMaxLength(kMaxTextLength);
+    m_findEdit->setValidator(new OneLineValidator(m_findEdit)); // owned by the field
     m_replaceEdit = new QLineEdit(this); // owned by the dialog
     m_replaceEdit->setObjectName(QStringLiteral("ReplaceEdit"));
     m_replaceEdit->setMaxLength(kMaxTextLength);
+    m_replaceEdit->setValidator(new OneLineValidator(m_replaceEdit)); // owned by the field
 
     auto *findLabel = new QLabel(tr("Fi&nd what:"), this); // owned by the dialog
     findLabel->setBuddy(m_findEdit);
