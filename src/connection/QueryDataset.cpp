@@ -479,9 +479,10 @@ void QueryDataset::Impl::fetchBlock()
         if (blockMode) {
             rowsFetched = 0;
             const SQLRETURN rc = Odbc::check(SQLFetch(statement.get()), statement);
-            if (rc == SQL_NO_DATA)
-                end = true;
-            else
+            // A short rowset is the last one: the statement ends now rather than at one more
+            // round trip, which gives the connection back to others as early as possible.
+            end = rc == SQL_NO_DATA || rowsFetched < BlockRows;
+            if (rc != SQL_NO_DATA)
                 for (SQLULEN row = 0; row < rowsFetched; ++row)
                     appendRow(block, row);
         } else {

@@ -1,0 +1,406 @@
+#include "connection/Connection.h"
+#include "connection/DatabaseError.h"
+#include "connection/QueryDataset.h"
+#include "support/PgServer.h"
+#include "support/TestEnv.h"
+
+#include <QtTest>
+
+#include <clocale>
+#include <memory>
+
+// The dataset through the real driver manager, on SQLite and on the private PostgreSQL server:
+// type codes, default widths and text forms, nulls, lazy block fetching, walking, failures.
+// Texts are checked in a German locale so that the decimal separator and date forms show.
+class tst_dataset : public QObject
+{
+    Q_OBJECT
+
+public:
+    static void initMain() { qputenv("LC_ALL", "de_DE.UTF-8"); }
+
+private slots:
+    void initTestCase();
+    void types_data();
+    void types();
+    void lazyFetchAndWalk_data();
+    void lazyFetchAndWalk();
+    void failingStatement_data();
+    void failingStatement();
+    void utf8Text_data();
+    void utf8Text();
+    void longValues_data();
+    void longValues();
+    void decimalText_data();
+    void decimalText();
+
+private:
+    std::unique_ptr<QueryDataset> open(const QString &dsn, const QString &sql);
+    void exec(const QString &dsn, const QString &sql);
+
+    std::unique_ptr<Connection> m_lite;
+    std::unique_ptr<Connection> m_pg;
+};
+
+namespace {
+
+const QString Lite = QStringLiteral("LITE");
+const QString Pg = QStringLiteral("PGDATA");
+
+// A recursive CTE that yields the numbers 1..n as column n.
+QString numbers(int n)
+{
+    return QStringLiteral("with recursive seq(n) as (select 1 union all select n + 1 from seq "
+                          "where n < %1) ")
+        .arg(n);
+}
+
+} // namespace
+
+void tst_dataset::initTestCase()
+{
+    setlocale(LC_CTYPE, "C.UTF-8");
+    const QString types = QStringLiteral(
+        "create table types(id integer primary key autoincrement, i int, s smallint, "
+        "ti tinyint, b bigint, d decimal(10,2), f double, dt date, tm time, ts timestamp, "
+        "v varchar(20), c char(3), m text, bl blob, bo boolean)");
+    TestEnv::addSqliteDsn(Lite,
+        { types,
+            QStringLiteral(
+                "insert into types(i, s, ti, b, d, f, dt, tm, ts, v, c, m, bl, bo) values"
+                "(42, -7, 5, -1234567890123, 12.5, 1234.5678, '2001-12-31', "
+                "'23:59:59', '2001-12-31 23:59:59', 'a \"b\", c''d', 'xy', 'memo text', "
+                "X'01AB', 1)"),
+            QStringLiteral("insert into types(i) values(null)"),
+            QStringLiteral("create table midnight(ts timestamp)"),
+            QStringLiteral("insert into midnight values('2001-12-31 00:00:00')"),
+            QStringLiteral("create table utf(id int, v varchar(40))"),
+            QStringLiteral("insert into utf values(1, 'Grüße aus Köln'), (2, '東京 € 5'), "
+                           "(3, 'emoji 😀 end')"),
+            QStringLiteral("create table big(id integer, name varchar(20))"),
+            numbers(2500) + QStringLiteral("insert into big select n, 'row ' || n from seq") });
+    m_lite = std::make_unique<Connection>(Lite);
+    m_lite->OpenConnection();
+
+    PgServer &server = PgServer::instance();
+    server.addDsn(Pg, QStringLiteral("datasets"));
+    server.exec(
+        QStringLiteral(
+            "create table types(id serial primary key, i int, s smallint, b bigint, "
+            "d numeric(10,2), n numeric, f double precision, r real, dt date, tm time, "
+            "ts timestamp, v varchar(20), c char(3), m text, bl bytea, bo boolean, u uuid);"
+            "insert into types(i, s, b, d, n, f, r, dt, tm, ts, v, c, m, bl, bo, u) values"
+            "(42, -7, -1234567890123, 12.345, 1.23456789, 1234.5678, 0.5, '2001-12-31', "
+            "'23:59:59', '2001-12-31 23:59:59', 'a \"b\", c''d', 'xy', 'memo text', "
+            "'\\x01ab', true, 'a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11');"
+            "insert into types(i) values(null);"
+            "create table midnight(ts timestamp);"
+            "insert into midnight values('2001-12-31 00:00:00');"
+            "create table utf(id int, v varchar(40));"
+            "insert into utf values(1, 'Grüße aus Köln'), (2, '東京 € 5'), (3, 'emoji 😀 end');"
+            "create table big(id integer, name varchar(20));"
+            "insert into big select n, 'row ' || n from generate_series(1, 2500) n;"),
+        QStringLiteral("datasets"));
+    m_pg = std::make_unique<Connection>(Pg);
+    m_pg->Params = QStringList { QStringLiteral("USER NAME=") + server.user(),
+        QStringLiteral("PASSWORD=") + server.password() };
+    m_pg->OpenConnection();
+}
+
+std::unique_ptr<QueryDataset> tst_dataset::open(const QString &dsn, const QString &sql)
+{
+    auto query = std::make_unique<QueryDataset>();
+    query->setDatabaseName(dsn);
+    query->setSql(sql);
+    query->OpenQuery();
+    return query;
+}
+
+void tst_dataset::exec(const QString &dsn, const QString &sql)
+{
+    QueryDataset query;
+    query.setDatabaseName(dsn);
+    query.setSql(sql);
+    query.ExecQuery();
+}
+
+void tst_dataset::types_data()
+{
+    QTest::addColumn<QString>("dsn");
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("sqlite auto-increment") << Lite << "id" << 14 << 10 << "1";
+    QTest::newRow("sqlite integer") << Lite << "i" << 3 << 10 << "42";
+    QTest::newRow("sqlite small integer") << Lite << "s" << 2 << 10 << "-7";
+    QTest::newRow("sqlite tiny integer") << Lite << "ti" << 2 << 10 << "5";
+    QTest::newRow("sqlite large integer") << Lite << "b" << 25 << 15 << "-1234567890123";
+    QTest::newRow("sqlite decimal") << Lite << "d" << 8 << 11 << "12,5";
+    QTest::newRow("sqlite float") << Lite << "f" << 6 << 10 << "1234,5678";
+    QTest::newRow("sqlite date") << Lite << "dt" << 9 << 10 << "31.12.01";
+    QTest::newRow("sqlite time") << Lite << "tm" << 10 << 10 << "23:59:59";
+    QTest::newRow("sqlite timestamp") << Lite << "ts" << 11 << 18 << "31.12.01 23:59:59";
+    QTest::newRow("sqlite varchar") << Lite << "v" << 1 << 20 << "a \"b\", c'd";
+    QTest::newRow("sqlite char") << Lite << "c" << 1 << 3 << "xy";
+    QTest::newRow("sqlite text") << Lite << "m" << 16 << 10 << "memo text";
+    QTest::newRow("sqlite blob") << Lite << "bl" << 12 << 10 << "01AB";
+    QTest::newRow("sqlite boolean") << Lite << "bo" << 5 << 5 << "True";
+
+    QTest::newRow("pg serial") << Pg << "id" << 14 << 10 << "1";
+    QTest::newRow("pg integer") << Pg << "i" << 3 << 10 << "42";
+    QTest::newRow("pg small integer") << Pg << "s" << 2 << 10 << "-7";
+    QTest::newRow("pg large integer") << Pg << "b" << 25 << 15 << "-1234567890123";
+    QTest::newRow("pg numeric(10,2)") << Pg << "d" << 8 << 11 << "12,35";
+    QTest::newRow("pg numeric") << Pg << "n" << 8 << 29 << "1,2346";
+    QTest::newRow("pg double") << Pg << "f" << 6 << 10 << "1234,5678";
+    QTest::newRow("pg real") << Pg << "r" << 6 << 10 << "0,5";
+    QTest::newRow("pg date") << Pg << "dt" << 9 << 10 << "31.12.01";
+    QTest::newRow("pg time") << Pg << "tm" << 10 << 10 << "23:59:59";
+    QTest::newRow("pg timestamp") << Pg << "ts" << 11 << 18 << "31.12.01 23:59:59";
+    QTest::newRow("pg varchar") << Pg << "v" << 1 << 20 << "a \"b\", c'd";
+    QTest::newRow("pg char") << Pg << "c" << 1 << 3 << "xy ";
+    QTest::newRow("pg text") << Pg << "m" << 16 << 10 << "memo text";
+    QTest::newRow("pg bytea") << Pg << "bl" << 15 << 10 << "01AB";
+    QTest::newRow("pg boolean") << Pg << "bo" << 5 << 5 << "True";
+    QTest::newRow("pg uuid") << Pg << "u" << 0 << 10 << "A0EEBC99-9C0B-4EF8-BB6D-6BB9BD380A11";
+}
+
+void tst_dataset::types()
+{
+    QFETCH(QString, dsn);
+    QFETCH(QString, column);
+    QFETCH(int, type);
+    QFETCH(int, width);
+    QFETCH(QString, text);
+
+    auto query = open(dsn, QStringLiteral("select %1 from types order by id").arg(column));
+    QVERIFY(query->IsOpen());
+    QCOMPARE(query->FieldCount(), 1);
+    QCOMPARE(query->FieldTitle(0), column);
+    QCOMPARE(query->FieldType(0), type);
+    QCOMPARE(query->DisplayWidth(0), width);
+    QCOMPARE(query->RecNo(), 0);
+    QVERIFY(!query->FieldIsNull(0));
+    QCOMPARE(query->FieldString(0), text);
+    query->GoNext();
+    QVERIFY(!query->AtEof());
+    QCOMPARE(query->FieldIsNull(0), column != QLatin1String("id"));
+    query->GoNext();
+    QVERIFY(query->AtEof());
+
+    query->setDisplayWidth(0, 33);
+    QCOMPARE(query->DisplayWidth(0), 33);
+}
+
+void tst_dataset::lazyFetchAndWalk_data()
+{
+    QTest::addColumn<QString>("dsn");
+    QTest::newRow("sqlite") << Lite;
+    QTest::newRow("pg") << Pg;
+}
+
+void tst_dataset::lazyFetchAndWalk()
+{
+    QFETCH(QString, dsn);
+    exec(dsn, QStringLiteral("create table walk as select * from big"));
+    auto cleanup = qScopeGuard([&] { exec(dsn, QStringLiteral("drop table walk")); });
+
+    auto query = open(dsn, QStringLiteral("select id, name from walk order by id"));
+    // Only the first block was fetched at open.
+    QCOMPARE(query->fetchedCount(), 1000);
+    QVERIFY(!query->allFetched());
+
+    int records = 0;
+    for (query->GoFirst(); !query->AtEof(); query->GoNext()) {
+        ++records;
+        QCOMPARE(query->RecNo(), records - 1);
+        if (query->FieldString(0) != QString::number(records))
+            QFAIL(qPrintable(
+                QStringLiteral("record %1 holds %2").arg(records).arg(query->FieldString(0))));
+    }
+    QCOMPARE(records, 2500);
+    QVERIFY(query->allFetched());
+    QCOMPARE(query->CountRecords(), 2500);
+
+    // Going back reads the store: emptying the table does not change what we see.
+    exec(dsn, QStringLiteral("delete from walk"));
+    query->GoFirst();
+    QVERIFY(!query->AtEof());
+    QCOMPARE(query->FieldString(1), QStringLiteral("row 1"));
+    QCOMPARE(query->text(2499, 1), QStringLiteral("row 2500"));
+    query->setRecNo(1234);
+    QCOMPARE(query->FieldString(0), QStringLiteral("1235"));
+
+    // Counting without walking fetches the rest and leaves the current record alone.
+    auto counted = open(dsn, QStringLiteral("select id from big where id <= 1500"));
+    QCOMPARE(counted->CountRecords(), 1500);
+    QCOMPARE(counted->RecNo(), 0);
+    QVERIFY(counted->storeBytes() > 0);
+
+    auto empty = open(dsn, QStringLiteral("select id from big where id < 0"));
+    QVERIFY(empty->IsOpen());
+    QVERIFY(empty->AtEof());
+    QCOMPARE(empty->RecNo(), -1);
+    QCOMPARE(empty->CountRecords(), 0);
+    QCOMPARE(empty->FieldCount(), 1);
+
+    query->Close();
+    QVERIFY(!query->IsOpen());
+    QCOMPARE(query->FieldCount(), 0);
+}
+
+void tst_dataset::failingStatement_data()
+{
+    QTest::addColumn<QString>("dsn");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("select");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("sqlite missing table")
+        << Lite << "select * from missing" << true << "no such table";
+    QTest::newRow("sqlite syntax in exec")
+        << Lite << "updte big set id = 1" << false << "syntax error";
+    QTest::newRow("sqlite no result set")
+        << Lite << "create table t1(x int)" << true << "returned no result set";
+    QTest::newRow("pg missing table") << Pg << "select * from missing" << true << "does not exist";
+    QTest::newRow("pg syntax in exec") << Pg << "updte big set id = 1" << false << "syntax error";
+    QTest::newRow("pg division by zero")
+        << Pg << "select 1 / (id - id) from big" << true << "division by zero";
+    QTest::newRow("pg no result set")
+        << Pg << "create table t1(x int)" << true << "returned no result set";
+}
+
+void tst_dataset::failingStatement()
+{
+    QFETCH(QString, dsn);
+    QFETCH(QString, sql);
+    QFETCH(bool, select);
+    QFETCH(QString, message);
+
+    QueryDataset query;
+    query.setDatabaseName(dsn);
+    query.setSql(sql);
+    try {
+        if (select)
+            query.OpenQuery();
+        else
+            query.ExecQuery();
+        QFAIL("no DatabaseError");
+    } catch (const DatabaseError &error) {
+        QVERIFY2(QString::fromLocal8Bit(error.what()).contains(message), error.what());
+    }
+    QVERIFY(!query.IsOpen());
+    exec(dsn, QStringLiteral("drop table if exists t1"));
+
+    // The connection is free for the next statement.
+    auto next = open(dsn, QStringLiteral("select count(*) from big"));
+    QCOMPARE(next->FieldString(0), QStringLiteral("2500"));
+}
+
+void tst_dataset::utf8Text_data()
+{
+    QTest::addColumn<QString>("dsn");
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("inSqlText");
+    // The SQLite driver has no wide entry points: the driver manager converts SQL text for it
+    // through UCS-2, which cannot carry characters outside the BMP. Stored ones read fine.
+    QTest::newRow("sqlite umlauts") << Lite << 1 << QStringLiteral("Grüße aus Köln") << true;
+    QTest::newRow("sqlite cjk and euro") << Lite << 2 << QStringLiteral("東京 € 5") << true;
+    QTest::newRow("sqlite outside the BMP") << Lite << 3 << QStringLiteral("emoji 😀 end") << false;
+    QTest::newRow("pg umlauts") << Pg << 1 << QStringLiteral("Grüße aus Köln") << true;
+    QTest::newRow("pg cjk and euro") << Pg << 2 << QStringLiteral("東京 € 5") << true;
+    QTest::newRow("pg outside the BMP") << Pg << 3 << QStringLiteral("emoji 😀 end") << true;
+}
+
+void tst_dataset::utf8Text()
+{
+    QFETCH(QString, dsn);
+    QFETCH(int, id);
+    QFETCH(QString, value);
+    QFETCH(bool, inSqlText);
+
+    auto stored = open(dsn, QStringLiteral("select v from utf where id = %1").arg(id));
+    QCOMPARE(stored->FieldString(0), value);
+    if (!inSqlText)
+        return;
+    exec(dsn, QStringLiteral("create table utf2(v varchar(40), m text)"));
+    auto cleanup = qScopeGuard([&] { exec(dsn, QStringLiteral("drop table utf2")); });
+    exec(dsn, QStringLiteral("insert into utf2 values('%1', '%1')").arg(value));
+    auto query = open(dsn, QStringLiteral("select v, m, '%1' as lit from utf2").arg(value));
+    QCOMPARE(query->FieldString(0), value);
+    QCOMPARE(query->FieldString(1), value);
+    QCOMPARE(query->FieldString(2), value);
+    auto found = open(dsn, QStringLiteral("select count(*) from utf where v = '%1'").arg(value));
+    QCOMPARE(found->FieldString(0), QStringLiteral("1"));
+}
+
+void tst_dataset::longValues_data()
+{
+    QTest::addColumn<QString>("dsn");
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<int>("length");
+    QTest::newRow("sqlite text of 20000") << Lite << "m" << 20000;
+    QTest::newRow("sqlite varchar(5) holding more") << Lite << "v" << 300;
+    QTest::newRow("pg text of 20000") << Pg << "m" << 20000;
+    QTest::newRow("pg varchar of 300") << Pg << "v" << 300;
+}
+
+void tst_dataset::longValues()
+{
+    QFETCH(QString, dsn);
+    QFETCH(QString, column);
+    QFETCH(int, length);
+    // SQLite keeps longer text than declared; PostgreSQL's unbounded varchar is reported at 255.
+    exec(dsn,
+        QStringLiteral("create table longs(id int, v varchar%1, m text)")
+            .arg(dsn == Lite ? QStringLiteral("(5)") : QString()));
+    auto cleanup = qScopeGuard([&] { exec(dsn, QStringLiteral("drop table longs")); });
+    const QString value = QString(length - 1, QLatin1Char('x')) + QStringLiteral("é");
+    exec(dsn, QStringLiteral("insert into longs values(1, 'short', 'short')"));
+    exec(dsn, QStringLiteral("insert into longs(id, %1) values(2, '%2')").arg(column, value));
+    exec(dsn, QStringLiteral("insert into longs values(3, null, null)"));
+
+    auto query = open(dsn, QStringLiteral("select id, %1 from longs order by id").arg(column));
+    QCOMPARE(query->text(0, 1), QStringLiteral("short"));
+    QCOMPARE(query->text(1, 1).size(), value.size());
+    QCOMPARE(query->text(1, 1), value);
+    QVERIFY(query->isNull(2, 1));
+    QCOMPARE(query->text(2, 0), QStringLiteral("3"));
+}
+
+void tst_dataset::decimalText_data()
+{
+    QTest::addColumn<QString>("literal");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("four decimals kept") << "1.2345"
+                                        << "1,2345";
+    QTest::newRow("rounded half up") << "1.23455"
+                                     << "1,2346";
+    QTest::newRow("negative rounded away from zero") << "-2.00005"
+                                                     << "-2,0001";
+    QTest::newRow("trailing zeros dropped") << "100.5000"
+                                            << "100,5";
+    QTest::newRow("whole number") << "12345678901234567890"
+                                  << "12345678901234567890";
+    QTest::newRow("carry into the units") << "9.99999"
+                                          << "10";
+    QTest::newRow("tiny negative is zero") << "-0.00001"
+                                           << "0";
+    QTest::newRow("zero") << "0.000"
+                          << "0";
+}
+
+void tst_dataset::decimalText()
+{
+    QFETCH(QString, literal);
+    QFETCH(QString, text);
+    auto query = open(Pg, QStringLiteral("select cast(%1 as numeric) as n").arg(literal));
+    QCOMPARE(query->FieldType(0), int(FieldTypes::BCD));
+    QCOMPARE(query->FieldString(0), text);
+}
+
+STELVIK_TEST_GUILESS_MAIN(tst_dataset)
+#include "tst_dataset.moc"
