@@ -18,6 +18,8 @@ class TQthread;
 class DataSource;
 class TReplaceDialog;
 class QFileDialog;
+class QPlainTextEdit;
+class QPrinter;
 class QTimer;
 class QMenu;
 class QLabel;
@@ -173,6 +175,23 @@ private:
     bool m_bindingGrid = false; // the grid's columns and current row are being set from code
     // [Unit1Export.cpp]
     // [Unit1Editor.cpp]
+public:
+    // Where both print commands print; tests put a PDF printer here. Null: the printer chosen in
+    // the print dialog (Print Query) or the default printer (the history page's print).
+    QPrinter *PrinterOverride = nullptr; // not owned
+
+private:
+    // The lines of a plain-text control as the editor reports them (a wrapped line is one line).
+    static QStringList controlLines(const QPlainTextEdit *edit);
+    // Puts `lines` into a plain-text control so that controlLines gives them back.
+    static QString controlText(const QStringList &lines);
+    // The unsaved-changes prompt with its save; false when the user cancelled the save dialog.
+    bool offerToSaveQuery();
+    QString chooseFile(QFileDialog *dialog); // empty when cancelled
+    void writeQueryFile(const QString &path);
+    void setFileTitle(const QString &path);
+    void printText(QPrinter *printer, const QStringList &lines, const QString &title);
     // [Unit1History.cpp]
+    void fillHistoryBox(); // ComboBox2 from HistoryList, entry 0 selected and shown
     // [Unit1About.cpp]
 };
