@@ -21,6 +21,7 @@ class QFileDialog;
 class QPlainTextEdit;
 class QPrinter;
 class QTimer;
+enum class ExportFormat; // results/Exporter.h
 class QMenu;
 class QLabel;
 class QFontDialog;
@@ -173,7 +174,16 @@ private:
     void gridCurrentRowChanged(int row);
     bool m_waitCursor = false; // this window holds one override cursor of the application
     bool m_bindingGrid = false; // the grid's columns and current row are being set from code
+    // Declared after CurrentQuery, so destroyed before it: the grid lets go of the result
+    // before the result is freed when the window goes.
+    struct GridBinding
+    {
+        DataSource *source = nullptr; // not owned: the window's DataSource1
+        ~GridBinding();
+    } m_gridBinding;
     // [Unit1Export.cpp]
+    void runExport(ExportFormat format);
+    QString m_lastExportFile; // the name chosen in SaveDialog1 at its last use
     // [Unit1Editor.cpp]
 public:
     // Where both print commands print; tests put a PDF printer here. Null: the printer chosen in

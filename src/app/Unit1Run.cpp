@@ -30,9 +30,16 @@ QString asciiUpper(const QString &text)
 constexpr int maxInitialColumnChars = 60;
 }
 
+TForm1::GridBinding::~GridBinding()
+{
+    if (source)
+        source->setDataSet(nullptr);
+}
+
 void TForm1::setupGrid()
 {
     DataSource1 = new DataSource(this); // owned by the window (Qt parent)
+    m_gridBinding.source = DataSource1;
     QTableView *grid = ui->DBGrid1;
     grid->setModel(DataSource1);
     grid->setItemDelegate(new GridDelegate(grid)); // owned by the grid (Qt parent)

@@ -1,0 +1,580 @@
+#include "app/Unit1.h"
+#include "connection/QueryDataset.h"
+#include "query/QThread.h"
+#include "results/DataSource.h"
+#include "support/PgServer.h"
+#include "support/TestEnv.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+
+// Answers the statement error box from inside its own event loop, noting what the window showed
+// while it was up.
+class BoxAnswerer : public QObject
+{
+public:
+    explicit BoxAnswerer(TForm1 *form)
+        : m_form(form)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] { answer(); });
+        m_timer.start(20);
+    }
+
+    int answered = 0;
+    QString text;
+    QString panelWhileShown;
+    bool cursorDefaultWhileShown = false;
+
+private:
+    void answer()
+    {
+        auto *box = m_form->findChild<QMessageBox *>(QStringLiteral("QueryErrorBox"));
+        if (!box || !box->isVisible())
+            return;
+        ++answered;
+        text = box->text();
+        panelWhileShown = m_form->statusText(1);
+        cursorDefaultWhileShown = QApplication::overrideCursor() == nullptr;
+        QAbstractButton *ok = box->button(QMessageBox::Ok);
+        QVERIFY(ok);
+        ok->click();
+    }
+
+    TForm1 *m_form;
+    QTimer m_timer;
+};
+
+class tst_run : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void select_data();
+    void select();
+    void countTickedWhileSelectRuns();
+    void exec_data();
+    void exec();
+    void statementError_data();
+    void statementError();
+    void closeQueryDuringLongStatement();
+    void newRunWhileAbandonedWorkerRuns();
+    void emptyAliasClosesResultOnly();
+    void nullCellsPainted();
+    void displayWidthFollowsResize_data();
+    void displayWidthFollowsResize();
+    void currentRowInStep_data();
+    void currentRowInStep();
+
+private:
+    template <typename T>
+    T *child(const char *name) const
+    {
+        T *widget = m_form->findChild<T *>(QLatin1String(name));
+        if (!widget)
+            qFatal("missing control %s", name);
+        return widget;
+    }
+    QToolButton *runButton() const { return child<QToolButton>("SpeedButton1"); }
+    QToolButton *execButton() const { return child<QToolButton>("SpeedButton2"); }
+    QToolButton *closeButton() const { return child<QToolButton>("SpeedButton4"); }
+    QTableView *grid() const { return child<QTableView>("DBGrid1"); }
+    QTabWidget *pages() const { return child<QTabWidget>("PageControl1"); }
+    QCheckBox *countBox() const { return child<QCheckBox>("CheckBox1"); }
+
+    // Puts the statement and alias in place and presses the button.
+    void start(QToolButton *button, const QString &alias, const QString &sql);
+    // Waits until no worker is current.
+    bool waitIdle(int timeoutMs = 30000);
+    bool idleState() const;
+    QString selectCompletePattern() const;
+
+    QPointer<TForm1> m_form;
+};
+
+void tst_run::initTestCase()
+{
+    TForm1::ExitOnDestroy = false;
+    TestEnv::addSqliteDsn(QStringLiteral("RUNLITE"),
+        { QStringLiteral("create table t(id integer, name varchar(20))"),
+            QStringLiteral("insert into t values (1, 'one'), (2, null), (3, '')"),
+            QStringLiteral("create table log(note varchar(20))"),
+            QStringLiteral("create table big as with recursive s(n) as (select 1 union all "
+                           "select n + 1 from s where n < 20000) select n from s") });
+    PgServer::instance().addDsn(QStringLiteral("RUNPG"));
+}
+
+void tst_run::init()
+{
+    m_form = new TForm1; // deleted in cleanup()
+    m_form->setDBParms(QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n")
+                           .arg(PgServer::instance().user(), PgServer::instance().password()));
+    m_form->show();
+    m_form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_form));
+    pages()->setCurrentIndex(0);
+    countBox()->setChecked(false);
+}
+
+void tst_run::cleanup()
+{
+    delete m_form;
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+}
+
+void tst_run::start(QToolButton *button, const QString &alias, const QString &sql)
+{
+    m_form->setEditorText(sql);
+    child<QComboBox>("ComboBox1")->setEditText(alias);
+    button->click();
+}
+
+bool tst_run::idleState() const
+{
+    return !m_form->CurrentThread && runButton()->isEnabled() && execButton()->isEnabled()
+        && QApplication::overrideCursor() == nullptr;
+}
+
+bool tst_run::waitIdle(int timeoutMs)
+{
+    return QTest::qWaitFor([this] { return !m_form->CurrentThread; }, timeoutMs) && idleState();
+}
+
+QString tst_run::selectCompletePattern() const
+{
+    return QStringLiteral("^Select Complete in : \\d+%1\\d{4} Seconds$")
+        .arg(QRegularExpression::escape(QLocale().decimalPoint()));
+}
+
+void tst_run::select_data()
+{
+    QTest::addColumn<QString>("alias");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("recordCount");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QStringList>("firstRow");
+
+    const QString small = QStringLiteral("select id, name from t order by id");
+    QTest::newRow("sqlite") << "runlite" << small << false << 3 << QStringList { "1", "one" };
+    QTest::newRow("sqlite counted")
+        << "runlite" << small << true << 3 << QStringList { "1", "one" };
+    QTest::newRow("sqlite large counted")
+        << "RunLite"
+        << "select n from big" << true << 20000 << QStringList { "1" };
+    const QString pg =
+        QStringLiteral("select n, 'row ' || n as label from generate_series(1, 2500) n");
+    QTest::newRow("postgres") << "runpg" << pg << false << -1 << QStringList { "1", "row 1" };
+    QTest::newRow("postgres counted")
+        << "runpg" << pg << true << 2500 << QStringList { "1", "row 1" };
+}
+
+void tst_run::select()
+{
+    QFETCH(QString, alias);
+    QFETCH(QString, sql);
+    QFETCH(bool, recordCount);
+    QFETCH(int, rows);
+    QFETCH(QStringList, firstRow);
+
+    m_form->setStatusText(0, QStringLiteral("earlier"));
+    countBox()->setChecked(recordCount);
+    start(runButton(), alias, sql);
+
+    // Busy until the worker hands back.
+    QCOMPARE(m_form->statusText(1), QStringLiteral("Running Query"));
+    QVERIFY(m_form->CurrentThread);
+    QVERIFY(!runButton()->isEnabled());
+    QVERIFY(!execButton()->isEnabled());
+    QVERIFY(closeButton()->isEnabled());
+    QVERIFY(QApplication::overrideCursor());
+    QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+
+    QVERIFY(waitIdle());
+    QVERIFY(m_form->CurrentQuery);
+    QCOMPARE(m_form->CurrentQuery->databaseName(), alias.toUpper());
+    QVERIFY2(QRegularExpression(selectCompletePattern()).match(m_form->statusText(1)).hasMatch(),
+        qPrintable(m_form->statusText(1)));
+    QCOMPARE(
+        m_form->statusText(0), recordCount ? QString::number(rows) : QStringLiteral("earlier"));
+    QCOMPARE(pages()->currentWidget(), child<QWidget>("TabSheet2"));
+    QVERIFY(grid()->hasFocus());
+
+    QAbstractItemModel *model = grid()->model();
+    QCOMPARE(model->columnCount(), firstRow.size());
+    for (int column = 0; column < firstRow.size(); ++column)
+        QCOMPARE(model->index(0, column).data().toString(), firstRow.at(column));
+    if (recordCount)
+        QCOMPARE(model->rowCount(), rows);
+    else
+        QVERIFY(model->rowCount() > 0);
+}
+
+void tst_run::countTickedWhileSelectRuns()
+{
+    m_form->setStatusText(0, QStringLiteral("earlier"));
+    start(runButton(), QStringLiteral("runlite"), QStringLiteral("select n from big"));
+    countBox()->setChecked(true); // before the hand-back: the worker itself did not count
+    QVERIFY(waitIdle());
+    QVERIFY(m_form->CurrentQuery);
+    QCOMPARE(m_form->statusText(0), QStringLiteral("20000"));
+    QCOMPARE(grid()->model()->rowCount(), 20000);
+}
+
+void tst_run::exec_data()
+{
+    QTest::addColumn<QString>("alias");
+    QTest::addColumn<QString>("statement");
+    QTest::addColumn<QString>("check"); // a select that shows the statement's effect
+    QTest::addColumn<QString>("effect");
+
+    QTest::newRow("sqlite") << "runlite"
+                            << "insert into log values ('from exec')"
+                            << "select count(*) from log where note = 'from exec'"
+                            << "1";
+    QTest::newRow("postgres") << "runpg"
+                              << "create table if not exists exec_made (x integer)"
+                              << "select count(*) from information_schema.tables "
+                                 "where table_name = 'exec_made'"
+                              << "1";
+}
+
+void tst_run::exec()
+{
+    QFETCH(QString, alias);
+    QFETCH(QString, statement);
+    QFETCH(QString, check);
+    QFETCH(QString, effect);
+
+    // A result is on screen first: Exec closes it.
+    start(runButton(), alias, QStringLiteral("select 1 as one"));
+    QVERIFY(waitIdle());
+    QVERIFY(m_form->CurrentQuery);
+    pages()->setCurrentIndex(0);
+
+    start(execButton(), alias, statement);
+    QCOMPARE(m_form->statusText(1), QStringLiteral("Executing SQL"));
+    QVERIFY(!runButton()->isEnabled());
+    QCOMPARE(grid()->model()->columnCount(), 0);
+    QVERIFY(waitIdle());
+    QCOMPARE(m_form->statusText(1), QStringLiteral("Execute Complete!"));
+    QCOMPARE(pages()->currentIndex(), 0);
+    QVERIFY(!m_form->CurrentQuery);
+    QCOMPARE(grid()->model()->rowCount(), 0);
+    QCOMPARE(grid()->model()->columnCount(), 0);
+
+    start(runButton(), alias, check);
+    QVERIFY(waitIdle());
+    QVERIFY(m_form->CurrentQuery);
+    QCOMPARE(grid()->model()->index(0, 0).data().toString(), effect);
+}
+
+void tst_run::statementError_data()
+{
+    QTest::addColumn<QString>("alias");
+    QTest::addColumn<bool>("isExec");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("message"); // part of the database's own text
+    QTest::addColumn<QString>("panel");
+
+    QTest::newRow("sqlite run") << "runlite" << false << "selec * from t"
+                                << "syntax error"
+                                << "Running Query";
+    QTest::newRow("sqlite exec") << "runlite" << true << "insert into nowhere values (1)"
+                                 << "no such table"
+                                 << "Executing SQL";
+    QTest::newRow("postgres run") << "runpg" << false << "select from from t"
+                                  << "syntax error"
+                                  << "Running Query";
+    QTest::newRow("postgres count")
+        << "runpg" << false << "select 1 / (n - 3000) from generate_series(1, 3000) n"
+        << "division by zero"
+        << "Running Query";
+}
+
+void tst_run::statementError()
+{
+    QFETCH(QString, alias);
+    QFETCH(bool, isExec);
+    QFETCH(QString, sql);
+    QFETCH(QString, message);
+    QFETCH(QString, panel);
+
+    // The count walks the whole result, so an error in its last rows reaches the box too.
+    countBox()->setChecked(true);
+    BoxAnswerer answerer(m_form);
+    start(isExec ? execButton() : runButton(), alias, sql);
+    QVERIFY(waitIdle());
+    QCOMPARE(answerer.answered, 1);
+    QVERIFY2(answerer.text.contains(message, Qt::CaseInsensitive), qPrintable(answerer.text));
+    QCOMPARE(answerer.panelWhileShown, panel);
+    QVERIFY(answerer.cursorDefaultWhileShown);
+    QCOMPARE(m_form->statusText(1), panel);
+    QVERIFY(!m_form->CurrentQuery);
+    QCOMPARE(grid()->model()->columnCount(), 0);
+    QCOMPARE(pages()->currentIndex(), 0);
+}
+
+void tst_run::closeQueryDuringLongStatement()
+{
+    start(runButton(), QStringLiteral("runlite"), QStringLiteral("select id from t"));
+    QVERIFY(waitIdle());
+    pages()->setCurrentIndex(0);
+
+    start(runButton(), QStringLiteral("runpg"), QStringLiteral("select pg_sleep(5)"));
+    QPointer<TQthread> worker = m_form->CurrentThread;
+    QVERIFY(worker);
+    QSignalSpy ended(worker.data(), &QObject::destroyed);
+    QVERIFY(QApplication::overrideCursor());
+
+    closeButton()->click();
+    // At once, without waiting for the statement.
+    QVERIFY(idleState());
+    QVERIFY(!m_form->CurrentQuery);
+    QCOMPARE(grid()->model()->columnCount(), 0);
+    QVERIFY(!ended.count());
+
+    // When the statement ends, the abandoned worker frees itself and nothing changes on screen.
+    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 30000);
+    QCoreApplication::processEvents();
+    QVERIFY(idleState());
+    QVERIFY(!m_form->CurrentQuery);
+    QCOMPARE(grid()->model()->columnCount(), 0);
+    QCOMPARE(m_form->statusText(1), QStringLiteral("Running Query"));
+    QCOMPARE(pages()->currentIndex(), 0);
+    QVERIFY(!m_form->findChild<QMessageBox *>(QStringLiteral("QueryErrorBox")));
+}
+
+void tst_run::newRunWhileAbandonedWorkerRuns()
+{
+    start(
+        runButton(), QStringLiteral("runpg"), QStringLiteral("select pg_sleep(3), 'old' as which"));
+    QPointer<TQthread> abandoned = m_form->CurrentThread;
+    QSignalSpy abandonedEnded(abandoned.data(), &QObject::destroyed);
+    closeButton()->click();
+
+    // The same connection: the new worker waits for the old statement on its own thread,
+    // while the window keeps handling events.
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
+    ticker.start(10);
+    start(runButton(), QStringLiteral("runpg"), QStringLiteral("select 42 as answer"));
+    QVERIFY(m_form->CurrentThread);
+    QTRY_VERIFY(ticks >= 5);
+    QCOMPARE(abandonedEnded.count(), 0); // the window did not wait for it
+
+    QVERIFY(waitIdle());
+    QTRY_COMPARE_WITH_TIMEOUT(abandonedEnded.count(), 1, 30000);
+    QCoreApplication::processEvents();
+    QVERIFY(m_form->CurrentQuery);
+    QCOMPARE(grid()->model()->columnCount(), 1);
+    QCOMPARE(grid()->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("answer"));
+    QCOMPARE(grid()->model()->index(0, 0).data().toString(), QStringLiteral("42"));
+    QVERIFY(QRegularExpression(selectCompletePattern()).match(m_form->statusText(1)).hasMatch());
+}
+
+void tst_run::emptyAliasClosesResultOnly()
+{
+    start(runButton(), QStringLiteral("runlite"), QStringLiteral("select id from t"));
+    QVERIFY(waitIdle());
+    const QString panel = m_form->statusText(1);
+
+    start(runButton(), QString(), QStringLiteral("select id from t"));
+    QVERIFY(!m_form->CurrentThread);
+    QVERIFY(!m_form->CurrentQuery);
+    QCOMPARE(grid()->model()->columnCount(), 0);
+    QCOMPARE(m_form->statusText(1), panel);
+    QVERIFY(idleState());
+}
+
+namespace {
+struct CellInk
+{
+    int pixels = 0; // pixels that differ from the cell's background
+    QRect box; // their bounding box, relative to the cell
+    bool hasColour = false; // one of them is close to the given colour
+};
+
+CellInk inkIn(const QImage &image, const QRect &cell, QRgb background, QRgb colour)
+{
+    CellInk ink;
+    for (int y = cell.top(); y <= cell.bottom(); ++y) {
+        for (int x = cell.left(); x <= cell.right(); ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            if (pixel == background)
+                continue;
+            ++ink.pixels;
+            ink.box |= QRect(x - cell.left(), y - cell.top(), 1, 1);
+            // Text is antialiased: its strongest pixels come close to the pen's colour.
+            const int distance = std::max({ std::abs(qRed(pixel) - qRed(colour)),
+                std::abs(qGreen(pixel) - qGreen(colour)), std::abs(qBlue(pixel) - qBlue(colour)) });
+            ink.hasColour = ink.hasColour || distance <= 64;
+        }
+    }
+    return ink;
+}
+}
+
+void tst_run::nullCellsPainted()
+{
+    start(runButton(), QStringLiteral("runlite"),
+        QStringLiteral("select name, id from t order by id"));
+    QVERIFY(waitIdle());
+    QTableView *view = grid();
+    QAbstractItemModel *model = view->model();
+    QVERIFY(model->index(1, 0).data(DataSource::IsNullRole).toBool());
+
+    const QPalette palette = view->palette();
+    const QPalette::ColorGroup group =
+        view->isActiveWindow() ? QPalette::Active : QPalette::Inactive;
+    const QFontMetrics metrics = view->fontMetrics();
+    const int noInsetTop = metrics.ascent() - metrics.capHeight() + 1;
+
+    struct Case
+    {
+        int row;
+        bool selected;
+    };
+    for (const Case &c : { Case { 1, false }, Case { 1, true } }) {
+        view->setCurrentIndex(model->index(c.selected ? 1 : 0, 0));
+        QCoreApplication::processEvents();
+        const QImage image = view->viewport()->grab().toImage();
+        const QRect cell = view->visualRect(model->index(c.row, 0));
+        const QRgb background =
+            palette.color(group, c.selected ? QPalette::Highlight : QPalette::Base).rgb();
+        const QRgb text =
+            palette.color(group, c.selected ? QPalette::HighlightedText : QPalette::Text).rgb();
+        QCOMPARE(image.pixel(cell.right() - 1, cell.bottom() - 1), background);
+        const CellInk ink = inkIn(image, cell, background, text);
+        QVERIFY2(ink.pixels > 0, c.selected ? "selected" : "not selected");
+        QVERIFY(ink.hasColour);
+        // "<Null>" sits in the top-left corner, without the inset of ordinary text.
+        QVERIFY2(ink.box.left() <= 2, qPrintable(QString::number(ink.box.left())));
+        QVERIFY2(ink.box.top() <= noInsetTop, qPrintable(QString::number(ink.box.top())));
+        QVERIFY(ink.box.width() >= metrics.horizontalAdvance(QStringLiteral("<Null>")) / 2);
+    }
+
+    // Not null: the grid's own painting, with its inset; an empty text shows nothing.
+    view->setCurrentIndex(model->index(0, 1));
+    QCoreApplication::processEvents();
+    const QImage image = view->viewport()->grab().toImage();
+    const QRgb base = palette.color(group, QPalette::Base).rgb();
+    const QRgb text = palette.color(group, QPalette::Text).rgb();
+    const CellInk ordinary = inkIn(image, view->visualRect(model->index(0, 0)), base, text);
+    QVERIFY(ordinary.pixels > 0);
+    QVERIFY2(ordinary.box.left() > 2, qPrintable(QString::number(ordinary.box.left())));
+    QCOMPARE(inkIn(image, view->visualRect(model->index(2, 0)), base, text).pixels, 0);
+}
+
+void tst_run::displayWidthFollowsResize_data()
+{
+    QTest::addColumn<int>("characters");
+    QTest::addColumn<double>("fraction"); // of one more average character
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("whole characters") << 20 << 0.0 << 20;
+    QTest::newRow("rounded down") << 7 << 0.3 << 7;
+    QTest::newRow("rounded up") << 7 << 0.7 << 8;
+    QTest::newRow("narrow") << 5 << 0.45 << 5;
+}
+
+void tst_run::displayWidthFollowsResize()
+{
+    QFETCH(int, characters);
+    QFETCH(double, fraction);
+    QFETCH(int, expected);
+
+    start(runButton(), QStringLiteral("runlite"), QStringLiteral("select id, name from t"));
+    QVERIFY(waitIdle());
+    QueryDataset *result = m_form->CurrentQuery.get();
+    QVERIFY(result);
+
+    // Sizing the columns from code when the result is bound leaves the widths alone.
+    QueryDataset fresh;
+    fresh.setDatabaseName(QStringLiteral("RUNLITE"));
+    fresh.setSql(QStringLiteral("select id, name from t"));
+    fresh.OpenQuery();
+    QCOMPARE(result->DisplayWidth(0), fresh.DisplayWidth(0));
+    QCOMPARE(result->DisplayWidth(1), fresh.DisplayWidth(1));
+
+    // The user drags the right edge of the first column's header.
+    QHeaderView *header = grid()->horizontalHeader();
+    const int average = grid()->fontMetrics().averageCharWidth();
+    const int target = characters * average + 3 + int(std::floor(fraction * average));
+    const int edge = header->sectionViewportPosition(0) + header->sectionSize(0) - 1;
+    const int y = header->height() / 2;
+    auto send = [header](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+        QMouseEvent event(
+            type, at, header->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(header->viewport(), &event);
+    };
+    send(QEvent::MouseButtonPress, QPoint(edge, y), Qt::LeftButton);
+    const QPoint to(header->sectionViewportPosition(0) + target - 1, y);
+    send(QEvent::MouseMove, to, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, to, Qt::NoButton);
+    QCOMPARE(header->sectionSize(0), target);
+
+    QCOMPARE(result->DisplayWidth(0), expected);
+    // Every column takes its own width in characters, not only the dragged one.
+    const int other = header->sectionSize(1);
+    QCOMPARE(result->DisplayWidth(1), int(std::lround(double(other - 3) / average)));
+}
+
+void tst_run::currentRowInStep_data()
+{
+    QTest::addColumn<int>("gridRow");
+    QTest::addColumn<int>("record");
+
+    QTest::newRow("near the top") << 5 << 3;
+    QTest::newRow("beyond the first block") << 2 << 7000;
+}
+
+void tst_run::currentRowInStep()
+{
+    QFETCH(int, gridRow);
+    QFETCH(int, record);
+
+    start(runButton(), QStringLiteral("runlite"), QStringLiteral("select n from big"));
+    QVERIFY(waitIdle());
+    QueryDataset *result = m_form->CurrentQuery.get();
+    QVERIFY(result);
+    QCOMPARE(result->RecNo(), 0);
+    QCOMPARE(grid()->currentIndex().row(), 0);
+
+    // The grid's current row moves the dataset.
+    grid()->setCurrentIndex(grid()->model()->index(gridRow, 0));
+    QCOMPARE(result->RecNo(), gridRow);
+    QCOMPARE(result->FieldString(0), QString::number(gridRow + 1));
+
+    // The dataset's current record moves the grid when it is bound again.
+    m_form->UnbindGrid();
+    QCOMPARE(grid()->model()->rowCount(), 0);
+    result->setRecNo(record);
+    m_form->BindGrid();
+    QCOMPARE(grid()->currentIndex().row(), record);
+    QCOMPARE(grid()->currentIndex().data().toString(), QString::number(record + 1));
+    QCOMPARE(result->RecNo(), record);
+}
+
+STELVIK_TEST_MAIN(tst_run)
+#include "tst_run.moc"
