@@ -199,8 +199,13 @@ struct QueryDataset::Impl
     [[noreturn]] void fail(const DatabaseError &error)
     {
         if (statement && connection) {
+            // Either the statement says so or the driver knows its connection is gone.
+            SQLUINTEGER dead = SQL_CD_FALSE;
             const QString state = Odbc::sqlState(SQL_HANDLE_STMT, statement.get());
-            if (state.startsWith(QLatin1String("08")))
+            if (state.startsWith(QLatin1String("08"))
+                || (SQL_SUCCEEDED(SQLGetConnectAttr(
+                        connection->get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr))
+                    && dead == SQL_CD_TRUE))
                 connection->markLost();
         }
         open = false;
