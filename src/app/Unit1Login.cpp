@@ -1,8 +1,150 @@
 #include "app/Unit1.h"
+#include "connection/Connection.h"
+#include "connection/DatabaseError.h"
+#include "connection/ParmStore.h"
+#include "connection/Session.h"
+#include "connection/ULogin.h"
+#include "ui_Unit1.h"
+#include "widgets/Glyphs.h"
 
-// Login and the choice of database: filled in by the login work.
-QString TForm1::getDBParms() { return CachedParms; }
-void TForm1::setDBParms(const QString &text) { CachedParms = text; }
-bool TForm1::ConnectDatabase(const QString &) { return false; }
-void TForm1::SelectDatabaseFromSQL() { }
-void TForm1::SpeedButton12Click(QObject *) { }
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <array>
+
+namespace {
+
+// Schema names and the alias each group selects, tested in this order.
+struct SchemaGroup
+{
+    std::array<const char *, 8> schemas; // unused slots are null
+    const char *alias;
+};
+
+const SchemaGroup schemaGroups[] = {
+    { { "T301DBA", "T311DBA", "T321DBA", "T331DBA", "T341DBA", "T351DBA", "T361DBA", "T371DBA" },
+        "DB2T301" },
+    { { "T302DBA", "T312DBA", "T322DBA", "T332DBA" }, "DB2T302" },
+    { { "T303DBA", "T313DBA", "T323DBA", "T333DBA" }, "DB2T303" },
+    { { "P201DBA", "P221DBA" }, "DB2P201" },
+    { { "P401DBA", "P421DBA" }, "DB2P401" },
+};
+
+// Only a to z change: schema names are ASCII, and other letters must not start to match.
+QString asciiUpper(QString text)
+{
+    for (QChar &c : text) {
+        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            c = QChar(c.unicode() - 'a' + 'A');
+    }
+    return text;
+}
+
+void showConnectError(QWidget *parent, const DatabaseError &error)
+{
+    const QString text = QStringLiteral("Error Connecting to Database.  Error Message is: ")
+        + QString::fromLocal8Bit(error.what()) + QStringLiteral("\r\n\r\n")
+        + QStringLiteral("But it's usually a bad password that causes this error");
+    QMessageBox box(QMessageBox::NoIcon, TForm1::titleText(), text, QMessageBox::Ok, parent);
+    box.setObjectName(QStringLiteral("ConnectErrorBox"));
+    box.exec();
+}
+
+} // namespace
+
+QString TForm1::getDBParms()
+{
+    if (!CachedParms.isEmpty())
+        return CachedParms;
+    // An empty stored value leaves the cache empty, so the next call reads the settings again.
+    CachedParms = readConnectParms();
+    return CachedParms;
+}
+
+void TForm1::setDBParms(const QString &text)
+{
+    writeConnectParms(text);
+    CachedParms = text;
+}
+
+bool TForm1::ConnectDatabase(const QString &name)
+{
+    bool result = true;
+    Connection *connection = Session::instance().FindConnection(name);
+    if (connection && connection->IsConnected())
+        return true;
+    if (!connection) {
+        m_connections.push_back(std::make_unique<Connection>(name));
+        connection = m_connections.back().get();
+    }
+
+    const QString stored = getDBParms();
+    if (!stored.isEmpty()) {
+        connection->Params = stored.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        connection->LoginPrompt = false;
+        try {
+            connection->OpenConnection();
+        } catch (const DatabaseError &error) {
+            result = false;
+            setDBParms(QString());
+            showConnectError(this, error);
+        }
+        return result;
+    }
+
+    TLogin login(this);
+    Login = &login;
+    // Login refers to the dialog only while it exists, whatever leaves this block.
+    struct ClearLogin
+    {
+        ~ClearLogin() { Login = nullptr; }
+    } clearLogin;
+    login.BitBtn1->setIcon(glyph(QStringLiteral("ok")));
+    login.UName->setText(WindowsUserName());
+    login.UPass->clear();
+    login.exec(); // however the dialog ends, the boxes' texts are used as typed
+
+    connection->Params.clear();
+    connection->Params << QStringLiteral("USER NAME=") + login.UName->text()
+                       << QStringLiteral("PASSWORD=") + login.UPass->text();
+    connection->LoginPrompt = false;
+    try {
+        connection->OpenConnection();
+        setDBParms(connection->Params.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
+    } catch (const DatabaseError &error) {
+        result = false;
+        setDBParms(QString());
+        showConnectError(this, error);
+    }
+    return result;
+}
+
+void TForm1::SelectDatabaseFromSQL()
+{
+    const QString text = asciiUpper(EditorText());
+    for (const SchemaGroup &group : schemaGroups) {
+        bool matches = false;
+        for (const char *schema : group.schemas) {
+            if (schema && text.contains(QLatin1String(schema))) {
+                matches = true;
+                break;
+            }
+        }
+        if (!matches)
+            continue;
+        // Exact comparison ignoring case: "DB2T301" finds the item "db2t301".
+        const int index = ui->ComboBox1->findText(QLatin1String(group.alias), Qt::MatchFixedString);
+        // The same index changes nothing, not even a name typed into the box.
+        if (index != ui->ComboBox1->currentIndex())
+            ui->ComboBox1->setCurrentIndex(index);
+        return;
+    }
+}
+
+void TForm1::SpeedButton12Click(QObject *)
+{
+    Session::instance().CloseConnections();
+    setDBParms(QString());
+}

@@ -1,0 +1,468 @@
+#include "app/Unit1.h"
+#include "connection/Connection.h"
+#include "connection/DatabaseError.h"
+#include "connection/QueryDataset.h"
+#include "connection/Session.h"
+#include "connection/ULogin.h"
+#include "connection/crypt.h"
+#include "support/PgServer.h"
+#include "support/TestEnv.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace {
+
+// Answers the modal dialogs that the connect routine opens: fills each login dialog with the
+// given user ID and password and records what was shown.
+class ModalResponder : public QObject
+{
+public:
+    struct Seen
+    {
+        QString kind; // "login" or the message box's objectName
+        QString text; // the prefilled user ID, or the message box's text
+        bool loginVariableSet = false; // Login referred to the dialog while it was shown
+    };
+
+    ModalResponder(const QString &user, const QString &password)
+        : m_user(user)
+        , m_password(password)
+    {
+        connect(&m_timer, &QTimer::timeout, this, &ModalResponder::answer);
+        m_timer.start(10);
+    }
+
+    QList<Seen> seen;
+
+    int count(const QString &kind) const
+    {
+        int n = 0;
+        for (const Seen &entry : seen)
+            n += entry.kind == kind;
+        return n;
+    }
+
+private:
+    void answer()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || modal == m_answered)
+            return;
+        m_answered = modal; // a dialog may stay modal until its event loop ends
+        if (auto *login = qobject_cast<TLogin *>(modal)) {
+            seen.append({ QStringLiteral("login"), login->UName->text(), Login == login });
+            login->UName->setText(m_user);
+            login->UPass->setText(m_password);
+            login->BitBtn1->click();
+        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            seen.append({ box->objectName(), box->text(), false });
+            box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click() : box->accept();
+        } else {
+            seen.append({ QStringLiteral("unexpected ") + modal->metaObject()->className(),
+                QString(), false });
+            modal->close();
+        }
+    }
+
+    QString m_user;
+    QString m_password;
+    QPointer<QWidget> m_answered;
+    QTimer m_timer;
+};
+
+// A role whose password is made of characters the stored set can hold.
+const QString user = QStringLiteral("loginuser");
+const QString password = QStringLiteral("Secret-42 x=");
+
+const QString prefix = QStringLiteral("Error Connecting to Database.  Error Message is: ");
+const QString suffix =
+    QStringLiteral("\r\n\r\nBut it's usually a bad password that causes this error");
+
+QString loginText(const QString &user, const QString &password)
+{
+    return "USER NAME=" + user + "\r\nPASSWORD=" + password + "\r\n";
+}
+
+QVariant storedParms()
+{
+    return QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"))
+        .value(QStringLiteral("ConnectParms"));
+}
+
+void storeParms(const QString &plain)
+{
+    QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    settings.setValue(QStringLiteral("ConnectParms"), Encrypt(plain));
+}
+
+} // namespace
+
+class tst_login : public QObject
+{
+    Q_OBJECT
+
+private:
+    PgServer *pg = nullptr;
+    std::unique_ptr<TForm1> window;
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void loginDialogForm();
+    void aliasList();
+    void firstLoginServesEveryAlias();
+    void storedSetInNewRun();
+    void wrongPassword();
+    void storedSetFails();
+    void closeAndLogout();
+    void openAliasWithClearedSet();
+    void passwordOutsideAlphabet();
+    void closeWhileStatementRuns();
+    void selectDatabase_data();
+    void selectDatabase();
+};
+
+void tst_login::initTestCase()
+{
+    TForm1::ExitOnDestroy = false;
+    try {
+        pg = &PgServer::instance();
+        pg->addDsn(QStringLiteral("db2t301"));
+        pg->addDsn(QStringLiteral("db2t302"));
+        pg->addDsn(QStringLiteral("db2t303"));
+        pg->exec("CREATE ROLE " + user + " LOGIN PASSWORD '" + password + "'");
+        pg->exec(QStringLiteral("CREATE ROLE mend LOGIN PASSWORD 'pa#ss_1.x'"));
+    } catch (const std::exception &error) {
+        QFAIL(error.what());
+    }
+}
+
+void tst_login::init()
+{
+    QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).clear();
+    window = std::make_unique<TForm1>();
+}
+
+void tst_login::cleanup()
+{
+    window.reset();
+    QVERIFY(!Login);
+}
+
+void tst_login::loginDialogForm()
+{
+    TLogin login(window.get());
+    QCOMPARE(login.windowTitle(), QStringLiteral("Mainframe Login"));
+    QCOMPARE(login.size(), QSize(162, 140));
+    QCOMPARE(login.UPass->echoMode(), QLineEdit::Password);
+    QVERIFY(login.BitBtn1->isDefault());
+    QCOMPARE(login.BitBtn1->text(), QStringLiteral("OK"));
+    const Qt::WindowFlags flags = login.windowFlags();
+    QVERIFY(!(flags
+        & (Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::WindowMinMaxButtonsHint)));
+    // Tab goes from the user ID to the password, then to OK.
+    const auto nextTabStop = [](QWidget *from) {
+        QWidget *next = from->nextInFocusChain();
+        while (next != from && !(next->focusPolicy() & Qt::TabFocus))
+            next = next->nextInFocusChain();
+        return next;
+    };
+    QCOMPARE(nextTabStop(login.UName), login.UPass);
+    QCOMPARE(nextTabStop(login.UPass), login.BitBtn1);
+    QVERIFY(!login.findChild<QPushButton *>(QStringLiteral("Cancel")));
+}
+
+void tst_login::aliasList()
+{
+    // The four aliases once each, sorted with every other data source; the existing
+    // PostgreSQL aliases were not replaced by DB2 ones.
+    auto *combo = window->findChild<QComboBox *>(QStringLiteral("ComboBox1"));
+    QStringList items;
+    for (int i = 0; i < combo->count(); ++i)
+        items << combo->itemText(i);
+    for (const char *alias : { "db2p201", "db2t301", "db2t302", "db2t303" })
+        QCOMPARE(items.count(QLatin1String(alias)), 1);
+    QStringList sorted = items;
+    std::sort(sorted.begin(), sorted.end(),
+        [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    QCOMPARE(items, sorted);
+    ModalResponder responder(user, password);
+    QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T303")));
+}
+
+void tst_login::firstLoginServesEveryAlias()
+{
+    ModalResponder responder(user, password);
+    QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
+    QCOMPARE(responder.seen.size(), 1);
+    QCOMPARE(responder.seen.at(0).kind, QStringLiteral("login"));
+    QCOMPARE(responder.seen.at(0).text, WindowsUserName());
+    QVERIFY(responder.seen.at(0).loginVariableSet);
+    QVERIFY(!Login);
+
+    const QString plain = loginText(user, password);
+    QCOMPARE(window->CachedParms, plain);
+    QCOMPARE(storedParms().toString(), Encrypt(plain));
+    QVERIFY(Session::instance().FindConnection(QStringLiteral("db2t301"))->IsConnected());
+
+    // Another alias uses the same set, and an open alias is simply reused: no dialog.
+    QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T302")));
+    QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
+    QCOMPARE(responder.seen.size(), 1);
+    QVERIFY(Session::instance().FindConnection(QStringLiteral("DB2T302"))->IsConnected());
+}
+
+void tst_login::storedSetInNewRun()
+{
+    const QString plain = loginText(user, password);
+    storeParms(plain);
+    ModalResponder responder { QString(), QString() };
+    QVERIFY(window->CachedParms.isEmpty());
+    QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T303")));
+    QCOMPARE(responder.seen.size(), 0);
+    QCOMPARE(window->CachedParms, plain);
+
+    // Once read, the cached set is used even when the stored one changes.
+    storeParms(loginText(QStringLiteral("other"), QStringLiteral("x")));
+    QCOMPARE(window->getDBParms(), plain);
+}
+
+void tst_login::wrongPassword()
+{
+    {
+        ModalResponder responder(QStringLiteral("typed-id"), QStringLiteral("wrong"));
+        QVERIFY(!window->ConnectDatabase(QStringLiteral("DB2T301")));
+        QCOMPARE(responder.seen.size(), 2);
+        QCOMPARE(responder.seen.at(1).kind, QStringLiteral("ConnectErrorBox"));
+        const QString text = responder.seen.at(1).text;
+        QVERIFY2(text.startsWith(prefix) && text.endsWith(suffix), qPrintable(text));
+        const QString message =
+            text.mid(prefix.size(), text.size() - prefix.size() - suffix.size());
+        QVERIFY2(message.contains(QStringLiteral("password authentication failed")),
+            qPrintable(message));
+    }
+    QVERIFY(!Login);
+    QVERIFY(window->CachedParms.isEmpty());
+    QCOMPARE(storedParms().typeId(), QMetaType::QString);
+    QCOMPARE(storedParms().toString(), QString());
+    QVERIFY(!Session::instance().FindConnection(QStringLiteral("DB2T301"))->IsConnected());
+
+    // The next attempt asks again, prefilled with the account name rather than the typed ID.
+    ModalResponder responder(user, password);
+    QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
+    QCOMPARE(responder.seen.size(), 1);
+    QCOMPARE(responder.seen.at(0).text, WindowsUserName());
+}
+
+void tst_login::storedSetFails()
+{
+    storeParms(loginText(user, QStringLiteral("changed-on-the-server")));
+    {
+        ModalResponder responder { QString(), QString() };
+        QVERIFY(!window->ConnectDatabase(QStringLiteral("DB2T302")));
+        QCOMPARE(responder.seen.size(), 1); // the message only, no dialog
+        QCOMPARE(responder.seen.at(0).kind, QStringLiteral("ConnectErrorBox"));
+        QVERIFY(responder.seen.at(0).text.startsWith(prefix));
+    }
+    QCOMPARE(storedParms().toString(), QString());
+    QVERIFY(window->CachedParms.isEmpty());
+
+    ModalResponder responder(user, password);
+    QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T302")));
+    QCOMPARE(responder.count(QStringLiteral("login")), 1);
+}
+
+void tst_login::closeAndLogout()
+{
+    {
+        ModalResponder responder(user, password);
+        QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
+        QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T302")));
+    }
+    auto *logout = window->findChild<QToolButton *>(QStringLiteral("SpeedButton12"));
+    QVERIFY(logout);
+    logout->click();
+
+    QVERIFY(window->CachedParms.isEmpty());
+    QVERIFY(storedParms().isValid());
+    QCOMPARE(storedParms().toString(), QString());
+    Connection *first = Session::instance().FindConnection(QStringLiteral("DB2T301"));
+    QVERIFY(first && !first->IsConnected());
+    QVERIFY(!Session::instance().FindConnection(QStringLiteral("DB2T302"))->IsConnected());
+
+    ModalResponder responder(user, password);
+    QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
+    QCOMPARE(responder.count(QStringLiteral("login")), 1);
+    // The same connection object is opened again.
+    QCOMPARE(Session::instance().FindConnection(QStringLiteral("DB2T301")), first);
+    QVERIFY(first->IsConnected());
+}
+
+void tst_login::openAliasWithClearedSet()
+{
+    {
+        ModalResponder responder(user, password);
+        QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
+    }
+    window->setDBParms(loginText(user, QStringLiteral("bad")));
+    {
+        ModalResponder responder { QString(), QString() };
+        QVERIFY(!window->ConnectDatabase(QStringLiteral("DB2T302")));
+    }
+    QVERIFY(window->getDBParms().isEmpty());
+
+    ModalResponder responder { QString(), QString() };
+    QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
+    QCOMPARE(responder.seen.size(), 0);
+}
+
+void tst_login::passwordOutsideAlphabet()
+{
+    const QString plain = loginText(QStringLiteral("mend"), QStringLiteral("pa#ss_1.x"));
+    {
+        ModalResponder responder(QStringLiteral("mend"), QStringLiteral("pa#ss_1.x"));
+        QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
+        // Kept for this run, so a second alias needs no dialog...
+        QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T302")));
+        QCOMPARE(responder.seen.size(), 1);
+    }
+    QCOMPARE(window->CachedParms, plain);
+    // ...but not stored, since it would read back corrupted.
+    QCOMPARE(storedParms().typeId(), QMetaType::QString);
+    QCOMPARE(storedParms().toString(), QString());
+
+    // The next run asks for the login instead of failing with a stored, corrupted set.
+    window = std::make_unique<TForm1>();
+    ModalResponder responder(QStringLiteral("mend"), QStringLiteral("pa#ss_1.x"));
+    QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
+    QCOMPARE(responder.seen.size(), 1);
+    QCOMPARE(responder.seen.at(0).kind, QStringLiteral("login"));
+}
+
+void tst_login::closeWhileStatementRuns()
+{
+    {
+        ModalResponder responder(user, password);
+        QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
+        QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T302")));
+    }
+    auto dataset = std::make_unique<QueryDataset>();
+    dataset->setDatabaseName(QStringLiteral("DB2T301"));
+    dataset->setSql(QStringLiteral("select pg_sleep(3)"));
+
+    std::atomic<bool> started { false };
+    std::atomic<bool> finished { false };
+    struct Joining : std::thread
+    {
+        using std::thread::thread;
+        ~Joining()
+        {
+            if (joinable())
+                join(); // also when a check failed: a running thread must not be destroyed
+        }
+    };
+    Joining worker([&, query = std::move(dataset)]() mutable {
+        started = true;
+        try {
+            query->OpenQuery();
+        } catch (const std::exception &) {
+            // A statement cut off by the logout may fail; it must not crash.
+        }
+        query.reset(); // freed on the worker, as an abandoned worker does
+        finished = true;
+    });
+    QTRY_VERIFY(started);
+    // Wait until the server runs the statement, seen from a second connection.
+    const auto sleepers = [] {
+        QueryDataset probe;
+        probe.setDatabaseName(QStringLiteral("DB2T302"));
+        probe.setSql(QStringLiteral("select count(*) from pg_stat_activity where state = 'active'"
+                                    " and wait_event = 'PgSleep'"));
+        probe.OpenQuery();
+        probe.GoFirst();
+        return probe.FieldString(0);
+    };
+    QTRY_COMPARE(sleepers(), QStringLiteral("1"));
+
+    auto *logout = window->findChild<QToolButton *>(QStringLiteral("SpeedButton12"));
+    logout->click(); // must not wait for the statement
+    QVERIFY2(!finished, "logout waited for the running statement");
+    QVERIFY(!Session::instance().FindConnection(QStringLiteral("DB2T301"))->IsConnected());
+
+    QTRY_VERIFY_WITH_TIMEOUT(finished, 30000);
+    worker.join();
+
+    // The connection can be opened again afterwards.
+    ModalResponder responder(user, password);
+    QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
+    QCOMPARE(responder.count(QStringLiteral("login")), 1);
+}
+
+void tst_login::selectDatabase_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("before"); // an item of the list, or a typed name
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("lower case") << "select * from t312dba.orders" << QString() << "db2t302";
+    QTest::newRow("first group wins")
+        << "select * from T302DBA.a, T301DBA.b" << QString() << "db2t301";
+    QTest::newRow("inside a word and a comment") << "select 1 -- xT333DBAx\r\nfrom dual"
+                                                 << "db2t301"
+                                                 << "db2t303";
+    QTest::newRow("string literal") << "select 'P221DBA' from t" << QString() << "db2p201";
+    QTest::newRow("last schema of group 1") << "from T371DBA.X"
+                                            << "db2t303"
+                                            << "db2t301";
+    QTest::newRow("no DB2P401 alias empties the box") << "select * from P421DBA.t"
+                                                      << "db2t302" << QString();
+    QTest::newRow("no match keeps a typed name") << "select 1 from t"
+                                                 << "MYDB"
+                                                 << "MYDB";
+    QTest::newRow("no match keeps the selection") << "select 1 from T301DB.t"
+                                                  << "db2t303"
+                                                  << "db2t303";
+}
+
+void tst_login::selectDatabase()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, before);
+    QFETCH(QString, expected);
+
+    auto *combo = window->findChild<QComboBox *>(QStringLiteral("ComboBox1"));
+    QVERIFY(combo);
+    QVERIFY(combo->findText(QStringLiteral("db2p401")) < 0);
+    const int item = combo->findText(before);
+    if (item >= 0)
+        combo->setCurrentIndex(item);
+    else
+        combo->setEditText(before);
+    QCOMPARE(combo->currentText(), before);
+
+    auto *editor = window->findChild<QPlainTextEdit *>(QStringLiteral("RE1"));
+    QVERIFY(editor);
+    editor->setPlainText(sql);
+    window->SelectDatabaseFromSQL();
+
+    QCOMPARE(combo->currentText(), expected);
+    QCOMPARE(combo->currentIndex(), combo->findText(expected, Qt::MatchFixedString));
+}
+
+STELVIK_TEST_MAIN(tst_login)
+#include "tst_login.moc"
