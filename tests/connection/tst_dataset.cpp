@@ -33,6 +33,8 @@ private slots:
     void longValues();
     void decimalText_data();
     void decimalText();
+    void sampleDatabase_data();
+    void sampleDatabase();
 
 private:
     std::unique_ptr<QueryDataset> open(const QString &dsn, const QString &sql);
@@ -400,6 +402,55 @@ void tst_dataset::decimalText()
     auto query = open(Pg, QStringLiteral("select cast(%1 as numeric) as n").arg(literal));
     QCOMPARE(query->FieldType(0), int(FieldTypes::BCD));
     QCOMPARE(query->FieldString(0), text);
+}
+
+void tst_dataset::sampleDatabase_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<QList<int>>("types");
+    QTest::addColumn<QStringList>("second"); // texts of the second record, "<Null>" for null
+    QTest::newRow("departments") << "departments" << 6 << QList<int> { 3, 1, 1, 8, 9 }
+                                 << QStringList { "20", "Research & Development", "Basel",
+                                        "4800000,5", "15.07.01" };
+    QTest::newRow("employees") << "employees" << 1000
+                               << QList<int> { 3, 3, 1, 1, 1, 8, 6, 9, 10, 11, 1 }
+                               << QStringList { "2", "20", "Bruno", "O'Neill",
+                                      "bruno.oneill@example.com", "112000,75", "0,2", "15.09.10",
+                                      "09:30:00", "17.05.24", "Says \"it's fine\", usually" };
+    QTest::newRow("orders") << "orders" << 3000 << QList<int> { 3, 3, 1, 8, 2, 6, 11, 9, 1 }
+                            << QStringList { "2", "63", "The \"Quick\" Shop", "146,62", "3", "0,02",
+                                   "03.01.22 10:10:58", "05.01.22", "invoiced" };
+}
+
+void tst_dataset::sampleDatabase()
+{
+    QFETCH(QString, table);
+    QFETCH(int, records);
+    QFETCH(QList<int>, types);
+    QFETCH(QStringList, second);
+    static bool built = false;
+    if (!built) {
+        QFile script(QFINDTESTDATA("../../data/sample.sql"));
+        QVERIFY(script.open(QIODevice::ReadOnly));
+        TestEnv::addSqliteDsn(QStringLiteral("SAMPLE"), { QString::fromUtf8(script.readAll()) });
+        Connection *sample = new Connection(QStringLiteral("SAMPLE")); // lives to the end
+        sample->OpenConnection();
+        built = true;
+    }
+    auto query = open(QStringLiteral("SAMPLE"), QStringLiteral("select * from ") + table);
+    QCOMPARE(query->FieldCount(), types.size());
+    for (int field = 0; field < types.size(); ++field)
+        QCOMPARE(query->FieldType(field), types[field]);
+    QCOMPARE(query->CountRecords(), records);
+    for (int field = 0; field < types.size(); ++field)
+        QCOMPARE(query->isNull(1, field) ? QStringLiteral("<Null>") : query->text(1, field),
+            second[field]);
+    int nulls = 0;
+    for (int record = 0; record < records; ++record)
+        for (int field = 0; field < types.size(); ++field)
+            nulls += query->isNull(record, field) ? 1 : 0;
+    QVERIFY(nulls > 0);
 }
 
 STELVIK_TEST_GUILESS_MAIN(tst_dataset)
