@@ -174,13 +174,14 @@ private:
     void gridCurrentRowChanged(int row);
     bool m_waitCursor = false; // this window holds one override cursor of the application
     bool m_bindingGrid = false; // the grid's columns and current row are being set from code
-    // Declared after CurrentQuery, so destroyed before it: the grid lets go of the result
-    // before the result is freed when the window goes.
-    struct GridBinding
+    // Declared after CurrentQuery, so destroyed before it: when the window goes, the grid lets
+    // go of the result before the result is freed, a running worker is abandoned and the
+    // window's wait cursor is given back.
+    struct RunCleanup
     {
-        DataSource *source = nullptr; // not owned: the window's DataSource1
-        ~GridBinding();
-    } m_gridBinding;
+        TForm1 *form = nullptr; // set once the grid is set up
+        ~RunCleanup();
+    } m_runCleanup;
     // [Unit1Export.cpp]
     void runExport(ExportFormat format);
     QString m_lastExportFile; // the name chosen in SaveDialog1 at its last use

@@ -30,16 +30,22 @@ QString asciiUpper(const QString &text)
 constexpr int maxInitialColumnChars = 60;
 }
 
-TForm1::GridBinding::~GridBinding()
+TForm1::RunCleanup::~RunCleanup()
 {
-    if (source)
-        source->setDataSet(nullptr);
+    if (!form)
+        return;
+    if (form->CurrentThread) {
+        form->CurrentThread->OnTerminate = nullptr;
+        form->CurrentThread = nullptr;
+    }
+    form->DataSource1->setDataSet(nullptr);
+    form->setWaitCursor(false);
 }
 
 void TForm1::setupGrid()
 {
     DataSource1 = new DataSource(this); // owned by the window (Qt parent)
-    m_gridBinding.source = DataSource1;
+    m_runCleanup.form = this;
     QTableView *grid = ui->DBGrid1;
     grid->setModel(DataSource1);
     grid->setItemDelegate(new GridDelegate(grid)); // owned by the grid (Qt parent)

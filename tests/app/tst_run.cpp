@@ -80,6 +80,7 @@ private slots:
     void closeQueryDuringLongStatement();
     void newRunWhileAbandonedWorkerRuns();
     void emptyAliasClosesResultOnly();
+    void windowGoesWhileStatementRuns();
     void nullCellsPainted();
     void displayWidthFollowsResize_data();
     void displayWidthFollowsResize();
@@ -208,6 +209,10 @@ void tst_run::select()
     QVERIFY(closeButton()->isEnabled());
     QVERIFY(QApplication::overrideCursor());
     QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    // The statement went to the head of the history while the worker works.
+    QVERIFY(!m_form->HistoryList.isEmpty());
+    QCOMPARE(m_form->HistoryList.first().Object.FullText, sql + QStringLiteral("\r\n"));
+    QVERIFY(!m_form->QueryChanged);
 
     QVERIFY(waitIdle());
     QVERIFY(m_form->CurrentQuery);
@@ -398,13 +403,27 @@ void tst_run::emptyAliasClosesResultOnly()
     start(runButton(), QStringLiteral("runlite"), QStringLiteral("select id from t"));
     QVERIFY(waitIdle());
     const QString panel = m_form->statusText(1);
+    const qsizetype history = m_form->HistoryList.size();
 
-    start(runButton(), QString(), QStringLiteral("select id from t"));
+    start(runButton(), QString(), QStringLiteral("select name from t"));
+    QCOMPARE(m_form->HistoryList.size(), history);
     QVERIFY(!m_form->CurrentThread);
     QVERIFY(!m_form->CurrentQuery);
     QCOMPARE(grid()->model()->columnCount(), 0);
     QCOMPARE(m_form->statusText(1), panel);
     QVERIFY(idleState());
+}
+
+void tst_run::windowGoesWhileStatementRuns()
+{
+    start(runButton(), QStringLiteral("runpg"), QStringLiteral("select pg_sleep(1), 1 as one"));
+    QPointer<TQthread> worker = m_form->CurrentThread;
+    QVERIFY(worker);
+    QSignalSpy ended(worker.data(), &QObject::destroyed);
+    delete m_form;
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+    // The worker ends on its own and hands back to nobody.
+    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 30000);
 }
 
 namespace {
