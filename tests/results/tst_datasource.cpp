@@ -1,6 +1,7 @@
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
 #include "results/DataSource.h"
+#include "support/PgServer.h"
 #include "support/TestEnv.h"
 
 #include <QScrollBar>
@@ -22,6 +23,7 @@ private slots:
     void firstScreenFetchesOneBlock();
     void scrollingToTheEndFetchesTheRest();
     void recordsFetchedElsewhereAreAnnounced();
+    void lostConnectionStopsFetching();
 
 private:
     std::unique_ptr<QueryDataset> open(const QString &sql);
@@ -163,6 +165,38 @@ void tst_datasource::recordsFetchedElsewhereAreAnnounced()
     QCOMPARE(model.rowCount(), bigRows);
     model.syncRows();
     QCOMPARE(inserted.count(), 1);
+}
+
+void tst_datasource::lostConnectionStopsFetching()
+{
+    PgServer &server = PgServer::instance();
+    server.addDsn(QStringLiteral("PGDS"));
+    Connection connection(QStringLiteral("PGDS"));
+    connection.Params = QStringList { QStringLiteral("USER NAME=") + server.user(),
+        QStringLiteral("PASSWORD=") + server.password() };
+    connection.OpenConnection();
+    auto dataSet = std::make_unique<QueryDataset>();
+    dataSet->setDatabaseName(QStringLiteral("PGDS"));
+    dataSet->setSql(QStringLiteral("select n from generate_series(1, 200000) n"));
+    dataSet->OpenQuery();
+
+    DataSource model;
+    model.setDataSet(dataSet.get());
+    const int first = model.rowCount();
+    QVERIFY(model.canFetchMore(QModelIndex()));
+    QSignalSpy failed(&model, &DataSource::fetchFailed);
+
+    server.stop();
+    // Called from a view's event handling: the failure comes out as a signal, never a throw.
+    for (int round = 0; round < 1000 && model.canFetchMore(QModelIndex()); ++round)
+        model.fetchMore(QModelIndex());
+    server.start();
+
+    QCOMPARE(failed.count(), 1);
+    QVERIFY(!failed.at(0).at(0).toString().isEmpty());
+    QVERIFY(!model.canFetchMore(QModelIndex()));
+    QVERIFY(model.rowCount() >= first);
+    QVERIFY(model.rowCount() < 200000);
 }
 
 STELVIK_TEST_MAIN(tst_datasource)
