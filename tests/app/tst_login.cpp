@@ -133,6 +133,8 @@ private slots:
     void openAliasWithClearedSet();
     void passwordOutsideAlphabet();
     void closeWhileStatementRuns();
+    void logoutWhileRunning_data();
+    void logoutWhileRunning();
     void selectDatabase_data();
     void selectDatabase();
 };
@@ -411,6 +413,71 @@ void tst_login::closeWhileStatementRuns()
     ModalResponder responder(user, password);
     QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
     QCOMPARE(responder.count(QStringLiteral("login")), 1);
+}
+
+void tst_login::logoutWhileRunning_data()
+{
+    QTest::addColumn<bool>("abandoned"); // Close Query before the logout
+    QTest::newRow("current statement") << false;
+    QTest::newRow("abandoned statement") << true;
+}
+
+void tst_login::logoutWhileRunning()
+{
+    QFETCH(bool, abandoned);
+    // True when the server runs no pg_sleep any more (psql fails the block while one runs).
+    const auto noSleeper = [this] {
+        try {
+            pg->exec(QStringLiteral("DO $$ BEGIN IF EXISTS (SELECT 1 FROM pg_stat_activity WHERE "
+                                    "wait_event = 'PgSleep') THEN RAISE EXCEPTION 'busy'; END IF; "
+                                    "END $$"));
+            return true;
+        } catch (const std::exception &) {
+            return false;
+        }
+    };
+    auto *run = window->findChild<QToolButton *>(QStringLiteral("SpeedButton1"));
+    auto *close = window->findChild<QToolButton *>(QStringLiteral("SpeedButton4"));
+    auto *logout = window->findChild<QToolButton *>(QStringLiteral("SpeedButton12"));
+    auto *editor = window->findChild<QPlainTextEdit *>(QStringLiteral("RE1"));
+    QVERIFY(run && close && logout && editor);
+
+    ModalResponder responder(user, password);
+    // The column name picks the alias db2t301.
+    editor->setPlainText(QStringLiteral("select pg_sleep(3) as t301dba"));
+    run->click();
+    QCOMPARE(responder.count(QStringLiteral("login")), 1);
+    QVERIFY(!run->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(!noSleeper(), 10000);
+
+    if (abandoned)
+        close->click();
+    logout->click();
+    QVERIFY(window->CachedParms.isEmpty());
+    QVERIFY(!Session::instance().FindConnection(QStringLiteral("DB2T301"))->IsConnected());
+
+    if (abandoned) {
+        QVERIFY(run->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(noSleeper(), 30000);
+    } else {
+        // The current statement ends and is handed back the usual way.
+        QTRY_VERIFY_WITH_TIMEOUT(run->isEnabled(), 30000);
+        QVERIFY(!window->CurrentThread);
+    }
+
+    // The next Run asks for the login again and works.
+    editor->setPlainText(QStringLiteral("select 1 as t301dba"));
+    run->click();
+    QCOMPARE(responder.count(QStringLiteral("login")), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        window->statusText(1).startsWith(QStringLiteral("Select Complete")), 30000);
+    // An abandoned statement's end shows nothing; a current one's result or error shows the
+    // usual way; nothing else pops up.
+    for (const ModalResponder::Seen &entry : responder.seen) {
+        QVERIFY2(entry.kind == QStringLiteral("login")
+                || (!abandoned && entry.kind == QStringLiteral("QueryErrorBox")),
+            qPrintable(entry.kind + QLatin1Char(' ') + entry.text));
+    }
 }
 
 void tst_login::selectDatabase_data()
