@@ -126,7 +126,7 @@ private:
     bool &m_flag;
 };
 
-// "Courier New" bold 12 pt, or the platform's fixed font where that face is missing.
+// "Courier New" bold 12 pt, or the platform's fixed-pitch face where that one is missing.
 QFont editorFont()
 {
     QFont font = QFontDatabase::hasFamily(QStringLiteral("Courier New"))
@@ -284,8 +284,10 @@ TForm1::TForm1(QWidget *parent)
     ui->PageControl1->installEventFilter(watch);
     ui->PageControl1->tabBar()->installEventFilter(watch);
     connect(ui->PageControl1, &QTabWidget::currentChanged, this, [this] {
-        if (m_userTabInput)
-            runGuarded(this, [this] { PageControl1Change(ui->PageControl1); });
+        if (!m_userTabInput)
+            return;
+        m_userTabInput = false; // one input selects one page
+        runGuarded(this, [this] { PageControl1Change(ui->PageControl1); });
     });
 
     setupEditor();

@@ -1,0 +1,148 @@
+#include "support/TestEnv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cstdlib>
+#include <memory>
+#include <xcb/xcb.h>
+
+// The real program, started as a user starts it (a private X display, a fresh HOME), shows its
+// window with the title and ends with exit code 0 when the window is closed the way a window
+// manager closes it.
+class tst_Binary : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void startsShowsTitleAndExitsWithZeroOnClose();
+
+private:
+    xcb_atom_t atom(const char *name);
+    QString windowName(xcb_window_t window);
+    xcb_window_t findWindow(const QString &title);
+
+    QProcess m_xserver;
+    QString m_display;
+    xcb_connection_t *m_x = nullptr;
+};
+
+void tst_Binary::initTestCase()
+{
+    // Xvfb picks a free display number and writes it to the given descriptor.
+    m_xserver.start(QStringLiteral("Xvfb"),
+        { QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+            QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+            QStringLiteral("tcp") });
+    QVERIFY2(m_xserver.waitForStarted(), "Xvfb (package xvfb) is needed");
+    QTRY_VERIFY_WITH_TIMEOUT(
+        m_xserver.canReadLine() || m_xserver.state() == QProcess::NotRunning, 20000);
+    const QByteArray number = m_xserver.readLine().trimmed();
+    QVERIFY2(!number.isEmpty(), m_xserver.readAllStandardError().constData());
+    m_display = QStringLiteral(":") + QString::fromLatin1(number);
+    m_x = xcb_connect(m_display.toLatin1().constData(), nullptr);
+    QVERIFY(m_x && !xcb_connection_has_error(m_x));
+}
+
+void tst_Binary::cleanupTestCase()
+{
+    if (m_x)
+        xcb_disconnect(m_x);
+    m_xserver.terminate();
+    m_xserver.waitForFinished();
+}
+
+xcb_atom_t tst_Binary::atom(const char *name)
+{
+    const xcb_intern_atom_cookie_t cookie = xcb_intern_atom(m_x, 0, uint16_t(qstrlen(name)), name);
+    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+        xcb_intern_atom_reply(m_x, cookie, nullptr), &std::free);
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+QString tst_Binary::windowName(xcb_window_t window)
+{
+    const xcb_get_property_cookie_t cookie =
+        xcb_get_property(m_x, 0, window, atom("_NET_WM_NAME"), atom("UTF8_STRING"), 0, 1024);
+    std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
+        xcb_get_property_reply(m_x, cookie, nullptr), &std::free);
+    if (!reply)
+        return QString();
+    return QString::fromUtf8(static_cast<const char *>(xcb_get_property_value(reply.get())),
+        xcb_get_property_value_length(reply.get()));
+}
+
+// A mapped top-level window with that title, or XCB_WINDOW_NONE.
+xcb_window_t tst_Binary::findWindow(const QString &title)
+{
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(m_x)).data->root;
+    std::unique_ptr<xcb_query_tree_reply_t, decltype(&std::free)> tree(
+        xcb_query_tree_reply(m_x, xcb_query_tree(m_x, root), nullptr), &std::free);
+    if (!tree)
+        return XCB_WINDOW_NONE;
+    const xcb_window_t *children = xcb_query_tree_children(tree.get());
+    for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
+        std::unique_ptr<xcb_get_window_attributes_reply_t, decltype(&std::free)> attributes(
+            xcb_get_window_attributes_reply(
+                m_x, xcb_get_window_attributes(m_x, children[i]), nullptr),
+            &std::free);
+        if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE
+            && windowName(children[i]) == title)
+            return children[i];
+    }
+    return XCB_WINDOW_NONE;
+}
+
+void tst_Binary::startsShowsTitleAndExitsWithZeroOnClose()
+{
+    const QString binary = qEnvironmentVariable("STELVIK_BINARY_DIR") + "/src/app/stelvik";
+    QVERIFY2(QFile::exists(binary), qPrintable(binary));
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+
+    // A user's environment: own HOME, the desktop's display. The driver manager finds the user's
+    // data sources through the password database, not HOME, so ODBCINI names the file in HOME;
+    // the system's data sources stay the test's private ones.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name :
+        { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "QT_QPA_PLATFORM" })
+        environment.remove(QLatin1String(name));
+    environment.insert(QStringLiteral("HOME"), home.path());
+    environment.insert(QStringLiteral("ODBCINI"), home.filePath(QStringLiteral(".odbc.ini")));
+    environment.insert(QStringLiteral("DISPLAY"), m_display);
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(binary, {});
+    QVERIFY(program.waitForStarted());
+
+    xcb_window_t window = XCB_WINDOW_NONE;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (window = findWindow(QStringLiteral("Morvane version .99M"))) != XCB_WINDOW_NONE, 30000);
+    // The aliases were provisioned into the user's own data sources.
+    QFile userSources(home.filePath(QStringLiteral(".odbc.ini")));
+    QVERIFY(userSources.open(QIODevice::ReadOnly));
+    QVERIFY(userSources.readAll().contains("[db2p201]"));
+
+    // What a window manager sends when the user closes the window.
+    xcb_client_message_event_t close {};
+    close.response_type = XCB_CLIENT_MESSAGE;
+    close.format = 32;
+    close.window = window;
+    close.type = atom("WM_PROTOCOLS");
+    close.data.data32[0] = atom("WM_DELETE_WINDOW");
+    close.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(m_x, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&close));
+    xcb_flush(m_x);
+
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+}
+
+STELVIK_TEST_GUILESS_MAIN(tst_Binary)
+#include "tst_binary.moc"
