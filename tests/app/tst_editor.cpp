@@ -1,0 +1,752 @@
+#include "app/Unit1.h"
+#include "support/TestEnv.h"
+#include "widgets/ReplaceDialog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QImage>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+#include <QSettings>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <QTimer>
+#include <QToolButton>
+
+#include <deque>
+#include <functional>
+#include <memory>
+
+namespace {
+
+// Answers the modal dialogs that a command opens, one action per dialog in order, and keeps
+// what each one showed.
+class ModalAnswers : public QObject
+{
+public:
+    struct Seen
+    {
+        QString className;
+        QString title;
+        QString text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+    };
+
+    explicit ModalAnswers(std::deque<std::function<void(QWidget *)>> actions)
+        : m_actions(std::move(actions))
+    {
+        connect(&m_timer, &QTimer::timeout, this, &ModalAnswers::poll);
+        m_timer.start(5);
+    }
+
+    bool allUsed() const { return m_actions.empty(); }
+    std::vector<Seen> seen;
+
+private:
+    void poll()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || modal == m_last || !modal->isVisible() || m_actions.empty())
+            return;
+        m_last = modal;
+        Seen s;
+        s.className = QString::fromLatin1(modal->metaObject()->className());
+        s.title = modal->windowTitle();
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            s.text = box->text();
+            s.icon = box->icon();
+        }
+        seen.push_back(s);
+        auto action = std::move(m_actions.front());
+        m_actions.pop_front();
+        action(modal);
+        // A dialog that the action left open would hang the test: close it, the test then fails.
+        if (modal->isVisible())
+            if (auto *dialog = qobject_cast<QDialog *>(modal))
+                dialog->reject();
+    }
+
+    std::deque<std::function<void(QWidget *)>> m_actions;
+    QPointer<QWidget> m_last;
+    QTimer m_timer;
+};
+
+std::function<void(QWidget *)> button(QMessageBox::StandardButton which)
+{
+    return [which](QWidget *w) { qobject_cast<QMessageBox *>(w)->button(which)->click(); };
+}
+
+std::function<void(QWidget *)> chooseFile(const QString &path)
+{
+    return [path](QWidget *w) {
+        auto *dialog = qobject_cast<QFileDialog *>(w);
+        // Typed as a user would (selectFile leaves a focused name box alone).
+        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(path);
+        static_cast<QDialog *>(dialog)->accept(); // QFileDialog's own, through the public base
+    };
+}
+
+std::function<void(QWidget *)> reject()
+{
+    return [](QWidget *w) { qobject_cast<QDialog *>(w)->reject(); };
+}
+
+std::function<void(QWidget *)> acceptDialog()
+{
+    return [](QWidget *w) { qobject_cast<QDialog *>(w)->accept(); };
+}
+
+QByteArray readBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// pdftotext / pdfinfo output for a printed file.
+QString runPoppler(const QString &tool, const QString &pdf)
+{
+    QProcess process;
+    QStringList args { pdf };
+    if (tool == QLatin1String("pdftotext"))
+        args << QStringLiteral("-");
+    process.start(tool, args);
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+        qFatal("%s failed on %s (poppler-utils is needed)", qPrintable(tool), qPrintable(pdf));
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+QString pdfInfo(const QString &pdf, const QString &field)
+{
+    for (const QString &line : runPoppler(QStringLiteral("pdfinfo"), pdf).split(QLatin1Char('\n')))
+        if (line.startsWith(field + QLatin1Char(':')))
+            return line.mid(field.size() + 1).trimmed();
+    return QString();
+}
+
+const QString kTitle = QStringLiteral("Morvane version .99M");
+
+} // namespace
+
+class tst_Editor : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void editorText_data();
+    void editorText();
+    void typedAndWrappedLines();
+    void changeTracking_data();
+    void changeTracking();
+
+    void pasteWithOnlyAnImage();
+    void pasteKeys_data();
+    void pasteKeys();
+    void copy_data();
+    void copy();
+
+    void fileRoundTrip();
+    void loadPrompt_data();
+    void loadPrompt();
+    void saveOverExistingFile_data();
+    void saveOverExistingFile();
+    void fileErrors();
+
+    void printQuery_data();
+    void printQuery();
+    void printCancelled();
+
+    void historySurvivesRestart();
+    void emptyHistoryPage();
+    void makeCurrent_data();
+    void makeCurrent();
+
+private:
+    template <typename T>
+    T *child(const char *name) const
+    {
+        T *found = m_form->findChild<T *>(QLatin1String(name));
+        if (!found)
+            qFatal("no %s", name);
+        return found;
+    }
+    QPlainTextEdit *editor() const { return child<QPlainTextEdit>("RE1"); }
+    void click(const char *name) { child<QToolButton>(name)->click(); }
+    void trigger(const char *name) { child<QAction>(name)->trigger(); }
+    QString path(const QString &name) const { return m_dir->filePath(name); }
+
+    std::unique_ptr<TForm1> m_form;
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void tst_Editor::initTestCase()
+{
+    TForm1::ExitOnDestroy = false;
+}
+
+void tst_Editor::init()
+{
+    QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).clear();
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_form = std::make_unique<TForm1>();
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    QCOMPARE(m_form->QueryChanged, false);
+}
+
+void tst_Editor::cleanup()
+{
+    m_form.reset();
+    m_dir.reset();
+}
+
+void tst_Editor::editorText_data()
+{
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("lines");
+    QTest::newRow("empty") << QString() << QString() << 0;
+    QTest::newRow("one line, no break")
+        << QStringLiteral("select 1") << QStringLiteral("select 1\r\n") << 1;
+    QTest::newRow("final break not a line")
+        << QStringLiteral("select 1\r\n") << QStringLiteral("select 1\r\n") << 1;
+    QTest::newRow("LF, CR and CR LF")
+        << QStringLiteral("a\nb\rc\r\nd") << QStringLiteral("a\r\nb\r\nc\r\nd\r\n") << 4;
+    QTest::newRow("empty last line")
+        << QStringLiteral("a\r\n\r\n") << QStringLiteral("a\r\n\r\n") << 2;
+    QTest::newRow("only a break") << QStringLiteral("\r\n") << QStringLiteral("\r\n") << 1;
+    QTest::newRow("blank lines inside")
+        << QStringLiteral("\r\n\r\nx") << QStringLiteral("\r\n\r\nx\r\n") << 3;
+}
+
+void tst_Editor::editorText()
+{
+    QFETCH(QString, given);
+    QFETCH(QString, text);
+    QFETCH(int, lines);
+    m_form->setEditorText(given);
+    QCOMPARE(m_form->EditorText(), text);
+    QCOMPARE(m_form->EditorLines().size(), lines);
+    // Setting the whole text counts as one change, even to the same text.
+    QCOMPARE(m_form->QueryChanged, true);
+    m_form->setEditorText(m_form->EditorText());
+    QCOMPARE(m_form->EditorText(), text);
+}
+
+void tst_Editor::typedAndWrappedLines()
+{
+    editor()->setFocus();
+    QTest::keyClicks(editor(), QStringLiteral("select *"));
+    QTest::keyClick(editor(), Qt::Key_Return);
+    QTest::keyClicks(editor(), QStringLiteral("from t"));
+    QTest::keyClick(editor(), Qt::Key_Return, Qt::ShiftModifier); // a line break in the block
+    QTest::keyClicks(editor(), QStringLiteral("where 1 = 1"));
+    QTest::keyClick(editor(), Qt::Key_Return);
+    QCOMPARE(m_form->EditorText(), QStringLiteral("select *\r\nfrom t\r\nwhere 1 = 1\r\n"));
+
+    // A line far wider than the editor wraps on screen but stays one line of the statement.
+    const QString wide = QStringLiteral("select ") + QStringLiteral("column_name, ").repeated(40);
+    m_form->setEditorText(wide);
+    QVERIFY(editor()->document()->firstBlock().layout()->lineCount() > 1);
+    QCOMPARE(m_form->EditorLines(), QStringList { wide });
+}
+
+void tst_Editor::changeTracking_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("before");
+    QTest::addColumn<bool>("after");
+    QTest::newRow("typing") << "type" << false << true;
+    QTest::newRow("cut") << "cut" << false << true;
+    QTest::newRow("paste") << "paste" << false << true;
+    QTest::newRow("undo") << "undo" << false << true;
+    QTest::newRow("load") << "load" << false << false;
+    QTest::newRow("save") << "save" << true << false;
+    QTest::newRow("history add") << "history" << true << false;
+    QTest::newRow("history add, first line empty") << "history empty" << true << true;
+    QTest::newRow("make current") << "make current" << false << true;
+    QTest::newRow("replace, not found") << "replace none" << false << true;
+    QTest::newRow("replace all") << "replace all" << false << true;
+    QTest::newRow("copy") << "copy" << false << false;
+    QTest::newRow("select all") << "select all" << false << false;
+}
+
+void tst_Editor::changeTracking()
+{
+    QFETCH(QString, action);
+    QFETCH(bool, before);
+    QFETCH(bool, after);
+
+    m_form->setEditorText(QStringLiteral("select a.x\r\nfrom a\r\n"));
+    writeBytes(path(QStringLiteral("q.sql")), "select 1\r\n");
+    m_form->AddToHistory({ QStringLiteral("select 2") });
+    editor()->selectAll();
+    editor()->setFocus();
+    QApplication::clipboard()->setText(QStringLiteral("pasted"));
+    m_form->QueryChanged = before;
+
+    std::unique_ptr<ModalAnswers> answers;
+    if (action == QLatin1String("type")) {
+        QTest::keyClick(editor(), Qt::Key_End);
+        QTest::keyClicks(editor(), QStringLiteral("y"));
+    } else if (action == QLatin1String("cut")) {
+        trigger("Cut1");
+    } else if (action == QLatin1String("paste")) {
+        trigger("Paste1");
+        QCOMPARE(m_form->EditorText(), QStringLiteral("pasted\r\n"));
+    } else if (action == QLatin1String("undo")) {
+        trigger("Undo1");
+    } else if (action == QLatin1String("load")) {
+        answers.reset(new ModalAnswers({ chooseFile(path(QStringLiteral("q.sql"))) }));
+        click("SpeedButton7");
+        QCOMPARE(m_form->EditorText(), QStringLiteral("select 1\r\n"));
+    } else if (action == QLatin1String("save")) {
+        answers.reset(new ModalAnswers({ chooseFile(path(QStringLiteral("new.sql"))) }));
+        click("SpeedButton8");
+        QVERIFY(QFile::exists(path(QStringLiteral("new.sql"))));
+    } else if (action == QLatin1String("history")) {
+        m_form->AddToHistory(m_form->EditorLines());
+    } else if (action == QLatin1String("history empty")) {
+        m_form->AddToHistory({ QString(), QStringLiteral("select 3") });
+    } else if (action == QLatin1String("make current")) {
+        click("SpeedButton10");
+        QCOMPARE(m_form->EditorText(), QStringLiteral("select 2\r\n"));
+    } else if (action.startsWith(QLatin1String("replace"))) {
+        const bool all = action == QLatin1String("replace all");
+        m_form->ReplaceDialog1->setFindText(all ? QStringLiteral("A.") : QStringLiteral("zzz"));
+        m_form->ReplaceDialog1->setReplaceText(QStringLiteral("b."));
+        m_form->ReplaceDialog1->show();
+        m_form->ReplaceDialog1
+            ->findChild<QPushButton *>(
+                all ? QStringLiteral("ReplaceAllButton") : QStringLiteral("ReplaceButton"))
+            ->click();
+        QCOMPARE(m_form->EditorText(),
+            all ? QStringLiteral("select b.x\r\nfrom a\r\n")
+                : QStringLiteral("select a.x\r\nfrom a\r\n"));
+    } else if (action == QLatin1String("copy")) {
+        trigger("Copy1");
+    } else if (action == QLatin1String("select all")) {
+        trigger("SelectAll1");
+        QCOMPARE(editor()->textCursor().selectedText().size(), editor()->toPlainText().size());
+    }
+    if (answers)
+        QVERIFY(answers->allUsed());
+    QCOMPARE(m_form->QueryChanged, after);
+}
+
+void tst_Editor::pasteWithOnlyAnImage()
+{
+    m_form->setEditorText(QStringLiteral("select 1"));
+    m_form->QueryChanged = false;
+    QImage image(4, 4, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QApplication::clipboard()->setImage(image);
+    trigger("Paste1");
+    QCOMPARE(m_form->EditorText(), QStringLiteral("select 1\r\n"));
+    QCOMPARE(m_form->QueryChanged, false);
+    const QMimeData *data = QApplication::clipboard()->mimeData();
+    QVERIFY(!data->hasImage());
+    QCOMPARE(data->formats(), QStringList { QStringLiteral("text/plain") });
+    QCOMPARE(data->text(), QString());
+}
+
+void tst_Editor::pasteKeys_data()
+{
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("reduced"); // the plain-text rule ran
+    QTest::newRow("Ctrl+V") << Qt::KeyboardModifiers(Qt::ControlModifier) << int(Qt::Key_V) << true;
+    QTest::newRow("Ctrl+Shift+V") << (Qt::ControlModifier | Qt::ShiftModifier) << int(Qt::Key_V)
+                                  << true;
+    QTest::newRow("Ctrl+Alt+V") << (Qt::ControlModifier | Qt::AltModifier) << int(Qt::Key_V)
+                                << true;
+    QTest::newRow("Shift+Insert, the editor's own")
+        << Qt::KeyboardModifiers(Qt::ShiftModifier) << int(Qt::Key_Insert) << false;
+}
+
+void tst_Editor::pasteKeys()
+{
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+    QFETCH(int, key);
+    QFETCH(bool, reduced);
+
+    auto *data = new QMimeData; // owned by the clipboard
+    data->setHtml(QStringLiteral("<b>bold</b>"));
+    data->setText(QStringLiteral("bold"));
+    QApplication::clipboard()->setMimeData(data);
+    editor()->setFocus();
+    QTest::keyClick(editor(), Qt::Key(key), modifiers);
+
+    // Pasted once, as plain text, whichever way.
+    QCOMPARE(m_form->EditorText(), QStringLiteral("bold\r\n"));
+    QCOMPARE(QApplication::clipboard()->mimeData()->hasHtml(), !reduced);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("bold"));
+}
+
+void tst_Editor::copy_data()
+{
+    QTest::addColumn<bool>("selection");
+    QTest::addColumn<QString>("clipboard");
+    QTest::newRow("empty selection keeps the earlier text") << false << QStringLiteral("earlier");
+    QTest::newRow("selection") << true << QStringLiteral("select 1");
+}
+
+void tst_Editor::copy()
+{
+    QFETCH(bool, selection);
+    QFETCH(QString, clipboard);
+
+    m_form->setEditorText(QStringLiteral("select 1"));
+    if (selection)
+        editor()->selectAll();
+    auto *data = new QMimeData; // owned by the clipboard
+    data->setHtml(QStringLiteral("<i>earlier</i>"));
+    data->setText(QStringLiteral("earlier"));
+    QApplication::clipboard()->setMimeData(data);
+    trigger("Copy1");
+    QCOMPARE(QApplication::clipboard()->mimeData()->formats(),
+        QStringList { QStringLiteral("text/plain") });
+    QCOMPARE(QApplication::clipboard()->text(), clipboard);
+}
+
+void tst_Editor::fileRoundTrip()
+{
+    // Three lines, one empty, one with a character of the 8-bit code page.
+    const QByteArray bytes = QStringLiteral("select *\r\n\r\nwhere x = '\u00E9'\r\n").toLocal8Bit();
+    writeBytes(path(QStringLiteral("a.sql")), bytes);
+    ModalAnswers load({ chooseFile(path(QStringLiteral("a.sql"))) });
+    click("SpeedButton7");
+    QVERIFY(load.allUsed());
+    QCOMPARE(m_form->windowTitle(), kTitle + QStringLiteral(" [a.sql]"));
+    QCOMPARE(m_form->EditorLines().size(), 3);
+    QCOMPARE(m_form->QueryChanged, false);
+
+    ModalAnswers save({ chooseFile(path(QStringLiteral("b.sql"))) });
+    click("SpeedButton8");
+    QVERIFY(save.allUsed());
+    QCOMPARE(readBytes(path(QStringLiteral("b.sql"))), bytes);
+    QCOMPARE(m_form->windowTitle(), kTitle + QStringLiteral(" [b.sql]"));
+
+    // An empty editor writes an empty file.
+    m_form->setEditorText(QString());
+    ModalAnswers empty({ chooseFile(path(QStringLiteral("c.sql"))) });
+    click("SpeedButton8");
+    QVERIFY(empty.allUsed());
+    QVERIFY(QFile::exists(path(QStringLiteral("c.sql"))));
+    QCOMPARE(readBytes(path(QStringLiteral("c.sql"))), QByteArray());
+}
+
+void tst_Editor::loadPrompt_data()
+{
+    QTest::addColumn<QString>("answer"); // to "Query has changed"
+    QTest::addColumn<bool>("saveCancelled");
+    QTest::addColumn<bool>("openCancelled");
+    QTest::addColumn<bool>("saved");
+    QTest::addColumn<bool>("loaded");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("Yes, saved, loaded")
+        << "Yes" << false << false << true << true << kTitle + QStringLiteral(" [in.sql]");
+    QTest::newRow("Yes, save cancelled") << "Yes" << true << false << false << false << kTitle;
+    QTest::newRow("Yes, saved, open cancelled")
+        << "Yes" << false << true << true << false << kTitle + QStringLiteral(" [out.sql]");
+    QTest::newRow("No, loaded") << "No" << false << false << false << true
+                                << kTitle + QStringLiteral(" [in.sql]");
+    QTest::newRow("No, open cancelled") << "No" << false << true << false << false << kTitle;
+}
+
+void tst_Editor::loadPrompt()
+{
+    QFETCH(QString, answer);
+    QFETCH(bool, saveCancelled);
+    QFETCH(bool, openCancelled);
+    QFETCH(bool, saved);
+    QFETCH(bool, loaded);
+    QFETCH(QString, title);
+
+    writeBytes(path(QStringLiteral("in.sql")), "select 'in'\r\n");
+    m_form->setEditorText(QStringLiteral("select 'typed'"));
+    QVERIFY(m_form->QueryChanged);
+
+    std::deque<std::function<void(QWidget *)>> actions;
+    const bool yes = answer == QLatin1String("Yes");
+    actions.push_back(button(yes ? QMessageBox::Yes : QMessageBox::No));
+    if (yes)
+        actions.push_back(saveCancelled ? reject() : chooseFile(path(QStringLiteral("out.sql"))));
+    if (!(yes && saveCancelled))
+        actions.push_back(openCancelled ? reject() : chooseFile(path(QStringLiteral("in.sql"))));
+    ModalAnswers answers(std::move(actions));
+    click("SpeedButton7");
+    QVERIFY(answers.allUsed());
+
+    QCOMPARE(answers.seen.front().title, QStringLiteral("WARNING"));
+    QCOMPARE(
+        answers.seen.front().text, QStringLiteral("Query has changed, do you wish to save it?"));
+    QCOMPARE(answers.seen.front().icon, QMessageBox::Warning);
+    QCOMPARE(QFile::exists(path(QStringLiteral("out.sql"))), saved);
+    if (saved)
+        QCOMPARE(readBytes(path(QStringLiteral("out.sql"))), QByteArray("select 'typed'\r\n"));
+    QCOMPARE(m_form->EditorText(),
+        loaded ? QStringLiteral("select 'in'\r\n") : QStringLiteral("select 'typed'\r\n"));
+    QCOMPARE(m_form->windowTitle(), title);
+    QCOMPARE(m_form->QueryChanged, !(saved || loaded));
+
+    // Loaded or saved: the next load asks nothing.
+    if (!m_form->QueryChanged) {
+        ModalAnswers again({ reject() });
+        click("SpeedButton7");
+        QCOMPARE(again.seen.size(), size_t(1));
+        QCOMPARE(again.seen.front().className, QStringLiteral("QFileDialog"));
+    }
+}
+
+void tst_Editor::saveOverExistingFile_data()
+{
+    QTest::addColumn<bool>("overwrite");
+    QTest::newRow("Yes") << true;
+    QTest::newRow("No") << false;
+}
+
+void tst_Editor::saveOverExistingFile()
+{
+    QFETCH(bool, overwrite);
+    const QString target = path(QStringLiteral("old.sql"));
+    writeBytes(target, "old\r\n");
+    m_form->setEditorText(QStringLiteral("new"));
+
+    ModalAnswers answers(
+        { chooseFile(target), button(overwrite ? QMessageBox::Yes : QMessageBox::No) });
+    click("SpeedButton8");
+    QVERIFY(answers.allUsed());
+    QCOMPARE(answers.seen.at(1).title, QStringLiteral("File Exists"));
+    QCOMPARE(answers.seen.at(1).text,
+        QDir::toNativeSeparators(target) + QStringLiteral(" Exists, Overwrite? "));
+    QCOMPARE(answers.seen.at(1).icon, QMessageBox::Question);
+    QCOMPARE(readBytes(target), overwrite ? QByteArray("new\r\n") : QByteArray("old\r\n"));
+    QCOMPARE(m_form->windowTitle(), overwrite ? kTitle + QStringLiteral(" [old.sql]") : kTitle);
+    QCOMPARE(m_form->QueryChanged, !overwrite);
+}
+
+void tst_Editor::fileErrors()
+{
+    m_form->setEditorText(QStringLiteral("select 1"));
+    const QString unwritable = path(QStringLiteral("missing/dir/x.sql"));
+    ModalAnswers save({ chooseFile(unwritable), acceptDialog() });
+    click("SpeedButton8");
+    QVERIFY(save.allUsed());
+    QCOMPARE(save.seen.at(1).text,
+        QStringLiteral("Cannot create file %1.").arg(QDir::toNativeSeparators(unwritable)));
+    QCOMPARE(m_form->windowTitle(), kTitle);
+    QCOMPARE(m_form->QueryChanged, true);
+
+    // The save offered before a load fails the same way, and no open dialog follows.
+    ModalAnswers offered({ button(QMessageBox::Yes), chooseFile(unwritable), acceptDialog() });
+    click("SpeedButton7");
+    QVERIFY(offered.allUsed());
+    QCOMPARE(offered.seen.size(), size_t(3));
+    QVERIFY(offered.seen.at(2).text.startsWith(QStringLiteral("Cannot create file")));
+
+    const QString absent = path(QStringLiteral("absent.sql"));
+    ModalAnswers load({ button(QMessageBox::No), chooseFile(absent), acceptDialog() });
+    click("SpeedButton7");
+    QVERIFY(load.allUsed());
+    QCOMPARE(load.seen.at(2).text,
+        QStringLiteral("Cannot open file %1.").arg(QDir::toNativeSeparators(absent)));
+    QCOMPARE(m_form->EditorText(), QStringLiteral("select 1\r\n"));
+    QCOMPARE(m_form->windowTitle(), kTitle);
+    QCOMPARE(m_form->QueryChanged, true);
+}
+
+void tst_Editor::printQuery_data()
+{
+    QTest::addColumn<bool>("fromHistory");
+    QTest::addColumn<int>("lines");
+    QTest::newRow("editor, short") << false << 3;
+    QTest::newRow("editor, several pages") << false << 150;
+    QTest::newRow("history, short") << true << 3;
+    QTest::newRow("history, several pages") << true << 150;
+}
+
+void tst_Editor::printQuery()
+{
+    QFETCH(bool, fromHistory);
+    QFETCH(int, lines);
+
+    QStringList statement { QStringLiteral("select") };
+    for (int i = 1; i < lines; ++i)
+        statement << QStringLiteral("  col%1,").arg(i);
+    const QString pdf = path(QStringLiteral("out.pdf"));
+    QPrinter printer;
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdf);
+    m_form->PrinterOverride = &printer;
+
+    writeBytes(path(QStringLiteral("p.sql")), "x\r\n");
+    ModalAnswers load({ chooseFile(path(QStringLiteral("p.sql"))) });
+    click("SpeedButton7"); // the title now names a file
+    QVERIFY(load.allUsed());
+    if (fromHistory) {
+        m_form->AddToHistory(statement);
+        ModalAnswers none({});
+        click("SpeedButton11");
+        QVERIFY(none.seen.empty()); // no print dialog
+    } else {
+        m_form->setEditorText(statement.join(QLatin1Char('\n')));
+        m_form->QueryChanged = false;
+        ModalAnswers dialog({ acceptDialog() });
+        click("SpeedButton9");
+        QVERIFY(dialog.allUsed());
+        QCOMPARE(dialog.seen.front().className, QStringLiteral("QPrintDialog"));
+        QCOMPARE(m_form->QueryChanged, false);
+    }
+
+    QVERIFY(QFile::exists(pdf));
+    const QString text = runPoppler(QStringLiteral("pdftotext"), pdf);
+    for (const QString &line : statement)
+        QVERIFY2(text.contains(line.trimmed()), qPrintable(line));
+    const int pages = pdfInfo(pdf, QStringLiteral("Pages")).toInt();
+    QVERIFY(lines > 100 ? pages > 1 : pages == 1);
+    QCOMPARE(pdfInfo(pdf, QStringLiteral("Title")),
+        fromHistory ? QString() : kTitle + QStringLiteral(" [p.sql]"));
+    m_form->PrinterOverride = nullptr;
+}
+
+void tst_Editor::printCancelled()
+{
+    const QString pdf = path(QStringLiteral("never.pdf"));
+    QPrinter printer;
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdf);
+    m_form->PrinterOverride = &printer;
+    m_form->setEditorText(QStringLiteral("select 1"));
+    ModalAnswers dialog({ reject() });
+    trigger("Print1");
+    QVERIFY(dialog.allUsed());
+    QVERIFY(!QFile::exists(pdf));
+    m_form->PrinterOverride = nullptr;
+}
+
+void tst_Editor::historySurvivesRestart()
+{
+    m_form->AddToHistory({ QStringLiteral("select 1"), QStringLiteral("from a") });
+    m_form->AddToHistory({ QStringLiteral("select 2") });
+    auto *box = child<QComboBox>("ComboBox2");
+    QCOMPARE(box->count(), 2);
+    QCOMPARE(box->currentIndex(), 0);
+    QCOMPARE(child<QPlainTextEdit>("HistFullSQL")->toPlainText(), QStringLiteral("select 2"));
+
+    m_form = std::make_unique<TForm1>();
+    box = child<QComboBox>("ComboBox2");
+    QCOMPARE(box->count(), 2);
+    QCOMPARE(box->itemText(1), QStringLiteral("select 1"));
+    QCOMPARE(m_form->HistoryList.at(1).Object.FullText, QStringLiteral("select 1\r\nfrom a\r\n"));
+    // Picking an entry shows its whole text.
+    box->setCurrentIndex(1);
+    emit box->activated(1);
+    QCOMPARE(
+        child<QPlainTextEdit>("HistFullSQL")->toPlainText(), QStringLiteral("select 1\nfrom a"));
+}
+
+void tst_Editor::emptyHistoryPage()
+{
+    QCOMPARE(child<QComboBox>("ComboBox2")->count(), 0);
+    QCOMPARE(child<QComboBox>("ComboBox2")->currentIndex(), -1);
+    QVERIFY(child<QPlainTextEdit>("HistFullSQL")->toPlainText().isEmpty());
+
+    const QString pdf = path(QStringLiteral("none.pdf"));
+    QPrinter printer;
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdf);
+    m_form->PrinterOverride = &printer;
+    auto *pages = child<QTabWidget>("PageControl1");
+    pages->setCurrentIndex(2);
+    m_form->setEditorText(QStringLiteral("select 1"));
+    ModalAnswers none({});
+    click("SpeedButton10");
+    click("SpeedButton11");
+    QVERIFY(none.seen.empty());
+    QCOMPARE(pages->currentIndex(), 2);
+    QCOMPARE(m_form->EditorText(), QStringLiteral("select 1\r\n"));
+    QVERIFY(!QFile::exists(pdf));
+    m_form->PrinterOverride = nullptr;
+}
+
+void tst_Editor::makeCurrent_data()
+{
+    QTest::addColumn<bool>("changed");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("saveCancelled");
+    QTest::newRow("unchanged editor") << false << QString() << false;
+    QTest::newRow("changed, No") << true << "No" << false;
+    QTest::newRow("changed, Yes, saved") << true << "Yes" << false;
+    QTest::newRow("changed, Yes, save cancelled") << true << "Yes" << true;
+}
+
+void tst_Editor::makeCurrent()
+{
+    QFETCH(bool, changed);
+    QFETCH(QString, answer);
+    QFETCH(bool, saveCancelled);
+
+    const QString target = path(QStringLiteral("keep.sql"));
+    writeBytes(target, "old\r\n"); // overwritten without asking
+    writeBytes(path(QStringLiteral("t.sql")), "select 'file'\r\n");
+    ModalAnswers load({ chooseFile(path(QStringLiteral("t.sql"))) });
+    click("SpeedButton7");
+    QVERIFY(load.allUsed());
+    m_form->AddToHistory({ QStringLiteral("select 'history'"), QStringLiteral("from h") });
+    if (changed)
+        m_form->setEditorText(QStringLiteral("select 'typed'"));
+    auto *pages = child<QTabWidget>("PageControl1");
+    pages->setCurrentIndex(2);
+    const QString titleBefore = m_form->windowTitle();
+
+    std::deque<std::function<void(QWidget *)>> actions;
+    if (changed)
+        actions.push_back(
+            button(answer == QLatin1String("Yes") ? QMessageBox::Yes : QMessageBox::No));
+    if (answer == QLatin1String("Yes"))
+        actions.push_back(saveCancelled ? reject() : chooseFile(target));
+    ModalAnswers answers(std::move(actions));
+    click("SpeedButton10");
+    QVERIFY(answers.allUsed());
+
+    if (saveCancelled) {
+        QCOMPARE(m_form->EditorText(), QStringLiteral("select 'typed'\r\n"));
+        QCOMPARE(m_form->windowTitle(), titleBefore);
+        QCOMPARE(pages->currentIndex(), 2);
+        QCOMPARE(readBytes(target), QByteArray("old\r\n"));
+        return;
+    }
+    QCOMPARE(readBytes(target),
+        answer == QLatin1String("Yes") ? QByteArray("select 'typed'\r\n") : QByteArray("old\r\n"));
+    QCOMPARE(m_form->EditorText(), QStringLiteral("select 'history'\r\nfrom h\r\n"));
+    QCOMPARE(m_form->windowTitle(), kTitle);
+    QCOMPARE(m_form->QueryChanged, true);
+    QCOMPARE(pages->currentIndex(), 0);
+}
+
+STELVIK_TEST_MAIN(tst_Editor)
+#include "tst_editor.moc"
