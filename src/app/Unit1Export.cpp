@@ -1,11 +1,124 @@
 #include "app/Unit1.h"
+#include "connection/QueryDataset.h"
+#include "results/Exporter.h"
+#include "results/UCountForm.h"
+#include "results/ValueText.h"
+#include "ui_Unit1.h"
 
-// Result output: filled in by the export work.
-void TForm1::Button4Click(QObject *) { }
-void TForm1::Button5Click(QObject *) { }
-void TForm1::Button6Click(QObject *) { }
-void TForm1::PopupMenu2Popup(QObject *) { }
-void TForm1::CopyFieldtoClipboard1Click(QObject *) { }
-void TForm1::CopyEntireRowtoclipboard1Click(QObject *) { }
-void TForm1::CopyEntireRowCommaQuote1Click(QObject *) { }
-void TForm1::setupExport() { }
+#include <QAction>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QTableView>
+
+void TForm1::setupExport()
+{
+    // SaveDialog1 comes ready from the constructor; the export commands need nothing else.
+}
+
+void TForm1::runExport(ExportFormat format)
+{
+    if (!CurrentQuery || !CurrentQuery->IsOpen())
+        return;
+    QueryDataset *query = CurrentQuery.get();
+    // The report hides the grid behind its dialogs; the comma-quote export only while it walks.
+    const bool unbindBeforeDialogs = format == ExportFormat::Report;
+
+    auto dialog = std::make_unique<TCountForm>(this); // freed on every path below
+    CountForm = dialog.get();
+    // Runs whether the export ends normally, is cancelled or is ended by an error.
+    auto finish = [&] {
+        dialog.reset();
+        CountForm = nullptr;
+        BindGrid();
+    };
+    try {
+        if (unbindBeforeDialogs)
+            UnbindGrid();
+        if (dialog->exec() != QDialog::Accepted)
+            return finish();
+        const bool toClipboard = dialog->toClipboardChecked();
+        const int limit = dialog->allRecords() ? -1 : dialog->amount();
+
+        QString fileName;
+        if (!toClipboard) {
+            if (!m_lastExportFile.isEmpty())
+                SaveDialog1->selectFile(m_lastExportFile);
+            if (SaveDialog1->exec() != QDialog::Accepted)
+                return finish();
+            fileName = SaveDialog1->selectedFiles().value(0);
+            if (fileName.isEmpty())
+                return finish();
+            m_lastExportFile = fileName;
+        }
+        // The result may have been closed while a dialog was up.
+        if (CurrentQuery.get() != query || !query->IsOpen())
+            return finish();
+        if (!unbindBeforeDialogs)
+            UnbindGrid();
+        exportResult(*query, format, limit, toClipboard, fileName, this);
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+}
+
+void TForm1::Button5Click(QObject *)
+{
+    runExport(ExportFormat::CommaQuote);
+}
+
+void TForm1::Button6Click(QObject *)
+{
+    runExport(ExportFormat::Report);
+}
+
+void TForm1::Button4Click(QObject *)
+{
+    if (!CurrentQuery || !CurrentQuery->IsOpen())
+        return;
+    QStringList titles;
+    for (int field = 0; field < CurrentQuery->FieldCount(); ++field)
+        titles.append(CurrentQuery->FieldTitle(field));
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(titles.join(QLatin1String(" ,")));
+}
+
+void TForm1::PopupMenu2Popup(QObject *)
+{
+    const bool open = CurrentQuery && CurrentQuery->IsOpen();
+    ui->CopyFieldtoClipboard1->setEnabled(open);
+    ui->CopyEntireRowtoclipboard1->setEnabled(open);
+    ui->CopyEntireRowCommaQuote1->setEnabled(open);
+}
+
+void TForm1::CopyFieldtoClipboard1Click(QObject *)
+{
+    if (!CurrentQuery || !CurrentQuery->IsOpen())
+        return;
+    // The grid always has a selected column; before the user picks one it is the first.
+    const int field = std::max(0, ui->DBGrid1->currentIndex().column());
+    putTextOnClipboard(
+        field < CurrentQuery->FieldCount() ? FieldText(*CurrentQuery, field) : QString());
+}
+
+void TForm1::CopyEntireRowtoclipboard1Click(QObject *)
+{
+    if (!CurrentQuery || !CurrentQuery->IsOpen())
+        return;
+    // Every cell is built before the clipboard is touched, so a conversion error leaves it as it
+    // was.
+    QStringList cells;
+    for (int field = 0; field < CurrentQuery->FieldCount(); ++field)
+        cells.append(RowCopyCell(*CurrentQuery, field));
+    putTextOnClipboard(JoinCells(cells));
+}
+
+void TForm1::CopyEntireRowCommaQuote1Click(QObject *)
+{
+    if (!CurrentQuery || !CurrentQuery->IsOpen())
+        return;
+    putTextOnClipboard(CommaQuoteLine(*CurrentQuery));
+}

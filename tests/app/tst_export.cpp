@@ -1,0 +1,549 @@
+#include "app/Unit1.h"
+#include "connection/Connection.h"
+#include "connection/QueryDataset.h"
+#include "results/DataSource.h"
+#include "results/Exporter.h"
+#include "results/UCountForm.h"
+#include "results/ValueText.h"
+#include "support/PgServer.h"
+#include "support/TestEnv.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+// Answers the modal dialogs of one command from inside their own event loops, in order. A modal
+// dialog beyond the script is rejected and counted, so an unexpected question fails the test.
+class DialogScript : public QObject
+{
+public:
+    using Answer = std::function<void(QWidget *)>;
+
+    explicit DialogScript(QList<Answer> answers)
+        : m_answers(std::move(answers))
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
+        m_timer.start(5);
+    }
+
+    bool done() const { return m_answers.isEmpty(); }
+    int unexpected = 0;
+
+private:
+    void poll()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || modal == m_last || !modal->isVisible())
+            return;
+        m_last = modal;
+        if (m_answers.isEmpty()) {
+            ++unexpected;
+            if (auto *dialog = qobject_cast<QDialog *>(modal))
+                dialog->reject();
+            else
+                modal->close();
+            return;
+        }
+        m_answers.takeFirst()(modal);
+        // A failed check inside an answer returns early: close the dialog so the test ends.
+        if (modal->isVisible()) {
+            if (auto *dialog = qobject_cast<QDialog *>(modal);
+                dialog && !qobject_cast<QProgressDialog *>(modal))
+                dialog->reject();
+        }
+    }
+
+    QList<Answer> m_answers;
+    QPointer<QWidget> m_last;
+    QTimer m_timer;
+};
+
+QString blanks(int count)
+{
+    return QString(count, QLatin1Char(' '));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<missing>");
+    return file.readAll();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+const QString sentinel = QStringLiteral("clipboard before");
+
+} // namespace
+
+class tst_export : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void exports_data();
+    void exports();
+    void existingFileReplacedWithoutQuestion();
+    void cancel_data();
+    void cancel();
+    void cannotCreateFile();
+    void progressShownAndCancelled_data();
+    void progressShownAndCancelled();
+    void copies_data();
+    void copies();
+    void copyFieldOfSelectedColumn();
+    void copiesDisabledWithoutOpenResult();
+
+private:
+    void openResult(const QString &dsn, const QString &sql);
+    // The extract dialog's answer; `amount` < 0 chooses "All". Notes whether the grid was bound.
+    DialogScript::Answer countAnswer(int amount, bool toClipboard, bool ok = true);
+    DialogScript::Answer saveAnswer(const QString &path); // empty path = Cancel
+    bool gridBound() const { return m_form->DataSource1->dataSet() != nullptr; }
+    void click(const char *button);
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<Connection> m_sqlite;
+    std::unique_ptr<Connection> m_pg;
+    std::unique_ptr<TForm1> m_form;
+    QList<bool> m_boundAtDialog; // per dialog shown: was the grid bound
+};
+
+void tst_export::initTestCase()
+{
+    TForm1::ExitOnDestroy = false;
+    setNumberSeparators({ QStringLiteral("."), QStringLiteral(",") });
+    QVERIFY(m_dir.isValid());
+
+    const QStringList common = {
+        "create table e (ID integer, NAME varchar(5))",
+        "create table big (ID integer, NAME varchar(12))",
+    };
+    QStringList sqlite = common;
+    sqlite << "create table t (ID integer, NAME varchar(20), AMOUNT double precision)"
+           << "insert into t values (1, 'ABC', 1234.5), (2, 'a\"b', NULL), (3, 'DE,F', -0.5),"
+              " (4, 'x' || char(13) || char(10) || 'y', 12345678.9)"
+           << "insert into big with recursive n(i) as (select 1 union all select i + 1 from n"
+              " where i < 3000) select i, 'row ' || i from n";
+    TestEnv::addSqliteDsn(QStringLiteral("EXP"), sqlite);
+
+    PgServer &pg = PgServer::instance();
+    pg.addDsn(QStringLiteral("EXPPG"), QStringLiteral("exports"));
+    QStringList postgres = common;
+    postgres << "create table t (ID integer, NAME varchar(20), AMOUNT double precision)"
+             << "insert into t values (1, 'ABC', 1234.5), (2, 'a\"b', NULL), (3, 'DE,F', -0.5),"
+                " (4, E'x\\r\\ny', 12345678.9)"
+             << "insert into big select i, 'row ' || i from generate_series(1, 3000) i";
+    for (const QString &statement : postgres)
+        pg.exec(statement, QStringLiteral("exports"));
+
+    m_sqlite = std::make_unique<Connection>(QStringLiteral("EXP"));
+    m_sqlite->OpenConnection();
+    m_pg = std::make_unique<Connection>(QStringLiteral("EXPPG"));
+    m_pg->Params = QStringList { "USER NAME=" + pg.user(), "PASSWORD=" + pg.password() };
+    m_pg->OpenConnection();
+}
+
+void tst_export::init()
+{
+    m_form = std::make_unique<TForm1>();
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    m_boundAtDialog.clear();
+    QGuiApplication::clipboard()->setText(sentinel);
+}
+
+void tst_export::cleanup()
+{
+    exportProgressDelayMs = 500;
+    m_form.reset();
+}
+
+void tst_export::openResult(const QString &dsn, const QString &sql)
+{
+    auto query = std::make_unique<QueryDataset>();
+    query->setDatabaseName(dsn);
+    query->setSql(sql);
+    query->OpenQuery();
+    m_form->CurrentQuery = std::move(query);
+    m_form->BindGrid();
+}
+
+DialogScript::Answer tst_export::countAnswer(int amount, bool toClipboard, bool ok)
+{
+    return [=](QWidget *modal) {
+        auto *form = qobject_cast<TCountForm *>(modal);
+        QVERIFY2(form, qPrintable(modal->metaObject()->className()));
+        QCOMPARE(CountForm, form);
+        m_boundAtDialog << gridBound();
+        if (amount >= 0) {
+            form->findChild<QRadioButton *>("EXTtoCount")->click();
+            form->findChild<QSpinBox *>("ExtractCount")->setValue(amount);
+        }
+        form->findChild<QCheckBox *>("toClipboard")->setChecked(toClipboard);
+        form->findChild<QPushButton *>(ok ? "BitBtn1" : "BitBtn2")->click();
+    };
+}
+
+DialogScript::Answer tst_export::saveAnswer(const QString &path)
+{
+    return [=](QWidget *modal) {
+        auto *dialog = qobject_cast<QFileDialog *>(modal);
+        QVERIFY2(dialog, qPrintable(modal->metaObject()->className()));
+        QCOMPARE(dialog->objectName(), QStringLiteral("SaveDialog1"));
+        m_boundAtDialog << gridBound();
+        if (path.isEmpty()) {
+            dialog->reject();
+            return;
+        }
+        // Typed as a user would (selectFile leaves a focused name box alone).
+        auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        QVERIFY(name);
+        name->setText(path);
+        static_cast<QDialog *>(dialog)->accept(); // QFileDialog::accept, as its Save button
+    };
+}
+
+void tst_export::click(const char *button)
+{
+    auto *tool = m_form->findChild<QToolButton *>(button);
+    QVERIFY(tool);
+    tool->click();
+}
+
+void tst_export::exports_data()
+{
+    QTest::addColumn<QString>("dsn");
+    QTest::addColumn<bool>("report");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<int>("amount");
+    QTest::addColumn<bool>("toClipboard");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<int>("recordAfter");
+
+    const QString all = QStringLiteral(
+        "select ID as \"ID\", NAME as \"NAME\", AMOUNT as \"AMOUNT\" from t order by ID");
+    const QString empty = QStringLiteral("select ID as \"ID\", NAME as \"NAME\" from e");
+    const QByteArray cqHeader = "\"ID\",\"NAME\",\"AMOUNT\"\r\n";
+    const QByteArray cq1 = "\"1\",\"ABC\",\"1234.5\"\r\n";
+    const QByteArray cqRest = "\"2\",\"a\"b\",\"<Null>\"\r\n"
+                              "\"3\",\"DE,F\",\"-0.5\"\r\n"
+                              "\"4\",\"x\r\ny\",\"12345678.9\"\r\n";
+    const QByteArray rpHeader =
+        (blanks(8) + "ID  NAME" + blanks(16) + "  " + blanks(4) + "AMOUNT\r\n").toLatin1();
+    const QByteArray rp1 = (blanks(9) + "1  ABC" + blanks(17) + "    1,234.50\r\n").toLatin1();
+    const QByteArray rp2 = (blanks(9) + "2  a\"b" + blanks(17) + "      <Null>\r\n").toLatin1();
+    const QByteArray rp34 = (blanks(9) + "3  DE,F" + blanks(16) + "       -0.50\r\n" + blanks(9)
+        + "4  x\r\ny" + blanks(16) + "  12,345,678.90\r\n")
+                                .toLatin1();
+
+    for (const char *dsn : { "EXP", "EXPPG" }) {
+        const QString d = QLatin1String(dsn);
+        QTest::addRow("%s comma-quote, all, file", dsn)
+            << d << false << all << -1 << false << cqHeader + cq1 + cqRest << 3;
+        QTest::addRow("%s comma-quote, amount 1, clipboard", dsn)
+            << d << false << all << 1 << true << cqHeader + cq1 << 1;
+        QTest::addRow("%s comma-quote, amount beyond the result", dsn)
+            << d << false << all << 100 << false << cqHeader + cq1 + cqRest << 3;
+        QTest::addRow("%s comma-quote, empty result", dsn)
+            << d << false << empty << -1 << false << QByteArray("\"ID\",\"NAME\"\r\n") << -1;
+        QTest::addRow("%s report, all, file, null in float", dsn)
+            << d << true << all << -1 << false << rpHeader + rp1 + rp2 + rp34 << 3;
+        QTest::addRow("%s report, amount 2, clipboard", dsn)
+            << d << true << all << 2 << true << rpHeader + rp1 + rp2 << 2;
+        QTest::addRow("%s report, amount 1, file", dsn)
+            << d << true << all << 1 << false << rpHeader + rp1 << 1;
+        QTest::addRow("%s report, empty result", dsn)
+            << d << true << empty << 5 << true << (blanks(8) + "ID  NAME \r\n").toLatin1() << -1;
+    }
+}
+
+void tst_export::exports()
+{
+    QFETCH(QString, dsn);
+    QFETCH(bool, report);
+    QFETCH(QString, sql);
+    QFETCH(int, amount);
+    QFETCH(bool, toClipboard);
+    QFETCH(QByteArray, expected);
+    QFETCH(int, recordAfter);
+
+    openResult(dsn, sql);
+    const QString path = m_dir.filePath(QStringLiteral("export.txt"));
+    QFile::remove(path);
+    QList<DialogScript::Answer> answers { countAnswer(amount, toClipboard) };
+    if (!toClipboard)
+        answers << saveAnswer(path);
+    DialogScript script(answers);
+    click(report ? "SpeedButton6" : "SpeedButton5");
+
+    QVERIFY(script.done());
+    QCOMPARE(script.unexpected, 0);
+    if (toClipboard) {
+        QCOMPARE(QGuiApplication::clipboard()->text().toUtf8(), expected);
+        QVERIFY(!QFile::exists(path));
+    } else {
+        QCOMPARE(readFile(path), expected);
+        QCOMPARE(QGuiApplication::clipboard()->text(), sentinel);
+    }
+    // The report hides the grid from before its dialogs; the comma-quote export keeps it shown.
+    for (bool bound : m_boundAtDialog)
+        QCOMPARE(bound, !report);
+    QCOMPARE(CountForm, nullptr);
+    QVERIFY(gridBound());
+    QCOMPARE(m_form->CurrentQuery->RecNo(), recordAfter);
+    if (recordAfter >= 0)
+        QCOMPARE(m_form->findChild<QTableView *>("DBGrid1")->currentIndex().row(), recordAfter);
+}
+
+void tst_export::existingFileReplacedWithoutQuestion()
+{
+    openResult(QStringLiteral("EXP"), QStringLiteral("select ID as \"ID\" from t where ID = 1"));
+    const QString path = m_dir.filePath(QStringLiteral("existing.txt"));
+    writeFile(path, QByteArray(500, 'z'));
+    {
+        DialogScript script({ countAnswer(-1, false), saveAnswer(path) });
+        click("SpeedButton5");
+        QVERIFY(script.done());
+        QCOMPARE(script.unexpected, 0);
+        QCOMPARE(readFile(path), QByteArray("\"ID\"\r\n\"1\"\r\n"));
+    }
+
+    // The save dialog opens with the name chosen at its last use.
+    QString offered;
+    DialogScript again({ countAnswer(-1, false), [&](QWidget *modal) {
+                            auto *dialog = qobject_cast<QFileDialog *>(modal);
+                            QVERIFY(dialog);
+                            offered = dialog->selectedFiles().value(0);
+                            dialog->reject();
+                        } });
+    click("SpeedButton6");
+    QVERIFY(again.done());
+    QCOMPARE(QFileInfo(offered).fileName(), QStringLiteral("existing.txt"));
+}
+
+void tst_export::cancel_data()
+{
+    QTest::addColumn<bool>("report");
+    QTest::addColumn<bool>("inSaveDialog");
+    QTest::newRow("comma-quote, extract dialog") << false << false;
+    QTest::newRow("comma-quote, save dialog") << false << true;
+    QTest::newRow("report, extract dialog") << true << false;
+    QTest::newRow("report, save dialog") << true << true;
+}
+
+void tst_export::cancel()
+{
+    QFETCH(bool, report);
+    QFETCH(bool, inSaveDialog);
+    openResult(QStringLiteral("EXP"), QStringLiteral("select ID, NAME from t order by ID"));
+    m_form->CurrentQuery->setRecNo(2);
+    m_form->BindGrid();
+    const QString path = m_dir.filePath(QStringLiteral("keep.txt"));
+    writeFile(path, "unchanged");
+
+    QList<DialogScript::Answer> answers;
+    if (inSaveDialog)
+        answers << countAnswer(1, false) << saveAnswer(QString());
+    else
+        answers << countAnswer(1, false, false);
+    DialogScript script(answers);
+    click(report ? "SpeedButton6" : "SpeedButton5");
+
+    QVERIFY(script.done());
+    QCOMPARE(script.unexpected, 0);
+    QCOMPARE(readFile(path), QByteArray("unchanged"));
+    QCOMPARE(QGuiApplication::clipboard()->text(), sentinel);
+    QCOMPARE(CountForm, nullptr);
+    QVERIFY(gridBound());
+    QCOMPARE(m_form->CurrentQuery->RecNo(), 2);
+    QCOMPARE(m_form->findChild<QTableView *>("DBGrid1")->currentIndex().row(), 2);
+}
+
+void tst_export::cannotCreateFile()
+{
+    openResult(QStringLiteral("EXP"), QStringLiteral("select ID from t"));
+    const QString path = m_dir.filePath(QStringLiteral("no/such/folder/out.txt"));
+    QString shown;
+    DialogScript script({ countAnswer(-1, false), saveAnswer(path), [&](QWidget *modal) {
+                             auto *box = qobject_cast<QMessageBox *>(modal);
+                             QVERIFY(box);
+                             shown = box->text();
+                             box->accept();
+                         } });
+    click("SpeedButton5");
+    QVERIFY(script.done());
+    QCOMPARE(shown, QStringLiteral("Cannot create file %1.").arg(path));
+    QVERIFY(!QFile::exists(path));
+    QCOMPARE(CountForm, nullptr);
+    QVERIFY(gridBound());
+}
+
+void tst_export::progressShownAndCancelled_data()
+{
+    QTest::addColumn<QString>("dsn");
+    QTest::addColumn<bool>("report");
+    QTest::addColumn<bool>("cancelIt");
+    QTest::newRow("sqlite comma-quote, cancelled") << "EXP" << false << true;
+    QTest::newRow("pg report, cancelled") << "EXPPG" << true << true;
+    QTest::newRow("sqlite report, completes") << "EXP" << true << false;
+}
+
+void tst_export::progressShownAndCancelled()
+{
+    QFETCH(QString, dsn);
+    QFETCH(bool, report);
+    QFETCH(bool, cancelIt);
+    exportProgressDelayMs = 0; // the dialog shows at once, so a small result sees it
+    openResult(dsn, QStringLiteral("select ID as \"ID\", NAME as \"NAME\" from big order by ID"));
+    const QString path = m_dir.filePath(QStringLiteral("progress.txt"));
+    writeFile(path, "unchanged");
+
+    QString label;
+    DialogScript script({ countAnswer(-1, false), saveAnswer(path), [&](QWidget *modal) {
+                             auto *progress = qobject_cast<QProgressDialog *>(modal);
+                             QVERIFY2(progress, qPrintable(modal->metaObject()->className()));
+                             label = progress->labelText();
+                             if (cancelIt)
+                                 progress->cancel();
+                         } });
+    click(report ? "SpeedButton6" : "SpeedButton5");
+
+    QVERIFY(script.done());
+    QCOMPARE(script.unexpected, 0);
+    QVERIFY2(label.endsWith(QLatin1String(" records written")), qPrintable(label));
+    const QByteArray written = readFile(path);
+    if (cancelIt) {
+        QCOMPARE(written, QByteArray("unchanged"));
+    } else {
+        QCOMPARE(written.count('\n'), 3001);
+        QVERIFY(written.endsWith("row 3000    \r\n"));
+    }
+    QCOMPARE(CountForm, nullptr);
+    QVERIFY(gridBound());
+}
+
+void tst_export::copies_data()
+{
+    QTest::addColumn<QString>("dsn");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("record");
+    QTest::addColumn<QString>("expected");
+
+    for (const char *dsn : { "EXP", "EXPPG" }) {
+        const QString d = QLatin1String(dsn);
+        QTest::addRow("%s field list", dsn) << d << "SpeedButton3" << 0 << "ID ,NAME ,AMOUNT";
+        QTest::addRow("%s field, first column", dsn) << d << "CopyFieldtoClipboard1" << 2 << "3";
+        QTest::addRow("%s row", dsn) << d << "CopyEntireRowtoclipboard1" << 0
+                                     << blanks(9) + "1  ABC" + blanks(17) + "    1,234.50";
+        QTest::addRow("%s row with null float", dsn)
+            << d << "CopyEntireRowtoclipboard1" << 1
+            << blanks(9) + "2  a\"b" + blanks(17) + "      <Null>";
+        QTest::addRow("%s row comma-quote", dsn)
+            << d << "CopyEntireRowCommaQuote1" << 1 << "\"2\",\"a\"b\",\"<Null>\"";
+        QTest::addRow("%s row comma-quote with line break", dsn)
+            << d << "CopyEntireRowCommaQuote1" << 3 << "\"4\",\"x\r\ny\",\"12345678.9\"";
+    }
+}
+
+void tst_export::copies()
+{
+    QFETCH(QString, dsn);
+    QFETCH(QString, action);
+    QFETCH(int, record);
+    QFETCH(QString, expected);
+    openResult(dsn,
+        QStringLiteral(
+            "select ID as \"ID\", NAME as \"NAME\", AMOUNT as \"AMOUNT\" from t order by ID"));
+    m_form->CurrentQuery->setRecNo(record);
+    m_form->BindGrid();
+
+    DialogScript script({});
+    if (auto *button = m_form->findChild<QToolButton *>(action)) {
+        button->click();
+    } else {
+        auto *item = m_form->findChild<QAction *>(action);
+        QVERIFY(item);
+        Q_EMIT m_form->findChild<QMenu *>("PopupMenu2")->aboutToShow();
+        QVERIFY(item->isEnabled());
+        item->trigger();
+    }
+    QCOMPARE(script.unexpected, 0);
+    QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+    QCOMPARE(m_form->CurrentQuery->RecNo(), record);
+}
+
+void tst_export::copyFieldOfSelectedColumn()
+{
+    openResult(QStringLiteral("EXP"), QStringLiteral("select ID, NAME, AMOUNT from t order by ID"));
+    auto *grid = m_form->findChild<QTableView *>("DBGrid1");
+    auto *copyField = m_form->findChild<QAction *>("CopyFieldtoClipboard1");
+    grid->setCurrentIndex(m_form->DataSource1->index(1, 2));
+    QCOMPARE(m_form->CurrentQuery->RecNo(), 1);
+    copyField->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("<Null>"));
+    grid->setCurrentIndex(m_form->DataSource1->index(0, 1));
+    copyField->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("ABC"));
+    QCOMPARE(m_form->CurrentQuery->RecNo(), 0);
+}
+
+void tst_export::copiesDisabledWithoutOpenResult()
+{
+    auto *menu = m_form->findChild<QMenu *>("PopupMenu2");
+    const QList<QAction *> items { m_form->findChild<QAction *>("CopyFieldtoClipboard1"),
+        m_form->findChild<QAction *>("CopyEntireRowtoclipboard1"),
+        m_form->findChild<QAction *>("CopyEntireRowCommaQuote1") };
+    openResult(QStringLiteral("EXP"), QStringLiteral("select ID from t"));
+    Q_EMIT menu->aboutToShow();
+    for (QAction *item : items)
+        QVERIFY(item->isEnabled());
+
+    click("SpeedButton4"); // Close Query
+    QVERIFY(!m_form->CurrentQuery);
+    Q_EMIT menu->aboutToShow();
+    DialogScript script({});
+    for (QAction *item : items) {
+        QVERIFY(!item->isEnabled());
+        item->setEnabled(true); // the handlers check again
+        item->trigger();
+    }
+    click("SpeedButton3");
+    click("SpeedButton5");
+    click("SpeedButton6");
+    QCOMPARE(QGuiApplication::clipboard()->text(), sentinel);
+    QCOMPARE(script.unexpected, 0);
+    QCOMPARE(CountForm, nullptr);
+}
+
+STELVIK_TEST_MAIN(tst_export)
+#include "tst_export.moc"
