@@ -1,5 +1,4 @@
 #include "connection/ParmStore.h"
-#include "connection/crypt.h"
 #include "support/TestEnv.h"
 
 #include <QDir>
@@ -36,8 +35,6 @@ private:
 private slots:
     void cleanup();
     void missingValue();
-    void roundTrip_data();
-    void roundTrip();
     void notStorable_data();
     void notStorable();
     void invalidType_data();
@@ -55,29 +52,6 @@ void tst_parmstore::missingValue()
 {
     QVERIFY(!storedValue().isValid());
     QCOMPARE(readConnectParms(), QString());
-}
-
-void tst_parmstore::roundTrip_data()
-{
-    QTest::addColumn<QString>("plain");
-    QTest::newRow("login text") << QStringLiteral("USER NAME=jdoe\r\nPASSWORD=Secret-42\r\n");
-    QTest::newRow("empty boxes") << QStringLiteral("USER NAME=\r\nPASSWORD=\r\n");
-    QTest::newRow("blanks and equals signs")
-        << QStringLiteral("USER NAME= j doe \r\nPASSWORD==a b=  \r\n");
-    QTest::newRow("cleared") << QString();
-}
-
-void tst_parmstore::roundTrip()
-{
-    QFETCH(QString, plain);
-    writeConnectParms(plain);
-    // Stored scrambled, as a text value that exists even when empty.
-    const QVariant stored = storedValue();
-    QCOMPARE(stored.typeId(), QMetaType::QString);
-    QCOMPARE(stored.toString(), Encrypt(plain));
-    if (!plain.isEmpty())
-        QVERIFY(!stored.toString().contains(QStringLiteral("jdoe")));
-    QCOMPARE(readConnectParms(), plain);
 }
 
 void tst_parmstore::notStorable_data()
