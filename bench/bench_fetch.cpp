@@ -1,0 +1,328 @@
+// Fetch speed and memory of the result dataset against a plain ODBC fetch loop and isql, on
+// SQLite and on the private PostgreSQL server. Prints "name value unit" lines on stdout.
+// Usage: bench_fetch [ROWS]   (or ROWS in the environment; default 1000000)
+
+#include "connection/Connection.h"
+#include "connection/QueryDataset.h"
+#include "support/PgServer.h"
+#include "support/TestEnv.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <malloc.h>
+#include <sql.h>
+#include <sqlext.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+void figure(const char *name, double value, const char *unit)
+{
+    std::printf("%s %.3f %s\n", name, value, unit);
+    std::fflush(stdout);
+}
+
+// Memory that a run adds at its peak, in MB: VmHWM against VmRSS at the start (Linux; the peak
+// is reset through clear_refs after freed memory went back to the system).
+double statusMb(const char *key)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(int(qstrlen(key))).trimmed().split(' ').first().toDouble() / 1024.0;
+    return 0;
+}
+
+double baselineMb = 0;
+
+void resetPeak()
+{
+    malloc_trim(0);
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+    baselineMb = statusMb("VmRSS:");
+}
+
+double peakMb()
+{
+    return statusMb("VmHWM:") - baselineMb;
+}
+
+struct Run
+{
+    double rowsPerSecond = 0;
+    double peak = 0;
+    long rows = 0;
+};
+
+void odbcCheck(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const char *what)
+{
+    if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA)
+        return;
+    SQLCHAR state[6], message[1024];
+    SQLINTEGER native;
+    SQLSMALLINT length;
+    SQLGetDiagRec(type, handle, 1, state, &native, message, sizeof message, &length);
+    std::fprintf(stderr, "%s failed: %s\n", what, message);
+    std::exit(1);
+}
+
+// The floor: a plain column-wise bound fetch of 1000-row blocks that keeps nothing.
+Run floorLoop(const QString &dsn, const QString &user, const QString &password, const char *sql)
+{
+    resetPeak();
+    QElapsedTimer timer;
+    timer.start();
+    SQLHENV env;
+    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLHDBC dbc;
+    SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+    const QByteArray d = dsn.toUtf8(), u = user.toUtf8(), p = password.toUtf8();
+    odbcCheck(SQLConnect(dbc, (SQLCHAR *)d.data(), SQL_NTS, (SQLCHAR *)u.data(), SQL_NTS,
+                  (SQLCHAR *)p.data(), SQL_NTS),
+        SQL_HANDLE_DBC, dbc, "connect");
+    SQLHSTMT stmt;
+    SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
+    const SQLULEN block = 1000;
+    SQLULEN fetched = 0;
+    SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(block), 0);
+    SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0);
+    odbcCheck(SQLExecDirect(stmt, (SQLCHAR *)sql, SQL_NTS), SQL_HANDLE_STMT, stmt, "execute");
+    SQLSMALLINT columns = 0;
+    SQLNumResultCols(stmt, &columns);
+    std::vector<std::vector<char>> buffers(columns);
+    std::vector<std::vector<SQLLEN>> indicators(columns);
+    for (SQLUSMALLINT i = 0; i < columns; ++i) {
+        SQLSMALLINT type, digits, nullable, nameLength;
+        SQLULEN size;
+        SQLCHAR name[128];
+        SQLDescribeCol(
+            stmt, i + 1, name, sizeof name, &nameLength, &type, &size, &digits, &nullable);
+        SQLSMALLINT cType = SQL_C_CHAR;
+        SQLLEN width = SQLLEN(std::min<SQLULEN>(size, 256) + 1);
+        switch (type) {
+        case SQL_INTEGER:
+        case SQL_SMALLINT:
+        case SQL_BIGINT:
+            cType = SQL_C_SBIGINT, width = 8;
+            break;
+        case SQL_DOUBLE:
+        case SQL_FLOAT:
+        case SQL_REAL:
+            cType = SQL_C_DOUBLE, width = 8;
+            break;
+        case SQL_TYPE_DATE:
+            cType = SQL_C_TYPE_DATE, width = sizeof(SQL_DATE_STRUCT);
+            break;
+        case SQL_TYPE_TIMESTAMP:
+            cType = SQL_C_TYPE_TIMESTAMP, width = sizeof(SQL_TIMESTAMP_STRUCT);
+            break;
+        case SQL_DECIMAL:
+        case SQL_NUMERIC:
+            width = 48;
+            break;
+        default:
+            cType = SQL_C_WCHAR, width = SQLLEN(std::min<SQLULEN>(size, 256) + 1) * 2;
+        }
+        buffers[i].resize(std::size_t(width) * block);
+        indicators[i].resize(block);
+        SQLBindCol(stmt, i + 1, cType, buffers[i].data(), width, indicators[i].data());
+    }
+    Run run;
+    for (;;) {
+        const SQLRETURN rc = SQLFetch(stmt);
+        if (rc == SQL_NO_DATA)
+            break;
+        odbcCheck(rc, SQL_HANDLE_STMT, stmt, "fetch");
+        run.rows += long(fetched);
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    SQLDisconnect(dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    run.rowsPerSecond = run.rows / (timer.nsecsElapsed() / 1e9);
+    run.peak = peakMb();
+    return run;
+}
+
+// Open + CountRecords through our dataset; the dataset stays alive for the store figures.
+Run datasetRun(QueryDataset &query, const QString &dsn, const char *sql)
+{
+    resetPeak();
+    QElapsedTimer timer;
+    timer.start();
+    query.setDatabaseName(dsn);
+    query.setSql(QString::fromLatin1(sql));
+    query.OpenQuery();
+    Run run;
+    run.rows = query.CountRecords();
+    run.rowsPerSecond = run.rows / (timer.nsecsElapsed() / 1e9);
+    run.peak = peakMb();
+    return run;
+}
+
+// isql -b with the statement on stdin and its output thrown away; its own peak memory.
+Run isqlRun(
+    const QString &dsn, const QString &user, const QString &password, const char *sql, long rows)
+{
+    int input[2];
+    if (pipe(input) != 0)
+        return {};
+    QElapsedTimer timer;
+    timer.start();
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(input[0], 0);
+        close(input[1]);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        const QByteArray d = dsn.toUtf8(), u = user.toUtf8(), p = password.toUtf8();
+        if (user.isEmpty())
+            execlp("isql", "isql", "-b", d.constData(), nullptr);
+        else
+            execlp("isql", "isql", "-b", d.constData(), u.constData(), p.constData(), nullptr);
+        _exit(127);
+    }
+    close(input[0]);
+    const std::string line = std::string(sql) + "\n";
+    if (write(input[1], line.data(), line.size()) < 0)
+        std::perror("isql input");
+    close(input[1]);
+    int status = 0;
+    rusage usage {};
+    wait4(child, &status, 0, &usage);
+    Run run;
+    run.rows = rows;
+    run.rowsPerSecond = rows / (timer.nsecsElapsed() / 1e9);
+    run.peak = usage.ru_maxrss / 1024.0;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        std::fprintf(stderr, "isql %s ended with status %d\n", qPrintable(dsn), status);
+    return run;
+}
+
+// Bytes of the comma-quote text of the whole result: every value (or <Null>) between double
+// quotes, joined by commas, each line ended by CR LF; the header line included.
+double commaQuoteBytes(QueryDataset &query)
+{
+    double bytes = 0;
+    const int fields = query.FieldCount();
+    for (int field = 0; field < fields; ++field)
+        bytes += query.FieldTitle(field).toUtf8().size() + 2 + (field ? 1 : 0);
+    bytes += 2;
+    const int records = query.fetchedCount();
+    for (int record = 0; record < records; ++record) {
+        for (int field = 0; field < fields; ++field)
+            bytes += (query.isNull(record, field) ? 6 : query.text(record, field).toUtf8().size())
+                + 2 + (field ? 1 : 0);
+        bytes += 2;
+    }
+    return bytes;
+}
+
+void report(const char *prefix, const Run &floor, const Run &ours, const Run &isql)
+{
+    const QByteArray p(prefix);
+    figure(p + "_floor_rows_per_s", floor.rowsPerSecond, "rows/s");
+    figure(p + "_dataset_rows_per_s", ours.rowsPerSecond, "rows/s");
+    figure(p + "_isql_rows_per_s", isql.rowsPerSecond, "rows/s");
+    figure(p + "_floor_added_memory", floor.peak, "MB");
+    figure(p + "_dataset_added_memory", ours.peak, "MB");
+    figure(p + "_isql_peak_memory", isql.peak, "MB");
+    figure(p + "_vs_floor", ours.rowsPerSecond / floor.rowsPerSecond, "x");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    TestEnv::setUp();
+    QCoreApplication app(argc, argv);
+    long rows = qEnvironmentVariableIntValue("ROWS");
+    if (argc > 1)
+        rows = std::atol(argv[1]);
+    if (rows <= 0)
+        rows = 1000000;
+    const char *sql = "select * from bench";
+
+    try {
+        // Eight mixed columns: integers, decimals, floats, text, dates, timestamps, NULLs.
+        std::fprintf(stderr, "creating %ld rows in SQLite...\n", rows);
+        TestEnv::addSqliteDsn(QStringLiteral("BENCHLITE"),
+            { QStringLiteral(
+                  "create table bench(id integer, qty int, price decimal(12,2), ratio double, "
+                  "name varchar(40), born date, stamp timestamp, note varchar(40))"),
+                QStringLiteral(
+                    "with recursive s(n) as (select 1 union all select n + 1 from s where n < %1) "
+                    "insert into bench select n, n % 1000, (n * 7919 % 10000000) / 100.0, "
+                    "n / 7.0, 'name, \"' || n || '\"', date('2000-01-01', '+' || (n % 9000) || "
+                    "' days'), datetime('2020-01-01', '+' || n || ' seconds'), "
+                    "case when n % 5 = 0 then null else 'note ' || (n % 977) end from s")
+                    .arg(rows) });
+        std::fprintf(stderr, "creating %ld rows in PostgreSQL...\n", rows);
+        PgServer &server = PgServer::instance();
+        server.addDsn(QStringLiteral("BENCHPG"), QStringLiteral("bench"));
+        server.exec(
+            QStringLiteral("create table bench(id integer, qty int, price numeric(12,2), "
+                           "ratio double precision, name varchar(40), born date, stamp timestamp, "
+                           "note varchar(40));"
+                           "insert into bench select n, n % 1000, (n::bigint * 7919 % 10000000) / "
+                           "100.0, n / 7.0, 'name, \"' || n || '\"', date '2000-01-01' + n % 9000, "
+                           "timestamp '2020-01-01' + n * interval '1 second', case when n % 5 = 0 "
+                           "then null else 'note ' || (n % 977) end from generate_series(1, %1) n;"
+                           "analyze bench;")
+                .arg(rows),
+            QStringLiteral("bench"));
+
+        Connection lite(QStringLiteral("BENCHLITE"));
+        lite.OpenConnection();
+        Connection pg(QStringLiteral("BENCHPG"));
+        pg.Params = QStringList { QStringLiteral("USER NAME=") + server.user(),
+            QStringLiteral("PASSWORD=") + server.password() };
+        pg.OpenConnection();
+
+        // The machine may be busy with other work: floor and dataset runs alternate, and the
+        // best of each counts.
+        const int repeats = std::max(
+            1, qEnvironmentVariableIsSet("REPEATS") ? qEnvironmentVariableIntValue("REPEATS") : 3);
+        auto best = [](Run &kept, const Run &run) {
+            if (run.rowsPerSecond > kept.rowsPerSecond)
+                kept = run;
+        };
+        auto measure = [&](const char *prefix, const QString &dsn, const QString &user,
+                           const QString &password, bool storeFigures) {
+            Run floor, ours;
+            for (int i = 0; i < repeats; ++i) {
+                best(floor, floorLoop(dsn, user, password, sql));
+                QueryDataset query;
+                best(ours, datasetRun(query, dsn, sql));
+                if (storeFigures && i == repeats - 1) {
+                    const double store = double(query.storeBytes());
+                    const double text = commaQuoteBytes(query);
+                    figure("store_bytes", store, "bytes");
+                    figure("comma_quote_bytes", text, "bytes");
+                    figure("store_vs_text", store / text, "x");
+                }
+            }
+            report(prefix, floor, ours, isqlRun(dsn, user, password, sql, ours.rows));
+        };
+        measure("fetch_sqlite", QStringLiteral("BENCHLITE"), {}, {}, true);
+        measure("fetch_pg", QStringLiteral("BENCHPG"), server.user(), server.password(), false);
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "bench_fetch: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}
