@@ -171,6 +171,16 @@ TForm1::TForm1(QWidget *parent)
 {
     ui->setupUi(this);
     setWindowIcon(glyph(QStringLiteral("app")));
+    // The form is laid out for an 8 point face; the platform's own one stands in when the
+    // classic face is missing.
+    QFont formFont = QFontDatabase::hasFamily(QStringLiteral("MS Sans Serif"))
+        ? QFont(QStringLiteral("MS Sans Serif"))
+        : QApplication::font();
+    formFont.setPointSize(8);
+    setFont(formFont);
+    // A wider face than the form was laid out for must not cut the caption short.
+    ui->CheckBox1->resize(std::max(ui->CheckBox1->width(), ui->CheckBox1->sizeHint().width()),
+        ui->CheckBox1->height());
 
     const std::pair<QToolButton *, const char *> glyphs[] = {
         { ui->SpeedButton7, "load" },
