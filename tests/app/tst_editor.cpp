@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFontDialog>
 #include <QImage>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -179,6 +180,8 @@ private slots:
     void printCancelled();
 
     void historySurvivesRestart();
+    void unreadableHistoryValue();
+    void fontAndReplaceDialog();
     void emptyHistoryPage();
     void makeCurrent_data();
     void makeCurrent();
@@ -667,6 +670,54 @@ void tst_Editor::historySurvivesRestart()
     emit box->activated(1);
     QCOMPARE(
         child<QPlainTextEdit>("HistFullSQL")->toPlainText(), QStringLiteral("select 1\nfrom a"));
+}
+
+void tst_Editor::unreadableHistoryValue()
+{
+    m_form.reset();
+    {
+        QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+        settings.setValue(QStringLiteral("History9"), QStringLiteral("select 9"));
+        settings.setValue(QStringLiteral("History4"), QByteArray("select 4"));
+        settings.setValue(QStringLiteral("History0"), QStringLiteral("select 0"));
+    }
+    ModalAnswers errorBox({ acceptDialog() });
+    m_form = std::make_unique<TForm1>();
+    QVERIFY(errorBox.allUsed());
+    QCOMPARE(errorBox.seen.front().text, QStringLiteral("Invalid data type for 'History4'"));
+    // Loading stopped there; the list is shown again after the next addition.
+    QCOMPARE(m_form->HistoryList.size(), 1);
+    auto *box = child<QComboBox>("ComboBox2");
+    QCOMPARE(box->count(), 0);
+    m_form->AddToHistory({ QStringLiteral("select new") });
+    QCOMPARE(box->count(), 2);
+    QCOMPARE(box->itemText(1), QStringLiteral("select 9"));
+}
+
+void tst_Editor::fontAndReplaceDialog()
+{
+    const int before = editor()->font().pointSize();
+    QFont chosen;
+    ModalAnswers fontDialog({ [&](QWidget *w) {
+        auto *dialog = qobject_cast<QFontDialog *>(w);
+        QCOMPARE(dialog->currentFont().pointSize(), before); // opens with the editor's font
+        QFont font = dialog->currentFont();
+        font.setPointSize(before + 7);
+        dialog->setCurrentFont(font);
+        chosen = dialog->currentFont();
+        dialog->accept();
+    } });
+    trigger("Font2");
+    QVERIFY(fontDialog.allUsed());
+    QCOMPARE(editor()->font().pointSize(), before + 7);
+    QCOMPARE(editor()->font(), chosen);
+
+    // The replace dialog is modeless: the command returns with the dialog open.
+    trigger("FindReplace1");
+    QVERIFY(m_form->ReplaceDialog1->isVisible());
+    QVERIFY(!m_form->ReplaceDialog1->isModal());
+    trigger("FindReplace1");
+    QVERIFY(m_form->ReplaceDialog1->isVisible());
 }
 
 void tst_Editor::emptyHistoryPage()
