@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTabBar>
@@ -237,6 +238,9 @@ void tst_MainWindow::toolbarControls()
     QCOMPARE(child<QLabel>("Aboutlabel")->text(), QStringLiteral("Morvane version .99M"));
     QVERIFY(!m_form->QueryChanged);
     QVERIFY(!m_form->windowIcon().isNull());
+    const QRect desktop = m_form->screen()->availableGeometry();
+    QVERIFY(qAbs(m_form->geometry().center().x() - desktop.center().x()) <= 1);
+    QVERIFY(qAbs(m_form->geometry().center().y() - desktop.center().y()) <= 1);
 }
 
 void tst_MainWindow::focusOrder()
@@ -438,6 +442,10 @@ void tst_MainWindow::pageHandlerRunsOnlyForTheUser()
     QTRY_VERIFY(timer->isActive());
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(0).center());
     QVERIFY(!timer->isActive());
+    // Ctrl+Shift+Tab from the SQL page wraps round to the About page: a user's choice too.
+    QTest::keyClick(pages, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(pages->currentIndex(), 3);
+    QVERIFY(timer->isActive());
 }
 
 void tst_MainWindow::closingFreesTheHistory()
