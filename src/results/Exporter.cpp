@@ -153,7 +153,6 @@ bool buildExportText(
         ++written;
         query.GoNext();
     }
-    text.squeeze();
     return true;
 }
 
