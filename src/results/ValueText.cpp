@@ -4,6 +4,8 @@
 
 #include <QLocale>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <stdexcept>
 
@@ -22,7 +24,7 @@ NumberSeparators &separators()
 void appendBlanks(QString &line, qsizetype count)
 {
     if (count > 0)
-        line.append(QString(count, QLatin1Char(' ')));
+        line.resize(line.size() + count, QLatin1Char(' '));
 }
 
 void appendPadLeft(QString &line, const QString &text, int width)
@@ -59,28 +61,35 @@ int fixedReportWidth(TypeGroup group)
 }
 
 // Reads the text back as a number: the locale's decimal separator, a sign and an exponent; blanks
-// around the number are allowed, nothing else.
+// around the number are allowed, nothing else. Locale-independent parsing after the separator
+// is mapped, so the process's C locale does not matter.
 double readFloat(const QString &text)
 {
-    const QString decimal = separators().decimal;
-    const QString trimmed = text.trimmed();
-    QByteArray ascii;
-    ascii.reserve(trimmed.size());
+    const QString &decimal = separators().decimal;
+    const QStringView trimmed = QStringView(text).trimmed();
+    char buffer[128];
+    qsizetype length = 0;
     for (qsizetype i = 0; i < trimmed.size();) {
-        if (!decimal.isEmpty() && QStringView(trimmed).mid(i).startsWith(decimal)) {
-            ascii.append('.');
+        if (length >= qsizetype(sizeof buffer))
+            notAFloat(text);
+        if (!decimal.isEmpty() && trimmed.mid(i).startsWith(decimal)) {
+            buffer[length++] = '.';
             i += decimal.size();
             continue;
         }
-        const QChar c = trimmed.at(i);
-        if (!(c.isDigit() && c.unicode() < 128) && c != u'+' && c != u'-' && c != u'e' && c != u'E')
+        const char16_t c = trimmed.at(i).unicode();
+        if (!((c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == u'e' || c == u'E'))
             notAFloat(text);
-        ascii.append(char(c.unicode()));
+        buffer[length++] = char(c);
         ++i;
     }
-    bool ok = false;
-    const double value = ascii.toDouble(&ok);
-    if (ascii.isEmpty() || !ok || !std::isfinite(value))
+    // from_chars takes no leading '+'.
+    const char *begin = buffer;
+    if (length > 1 && buffer[0] == '+' && buffer[1] != '-' && buffer[1] != '+')
+        ++begin;
+    double value = 0;
+    const auto [end, error] = std::from_chars(begin, buffer + length, value);
+    if (length == 0 || error != std::errc() || end != buffer + length || !std::isfinite(value))
         notAFloat(text);
     return value;
 }
@@ -263,54 +272,64 @@ QString FormatMoney(const QString &text)
 
     // Round in decimal on the 15 significant digits the value is shown with, half away from
     // zero, so that a shown 1.005 gives 1.01 and not the binary neighbour's 1.00.
-    const QByteArray scientific = QByteArray::number(std::fabs(value), 'e', 14); // d.ddde+xx
-    QByteArray digits = scientific.left(1) + scientific.mid(2, 14);
-    int exponent = scientific.mid(scientific.indexOf('e') + 1).toInt();
-    int kept = exponent + 1 + 2; // digits up to the second decimal
-    if (kept < 0) {
-        digits = "0";
-        exponent = 0;
-        kept = 0;
-    } else if (kept < digits.size()) {
-        const bool up = digits.at(kept) >= '5';
-        digits.truncate(kept);
-        if (up) {
-            int i = kept - 1;
-            while (i >= 0 && digits.at(i) == '9')
-                digits[i--] = '0';
-            if (i >= 0) {
-                digits[i] = char(digits.at(i) + 1);
+    char scientific[32]; // d.dddddddddddddde+xxx
+    const auto converted = std::to_chars(scientific, scientific + sizeof scientific,
+        std::fabs(value), std::chars_format::scientific, 14);
+    const char *e = std::find(scientific, converted.ptr, 'e');
+    int exponent = 0;
+    std::from_chars(e + 1 + (e[1] == '+'), converted.ptr, exponent);
+
+    // digits[] stands for 0.d1d2... times 10^(exponent + 1); one spare place in front for a carry.
+    char digits[17];
+    int count = 0;
+    digits[count++] = '0';
+    digits[count++] = scientific[0];
+    for (int i = 2; i < 16; ++i)
+        digits[count++] = scientific[i];
+    ++exponent; // the leading '0' added one integer place
+
+    const int kept = exponent + 1 + 2; // places up to the second decimal
+    if (kept <= 0) {
+        count = 0;
+    } else if (kept < count) {
+        const bool up = digits[kept] >= '5';
+        count = kept;
+        for (int i = count - 1; up && i >= 0; --i) {
+            if (digits[i] == '9') {
+                digits[i] = '0';
             } else {
-                digits.prepend('1');
-                ++exponent;
+                ++digits[i];
+                break;
             }
         }
     }
-    // digits now stand for 0.d1d2... times 10^(exponent + 1); lay them out as integer and fraction.
-    const int integerCount = exponent + 1;
-    QByteArray integerPart;
-    QByteArray fraction;
-    for (int i = 0; i < integerCount; ++i)
-        integerPart.append(i >= 0 && i < digits.size() ? digits.at(i) : '0');
-    for (int i = integerCount; i < integerCount + 2; ++i)
-        fraction.append(i >= 0 && i < digits.size() ? digits.at(i) : '0');
-    while (integerPart.size() > 1 && integerPart.startsWith('0'))
-        integerPart.remove(0, 1);
-    if (integerPart.isEmpty())
-        integerPart = "0";
+    auto digitAt = [&](int place) { return place >= 0 && place < count ? digits[place] : '0'; };
+
+    // Integer places up to exponent (a single implicit 0 when there are none), without leading
+    // zeros; then two decimals.
+    int first = std::min(0, exponent);
+    while (first < exponent && digitAt(first) == '0')
+        ++first;
+    const int integerDigits = exponent + 1 - first;
+    const char fraction[2] = { digitAt(exponent + 1), digitAt(exponent + 2) };
+    bool zero = fraction[0] == '0' && fraction[1] == '0';
+    for (int place = first; zero && place <= exponent; ++place)
+        zero = digitAt(place) == '0';
 
     const NumberSeparators &sep = separators();
     QString result;
-    const bool zero = integerPart == "0" && fraction == "00";
+    result.reserve(integerDigits + integerDigits / 3 * sep.group.size() + 4);
     if (value < 0 && !zero)
         result.append(QLatin1Char('-'));
-    for (qsizetype i = 0; i < integerPart.size(); ++i) {
-        if (i > 0 && (integerPart.size() - i) % 3 == 0)
+    for (int place = first; place <= exponent; ++place) {
+        const int left = exponent - place + 1; // integer digits from here to the separator
+        if (place > first && left % 3 == 0)
             result.append(sep.group);
-        result.append(QLatin1Char(integerPart.at(i)));
+        result.append(QLatin1Char(digitAt(place)));
     }
     result.append(sep.decimal);
-    result.append(QLatin1String(fraction));
+    result.append(QLatin1Char(fraction[0]));
+    result.append(QLatin1Char(fraction[1]));
     return result;
 }
 
