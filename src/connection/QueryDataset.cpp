@@ -171,6 +171,7 @@ struct QueryDataset::Impl
     int recNo = -1;
     int fetched = 0;
     SQLULEN rowsFetched = 0;
+    SQLULEN rowsetSize = 1; // rows per SQLFetch as the driver accepted it
     std::vector<Column> columns;
     std::vector<Block> blocks;
     mutable std::size_t lastBlock = 0;
@@ -356,6 +357,14 @@ void QueryDataset::Impl::bind()
         statement);
     Odbc::check(
         SQLSetStmtAttr(statement.get(), SQL_ATTR_ROWS_FETCHED_PTR, &rowsFetched, 0), statement);
+    // A driver may lower the rowset size (01S02); the end of the data is a rowset shorter than
+    // what it accepted.
+    rowsetSize = rows;
+    SQLULEN accepted = 0;
+    if (SQL_SUCCEEDED(
+            SQLGetStmtAttr(statement.get(), SQL_ATTR_ROW_ARRAY_SIZE, &accepted, 0, nullptr))
+        && accepted >= 1 && accepted <= rows)
+        rowsetSize = accepted;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         Column &column = columns[i];
         if (!column.bound)
@@ -486,7 +495,7 @@ void QueryDataset::Impl::fetchBlock()
             const SQLRETURN rc = Odbc::check(SQLFetch(statement.get()), statement);
             // A short rowset is the last one: the statement ends now rather than at one more
             // round trip, which gives the connection back to others as early as possible.
-            end = rc == SQL_NO_DATA || rowsFetched < BlockRows;
+            end = rc == SQL_NO_DATA || rowsFetched < rowsetSize;
             if (rc != SQL_NO_DATA)
                 for (SQLULEN row = 0; row < rowsFetched; ++row)
                     appendRow(block, row);

@@ -86,6 +86,10 @@ void setUp()
     setEnv("ODBCINI", root + QStringLiteral("/odbc.ini"));
     setEnv("ODBCSYSINI", root + QStringLiteral("/sys"));
     ::unsetenv("ODBCINSTINI");
+    // The driver manager hands SQL text to drivers without wide entry points (SQLite) in the
+    // character set of LC_CTYPE; a bare C locale would lose every non-ASCII character.
+    if (qEnvironmentVariableIsEmpty("LC_ALL") && qEnvironmentVariableIsEmpty("LC_CTYPE"))
+        ::setenv("LC_CTYPE", "C.UTF-8", 1);
     rootPath() = root;
     std::atexit(removeRoot);
     dropIniCache();

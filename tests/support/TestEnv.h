@@ -10,8 +10,9 @@ namespace TestEnv {
 
 // Points HOME, XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_CACHE_HOME, ODBCINI (= <root>/odbc.ini) and
 // ODBCSYSINI (= <root>/sys, holding a copy of the system's odbcinst.ini and an empty odbc.ini)
-// at a fresh temporary folder. Must run before the QCoreApplication exists. Idempotent. The
-// folder is removed at exit.
+// at a fresh temporary folder, and LC_CTYPE at C.UTF-8 when no character set is chosen (the
+// driver manager hands SQL text to SQLite in that set). Must run before the QCoreApplication
+// exists. Idempotent. The folder is removed at exit.
 void setUp();
 QString root();
 
