@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -122,6 +123,8 @@ private slots:
     void copies();
     void copyFieldOfSelectedColumn();
     void copiesDisabledWithoutOpenResult();
+    void afterRun_data();
+    void afterRun();
 
 private:
     void openResult(const QString &dsn, const QString &sql);
@@ -543,6 +546,40 @@ void tst_export::copiesDisabledWithoutOpenResult()
     QCOMPARE(QGuiApplication::clipboard()->text(), sentinel);
     QCOMPARE(script.unexpected, 0);
     QCOMPARE(CountForm, nullptr);
+}
+
+void tst_export::afterRun_data()
+{
+    QTest::addColumn<QString>("alias");
+    QTest::newRow("sqlite") << "EXP";
+    QTest::newRow("postgres") << "EXPPG";
+}
+
+void tst_export::afterRun()
+{
+    // The result comes from the Run command this time, as a user gets it.
+    QFETCH(QString, alias);
+    PgServer &pg = PgServer::instance();
+    m_form->setDBParms(
+        QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n").arg(pg.user(), pg.password()));
+    m_form->setEditorText(QStringLiteral(
+        "select ID as \"ID\", NAME as \"NAME\", AMOUNT as \"AMOUNT\" from t order by ID"));
+    m_form->findChild<QComboBox *>("ComboBox1")->setEditText(alias);
+    click("SpeedButton1");
+    QTRY_VERIFY_WITH_TIMEOUT(m_form->CurrentQuery && !m_form->CurrentThread, 30000);
+    QVERIFY(m_form->CurrentQuery->IsOpen());
+
+    DialogScript script({ countAnswer(2, true) });
+    click("SpeedButton5");
+    QVERIFY(script.done());
+    QCOMPARE(QGuiApplication::clipboard()->text(),
+        QStringLiteral("\"ID\",\"NAME\",\"AMOUNT\"\r\n\"1\",\"ABC\",\"1234.5\"\r\n"
+                       "\"2\",\"a\"b\",\"<Null>\"\r\n"));
+    QCOMPARE(m_form->CurrentQuery->RecNo(), 2);
+    m_form->findChild<QAction *>("CopyEntireRowtoclipboard1")->trigger();
+    QCOMPARE(
+        QGuiApplication::clipboard()->text(), blanks(9) + "3  DE,F" + blanks(16) + "       -0.50");
+    QCOMPARE(script.unexpected, 0);
 }
 
 STELVIK_TEST_MAIN(tst_export)
