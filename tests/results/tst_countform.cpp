@@ -70,11 +70,6 @@ void tst_countform::opensWithDefaults()
     QVERIFY(!c.count->isEnabled());
     QVERIFY(!c.clipboard->isChecked());
     QVERIFY(c.ok->isDefault());
-    QCOMPARE(c.ok->text(), QStringLiteral("OK"));
-    QCOMPARE(c.cancel->text(), QStringLiteral("Cancel"));
-    QCOMPARE(c.clipboard->text(), QStringLiteral("Copy to clipboard instead of to a file"));
-    QVERIFY(form.allRecords());
-    QVERIFY(!form.toClipboardChecked());
 }
 
 void tst_countform::amountBoxFollowsTheChoice()
