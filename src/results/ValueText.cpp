@@ -279,14 +279,15 @@ QString FormatMoney(const QString &text)
     int exponent = 0;
     std::from_chars(e + 1 + (e[1] == '+'), converted.ptr, exponent);
 
-    // digits[] stands for 0.d1d2... times 10^(exponent + 1); one spare place in front for a carry.
-    char digits[17];
+    // The 15 digits behind a spare leading 0 that takes a carry; from here on `exponent` is the
+    // index of the units place in digits[] (negative indexes and those past `count` read as 0).
+    char digits[16];
     int count = 0;
     digits[count++] = '0';
     digits[count++] = scientific[0];
     for (int i = 2; i < 16; ++i)
         digits[count++] = scientific[i];
-    ++exponent; // the leading '0' added one integer place
+    ++exponent;
 
     const int kept = exponent + 1 + 2; // places up to the second decimal
     if (kept <= 0) {
