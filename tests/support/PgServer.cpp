@@ -7,6 +7,8 @@
 #include <QProcess>
 
 #include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <stdexcept>
@@ -96,6 +98,13 @@ PgServer::PgServer()
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("PgServer: cannot create a folder for the cluster");
     m_dir = QFile::decodeName(pattern);
+    reapOrphans();
+    // Marks the cluster as ours, so that a later run can stop it should this process die
+    // without running its exit handlers (a crash, the test watchdog).
+    QFile owner(m_dir + QStringLiteral("/owner.pid"));
+    if (owner.open(QIODevice::WriteOnly))
+        owner.write(QByteArray::number(qint64(::getpid())));
+    owner.close();
     if (m_asRoot) {
         const passwd *account = ::getpwnam("postgres");
         if (!account)
@@ -148,6 +157,30 @@ QStringList PgServer::asServerAccount(const QString &program, const QStringList 
         command << QStringLiteral("runuser") << QStringLiteral("-u") << QStringLiteral("postgres")
                 << QStringLiteral("--");
     return command << program << args;
+}
+
+void PgServer::reapOrphans()
+{
+    const QDir temp(QDir::tempPath());
+    for (const QString &name : temp.entryList({ QStringLiteral("stelvik-pg-*") }, QDir::Dirs)) {
+        const QString dir = temp.filePath(name);
+        QFile owner(dir + QStringLiteral("/owner.pid"));
+        if (dir == m_dir || !owner.open(QIODevice::ReadOnly))
+            continue;
+        const qint64 pid = owner.readAll().trimmed().toLongLong();
+        if (pid <= 0 || ::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
+            continue; // its test process is still running
+        try {
+            if (QFile::exists(dir + QStringLiteral("/data/postmaster.pid")))
+                run(asServerAccount(tool(QStringLiteral("pg_ctl")),
+                    { QStringLiteral("stop"), QStringLiteral("-w"), QStringLiteral("-m"),
+                        QStringLiteral("immediate"), QStringLiteral("-D"),
+                        dir + QStringLiteral("/data") }));
+        } catch (const std::exception &) {
+            continue; // leave what we could not stop
+        }
+        QDir(dir).removeRecursively();
+    }
 }
 
 void PgServer::initCluster()

@@ -4,8 +4,9 @@
 
 // A private PostgreSQL server for the tests: a temporary cluster with password authentication
 // on 127.0.0.1 and a free port, its socket in the cluster's folder. Started on first use and
-// stopped when the process exits. As root, initdb and pg_ctl run as the unprivileged
-// `postgres` account through runuser. Failures throw std::runtime_error.
+// stopped when the process exits (clusters of test processes that died are stopped by the next
+// one). As root, initdb and pg_ctl run as the unprivileged `postgres` account through runuser.
+// Failures throw std::runtime_error.
 class PgServer
 {
 public:
@@ -32,6 +33,7 @@ public:
 private:
     PgServer();
     void initCluster();
+    void reapOrphans(); // stops clusters left behind by test processes that died
     void ensureDatabase(const QString &database);
     QString tool(const QString &name) const;
     QStringList asServerAccount(const QString &program, const QStringList &args) const;
