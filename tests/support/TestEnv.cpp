@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QProcess>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <odbcinst.h>
 #include <stdexcept>
@@ -15,6 +17,21 @@ QString &rootPath()
 {
     static QString path;
     return path;
+}
+
+// Test folders whose process died without its exit handlers (a crash, the test watchdog).
+void removeOrphans()
+{
+    const QDir temp(QDir::tempPath());
+    for (const QString &name : temp.entryList({ QStringLiteral("stelvik-test-*") }, QDir::Dirs)) {
+        QFile owner(temp.filePath(name) + QStringLiteral("/owner.pid"));
+        if (!owner.open(QIODevice::ReadOnly))
+            continue;
+        const qint64 pid = owner.readAll().trimmed().toLongLong();
+        owner.close();
+        if (pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            QDir(temp.filePath(name)).removeRecursively();
+    }
 }
 
 void removeRoot()
@@ -59,6 +76,11 @@ void setUp()
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("cannot create the test folder " + pattern.toStdString());
     const QString root = QFile::decodeName(pattern);
+    removeOrphans();
+    QFile owner(root + QStringLiteral("/owner.pid"));
+    if (owner.open(QIODevice::WriteOnly))
+        owner.write(QByteArray::number(qint64(::getpid())));
+    owner.close();
 
     // The driver list comes from the system configuration as it was before we redirected it.
     QString systemDir = QFile::decodeName(qgetenv("ODBCSYSINI"));
