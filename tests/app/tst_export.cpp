@@ -208,6 +208,12 @@ DialogScript::Answer tst_export::countAnswer(int amount, bool toClipboard, bool 
         QVERIFY2(form, qPrintable(modal->metaObject()->className()));
         QCOMPARE(CountForm, form);
         m_boundAtDialog << gridBound();
+        // Every export starts from the dialog's first settings; no earlier answer carries over.
+        auto *count = form->findChild<QSpinBox *>("ExtractCount");
+        QVERIFY(form->findChild<QRadioButton *>("AllRecords")->isChecked());
+        QCOMPARE(count->value(), 100);
+        QVERIFY(!count->isEnabled());
+        QVERIFY(!form->findChild<QCheckBox *>("toClipboard")->isChecked());
         if (amount >= 0) {
             form->findChild<QRadioButton *>("EXTtoCount")->click();
             form->findChild<QSpinBox *>("ExtractCount")->setValue(amount);
@@ -333,6 +339,11 @@ void tst_export::existingFileReplacedWithoutQuestion()
     openResult(QStringLiteral("EXP"), QStringLiteral("select ID as \"ID\" from t where ID = 1"));
     const QString path = m_dir.filePath(QStringLiteral("existing.txt"));
     writeFile(path, QByteArray(500, 'z'));
+    {
+        DialogScript first({ countAnswer(5, true) }); // its answers do not carry over
+        click("SpeedButton6");
+        QVERIFY(first.done());
+    }
     {
         DialogScript script({ countAnswer(-1, false), saveAnswer(path) });
         click("SpeedButton5");
