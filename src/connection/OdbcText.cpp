@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <QTime>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -27,8 +28,8 @@ QString withoutTimeZone(const QString &format)
 struct LocaleForms
 {
     QLocale locale;
-    QString shortDate;
-    QString longTime;
+    OdbcText::DateTimeFormat shortDate;
+    OdbcText::DateTimeFormat longTime;
     QString decimalPoint;
 };
 
@@ -36,10 +37,75 @@ const LocaleForms &forms()
 {
     static const LocaleForms localeForms = [] {
         const QLocale system = QLocale::system();
-        return LocaleForms { system, system.dateFormat(QLocale::ShortFormat),
-            withoutTimeZone(system.timeFormat(QLocale::LongFormat)), system.decimalPoint() };
+        return LocaleForms { system,
+            OdbcText::DateTimeFormat(system.dateFormat(QLocale::ShortFormat), system),
+            OdbcText::DateTimeFormat(
+                withoutTimeZone(system.timeFormat(QLocale::LongFormat)), system),
+            system.decimalPoint() };
     }();
     return localeForms;
+}
+
+// A quoted part of a format, read as QLocale reads it: '' stands for a quote, inside a quoted
+// part or outside one. i is at the opening quote and ends after the closing one.
+QString readQuoted(const QString &format, qsizetype &i)
+{
+    ++i;
+    if (i == format.size())
+        return QString();
+    if (format.at(i) == QLatin1Char('\'')) {
+        ++i;
+        return QStringLiteral("'");
+    }
+    QString result;
+    while (i < format.size()) {
+        if (format.at(i) == QLatin1Char('\'')) {
+            if (i + 1 < format.size() && format.at(i + 1) == QLatin1Char('\'')) {
+                result += QLatin1Char('\'');
+                i += 2;
+            } else {
+                break;
+            }
+        } else {
+            result += format.at(i++);
+        }
+    }
+    if (i < format.size())
+        ++i;
+    return result;
+}
+
+// Any a or A outside quotes makes h a 12-hour clock, as in QLocale.
+bool hasAmPm(const QString &format)
+{
+    qsizetype i = 0;
+    while (i < format.size()) {
+        if (format.at(i) == QLatin1Char('\'')) {
+            readQuoted(format, i);
+            continue;
+        }
+        if (format.at(i).toLower() == QLatin1Char('a'))
+            return true;
+        ++i;
+    }
+    return false;
+}
+
+// A number from 0 to 9999 with at least width digits.
+inline void appendNumber(QString &out, int value, int width)
+{
+    char16_t digits[4];
+    int n = 0;
+    do {
+        digits[n++] = char16_t(u'0' + value % 10);
+        value /= 10;
+    } while (value > 0 && n < 4);
+    while (n < width)
+        digits[n++] = u'0';
+    char16_t text[4];
+    for (int k = 0; k < n; ++k)
+        text[k] = digits[n - 1 - k];
+    out.append(reinterpret_cast<const QChar *>(text), n);
 }
 
 QString withDecimalPoint(QString text)
@@ -54,9 +120,9 @@ QString withDecimalPoint(QString text)
 
 namespace OdbcText {
 
-QString decimalText(const char *text, qsizetype length)
+void appendDecimalText(QString &out, const char *text, qsizetype length)
 {
-    const QString original = QString::fromLatin1(text, length);
+    const auto original = [&] { out += QLatin1String(text, length); };
     // Split into sign, digits and a decimal exponent: value = digits * 10^exponent.
     qsizetype i = 0;
     while (i < length && text[i] == ' ')
@@ -93,13 +159,13 @@ QString decimalText(const char *text, qsizetype length)
             exponentDigits = true;
         }
         if (!exponentDigits)
-            return original;
+            return original();
         exponent += negativeExponent ? -value : value;
     }
     while (i < length && text[i] == ' ')
         ++i;
     if (!any || i != length || exponent > 1000 || exponent < -100000)
-        return original;
+        return original();
 
     // Scale to exactly four decimals: digits * 10^(exponent + 4), rounded half away from zero.
     long shift = exponent + 4;
@@ -127,16 +193,30 @@ QString decimalText(const char *text, qsizetype length)
     // digits now holds the value in ten-thousandths.
     if (digits.size() < 5)
         digits.insert(0, 5 - digits.size(), '0');
-    std::string whole = digits.substr(0, digits.size() - 4);
-    std::string fraction = digits.substr(digits.size() - 4);
-    whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size() - 1));
-    while (!fraction.empty() && fraction.back() == '0')
-        fraction.pop_back();
-    const bool zero = whole == "0" && fraction.empty();
-    QString result =
-        QString::fromLatin1((negative && !zero) ? "-" : "") + QString::fromStdString(whole);
-    if (!fraction.empty())
-        result += forms().decimalPoint + QString::fromStdString(fraction);
+    const std::size_t wholeEnd = digits.size() - 4;
+    std::size_t wholeBegin = 0;
+    while (wholeBegin + 1 < wholeEnd && digits[wholeBegin] == '0')
+        ++wholeBegin;
+    std::size_t fractionEnd = digits.size();
+    while (fractionEnd > wholeEnd && digits[fractionEnd - 1] == '0')
+        --fractionEnd;
+    const bool zero =
+        wholeEnd - wholeBegin == 1 && digits[wholeBegin] == '0' && fractionEnd == wholeEnd;
+    if (negative && !zero)
+        out += QLatin1Char('-');
+    out += QLatin1String(digits.data() + wholeBegin, qsizetype(wholeEnd - wholeBegin));
+    if (fractionEnd > wholeEnd) {
+        out += forms().decimalPoint;
+        out += QLatin1String(digits.data() + wholeEnd, qsizetype(fractionEnd - wholeEnd));
+    }
+}
+
+QString decimalText(const char *text, qsizetype length)
+{
+    QString result;
+    appendDecimalText(result, text, length);
+    if (result.isNull())
+        result = QString::fromLatin1("", 0);
     return result;
 }
 
@@ -165,29 +245,257 @@ QString floatText(double value)
     return withDecimalPoint(text);
 }
 
+DateTimeFormat::DateTimeFormat(const QString &format, const QLocale &locale)
+    : m_format(format)
+    , m_locale(locale)
+{
+    m_direct = compile();
+    if (!m_direct)
+        m_tokens.clear();
+}
+
+bool DateTimeFormat::compile()
+{
+    if (m_locale.zeroDigit() != QLatin1String("0"))
+        return false;
+    const bool twelveHours = hasAmPm(m_format);
+    auto literal = [this](const QString &text) {
+        if (text.isEmpty())
+            return;
+        if (!m_tokens.empty() && m_tokens.back().part == Part::Literal)
+            m_tokens.back().text += text;
+        else
+            m_tokens.push_back({ Part::Literal, text, QString(), {} });
+    };
+    auto field = [this](Part part) { m_tokens.push_back({ part, QString(), QString(), {} }); };
+    const qsizetype size = m_format.size();
+    qsizetype i = 0;
+    while (i < size) {
+        const QChar c = m_format.at(i);
+        if (c == QLatin1Char('\'')) {
+            literal(readQuoted(m_format, i));
+            continue;
+        }
+        qsizetype repeat = 1;
+        while (i + repeat < size && m_format.at(i + repeat) == c)
+            ++repeat;
+        const char16_t u = c.unicode();
+        if ((u == u'd' || u == u'M') && repeat > 2) {
+            // Names, exactly as QLocale writes them alone: one per month or day of the week.
+            repeat = std::min<qsizetype>(repeat, 4);
+            const QString spelling = m_format.mid(i, repeat);
+            Token token { u == u'M' ? Part::MonthName : Part::DayName, QString(), QString(), {} };
+            if (u == u'M') {
+                for (int month = 1; month <= 12; ++month)
+                    token.names.push_back(m_locale.toString(QDate(2001, month, 1), spelling));
+            } else {
+                for (int day = 1; day <= 7; ++day) // 1 January 2001 was a Monday
+                    token.names.push_back(m_locale.toString(QDate(2001, 1, day), spelling));
+            }
+            m_tokens.push_back(std::move(token));
+            m_hasDate = true;
+            i += repeat;
+            continue;
+        }
+        switch (u) {
+        case u'd':
+        case u'M':
+        case u'h':
+        case u'H':
+        case u'm':
+        case u's': {
+            if (repeat > 2)
+                return false; // runs of time letters QLocale splits up
+            const bool two = repeat == 2;
+            switch (u) {
+            case u'd':
+                field(two ? Part::Day2 : Part::Day);
+                m_hasDate = true;
+                break;
+            case u'M':
+                field(two ? Part::Month2 : Part::Month);
+                m_hasDate = true;
+                break;
+            case u'h':
+                if (twelveHours)
+                    field(two ? Part::Hour12Two : Part::Hour12);
+                else
+                    field(two ? Part::HourTwo : Part::Hour);
+                m_hasTime = true;
+                break;
+            case u'H':
+                field(two ? Part::HourTwo : Part::Hour);
+                m_hasTime = true;
+                break;
+            case u'm':
+                field(two ? Part::MinuteTwo : Part::Minute);
+                m_hasTime = true;
+                break;
+            default:
+                field(two ? Part::SecondTwo : Part::Second);
+                m_hasTime = true;
+                break;
+            }
+            break;
+        }
+        case u'y':
+            if (repeat != 2 && repeat != 4)
+                return false;
+            field(repeat == 2 ? Part::Year2 : Part::Year4);
+            m_hasDate = true;
+            break;
+        case u'a':
+        case u'A': {
+            repeat = 1;
+            if (i + 1 < size && m_format.at(i + 1).toLower() == QLatin1Char('p')) {
+                if (m_format.at(i + 1).isUpper() != c.isUpper())
+                    return false; // mixed case: leave it to QLocale
+                repeat = 2;
+            }
+            // The markers exactly as QLocale writes them for this spelling.
+            const QString marker = m_format.mid(i, repeat);
+            m_tokens.push_back({ Part::AmPm, m_locale.toString(QTime(0, 0), marker),
+                m_locale.toString(QTime(12, 0), marker), {} });
+            m_hasTime = true;
+            break;
+        }
+        default:
+            if ((u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z'))
+                return false; // a field not written directly (milliseconds, time zone, ...)
+            literal(QString(repeat, c));
+            break;
+        }
+        i += repeat;
+    }
+    return true;
+}
+
+void DateTimeFormat::append(
+    QString &out, int year, int month, int day, int hour, int minute, int second) const
+{
+    for (const Token &token : m_tokens) {
+        switch (token.part) {
+        case Part::Literal:
+            out += token.text;
+            break;
+        case Part::Day:
+            appendNumber(out, day, 1);
+            break;
+        case Part::Day2:
+            appendNumber(out, day, 2);
+            break;
+        case Part::Month:
+            appendNumber(out, month, 1);
+            break;
+        case Part::Month2:
+            appendNumber(out, month, 2);
+            break;
+        case Part::MonthName:
+            out += token.names[std::size_t(month - 1)];
+            break;
+        case Part::DayName:
+            out += token.names[std::size_t(QDate(year, month, day).dayOfWeek() - 1)];
+            break;
+        case Part::Year2:
+            appendNumber(out, year % 100, 2);
+            break;
+        case Part::Year4:
+            appendNumber(out, year, 4);
+            break;
+        case Part::Hour12:
+        case Part::Hour12Two: {
+            const int h = hour % 12 == 0 ? 12 : hour % 12;
+            appendNumber(out, h, token.part == Part::Hour12Two ? 2 : 1);
+            break;
+        }
+        case Part::Hour:
+            appendNumber(out, hour, 1);
+            break;
+        case Part::HourTwo:
+            appendNumber(out, hour, 2);
+            break;
+        case Part::Minute:
+            appendNumber(out, minute, 1);
+            break;
+        case Part::MinuteTwo:
+            appendNumber(out, minute, 2);
+            break;
+        case Part::Second:
+            appendNumber(out, second, 1);
+            break;
+        case Part::SecondTwo:
+            appendNumber(out, second, 2);
+            break;
+        case Part::AmPm:
+            out += hour < 12 ? token.text : token.pm;
+            break;
+        }
+    }
+}
+
+void DateTimeFormat::appendDate(QString &out, int year, int month, int day) const
+{
+    if (m_direct && !m_hasTime && year >= 1 && year <= 9999)
+        append(out, year, month, day, 0, 0, 0);
+    else
+        out += m_locale.toString(QDate(year, month, day), m_format);
+}
+
+void DateTimeFormat::appendTime(QString &out, int hour, int minute, int second) const
+{
+    if (m_direct && !m_hasDate)
+        append(out, 2000, 1, 1, hour, minute, second);
+    else
+        out += m_locale.toString(QTime(hour, minute, second), m_format);
+}
+
+void appendDateText(QString &out, int year, int month, int day)
+{
+    if (!QDate::isValid(year, month, day))
+        out += QString::asprintf("%04d-%02d-%02d", year, month, day);
+    else
+        forms().shortDate.appendDate(out, year, month, day);
+}
+
+void appendTimeText(QString &out, int hour, int minute, int second)
+{
+    if (!QTime::isValid(hour, minute, second))
+        out += QString::asprintf("%02d:%02d:%02d", hour, minute, second);
+    else
+        forms().longTime.appendTime(out, hour, minute, second);
+}
+
+void appendDateTimeText(
+    QString &out, int year, int month, int day, int hour, int minute, int second, unsigned fraction)
+{
+    appendDateText(out, year, month, day);
+    if (hour == 0 && minute == 0 && second == 0 && fraction == 0)
+        return;
+    out += QLatin1Char(' ');
+    appendTimeText(out, hour, minute, second);
+}
+
 QString dateText(int year, int month, int day)
 {
-    const QDate date(year, month, day);
-    if (!date.isValid())
-        return QString::asprintf("%04d-%02d-%02d", year, month, day);
-    return forms().locale.toString(date, forms().shortDate);
+    QString text;
+    appendDateText(text, year, month, day);
+    return text;
 }
 
 QString timeText(int hour, int minute, int second)
 {
-    const QTime time(hour, minute, second);
-    if (!time.isValid())
-        return QString::asprintf("%02d:%02d:%02d", hour, minute, second);
-    return forms().locale.toString(time, forms().longTime);
+    QString text;
+    appendTimeText(text, hour, minute, second);
+    return text;
 }
 
 QString dateTimeText(
     int year, int month, int day, int hour, int minute, int second, unsigned fraction)
 {
-    const QString date = dateText(year, month, day);
-    if (hour == 0 && minute == 0 && second == 0 && fraction == 0)
-        return date;
-    return date + QLatin1Char(' ') + timeText(hour, minute, second);
+    QString text;
+    text.reserve(32);
+    appendDateTimeText(text, year, month, day, hour, minute, second, fraction);
+    return text;
 }
 
 } // namespace OdbcText
