@@ -127,6 +127,37 @@ void appendUtf8(std::vector<char> &out, const char16_t *text, std::size_t length
     }
 }
 
+// Decimal digits of a whole number, without a text of their own.
+void appendInteger(QString &out, std::int64_t number)
+{
+    char16_t digits[20];
+    int n = 0;
+    // Counted in the negative range so that the smallest 64-bit value needs no special case.
+    std::int64_t rest = number < 0 ? number : -number;
+    do {
+        digits[n++] = char16_t(u'0' - rest % 10);
+        rest /= 10;
+    } while (rest != 0);
+    if (number < 0)
+        out += QLatin1Char('-');
+    char16_t text[20];
+    for (int k = 0; k < n; ++k)
+        text[k] = digits[n - 1 - k];
+    out.append(reinterpret_cast<const QChar *>(text), n);
+}
+
+// The store's UTF-8 text appended as UTF-16; plain ASCII, the usual case, without a decoder.
+void appendUtf8Text(QString &out, const char *text, std::size_t length)
+{
+    std::size_t i = 0;
+    while (i < length && static_cast<unsigned char>(text[i]) < 0x80)
+        ++i;
+    if (i == length)
+        out += QLatin1String(text, qsizetype(length));
+    else
+        out += QString::fromUtf8(text, qsizetype(length));
+}
+
 // One column of one block of the store.
 struct ColumnData
 {
@@ -728,6 +759,11 @@ QString QueryDataset::FieldString(int field) const
     return text(d->recNo, field);
 }
 
+bool QueryDataset::appendFieldString(int field, QString &out) const
+{
+    return appendText(d->recNo, field, out);
+}
+
 bool QueryDataset::isNull(int record, int field) const
 {
     int row = 0;
@@ -737,10 +773,18 @@ bool QueryDataset::isNull(int record, int field) const
 
 QString QueryDataset::text(int record, int field) const
 {
+    QString result;
+    if (appendText(record, field, result) && result.isNull())
+        result = QString::fromUtf8("", 0); // an empty value, not a NULL one
+    return result;
+}
+
+bool QueryDataset::appendText(int record, int field, QString &out) const
+{
     int row = 0;
     const ColumnData *data = d->cell(record, field, row);
     if (!data || (data->nulls[std::size_t(row / 8)] >> (row % 8)) & 1u)
-        return QString();
+        return false;
     const Column &column = d->columns[std::size_t(field)];
     const int fixed = fixedBytes(column.kind);
     const char *value = data->bytes.data() + std::size_t(fixed) * std::size_t(row);
@@ -754,39 +798,48 @@ QString QueryDataset::text(int record, int field) const
     case Kind::Int64: {
         std::int64_t number;
         std::memcpy(&number, value, sizeof number);
-        return QString::number(number);
+        appendInteger(out, number);
+        return true;
     }
     case Kind::Double: {
         double number;
         std::memcpy(&number, value, sizeof number);
-        return OdbcText::floatText(number);
+        out += OdbcText::floatText(number);
+        return true;
     }
     case Kind::Date: {
         SQL_DATE_STRUCT date;
         std::memcpy(&date, value, sizeof date);
-        return OdbcText::dateText(date.year, date.month, date.day);
+        OdbcText::appendDateText(out, date.year, date.month, date.day);
+        return true;
     }
     case Kind::Time: {
         SQL_TIME_STRUCT time;
         std::memcpy(&time, value, sizeof time);
-        return OdbcText::timeText(time.hour, time.minute, time.second);
+        OdbcText::appendTimeText(out, time.hour, time.minute, time.second);
+        return true;
     }
     case Kind::Timestamp: {
         PackedTimestamp ts;
         std::memcpy(&ts, value, sizeof ts);
-        return OdbcText::dateTimeText(
-            ts.year, ts.month, ts.day, ts.hour, ts.minute, ts.second, ts.fraction);
+        OdbcText::appendDateTimeText(
+            out, ts.year, ts.month, ts.day, ts.hour, ts.minute, ts.second, ts.fraction);
+        return true;
     }
     case Kind::Bit:
-        return *value ? QStringLiteral("True") : QStringLiteral("False");
+        out += *value ? QLatin1String("True") : QLatin1String("False");
+        return true;
     case Kind::Decimal:
-        return OdbcText::decimalText(value, qsizetype(length));
+        OdbcText::appendDecimalText(out, value, qsizetype(length));
+        return true;
     case Kind::Text:
-        return QString::fromUtf8(value, qsizetype(length));
+        appendUtf8Text(out, value, length);
+        return true;
     case Kind::Binary:
-        return QString::fromLatin1(QByteArray(value, qsizetype(length)).toHex().toUpper());
+        out += QLatin1String(QByteArray(value, qsizetype(length)).toHex().toUpper());
+        return true;
     }
-    return QString();
+    return true;
 }
 
 std::size_t QueryDataset::storeBytes() const

@@ -87,9 +87,13 @@ public:
     // Values of the current record.
     bool FieldIsNull(int field) const;
     QString FieldString(int field) const;
+    // Appends FieldString to out and returns true; returns false and appends nothing for NULL.
+    // For walks over many records: no text of its own per value.
+    bool appendFieldString(int field, QString &out) const;
     // Values of any fetched record, without moving the current record.
     bool isNull(int record, int field) const;
     QString text(int record, int field) const;
+    bool appendText(int record, int field, QString &out) const; // as appendFieldString
 
     // Bytes held by the store (for the benchmarks).
     std::size_t storeBytes() const;

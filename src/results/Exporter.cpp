@@ -132,12 +132,10 @@ bool buildExportText(
             return false;
         }
         for (int i = 0; i < count; ++i) {
-            const bool isNull = query.FieldIsNull(i);
             if (format == ExportFormat::Report) {
                 FieldInfo &field = fields[i];
-                field.isNull = isNull;
-                if (!isNull)
-                    field.text = query.FieldString(i);
+                field.text.resize(0); // keeps its capacity for the next record
+                field.isNull = !query.appendFieldString(i, field.text);
                 if (i > 0)
                     line.append(QLatin1String("  "));
                 appendReportDataCell(line, field);
@@ -145,7 +143,8 @@ bool buildExportText(
                 if (i > 0)
                     line.append(QLatin1Char(','));
                 line.append(QLatin1Char('"'));
-                line.append(isNull ? nullText : query.FieldString(i));
+                if (!query.appendFieldString(i, line))
+                    line.append(nullText);
                 line.append(QLatin1Char('"'));
             }
         }
