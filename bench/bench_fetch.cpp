@@ -2,6 +2,7 @@
 // SQLite and on the private PostgreSQL server. Prints "name value unit" lines on stdout.
 // Usage: bench_fetch [ROWS]   (or ROWS in the environment; default 1000000)
 
+#include "BenchTable.h"
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
 #include "support/PgServer.h"
@@ -250,41 +251,12 @@ int main(int argc, char **argv)
 {
     TestEnv::setUp();
     QCoreApplication app(argc, argv);
-    long rows = qEnvironmentVariableIntValue("ROWS");
-    if (argc > 1)
-        rows = std::atol(argv[1]);
-    if (rows <= 0)
-        rows = 1000000;
+    const long rows = benchRows(argc, argv);
     const char *sql = "select * from bench";
 
     try {
-        // Eight mixed columns: integers, decimals, floats, text, dates, timestamps, NULLs.
-        std::fprintf(stderr, "creating %ld rows in SQLite...\n", rows);
-        TestEnv::addSqliteDsn(QStringLiteral("BENCHLITE"),
-            { QStringLiteral(
-                  "create table bench(id integer, qty int, price decimal(12,2), ratio double, "
-                  "name varchar(40), born date, stamp timestamp, note varchar(40))"),
-                QStringLiteral(
-                    "with recursive s(n) as (select 1 union all select n + 1 from s where n < %1) "
-                    "insert into bench select n, n % 1000, (n * 7919 % 10000000) / 100.0, "
-                    "n / 7.0, 'name, \"' || n || '\"', date('2000-01-01', '+' || (n % 9000) || "
-                    "' days'), datetime('2020-01-01', '+' || n || ' seconds'), "
-                    "case when n % 5 = 0 then null else 'note ' || (n % 977) end from s")
-                    .arg(rows) });
-        std::fprintf(stderr, "creating %ld rows in PostgreSQL...\n", rows);
+        createBenchTables(rows);
         PgServer &server = PgServer::instance();
-        server.addDsn(QStringLiteral("BENCHPG"), QStringLiteral("bench"));
-        server.exec(
-            QStringLiteral("create table bench(id integer, qty int, price numeric(12,2), "
-                           "ratio double precision, name varchar(40), born date, stamp timestamp, "
-                           "note varchar(40));"
-                           "insert into bench select n, n % 1000, (n::bigint * 7919 % 10000000) / "
-                           "100.0, n / 7.0, 'name, \"' || n || '\"', date '2000-01-01' + n % 9000, "
-                           "timestamp '2020-01-01' + n * interval '1 second', case when n % 5 = 0 "
-                           "then null else 'note ' || (n % 977) end from generate_series(1, %1) n;"
-                           "analyze bench;")
-                .arg(rows),
-            QStringLiteral("bench"));
 
         Connection lite(QStringLiteral("BENCHLITE"));
         lite.OpenConnection();
@@ -295,8 +267,7 @@ int main(int argc, char **argv)
 
         // The machine may be busy with other work: floor and dataset runs alternate, and the
         // best of each counts.
-        const int repeats = std::max(
-            1, qEnvironmentVariableIsSet("REPEATS") ? qEnvironmentVariableIntValue("REPEATS") : 3);
+        const int repeats = benchRepeats();
         auto best = [](Run &kept, const Run &run) {
             if (run.rowsPerSecond > kept.rowsPerSecond)
                 kept = run;
