@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -31,6 +32,7 @@ struct LocaleForms
     OdbcText::DateTimeFormat shortDate;
     OdbcText::DateTimeFormat longTime;
     QString decimalPoint;
+    bool pointIsDot;
 };
 
 const LocaleForms &forms()
@@ -41,7 +43,7 @@ const LocaleForms &forms()
             OdbcText::DateTimeFormat(system.dateFormat(QLocale::ShortFormat), system),
             OdbcText::DateTimeFormat(
                 withoutTimeZone(system.timeFormat(QLocale::LongFormat)), system),
-            system.decimalPoint() };
+            system.decimalPoint(), system.decimalPoint() == QLatin1String(".") };
     }();
     return localeForms;
 }
@@ -91,28 +93,66 @@ bool hasAmPm(const QString &format)
     return false;
 }
 
-// A number from 0 to 9999 with at least width digits.
-inline void appendNumber(QString &out, int value, int width)
+// Collects the parts of one value and appends them to the text at once.
+class TextBuffer
 {
-    char16_t digits[4];
-    int n = 0;
-    do {
-        digits[n++] = char16_t(u'0' + value % 10);
-        value /= 10;
-    } while (value > 0 && n < 4);
-    while (n < width)
-        digits[n++] = u'0';
-    char16_t text[4];
-    for (int k = 0; k < n; ++k)
-        text[k] = digits[n - 1 - k];
-    out.append(reinterpret_cast<const QChar *>(text), n);
-}
+public:
+    explicit TextBuffer(QString &out)
+        : m_out(out)
+    { }
+    ~TextBuffer() { flush(); }
+    TextBuffer(const TextBuffer &) = delete;
+    TextBuffer &operator=(const TextBuffer &) = delete;
+
+    void put(const QString &text)
+    {
+        const qsizetype size = text.size();
+        if (size > Capacity - m_size) {
+            flush();
+            if (size > Capacity) {
+                m_out += text;
+                return;
+            }
+        }
+        std::memcpy(m_data + m_size, text.utf16(), std::size_t(size) * sizeof(char16_t));
+        m_size += size;
+    }
+
+    // A number from 0 to 9999 with at least width digits.
+    void putNumber(int value, int width)
+    {
+        if (Capacity - m_size < 4)
+            flush();
+        char16_t digits[4];
+        int n = 0;
+        do {
+            digits[n++] = char16_t(u'0' + value % 10);
+            value /= 10;
+        } while (value > 0 && n < 4);
+        while (n < width)
+            digits[n++] = u'0';
+        while (n > 0)
+            m_data[m_size++] = digits[--n];
+    }
+
+    void flush()
+    {
+        if (m_size > 0)
+            m_out.append(reinterpret_cast<const QChar *>(m_data), m_size);
+        m_size = 0;
+    }
+
+private:
+    static constexpr qsizetype Capacity = 64;
+    QString &m_out;
+    char16_t m_data[Capacity];
+    qsizetype m_size = 0;
+};
 
 QString withDecimalPoint(QString text)
 {
-    const QString &point = forms().decimalPoint;
-    if (point != QLatin1String("."))
-        text.replace(QLatin1Char('.'), point);
+    if (!forms().pointIsDot)
+        text.replace(QLatin1Char('.'), forms().decimalPoint);
     return text;
 }
 
@@ -373,61 +413,62 @@ bool DateTimeFormat::compile()
 void DateTimeFormat::append(
     QString &out, int year, int month, int day, int hour, int minute, int second) const
 {
+    TextBuffer buffer(out);
     for (const Token &token : m_tokens) {
         switch (token.part) {
         case Part::Literal:
-            out += token.text;
+            buffer.put(token.text);
             break;
         case Part::Day:
-            appendNumber(out, day, 1);
+            buffer.putNumber(day, 1);
             break;
         case Part::Day2:
-            appendNumber(out, day, 2);
+            buffer.putNumber(day, 2);
             break;
         case Part::Month:
-            appendNumber(out, month, 1);
+            buffer.putNumber(month, 1);
             break;
         case Part::Month2:
-            appendNumber(out, month, 2);
+            buffer.putNumber(month, 2);
             break;
         case Part::MonthName:
-            out += token.names[std::size_t(month - 1)];
+            buffer.put(token.names[std::size_t(month - 1)]);
             break;
         case Part::DayName:
-            out += token.names[std::size_t(QDate(year, month, day).dayOfWeek() - 1)];
+            buffer.put(token.names[std::size_t(QDate(year, month, day).dayOfWeek() - 1)]);
             break;
         case Part::Year2:
-            appendNumber(out, year % 100, 2);
+            buffer.putNumber(year % 100, 2);
             break;
         case Part::Year4:
-            appendNumber(out, year, 4);
+            buffer.putNumber(year, 4);
             break;
         case Part::Hour12:
         case Part::Hour12Two: {
             const int h = hour % 12 == 0 ? 12 : hour % 12;
-            appendNumber(out, h, token.part == Part::Hour12Two ? 2 : 1);
+            buffer.putNumber(h, token.part == Part::Hour12Two ? 2 : 1);
             break;
         }
         case Part::Hour:
-            appendNumber(out, hour, 1);
+            buffer.putNumber(hour, 1);
             break;
         case Part::HourTwo:
-            appendNumber(out, hour, 2);
+            buffer.putNumber(hour, 2);
             break;
         case Part::Minute:
-            appendNumber(out, minute, 1);
+            buffer.putNumber(minute, 1);
             break;
         case Part::MinuteTwo:
-            appendNumber(out, minute, 2);
+            buffer.putNumber(minute, 2);
             break;
         case Part::Second:
-            appendNumber(out, second, 1);
+            buffer.putNumber(second, 1);
             break;
         case Part::SecondTwo:
-            appendNumber(out, second, 2);
+            buffer.putNumber(second, 2);
             break;
         case Part::AmPm:
-            out += hour < 12 ? token.text : token.pm;
+            buffer.put(hour < 12 ? token.text : token.pm);
             break;
         }
     }

@@ -119,8 +119,12 @@ int defaultWidth(int type, SQLULEN columnSize)
 void appendUtf8(std::vector<char> &out, const char16_t *text, std::size_t length)
 {
     std::size_t i = 0;
-    for (; i < length && text[i] < 0x80; ++i)
-        out.push_back(char(text[i]));
+    while (i < length && text[i] < 0x80)
+        ++i;
+    const std::size_t used = out.size();
+    out.resize(used + i);
+    for (std::size_t k = 0; k < i; ++k)
+        out[used + k] = char(text[k]);
     if (i < length) {
         const QByteArray rest = QString::fromUtf16(text + i, qsizetype(length - i)).toUtf8();
         out.insert(out.end(), rest.begin(), rest.end());

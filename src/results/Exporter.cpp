@@ -66,7 +66,8 @@ private:
     std::unique_ptr<QProgressDialog> m_dialog;
 };
 
-// Appends lines to the 8-bit text, converting each once, without a per-line allocation.
+// Collects the lines in a UTF-16 batch of many lines and converts each batch to the 8-bit text
+// at once, so that neither a line nor a value needs a conversion or an allocation of its own.
 class TextSink
 {
 public:
@@ -75,17 +76,26 @@ public:
         , m_encoder(QStringConverter::System)
     { }
 
-    void appendLine(QString &line)
+    // Ends the line that was appended to batch; converts the batch once it is large enough.
+    void endLine(QString &batch)
     {
-        line.append(QLatin1String("\r\n"));
+        batch.append(QLatin1String("\r\n"));
+        if (batch.size() >= BatchChars)
+            flush(batch);
+    }
+
+    // Converts what is in batch and empties it, keeping its capacity.
+    void flush(QString &batch)
+    {
         const qsizetype used = m_out.size();
-        m_out.resize(used + m_encoder.requiredSpace(line.size()));
-        char *end = m_encoder.appendToBuffer(m_out.data() + used, line);
+        m_out.resize(used + m_encoder.requiredSpace(batch.size()));
+        char *end = m_encoder.appendToBuffer(m_out.data() + used, batch);
         m_out.resize(end - m_out.constData());
-        line.resize(0); // keeps its capacity for the next line
+        batch.resize(0);
     }
 
 private:
+    static constexpr qsizetype BatchChars = 32768;
     QByteArray &m_out;
     QStringEncoder m_encoder;
 };
@@ -109,7 +119,7 @@ bool buildExportText(
     }
 
     query.GoFirst();
-    QString line;
+    QString line; // the lines not yet converted
     for (int i = 0; i < count; ++i) {
         if (format == ExportFormat::Report) {
             if (i > 0)
@@ -121,7 +131,7 @@ bool buildExportText(
             line.append(QLatin1Char('"')).append(fields[i].title).append(QLatin1Char('"'));
         }
     }
-    sink.appendLine(line);
+    sink.endLine(line);
 
     qint64 written = 0;
     while (!query.AtEof()) {
@@ -140,18 +150,17 @@ bool buildExportText(
                     line.append(QLatin1String("  "));
                 appendReportDataCell(line, field);
             } else {
-                if (i > 0)
-                    line.append(QLatin1Char(','));
-                line.append(QLatin1Char('"'));
+                line.append(i > 0 ? QLatin1String(",\"") : QLatin1String("\""));
                 if (!query.appendFieldString(i, line))
                     line.append(nullText);
                 line.append(QLatin1Char('"'));
             }
         }
-        sink.appendLine(line);
+        sink.endLine(line);
         ++written;
         query.GoNext();
     }
+    sink.flush(line);
     return true;
 }
 
