@@ -5,8 +5,11 @@
 #include <QTime>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 
 namespace {
@@ -156,6 +159,90 @@ QString withDecimalPoint(QString text)
     return text;
 }
 
+// The general form through QString::number, for the values the direct form leaves out.
+QString floatTextThroughQt(double value)
+{
+    QString text = QString::number(value, 'g', 15);
+    const qsizetype e = text.indexOf(QLatin1Char('e'));
+    if (e >= 0) {
+        // "1.5e+20" -> "1.5E20", "1e-07" -> "1E-7"
+        QString exponent = text.mid(e + 1);
+        const bool negative = exponent.startsWith(QLatin1Char('-'));
+        exponent.remove(0,
+            (exponent.startsWith(QLatin1Char('-')) || exponent.startsWith(QLatin1Char('+'))) ? 1
+                                                                                             : 0);
+        while (exponent.size() > 1 && exponent.startsWith(QLatin1Char('0')))
+            exponent.remove(0, 1);
+        text = text.left(e) + QLatin1Char('E') + (negative ? QStringLiteral("-") : QString())
+            + exponent;
+    }
+    return withDecimalPoint(text);
+}
+
+// The 15 significant digits of a finite, non-zero value, correctly rounded, without trailing
+// zeros, and the position of the decimal point (value = 0.digits * 10^point). Taken from the
+// shortest exact form: when that has at most 15 digits it is the nearest 15-digit number; with
+// 16 or 17 digits, rounding them gives the same result unless they end exactly in a half
+// (5 or 50), where the caller goes the slow way. False in that case.
+bool fifteenDigits(double value, char *digits, int &count, int &point)
+{
+    // At a power of two the gap below the value is half the gap above it, and the shortest form
+    // need not be the nearest; those take the slow way too.
+    // Below the normal range fewer digits tell values apart, so the shortest form says less
+    // than 15 digits do.
+    int binaryExponent = 0;
+    if (std::fabs(std::frexp(value, &binaryExponent)) == 0.5
+        || std::fabs(value) < std::numeric_limits<double>::min())
+        return false;
+    char text[64];
+    const auto result =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::scientific);
+    if (result.ec != std::errc())
+        return false;
+    const char *p = text;
+    const char *end = result.ptr;
+    if (*p == '-')
+        ++p;
+    count = 0;
+    for (; p < end && *p != 'e'; ++p)
+        if (*p != '.')
+            digits[count++] = *p;
+    if (p == end)
+        return false;
+    ++p;
+    const bool negativeExponent = p < end && *p == '-';
+    if (p < end && (*p == '-' || *p == '+'))
+        ++p;
+    int exponent = 0;
+    for (; p < end; ++p)
+        exponent = exponent * 10 + (*p - '0');
+    point = (negativeExponent ? -exponent : exponent) + 1;
+    if (count > 15) {
+        const char *tail = digits + 15;
+        const int tailCount = count - 15;
+        const bool half = tail[0] == '5' && (tailCount == 1 || tail[1] == '0');
+        if (half)
+            return false;
+        const bool up = tail[0] > '5' || (tail[0] == '5' && tailCount > 1);
+        count = 15;
+        if (up) {
+            int k = count - 1;
+            while (k >= 0 && digits[k] == '9')
+                digits[k--] = '0';
+            if (k >= 0) {
+                ++digits[k];
+            } else {
+                digits[0] = '1';
+                count = 1;
+                ++point;
+            }
+        }
+    }
+    while (count > 1 && digits[count - 1] == '0')
+        --count;
+    return true;
+}
+
 } // namespace
 
 namespace OdbcText {
@@ -260,29 +347,81 @@ QString decimalText(const char *text, qsizetype length)
     return result;
 }
 
+void appendFloatText(QString &out, double value)
+{
+    if (std::isnan(value)) {
+        out += QLatin1String("NAN");
+        return;
+    }
+    if (std::isinf(value)) {
+        out += value < 0 ? QLatin1String("-INF") : QLatin1String("INF");
+        return;
+    }
+    if (value == 0) {
+        out += QLatin1Char('0'); // also for -0
+        return;
+    }
+    char digits[32];
+    int count = 0;
+    int point = 0;
+    if (!fifteenDigits(value, digits, count, point)) {
+        out += floatTextThroughQt(value);
+        return;
+    }
+    // As printf's %g with 15 digits: plain form for exponents from -4 to 14, else an exponent.
+    char text[64];
+    int n = 0;
+    if (value < 0)
+        text[n++] = '-';
+    const bool plain = point > -4 && point <= 15;
+    qsizetype pointAt = -1; // index of the decimal point in text, if any
+    if (plain) {
+        if (point <= 0) {
+            text[n++] = '0';
+            pointAt = n;
+            text[n++] = '.';
+            for (int k = point; k < 0; ++k)
+                text[n++] = '0';
+            for (int k = 0; k < count; ++k)
+                text[n++] = digits[k];
+        } else {
+            for (int k = 0; k < std::max(count, point); ++k) {
+                if (k == point) {
+                    pointAt = n;
+                    text[n++] = '.';
+                }
+                text[n++] = k < count ? digits[k] : '0';
+            }
+        }
+    } else {
+        text[n++] = digits[0];
+        if (count > 1) {
+            pointAt = n;
+            text[n++] = '.';
+            for (int k = 1; k < count; ++k)
+                text[n++] = digits[k];
+        }
+        text[n++] = 'E';
+        const int exponent = point - 1;
+        if (exponent < 0)
+            text[n++] = '-';
+        const auto written = std::to_chars(text + n, text + sizeof text, std::abs(exponent));
+        n = int(written.ptr - text);
+    }
+    if (pointAt < 0 || forms().pointIsDot) {
+        out += QLatin1String(text, n);
+    } else {
+        out += QLatin1String(text, pointAt);
+        out += forms().decimalPoint;
+        out += QLatin1String(text + pointAt + 1, n - pointAt - 1);
+    }
+}
+
 QString floatText(double value)
 {
-    if (std::isnan(value))
-        return QStringLiteral("NAN");
-    if (std::isinf(value))
-        return value < 0 ? QStringLiteral("-INF") : QStringLiteral("INF");
-    if (value == 0)
-        return QStringLiteral("0"); // also for -0
-    QString text = QString::number(value, 'g', 15);
-    const qsizetype e = text.indexOf(QLatin1Char('e'));
-    if (e >= 0) {
-        // "1.5e+20" -> "1.5E20", "1e-07" -> "1E-7"
-        QString exponent = text.mid(e + 1);
-        const bool negative = exponent.startsWith(QLatin1Char('-'));
-        exponent.remove(0,
-            (exponent.startsWith(QLatin1Char('-')) || exponent.startsWith(QLatin1Char('+'))) ? 1
-                                                                                             : 0);
-        while (exponent.size() > 1 && exponent.startsWith(QLatin1Char('0')))
-            exponent.remove(0, 1);
-        text = text.left(e) + QLatin1Char('E') + (negative ? QStringLiteral("-") : QString())
-            + exponent;
-    }
-    return withDecimalPoint(text);
+    QString text;
+    appendFloatText(text, value);
+    return text;
 }
 
 DateTimeFormat::DateTimeFormat(const QString &format, const QLocale &locale)

@@ -73,6 +73,7 @@ void appendDecimalText(QString &out, const char *text, qsizetype length);
 // General number form: up to 15 significant digits, the locale's decimal separator, no grouping;
 // an exponent ("1E20", "1.5E-7") only where the plain form would need more digits.
 QString floatText(double value);
+void appendFloatText(QString &out, double value);
 QString dateText(int year, int month, int day);
 QString timeText(int hour, int minute, int second);
 // Short date, a blank and long time; the date alone at exactly midnight.

@@ -808,7 +808,7 @@ bool QueryDataset::appendText(int record, int field, QString &out) const
     case Kind::Double: {
         double number;
         std::memcpy(&number, value, sizeof number);
-        out += OdbcText::floatText(number);
+        OdbcText::appendFloatText(out, number);
         return true;
     }
     case Kind::Date: {
