@@ -117,7 +117,7 @@ public:
                 return;
             }
         }
-        std::memcpy(m_data + m_size, text.utf16(), std::size_t(size) * sizeof(char16_t));
+        std::memcpy(m_data + m_size, text.constData(), std::size_t(size) * sizeof(char16_t));
         m_size += size;
     }
 
