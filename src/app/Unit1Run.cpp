@@ -51,6 +51,9 @@ void TForm1::setupGrid()
     grid->setItemDelegate(new GridDelegate(grid)); // owned by the grid (Qt parent)
     grid->setSelectionBehavior(QAbstractItemView::SelectItems);
     grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Compact rows, one line of text each, so that a screen shows as many records as it can.
+    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 4);
+    grid->verticalHeader()->setMinimumSectionSize(grid->fontMetrics().height() + 4);
 
     connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
         [this](const QModelIndex &current) { gridCurrentRowChanged(current.row()); });
