@@ -140,9 +140,8 @@ private:
     template <typename Sender, typename Signal>
     void wire(Sender *sender, Signal signal, void (TForm1::*handler)(QObject *))
     {
-        connect(sender, signal, this, [this, sender, handler] {
-            runGuarded(this, [&] { (this->*handler)(sender); });
-        });
+        connect(sender, signal, this,
+            [this, sender, handler] { runGuarded(this, [&] { (this->*handler)(sender); }); });
     }
 
     std::unique_ptr<Ui::TForm1> ui;

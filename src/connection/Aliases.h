@@ -15,5 +15,5 @@ QString AppendBackslash(const QString &text);
 
 // Sets key=value in [section] of an ini file, keeping every other line as it was; creates the
 // file, section and key when missing. Raises "Unable to write to <path>" on failure.
-void WriteIniString(const QString &path, const QString &section, const QString &key,
-                    const QString &value);
+void WriteIniString(
+    const QString &path, const QString &section, const QString &key, const QString &value);

@@ -7,7 +7,9 @@
 class TString
 {
 public:
-    explicit TString(const QString &fullText) : FullText(fullText) { }
+    explicit TString(const QString &fullText)
+        : FullText(fullText)
+    { }
     QString FullText;
 };
 
