@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 // The real program, started as a user starts it (a private X display, a fresh HOME), shows its
@@ -20,8 +21,12 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void startsShowsTitleAndExitsWithZeroOnClose();
+    void closingWhileAStatementRunsExitsWithZero();
 
 private:
+    void startProgram(QProcess &program, const QTemporaryDir &home);
+    void closeWindow(xcb_window_t window);
+    void xdotool(const QStringList &arguments);
     xcb_atom_t atom(const char *name);
     QString windowName(xcb_window_t window);
     xcb_window_t findWindow(const QString &title);
@@ -97,13 +102,10 @@ xcb_window_t tst_Binary::findWindow(const QString &title)
     return XCB_WINDOW_NONE;
 }
 
-void tst_Binary::startsShowsTitleAndExitsWithZeroOnClose()
+void tst_Binary::startProgram(QProcess &program, const QTemporaryDir &home)
 {
     const QString binary = qEnvironmentVariable("STELVIK_BINARY_DIR") + "/src/app/stelvik";
     QVERIFY2(QFile::exists(binary), qPrintable(binary));
-    QTemporaryDir home;
-    QVERIFY(home.isValid());
-
     // A user's environment: own HOME, the desktop's display. The driver manager finds the user's
     // data sources through the password database, not HOME, so ODBCINI names the file in HOME;
     // the system's data sources stay the test's private ones.
@@ -114,21 +116,15 @@ void tst_Binary::startsShowsTitleAndExitsWithZeroOnClose()
     environment.insert(QStringLiteral("HOME"), home.path());
     environment.insert(QStringLiteral("ODBCINI"), home.filePath(QStringLiteral(".odbc.ini")));
     environment.insert(QStringLiteral("DISPLAY"), m_display);
-    QProcess program;
     program.setProcessEnvironment(environment);
     program.setProcessChannelMode(QProcess::ForwardedChannels);
     program.start(binary, {});
     QVERIFY(program.waitForStarted());
+}
 
-    xcb_window_t window = XCB_WINDOW_NONE;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        (window = findWindow(QStringLiteral("Morvane version .99M"))) != XCB_WINDOW_NONE, 30000);
-    // The aliases were provisioned into the user's own data sources.
-    QFile userSources(home.filePath(QStringLiteral(".odbc.ini")));
-    QVERIFY(userSources.open(QIODevice::ReadOnly));
-    QVERIFY(userSources.readAll().contains("[db2p201]"));
-
-    // What a window manager sends when the user closes the window.
+// What a window manager sends when the user closes the window.
+void tst_Binary::closeWindow(xcb_window_t window)
+{
     xcb_client_message_event_t close {};
     close.response_type = XCB_CLIENT_MESSAGE;
     close.format = 32;
@@ -138,8 +134,102 @@ void tst_Binary::startsShowsTitleAndExitsWithZeroOnClose()
     close.data.data32[1] = XCB_CURRENT_TIME;
     xcb_send_event(m_x, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&close));
     xcb_flush(m_x);
+}
 
+// Processor time (user and system) that a process has used so far, from /proc.
+double cpuSeconds(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    // Fields after the command name, which is in parentheses and may hold blanks.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return 0;
+    return (fields.at(11).toDouble() + fields.at(12).toDouble()) / sysconf(_SC_CLK_TCK);
+}
+
+// Mouse and keyboard input as a user gives it (through the XTEST extension).
+void tst_Binary::xdotool(const QStringList &arguments)
+{
+    QProcess tool;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), m_display);
+    tool.setProcessEnvironment(environment);
+    tool.start(QStringLiteral("xdotool"), arguments);
+    QVERIFY2(tool.waitForStarted(), "xdotool (package xdotool) is needed");
+    QVERIFY(tool.waitForFinished(10000));
+    QCOMPARE(tool.exitCode(), 0);
+}
+
+void tst_Binary::startsShowsTitleAndExitsWithZeroOnClose()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QProcess program;
+    startProgram(program, home);
+    if (QTest::currentTestFailed())
+        return;
+
+    xcb_window_t window = XCB_WINDOW_NONE;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (window = findWindow(QStringLiteral("Morvane version .99M"))) != XCB_WINDOW_NONE, 30000);
+    // The aliases were provisioned into the user's own data sources.
+    QFile userSources(home.filePath(QStringLiteral(".odbc.ini")));
+    QVERIFY(userSources.open(QIODevice::ReadOnly));
+    QVERIFY(userSources.readAll().contains("[db2p201]"));
+
+    closeWindow(window);
     QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+}
+
+void tst_Binary::closingWhileAStatementRunsExitsWithZero()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    // The user's own data source: an SQLite database that the statement below keeps busy for
+    // far longer than this test waits.
+    QFile sources(home.filePath(QStringLiteral(".odbc.ini")));
+    QVERIFY(sources.open(QIODevice::WriteOnly));
+    sources.write("[SLOWDB]\nDriver=SQLite3\nDatabase=" + home.filePath("slow.db").toUtf8()
+        + "\nStepAPI=1\n");
+    sources.close();
+
+    QProcess program;
+    startProgram(program, home);
+    if (QTest::currentTestFailed())
+        return;
+    xcb_window_t window = XCB_WINDOW_NONE;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (window = findWindow(QStringLiteral("Morvane version .99M"))) != XCB_WINDOW_NONE, 30000);
+    const QString id = QString::number(window);
+
+    // Alias box, then the editor, then Run Query (positions of the toolbar's controls).
+    xdotool({ "mousemove", "--window", id, "150", "17", "click", "1" });
+    xdotool({ "type", "--delay", "5", "SLOWDB" });
+    xdotool({ "mousemove", "--window", id, "300", "200", "click", "1" });
+    xdotool({ "type", "--delay", "5",
+        "with recursive c(n) as (select 1 union all select n + 1 from c "
+        "where n < 2000000000) select count(*) from c" });
+    xdotool({ "mousemove", "--window", id, "252", "16", "click", "1" });
+
+    // The first connection asks for the login; OK it. Once the dialog is gone the statement
+    // has been handed to its worker.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        findWindow(QStringLiteral("Mainframe Login")) != XCB_WINDOW_NONE, 30000);
+    xdotool({ "key", "Return" });
+    QTRY_VERIFY_WITH_TIMEOUT(
+        findWindow(QStringLiteral("Mainframe Login")) == XCB_WINDOW_NONE, 30000);
+    // The statement is running: the program keeps a core busy while its window waits.
+    QTRY_VERIFY_WITH_TIMEOUT(cpuSeconds(program.processId()) > 1.0, 30000);
+    QCOMPARE(program.state(), QProcess::Running);
+
+    closeWindow(window);
+    // The statement would run for minutes: the process ends at once all the same.
+    QVERIFY(program.waitForFinished(15000));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);
 }

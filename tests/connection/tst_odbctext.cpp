@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 // The directly written date and time forms against QLocale::toString, which they replace on the
 // hot path: the same text for every value, in several real locales' formats.
@@ -220,7 +221,8 @@ void tst_odbctext::floatMatchesGeneralForm_data()
     }
     for (int k = -320; k <= 308; ++k) {
         const double power = std::pow(10.0, k);
-        powers << power << -power << std::nextafter(power, 0.0) << std::nextafter(power, 1e309)
+        powers << power << -power << std::nextafter(power, 0.0)
+               << std::nextafter(power, std::numeric_limits<double>::infinity())
                << 9.999999999999995 * power << 9.9999999999999995 * power << 1.5 * power
                << std::ldexp(1.0, k) << std::ldexp(1.0, k) * 3;
     }
