@@ -4,6 +4,7 @@
 // and commas, dates, timestamps, NULLs) in SQLite (data source BENCHLITE) and in the private
 // PostgreSQL server (BENCHPG, database "bench"), and the run parameters every program reads.
 
+#include "connection/Connection.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
 
@@ -59,3 +60,20 @@ inline void createBenchTables(long rows)
             .arg(rows),
         QStringLiteral("bench"));
 }
+
+// Both data sources' connections, open and registered, so that datasets find them by name.
+struct BenchConnections
+{
+    BenchConnections()
+        : lite(QStringLiteral("BENCHLITE"))
+        , pg(QStringLiteral("BENCHPG"))
+    {
+        lite.OpenConnection();
+        PgServer &server = PgServer::instance();
+        pg.Params = QStringList { QStringLiteral("USER NAME=") + server.user(),
+            QStringLiteral("PASSWORD=") + server.password() };
+        pg.OpenConnection();
+    }
+    Connection lite;
+    Connection pg;
+};

@@ -258,12 +258,7 @@ int main(int argc, char **argv)
         createBenchTables(rows);
         PgServer &server = PgServer::instance();
 
-        Connection lite(QStringLiteral("BENCHLITE"));
-        lite.OpenConnection();
-        Connection pg(QStringLiteral("BENCHPG"));
-        pg.Params = QStringList { QStringLiteral("USER NAME=") + server.user(),
-            QStringLiteral("PASSWORD=") + server.password() };
-        pg.OpenConnection();
+        BenchConnections connections;
 
         // The machine may be busy with other work: floor and dataset runs alternate, and the
         // best of each counts.
