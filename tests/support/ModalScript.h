@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QList>
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+
+// Answers the modal dialogs of one command, in order, from the event the program gives when a
+// dialog is shown: never from a timer racing the program's work. The answer runs as a queued call
+// right after the show, so it runs inside the dialog's own event loop (QDialog::exec) or at the
+// next event processing of a modal progress dialog. A modal dialog shown beyond the script is
+// rejected and counted in `unexpected`, so an unasked question fails the test. Every dialog seen
+// is recorded. UI thread only; lives on the test's stack for the length of one command.
+class ModalScript : public QObject
+{
+public:
+    using Answer = std::function<void(QWidget *)>;
+
+    struct Seen
+    {
+        QString className;
+        QString title;
+        QString text; // a message box's text
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+    };
+
+    explicit ModalScript(QList<Answer> answers = {});
+    ~ModalScript() override;
+
+    bool done() const { return m_answers.isEmpty(); }
+    int unexpected = 0;
+    QList<Seen> seen;
+
+    // Common answers.
+    static Answer press(QMessageBox::StandardButton button); // a message box's button
+    static Answer accept(); // QDialog::accept
+    static Answer reject(); // QDialog::reject
+    static Answer note(QString *text); // keeps a message box's text, then presses its default
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void answer(QPointer<QWidget> modal);
+
+    QList<Answer> m_answers;
+};
+
+// The object of that name and type below root; the test stops with a message when it is missing.
+template <typename T>
+T *child(const QObject *root, const char *name)
+{
+    T *found = root->findChild<T *>(QLatin1String(name));
+    if (!found)
+        qFatal("no child %s of type %s", name, T::staticMetaObject.className());
+    return found;
+}
