@@ -1,7 +1,7 @@
 #pragma once
 
 #include "history/History.h"
-#include "widgets/ErrorBox.h"
+#include "app/Guard.h"
 
 #include <QMainWindow>
 #include <QStringList>

@@ -45,7 +45,7 @@ QString asciiUpper(QString text)
 void showConnectError(QWidget *parent, const DatabaseError &error)
 {
     const QString text = QStringLiteral("Error Connecting to Database.  Error Message is: ")
-        + QString::fromLocal8Bit(error.what()) + QStringLiteral("\r\n\r\n")
+        + error.message() + QStringLiteral("\r\n\r\n")
         + QStringLiteral("But it's usually a bad password that causes this error");
     QMessageBox box(QMessageBox::NoIcon, TForm1::titleText(), text, QMessageBox::Ok, parent);
     box.setObjectName(QStringLiteral("ConnectErrorBox"));

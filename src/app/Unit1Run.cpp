@@ -1,4 +1,5 @@
 #include "app/Unit1.h"
+#include "connection/DatabaseError.h"
 #include "connection/QueryDataset.h"
 #include "query/QThread.h"
 #include "results/DataSource.h"
@@ -215,7 +216,7 @@ void TForm1::QueryFinished(TQthread *worker)
                 DataSource1->syncRows();
                 setStatusText(0, QString::number(count));
             } catch (const std::exception &error) {
-                showError(this, QString::fromUtf8(error.what()));
+                showError(this, errorText(error));
             }
         }
         setStatusText(1, QStringLiteral("Select Complete in : ") + worker->ElapsedText());

@@ -82,7 +82,7 @@ bool isKey(const QByteArray &line, const QByteArray &key)
 
 [[noreturn]] void unableToWrite(const QString &path)
 {
-    throw std::runtime_error("Unable to write to " + path.toLocal8Bit().toStdString());
+    throw std::runtime_error((QStringLiteral("Unable to write to ") + path).toStdString());
 }
 
 } // namespace

@@ -19,7 +19,7 @@ OdbcHandle::OdbcHandle(SQLSMALLINT type, SQLHANDLE parent)
                 type == SQL_HANDLE_STMT ? SQL_HANDLE_DBC : SQL_HANDLE_ENV;
             Odbc::check(SQL_ERROR, parentType, parent);
         }
-        throw DatabaseError("Cannot allocate an ODBC handle");
+        throw DatabaseError(QStringLiteral("Cannot allocate an ODBC handle"));
     }
 }
 
@@ -55,7 +55,7 @@ SQLHENV environment()
     static const SQLHENV env = [] {
         SQLHENV handle = SQL_NULL_HANDLE;
         if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle)))
-            throw DatabaseError("Cannot allocate the ODBC environment");
+            throw DatabaseError(QStringLiteral("Cannot allocate the ODBC environment"));
         check(SQLSetEnvAttr(handle, SQL_ATTR_ODBC_VERSION,
                   reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(SQL_OV_ODBC3)), 0),
             SQL_HANDLE_ENV, handle);
@@ -103,11 +103,17 @@ SQLRETURN check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle)
     if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA || rc == SQL_NEED_DATA)
         return rc;
     if (rc == SQL_INVALID_HANDLE)
-        throw DatabaseError("Invalid ODBC handle");
+        throw DatabaseError(QStringLiteral("Invalid ODBC handle"));
     QString text = diagnostics(handleType, handle);
     if (text.isEmpty())
         text = QStringLiteral("ODBC call failed");
-    throw DatabaseError(text.toLocal8Bit().toStdString());
+    SQLWCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLWCHAR message[2];
+    SQLSMALLINT length = 0;
+    const bool first =
+        SQL_SUCCEEDED(SQLGetDiagRecW(handleType, handle, 1, state, &native, message, 2, &length));
+    throw DatabaseError(text, first ? fromWide(state, 5) : QString(), first ? int(native) : 0);
 }
 
 } // namespace Odbc

@@ -215,7 +215,7 @@ struct QueryDataset::Impl
     {
         if (!connection || !connection->isAlive())
             throw DatabaseError(
-                ("Database " + databaseName + " is not connected").toLocal8Bit().toStdString());
+                QStringLiteral("Database ") + databaseName + QStringLiteral(" is not connected"));
         connection->acquire();
         holdsTicket = true;
     }
@@ -271,7 +271,7 @@ void QueryDataset::Impl::describe()
     SQLSMALLINT count = 0;
     Odbc::check(SQLNumResultCols(statement.get(), &count), statement);
     if (count <= 0)
-        throw DatabaseError("The statement returned no result set");
+        throw DatabaseError(QStringLiteral("The statement returned no result set"));
     columns.clear();
     columns.resize(count);
     bool variable = false;
@@ -504,7 +504,7 @@ void QueryDataset::Impl::appendRow(Block &block, SQLULEN row)
                 data.bytes.insert(data.bytes.end(), value, value + length);
         }
         if (data.bytes.size() > std::numeric_limits<std::uint32_t>::max())
-            throw DatabaseError("The result is too large to keep in memory");
+            throw DatabaseError(QStringLiteral("The result is too large to keep in memory"));
         data.ends.push_back(std::uint32_t(data.bytes.size()));
     }
 }
@@ -554,7 +554,7 @@ void QueryDataset::Impl::fetchBlock()
             data.nulls.shrink_to_fit();
         }
         if (fetched > std::numeric_limits<int>::max() - block.rows)
-            fail(DatabaseError("The result has too many records"));
+            fail(DatabaseError(QStringLiteral("The result has too many records")));
         fetched += block.rows;
         blocks.push_back(std::move(block));
     }

@@ -97,8 +97,8 @@ void Session::CreateAlias(const QString &name, const QString &driver, const QStr
             line.mid(equals + 1).toLocal8Bit().constData(), "odbc.ini");
     }
     if (!ok)
-        throw DatabaseError(
-            ("Cannot create alias " + name + ": " + installerError()).toLocal8Bit().toStdString());
+        throw DatabaseError(QStringLiteral("Cannot create alias ") + name + QStringLiteral(": ")
+            + installerError());
     dropIniCache();
 }
 

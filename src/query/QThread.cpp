@@ -1,5 +1,7 @@
 #include "query/QThread.h"
 
+#include "connection/DatabaseError.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 
@@ -65,7 +67,7 @@ void TQthread::runStatement()
                 Query->CountRecords(); // walks the whole result here, not on the UI thread
         }
     } catch (const std::exception &error) {
-        ErrorText = QString::fromUtf8(error.what());
+        ErrorText = errorText(error);
         if (ErrorText.isEmpty())
             ErrorText = QStringLiteral("Unknown error");
     } catch (...) {

@@ -1,5 +1,6 @@
 #include "results/DataSource.h"
 
+#include "connection/DatabaseError.h"
 #include "connection/QueryDataset.h"
 
 #include <exception>
@@ -85,7 +86,7 @@ void DataSource::fetchMore(const QModelIndex &parent)
             m_dataSet->fetchMore();
     } catch (const std::exception &error) {
         m_fetchFailed = true;
-        emit fetchFailed(QString::fromUtf8(error.what()));
+        emit fetchFailed(errorText(error));
     }
     syncRows();
 }
