@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QEvent>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QtTest>
 
 ModalScript::ModalScript(QList<Answer> answers)
