@@ -22,6 +22,8 @@ private slots:
     void login();
     void statementsWaitTheirTurn();
     void serverStoppedDuringFetch();
+    void statementErrors_data();
+    void statementErrors();
 
 private:
     QStringList params(const QString &password) const;
@@ -40,6 +42,7 @@ void tst_postgres::initTestCase()
     server.exec(QStringLiteral("create table rows as select n as id, md5(n::text) as hash "
                                "from generate_series(1, 5000) n"),
         QStringLiteral("server"));
+    TestEnv::addSqliteDsn(QStringLiteral("LITE"), { QStringLiteral("create table t(id integer)") });
 }
 
 void tst_postgres::login_data()
@@ -69,7 +72,8 @@ void tst_postgres::login()
         connection.OpenConnection();
         QFAIL("no DatabaseError");
     } catch (const DatabaseError &error) {
-        QVERIFY2(QString::fromLocal8Bit(error.what()).contains(message), error.what());
+        QVERIFY2(error.message().contains(message), error.what());
+        QVERIFY2(!error.sqlState().isEmpty(), error.what());
     }
     QVERIFY(!connection.IsConnected());
 }
@@ -159,6 +163,52 @@ void tst_postgres::serverStoppedDuringFetch()
     query.setDatabaseName(QStringLiteral("PG"));
     query.OpenQuery();
     QCOMPARE(query.CountRecords(), 5000);
+}
+
+void tst_postgres::statementErrors_data()
+{
+    QTest::addColumn<QString>("dsn");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("message"); // part of the driver's text, non-ASCII kept
+    QTest::addColumn<QString>("sqlState");
+    QTest::newRow("pg missing table") << "PG" << QString::fromUtf8("select * from \"tablé_ø\"")
+                                      << QString::fromUtf8("tablé_ø") << "42P01";
+    QTest::newRow("pg division by zero") << "PG"
+                                         << "select 1/0 as x"
+                                         << "division by zero"
+                                         << "22012";
+    QTest::newRow("sqlite missing table")
+        << "LITE" << QString::fromUtf8("select * from \"tablé_ø\"") << QString::fromUtf8("tablé_ø")
+        << "";
+}
+
+// A driver's message reaches the program as text, whatever its characters, with the SQLSTATE.
+void tst_postgres::statementErrors()
+{
+    QFETCH(QString, dsn);
+    QFETCH(QString, sql);
+    QFETCH(QString, message);
+    QFETCH(QString, sqlState);
+    Connection connection(dsn);
+    connection.Params = params(PgServer::instance().password());
+    connection.OpenConnection();
+    QueryDataset query;
+    query.setDatabaseName(dsn);
+    query.setSql(sql);
+    try {
+        query.OpenQuery();
+        QFAIL("no DatabaseError");
+    } catch (const std::exception &error) {
+        const auto *database = dynamic_cast<const DatabaseError *>(&error);
+        QVERIFY(database);
+        QVERIFY2(errorText(error).contains(message), error.what());
+        QCOMPARE(errorText(error), database->message());
+        QCOMPARE(QString::fromUtf8(error.what()), database->message());
+        if (!sqlState.isEmpty())
+            QCOMPARE(database->sqlState(), sqlState);
+        else
+            QCOMPARE(database->sqlState().size(), 5);
+    }
 }
 
 STELVIK_TEST_GUILESS_MAIN(tst_postgres)
