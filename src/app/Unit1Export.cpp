@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 #include "connection/QueryDataset.h"
 #include "results/Exporter.h"
+#include "results/LineBuilder.h"
 #include "results/UCountForm.h"
 #include "results/ValueText.h"
 #include "ui_Unit1.h"
@@ -108,17 +109,14 @@ void TForm1::CopyEntireRowtoclipboard1Click(QObject *)
 {
     if (!CurrentQuery || !CurrentQuery->IsOpen())
         return;
-    // Every cell is built before the clipboard is touched, so a conversion error leaves it as it
+    // The line is built before the clipboard is touched, so a conversion error leaves it as it
     // was.
-    QStringList cells;
-    for (int field = 0; field < CurrentQuery->FieldCount(); ++field)
-        cells.append(RowCopyCell(*CurrentQuery, field));
-    putTextOnClipboard(JoinCells(cells));
+    putTextOnClipboard(LineBuilder(*CurrentQuery, LineFormat::RowCopy).record());
 }
 
 void TForm1::CopyEntireRowCommaQuote1Click(QObject *)
 {
     if (!CurrentQuery || !CurrentQuery->IsOpen())
         return;
-    putTextOnClipboard(CommaQuoteLine(*CurrentQuery));
+    putTextOnClipboard(LineBuilder(*CurrentQuery, LineFormat::CommaQuote).record());
 }

@@ -1,7 +1,7 @@
 #include "results/Exporter.h"
 
 #include "connection/QueryDataset.h"
-#include "results/ValueText.h"
+#include "results/LineBuilder.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
@@ -18,8 +18,6 @@
 int exportProgressDelayMs = 500;
 
 namespace {
-
-const QString nullText = QStringLiteral("<Null>");
 
 // Shows the number of records written once a walk takes longer than the delay, and lets the user
 // cancel it. The walk stays on the UI thread; the dialog is application-modal, so events handled
@@ -68,11 +66,15 @@ private:
 
 // Collects the lines in a UTF-16 batch of many lines and converts each batch to the 8-bit text
 // at once, so that neither a line nor a value needs a conversion or an allocation of its own.
+// Without a file the text collects in `out`; with one, each converted batch goes to the file
+// and `out` only holds the batch. After a failed write the rest is dropped: the walk goes on to
+// where it would have stopped, and its caller reports the failure.
 class TextSink
 {
 public:
-    explicit TextSink(QByteArray &out)
+    TextSink(QByteArray &out, QIODevice *file)
         : m_out(out)
+        , m_file(file)
         , m_encoder(QStringConverter::System)
     { }
 
@@ -87,75 +89,57 @@ public:
     // Converts what is in batch and empties it, keeping its capacity.
     void flush(QString &batch)
     {
-        const qsizetype used = m_out.size();
-        m_out.resize(used + m_encoder.requiredSpace(batch.size()));
-        char *end = m_encoder.appendToBuffer(m_out.data() + used, batch);
-        m_out.resize(end - m_out.constData());
+        if (!m_file || m_writing) {
+            const qsizetype used = m_out.size();
+            m_out.resize(used + m_encoder.requiredSpace(batch.size()));
+            char *end = m_encoder.appendToBuffer(m_out.data() + used, batch);
+            m_out.resize(end - m_out.constData());
+        }
         batch.resize(0);
+        if (m_file && m_writing) {
+            // A short write is retried, so that a full disk shows as an error with its reason.
+            qsizetype done = 0;
+            while (m_writing && done < m_out.size()) {
+                const qint64 written = m_file->write(m_out.constData() + done, m_out.size() - done);
+                m_writing = written > 0;
+                done += qsizetype(written);
+            }
+            m_out.resize(0);
+        }
     }
+
+    // A file sink stops writing, for a file that could not be opened.
+    void discard() { m_writing = false; }
+    bool failed() const { return m_file && !m_writing; }
 
 private:
     static constexpr qsizetype BatchChars = 32768;
     QByteArray &m_out;
+    QIODevice *m_file; // not owned; null: the text collects in m_out
     QStringEncoder m_encoder;
+    bool m_writing = true;
 };
 
-} // namespace
-
-bool buildExportText(
-    QueryDataset &query, ExportFormat format, int limit, QByteArray &text, QWidget *progressParent)
+// The walk shared by both destinations: the header line, then one line per record from the
+// first, at most `limit` of them (all when negative). Returns false when the user cancelled.
+bool walk(
+    QueryDataset &query, ExportFormat format, int limit, TextSink &sink, QWidget *progressParent)
 {
-    text.clear();
-    TextSink sink(text);
     ExportProgress progress(progressParent);
-    const int count = query.FieldCount();
-
-    // The field descriptions are read once; a record only changes null flags and texts.
-    std::vector<FieldInfo> fields(count);
-    for (int i = 0; i < count; ++i) {
-        fields[i].title = query.FieldTitle(i);
-        fields[i].type = query.FieldType(i);
-        fields[i].displayWidth = query.DisplayWidth(i);
-    }
-
+    LineBuilder builder(
+        query, format == ExportFormat::Report ? LineFormat::Report : LineFormat::CommaQuote);
     query.GoFirst();
     QString line; // the lines not yet converted
-    for (int i = 0; i < count; ++i) {
-        if (format == ExportFormat::Report) {
-            if (i > 0)
-                line.append(QLatin1String("  "));
-            appendReportHeaderCell(line, fields[i]);
-        } else {
-            if (i > 0)
-                line.append(QLatin1Char(','));
-            line.append(QLatin1Char('"')).append(fields[i].title).append(QLatin1Char('"'));
-        }
-    }
+    builder.appendHeader(line);
     sink.endLine(line);
 
     qint64 written = 0;
     while (!query.AtEof()) {
         if (limit >= 0 && written >= limit)
             break;
-        if ((written & 255) == 0 && !progress.keepGoing(written)) {
-            text.clear();
+        if ((written & 255) == 0 && !progress.keepGoing(written))
             return false;
-        }
-        for (int i = 0; i < count; ++i) {
-            if (format == ExportFormat::Report) {
-                FieldInfo &field = fields[i];
-                field.text.resize(0); // keeps its capacity for the next record
-                field.isNull = !query.appendFieldString(i, field.text);
-                if (i > 0)
-                    line.append(QLatin1String("  "));
-                appendReportDataCell(line, field);
-            } else {
-                line.append(i > 0 ? QLatin1String(",\"") : QLatin1String("\""));
-                if (!query.appendFieldString(i, line))
-                    line.append(nullText);
-                line.append(QLatin1Char('"'));
-            }
-        }
+        builder.appendRecord(line);
         sink.endLine(line);
         ++written;
         query.GoNext();
@@ -164,16 +148,43 @@ bool buildExportText(
     return true;
 }
 
-void writeExportFile(const QString &fileName, const QByteArray &text)
+} // namespace
+
+bool buildExportText(
+    QueryDataset &query, ExportFormat format, int limit, QByteArray &text, QWidget *progressParent)
 {
+    text.clear();
+    TextSink sink(text, nullptr);
+    if (walk(query, format, limit, sink, progressParent))
+        return true;
+    text.clear();
+    return false;
+}
+
+bool writeExportFile(QueryDataset &query, ExportFormat format, int limit, const QString &fileName,
+    QWidget *progressParent)
+{
+    // The text goes to a temporary file beside the target, which takes the target's place only
+    // once complete: a failed, cancelled or refused export leaves the target as it was.
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
+    const bool created = file.open(QIODevice::WriteOnly);
+    QByteArray batch;
+    TextSink sink(batch, &file);
+    // A file that cannot be created or written is reported after the walk, as when the whole
+    // text was built before the file was touched: the walk leaves the record pointer where it
+    // always did.
+    if (!created)
+        sink.discard();
+    if (!walk(query, format, limit, sink, progressParent))
+        return false; // the temporary file goes with `file`
+    if (!created)
         throw std::runtime_error(
             QStringLiteral("Cannot create file %1").arg(fileName).toStdString());
-    if (file.write(text) != text.size() || !file.commit())
+    if (sink.failed() || !file.commit())
         throw std::runtime_error(QStringLiteral("Unable to write to %1: %2")
                                      .arg(fileName, file.errorString())
                                      .toStdString());
+    return true;
 }
 
 void putTextOnClipboard(const QString &text)
@@ -184,12 +195,12 @@ void putTextOnClipboard(const QString &text)
 bool exportResult(QueryDataset &query, ExportFormat format, int limit, bool toClipboard,
     const QString &fileName, QWidget *progressParent)
 {
+    if (!toClipboard)
+        return writeExportFile(query, format, limit, fileName, progressParent);
+    // The clipboard takes the whole text at once, so it is built in memory.
     QByteArray text;
     if (!buildExportText(query, format, limit, text, progressParent))
         return false;
-    if (toClipboard)
-        putTextOnClipboard(QString::fromLocal8Bit(text));
-    else
-        writeExportFile(fileName, text);
+    putTextOnClipboard(QString::fromLocal8Bit(text));
     return true;
 }

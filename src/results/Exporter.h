@@ -6,10 +6,11 @@
 class QueryDataset;
 class QWidget;
 
-// The walk and the text building shared by the export buttons and the benchmarks. The whole text
-// is built in memory in the system's 8-bit encoding, every line followed by CR LF, and only then
-// written to a file or the clipboard, so that a failure or a cancel leaves both untouched. Runs
-// on the UI thread over a dataset no worker owns.
+// The walk and the text building shared by the export buttons and the benchmarks: the system's
+// 8-bit encoding, every line followed by CR LF. A file export writes as it walks, through a
+// temporary file that takes the target's place only once complete; a clipboard export builds
+// the whole text in memory first. Either way a failure or a cancel leaves the target untouched.
+// Runs on the UI thread over a dataset no worker owns.
 
 enum class ExportFormat { CommaQuote, Report };
 
@@ -24,15 +25,18 @@ extern int exportProgressDelayMs;
 bool buildExportText(
     QueryDataset &query, ExportFormat format, int limit, QByteArray &text, QWidget *progressParent);
 
-// Replaces the file's content with the text, through a temporary file that takes the target's
-// place only once complete. Throws "Cannot create file <name>" when it cannot be created and
-// "Unable to write to <name>: <reason>" when writing fails.
-void writeExportFile(const QString &fileName, const QByteArray &text);
+// Walks as buildExportText does and writes the lines to the file as they are built, through a
+// temporary file that takes the target's place only once complete; the whole text is never held
+// in memory. Returns false, leaving the file as it was, when the user cancelled. Throws, leaving
+// the file as it was, what the walk throws, then "Cannot create file <name>" when the file
+// cannot be created and "Unable to write to <name>: <reason>" when writing fails (a full disk).
+bool writeExportFile(QueryDataset &query, ExportFormat format, int limit, const QString &fileName,
+    QWidget *progressParent);
 
 // Replaces the clipboard's whole content with the text, as plain text.
 void putTextOnClipboard(const QString &text);
 
-// The export after its dialogs: builds the text, then writes it to the file or, when
-// `toClipboard`, to the clipboard. Returns false when the user cancelled the walk.
+// The export after its dialogs: writes the file or, when `toClipboard`, builds the text and
+// puts it on the clipboard. Returns false when the user cancelled the walk.
 bool exportResult(QueryDataset &query, ExportFormat format, int limit, bool toClipboard,
     const QString &fileName, QWidget *progressParent);

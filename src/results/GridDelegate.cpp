@@ -1,6 +1,7 @@
 #include "results/GridDelegate.h"
 
 #include "results/DataSource.h"
+#include "results/ValueText.h"
 
 #include <QFontMetrics>
 #include <QPainter>
@@ -53,7 +54,7 @@ void GridDelegate::DBGrid1DrawColumnCell(
     painter->setPen(
         option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
     painter->drawText(
-        option.rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, QStringLiteral("<Null>"));
+        option.rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, nullFieldText());
     painter->restore();
 }
 

@@ -1,6 +1,7 @@
 #include "results/ValueText.h"
 
 #include "connection/QueryDataset.h"
+#include "results/LineBuilder.h"
 
 #include <QLocale>
 
@@ -10,8 +11,6 @@
 #include <stdexcept>
 
 namespace {
-
-const QString nullText = QStringLiteral("<Null>");
 
 NumberSeparators &separators()
 {
@@ -98,10 +97,17 @@ void appendMoneyCell(QString &line, const FieldInfo &field)
 {
     // A null is written like the nulls of the other columns rather than read as a number, which
     // would end the whole export or copy on valid data.
-    appendPadLeft(line, field.isNull ? nullText : FormatMoney(field.text), field.displayWidth);
+    appendPadLeft(
+        line, field.isNull ? nullFieldText() : FormatMoney(field.text), field.displayWidth);
 }
 
 } // namespace
+
+const QString &nullFieldText()
+{
+    static const QString text = QStringLiteral("<Null>");
+    return text;
+}
 
 FieldInfo FieldInfo::of(const QueryDataset &query, int field)
 {
@@ -151,12 +157,12 @@ void setNumberSeparators(const NumberSeparators &value)
 
 QString FieldText(const FieldInfo &field)
 {
-    return field.isNull ? nullText : field.text;
+    return field.isNull ? nullFieldText() : field.text;
 }
 
 QString FieldText(const QueryDataset &query, int field)
 {
-    return query.FieldIsNull(field) ? nullText : query.FieldString(field);
+    return query.FieldIsNull(field) ? nullFieldText() : query.FieldString(field);
 }
 
 QString PadLeft(const QString &text, int width)
@@ -349,16 +355,10 @@ QString CommaQuoteJoin(const QStringList &pieces)
 
 QString CommaQuoteHeader(const QueryDataset &query)
 {
-    QStringList titles;
-    for (int i = 0; i < query.FieldCount(); ++i)
-        titles.append(query.FieldTitle(i));
-    return CommaQuoteJoin(titles);
+    return LineBuilder(query, LineFormat::CommaQuote).header();
 }
 
 QString CommaQuoteLine(const QueryDataset &query)
 {
-    QStringList values;
-    for (int i = 0; i < query.FieldCount(); ++i)
-        values.append(FieldText(query, i));
-    return CommaQuoteJoin(values);
+    return LineBuilder(query, LineFormat::CommaQuote).record();
 }

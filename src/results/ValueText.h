@@ -36,6 +36,8 @@ struct NumberSeparators
 NumberSeparators numberSeparators();
 void setNumberSeparators(const NumberSeparators &separators);
 
+// "<Null>": the text of a null value in every export and copy, and in the grid.
+const QString &nullFieldText();
 QString FieldText(const FieldInfo &field); // "<Null>" for a null value, else the text
 QString FieldText(const QueryDataset &query, int field);
 QString PadLeft(const QString &text, int width); // blanks in front; never shortens
