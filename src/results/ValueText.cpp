@@ -1,5 +1,6 @@
 #include "results/ValueText.h"
 
+#include "connection/OdbcText.h"
 #include "connection/QueryDataset.h"
 #include "results/LineBuilder.h"
 
@@ -97,8 +98,10 @@ void appendMoneyCell(QString &line, const FieldInfo &field)
 {
     // A null is written like the nulls of the other columns rather than read as a number, which
     // would end the whole export or copy on valid data.
-    appendPadLeft(
-        line, field.isNull ? nullFieldText() : FormatMoney(field.text), field.displayWidth);
+    const QString text = field.isNull ? nullFieldText()
+        : field.hasNumber             ? FormatMoney(field.number)
+                                      : FormatMoney(field.text);
+    appendPadLeft(line, text, field.displayWidth);
 }
 
 } // namespace
@@ -272,9 +275,46 @@ QString JoinCells(const QStringList &cells)
     return cells.join(QLatin1String("  "));
 }
 
+namespace {
+
+// True when the value lies exactly halfway between two numbers of 15 significant digits: its
+// shortest exact form has a 16th digit 5 and nothing after it (a 17th digit 0 at most).
+bool halfwayAtFifteenDigits(double value)
+{
+    char text[32];
+    const auto result =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::scientific);
+    char digits[20];
+    int count = 0;
+    for (const char *p = text; p < result.ptr && *p != 'e' && count < 20; ++p)
+        if (*p >= '0' && *p <= '9')
+            digits[count++] = *p;
+    return count > 15 && digits[15] == '5' && (count == 16 || digits[16] == '0');
+}
+
+QString moneyText(double value);
+
+} // namespace
+
 QString FormatMoney(const QString &text)
 {
-    const double value = readFloat(text);
+    return moneyText(readFloat(text));
+}
+
+QString FormatMoney(double value)
+{
+    // The text form rounds to 15 significant digits, and so does the formatting below; only a
+    // value exactly halfway may round differently in the two, and goes through its text, as do
+    // the values whose 15 digits would read back as infinite.
+    if (!std::isfinite(value) || std::fabs(value) >= 1e308 || halfwayAtFifteenDigits(value))
+        return FormatMoney(OdbcText::floatText(value));
+    return moneyText(value);
+}
+
+namespace {
+
+QString moneyText(double value)
+{
 
     // Round in decimal on the 15 significant digits the value is shown with, half away from
     // zero, so that a shown 1.005 gives 1.01 and not the binary neighbour's 1.00.
@@ -339,6 +379,8 @@ QString FormatMoney(const QString &text)
     result.append(QLatin1Char(fraction[1]));
     return result;
 }
+
+} // namespace
 
 QString CommaQuoteJoin(const QStringList &pieces)
 {

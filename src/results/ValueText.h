@@ -18,6 +18,8 @@ struct FieldInfo
     int displayWidth = 0; // DisplayWidth, in characters
     bool isNull = false; // FieldIsNull
     QString text; // FieldString (ignored when isNull)
+    bool hasNumber = false; // a money or float value whose fetched number is in `number`
+    double number = 0;
 
     static FieldInfo of(const QueryDataset &query, int field);
 };
@@ -66,6 +68,9 @@ QString JoinCells(const QStringList &cells);
 // Reads a money or float text back as a number and writes it as "###,###,##0.00" with the
 // locale's separators. Throws std::runtime_error "'<text>' is not a valid floating point value".
 QString FormatMoney(const QString &text);
+// The same from the fetched number, without its text: the same result as FormatMoney of the
+// number's text form (15 significant digits), the same error for a value that is not finite.
+QString FormatMoney(double value);
 
 // Comma-quote text: every piece between double quotes, joined by single commas, nothing escaped.
 QString CommaQuoteJoin(const QStringList &pieces);

@@ -1,9 +1,13 @@
+#include "connection/OdbcText.h"
 #include "connection/QueryDataset.h"
 #include "results/ValueText.h"
 #include "support/TestEnv.h"
 
 #include <QtTest>
 
+#include <cmath>
+#include <limits>
+#include <random>
 #include <stdexcept>
 
 Q_DECLARE_METATYPE(FieldInfo)
@@ -22,6 +26,8 @@ private slots:
     void formatMoney();
     void formatMoneyRejects_data();
     void formatMoneyRejects();
+    void formatMoneyFromNumber_data();
+    void formatMoneyFromNumber();
     void cells_data();
     void cells();
     void nonNumberInMoneyColumnRaises();
@@ -176,6 +182,51 @@ void tst_valuetext::formatMoneyRejects()
     } catch (const std::runtime_error &error) {
         QCOMPARE(QString::fromUtf8(error.what()),
             QStringLiteral("'%1' is not a valid floating point value").arg(text));
+    }
+}
+
+void tst_valuetext::formatMoneyFromNumber_data()
+{
+    // Formatting the fetched number gives what reading its text form back gave, halfway values
+    // (a 16th significant digit 5 and nothing after it) and values that are not finite included.
+    QTest::addColumn<QList<double>>("values");
+    QTest::newRow("plain") << QList<double> { 1234.5, -1234.5, 0.5, 12345678.9, 0, -0.0, 1000 };
+    QTest::newRow("decimal halves") << QList<double> { 1.005, -2.675, 999999.995, 0.005, 0.125 };
+    QTest::newRow("halfway at 15 digits") << QList<double> { 1000000000000005.0, 100000000000000.5,
+        -100000000000000.5, std::ldexp(1.0, -22), 123456789012345.5 };
+    QTest::newRow("extremes") << QList<double> { 1.5e20, 1e300, -1e-300, 5e-324,
+        std::numeric_limits<double>::max(), std::numeric_limits<double>::min() };
+    QTest::newRow("not finite") << QList<double> { std::numeric_limits<double>::infinity(),
+        -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN() };
+    std::mt19937_64 random(13);
+    QList<double> many;
+    for (int i = 0; i < 20000; ++i) {
+        // Cents of every size, and halves of the last place that 15 digits keep.
+        const double cents = double(random() % 100000000000000000ULL) / 100;
+        many << cents << -cents / 7 << std::ldexp(double(random() % (1ULL << 53)), -(i % 60));
+    }
+    QTest::newRow("many") << many;
+}
+
+void tst_valuetext::formatMoneyFromNumber()
+{
+    QFETCH(QList<double>, values);
+    setNumberSeparators({ QStringLiteral("."), QStringLiteral(",") });
+    for (const double value : values) {
+        QString fromText, fromNumber;
+        try {
+            fromText = FormatMoney(OdbcText::floatText(value));
+        } catch (const std::runtime_error &error) {
+            fromText = QString::fromUtf8(error.what());
+        }
+        try {
+            fromNumber = FormatMoney(value);
+        } catch (const std::runtime_error &error) {
+            fromNumber = QString::fromUtf8(error.what());
+        }
+        QVERIFY2(fromNumber == fromText,
+            qPrintable(QStringLiteral("%1: %2 against %3")
+                           .arg(QString::number(value, 'g', 17), fromNumber, fromText)));
     }
 }
 
