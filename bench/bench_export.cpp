@@ -1,8 +1,11 @@
 // Export speed and memory: the comma-quote and report exports, through the code the export buttons
-// use, against unixODBC's isql writing the same data as delimited text, on SQLite and on the
-// private PostgreSQL server. Prints "name value unit" lines on stdout.
-// Usage: bench_export [ROWS]   (or ROWS in the environment; default 1000000)
+// use, against the plain fetch loop and unixODBC's isql writing the same data as delimited text,
+// on SQLite and on the private PostgreSQL server. Prints "name value unit" lines on stdout.
+// Usage: bench_export [ROWS]   (or ROWS in the environment; default 1000000). With 10,000,000
+// rows or more (or BIG=1) it also runs the bounded-memory export of a result beyond a 64 MB
+// budget and checks its files against a run without that budget.
 
+#include "BenchFloor.h"
 #include "BenchTable.h"
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
@@ -15,9 +18,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 
 #include <cstdio>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,12 +46,15 @@ double statusMb(const char *key)
     return 0;
 }
 
-// Resets the peak resident size (Linux: VmHWM, through clear_refs).
-void resetPeak()
+// Resets the peak resident size to the present one (Linux: VmHWM, through clear_refs), after
+// memory freed by earlier runs went back to the system, and returns the present size in MB.
+double resetPeak()
 {
+    malloc_trim(0);
     QFile clear(QStringLiteral("/proc/self/clear_refs"));
     if (clear.open(QIODevice::WriteOnly))
         clear.write("5");
+    return statusMb("VmRSS:");
 }
 
 struct Export
@@ -55,27 +63,83 @@ struct Export
     long rows = 0;
     double extraMb = 0; // peak resident size above the size before the result was opened
     double budgetMb = 0; // the dataset's store plus the output's size
+    double exportExtraMb = 0; // peak resident size the export added to the opened result
+    double storeMb = 0; // the store after the export
 };
 
 // A freshly opened result (first block only), then the export from the click on: the walk,
 // the text and the complete file.
 Export exportRun(const QString &dsn, const char *sql, ExportFormat format, const QString &path)
 {
-    resetPeak();
-    const double before = statusMb("VmRSS:");
+    const double before = resetPeak();
     QueryDataset query;
     query.setDatabaseName(dsn);
     query.setSql(QString::fromLatin1(sql));
     query.OpenQuery();
+    const double opened = statusMb("VmRSS:");
+    const double openedPeak = statusMb("VmHWM:");
     QElapsedTimer timer;
     timer.start();
     exportResult(query, format, -1, false, path, nullptr);
     Export run;
     run.seconds = timer.nsecsElapsed() / 1e9;
     run.rows = query.fetchedCount();
-    run.extraMb = statusMb("VmHWM:") - before;
-    run.budgetMb = (double(query.storeBytes()) + double(QFileInfo(path).size())) / (1024.0 * 1024);
+    const double peak = statusMb("VmHWM:");
+    run.extraMb = peak - before;
+    run.exportExtraMb = peak > openedPeak ? peak - opened : 0;
+    run.storeMb = double(query.storeBytes()) / (1024.0 * 1024);
+    run.budgetMb = run.storeMb + double(QFileInfo(path).size()) / (1024.0 * 1024);
     return run;
+}
+
+// Files of the same bytes, read in pieces.
+bool sameBytes(const QString &a, const QString &b)
+{
+    QFile first(a), second(b);
+    if (!first.open(QIODevice::ReadOnly) || !second.open(QIODevice::ReadOnly)
+        || first.size() != second.size())
+        return false;
+    while (!first.atEnd())
+        if (first.read(1 << 20) != second.read(1 << 20))
+            return false;
+    return true;
+}
+
+// A result far larger than the memory budget: count it, scroll to its end, then both exports to
+// files; the peak resident size of the process while it does so. Then the same without a budget
+// (the user's default), whose files must have the same bytes.
+void bigRun(const QString &dsn, const char *sql, const QString &folder)
+{
+    auto run = [&](const QString &suffix) {
+        QueryDataset query;
+        query.setDatabaseName(dsn);
+        query.setSql(QString::fromLatin1(sql));
+        query.OpenQuery();
+        const int count = query.CountRecords();
+        query.setRecNo(count - 1);
+        for (const ExportFormat format : { ExportFormat::CommaQuote, ExportFormat::Report })
+            exportResult(query, format, -1, false,
+                QDir(folder).filePath(
+                    (format == ExportFormat::Report ? "big-report" : "big-cq") + suffix),
+                nullptr);
+    };
+    QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    settings.setValue(QStringLiteral("ResultMemoryMB"), 64);
+    settings.sync();
+    resetPeak();
+    run(QStringLiteral(".budget"));
+    figure("big_peak_rss_mb", statusMb("VmHWM:"), "MB");
+    settings.remove(QStringLiteral("ResultMemoryMB"));
+    settings.sync();
+    run(QStringLiteral(".plain"));
+    bool same = true;
+    for (const char *name : { "big-cq", "big-report" }) {
+        const QString base = QDir(folder).filePath(QLatin1String(name));
+        same = same && sameBytes(base + ".budget", base + ".plain");
+        QFile::remove(base + ".budget");
+        QFile::remove(base + ".plain");
+    }
+    figure("big_files_equal", same ? 1 : 0, "bool");
 }
 
 // isql -b -d, -q with the statement on stdin and its output into a file.
@@ -137,11 +201,15 @@ int main(int argc, char **argv)
         const int repeats = benchRepeats();
         const QString out = QDir(folder).filePath(QStringLiteral("export.txt"));
         double reportVsCq = 0;
+        double fileVsStore = 0;
         auto measure = [&](const QByteArray &prefix, const QString &dsn, const QString &user,
                            const QString &password) {
             Export cq, rp;
             double isql = 0;
+            double floor = 0;
             for (int i = 0; i < repeats; ++i) {
+                const FloorRun f = floorFetch(dsn, user, password, sql);
+                floor = std::max(floor, f.rowsPerSecond);
                 const Export c = exportRun(dsn, sql, ExportFormat::CommaQuote, out);
                 if (cq.seconds == 0 || c.seconds < cq.seconds)
                     cq = c;
@@ -151,18 +219,28 @@ int main(int argc, char **argv)
                 const double s = isqlSeconds(dsn, user, password, sql, out);
                 if (isql == 0 || s < isql)
                     isql = s;
+                fileVsStore = std::max(
+                    { fileVsStore, c.exportExtraMb / c.storeMb, r.exportExtraMb / r.storeMb });
             }
+            const QByteArray driver = prefix.mid(7);
             figure(prefix + "_cq_rows_per_s", cq.rows / cq.seconds, "rows/s");
             figure(prefix + "_report_rows_per_s", rp.rows / rp.seconds, "rows/s");
             figure(prefix + "_isql_rows_per_s", cq.rows / isql, "rows/s");
+            figure(prefix + "_floor_rows_per_s", floor, "rows/s");
             figure(prefix + "_cq_mem_vs_budget", cq.extraMb / cq.budgetMb, "x");
             figure(prefix + "_report_mem_vs_budget", rp.extraMb / rp.budgetMb, "x");
-            figure("export_cq_vs_isql_" + prefix.mid(7), isql / cq.seconds, "x");
+            figure("export_cq_vs_isql_" + driver, isql / cq.seconds, "x");
+            figure("export_cq_vs_floor_" + driver, cq.rows / cq.seconds / floor, "x");
             reportVsCq = std::max(reportVsCq, rp.seconds / cq.seconds);
         };
         measure("export_sqlite", QStringLiteral("BENCHLITE"), {}, {});
         measure("export_pg", QStringLiteral("BENCHPG"), server.user(), server.password());
         figure("export_report_vs_cq", reportVsCq, "x");
+        figure("export_file_peak_vs_store", fileVsStore, "x");
+        QFile::remove(out);
+        // Ten million rows and more, or BIG=1: the bounded-memory run (it takes minutes).
+        if (rows >= 10000000 || qEnvironmentVariableIntValue("BIG") == 1)
+            bigRun(QStringLiteral("BENCHLITE"), sql, folder);
     } catch (const std::exception &error) {
         std::fprintf(stderr, "bench_export: %s\n", error.what());
         return 1;
