@@ -45,15 +45,21 @@ QVariant DataSource::data(const QModelIndex &index, int role) const
 {
     if (!m_dataSet || !index.isValid() || index.row() >= m_rows || index.column() >= m_columns)
         return {};
-    switch (role) {
-    case Qt::DisplayRole:
-        // Null cells carry no text: the grid's delegate paints them.
-        if (m_dataSet->isNull(index.row(), index.column()))
+    // Called from the view's painting: nothing may be thrown from here. A value the store
+    // cannot read back from its temporary file shows as an empty cell.
+    try {
+        switch (role) {
+        case Qt::DisplayRole:
+            // Null cells carry no text: the grid's delegate paints them.
+            if (m_dataSet->isNull(index.row(), index.column()))
+                return {};
+            return m_dataSet->text(index.row(), index.column());
+        case IsNullRole:
+            return m_dataSet->isNull(index.row(), index.column());
+        default:
             return {};
-        return m_dataSet->text(index.row(), index.column());
-    case IsNullRole:
-        return m_dataSet->isNull(index.row(), index.column());
-    default:
+        }
+    } catch (const std::exception &) {
         return {};
     }
 }
