@@ -5,6 +5,7 @@
 #include "connection/Session.h"
 #include "connection/ULogin.h"
 #include "connection/crypt.h"
+#include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
 
@@ -15,7 +16,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
-#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
@@ -25,9 +25,10 @@
 
 namespace {
 
-// Answers the modal dialogs that the connect routine opens: fills each login dialog with the
-// given user ID and password and records what was shown.
-class ModalResponder : public QObject
+// Answers every modal dialog that the connect routine opens, however many: fills each login
+// dialog with the given user ID and password, presses OK in each message box, and records what
+// was shown.
+class ModalResponder
 {
 public:
     struct Seen
@@ -38,11 +39,23 @@ public:
     };
 
     ModalResponder(const QString &user, const QString &password)
-        : m_user(user)
-        , m_password(password)
     {
-        connect(&m_timer, &QTimer::timeout, this, &ModalResponder::answer);
-        m_timer.start(10);
+        m_script.setFallback([this, user, password](QWidget *modal) {
+            if (auto *login = qobject_cast<TLogin *>(modal)) {
+                seen.append({ QStringLiteral("login"), login->UName->text(), Login == login });
+                login->UName->setText(user);
+                login->UPass->setText(password);
+                login->BitBtn1->click();
+            } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+                seen.append({ box->objectName(), box->text(), false });
+                box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click()
+                                             : box->accept();
+            } else {
+                seen.append({ QStringLiteral("unexpected ") + modal->metaObject()->className(),
+                    QString(), false });
+                modal->close();
+            }
+        });
     }
 
     QList<Seen> seen;
@@ -56,31 +69,7 @@ public:
     }
 
 private:
-    void answer()
-    {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || modal == m_answered)
-            return;
-        m_answered = modal; // a dialog may stay modal until its event loop ends
-        if (auto *login = qobject_cast<TLogin *>(modal)) {
-            seen.append({ QStringLiteral("login"), login->UName->text(), Login == login });
-            login->UName->setText(m_user);
-            login->UPass->setText(m_password);
-            login->BitBtn1->click();
-        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            seen.append({ box->objectName(), box->text(), false });
-            box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click() : box->accept();
-        } else {
-            seen.append({ QStringLiteral("unexpected ") + modal->metaObject()->className(),
-                QString(), false });
-            modal->close();
-        }
-    }
-
-    QString m_user;
-    QString m_password;
-    QPointer<QWidget> m_answered;
-    QTimer m_timer;
+    ModalScript m_script { QList<ModalScript::Answer>() };
 };
 
 // A role whose password is made of characters the stored set can hold.

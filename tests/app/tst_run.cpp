@@ -2,6 +2,7 @@
 #include "connection/QueryDataset.h"
 #include "query/QThread.h"
 #include "results/DataSource.h"
+#include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
 
@@ -25,16 +26,25 @@
 #include <cstdlib>
 #include <memory>
 
-// Answers the statement error box from inside its own event loop, noting what the window showed
-// while it was up.
-class BoxAnswerer : public QObject
+// Answers each statement error box from inside its own event loop, noting what the window showed
+// while it was up. Any other dialog fails the test.
+class BoxAnswerer
 {
 public:
     explicit BoxAnswerer(TForm1 *form)
-        : m_form(form)
     {
-        connect(&m_timer, &QTimer::timeout, this, [this] { answer(); });
-        m_timer.start(20);
+        m_script.setFallback([this, form](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            QVERIFY2(box && box->objectName() == QLatin1String("QueryErrorBox"),
+                modal->metaObject()->className());
+            ++answered;
+            text = box->text();
+            panelWhileShown = form->statusText(1);
+            cursorDefaultWhileShown = QApplication::overrideCursor() == nullptr;
+            QAbstractButton *ok = box->button(QMessageBox::Ok);
+            QVERIFY(ok);
+            ok->click();
+        });
     }
 
     int answered = 0;
@@ -43,22 +53,7 @@ public:
     bool cursorDefaultWhileShown = false;
 
 private:
-    void answer()
-    {
-        auto *box = m_form->findChild<QMessageBox *>(QStringLiteral("QueryErrorBox"));
-        if (!box || !box->isVisible())
-            return;
-        ++answered;
-        text = box->text();
-        panelWhileShown = m_form->statusText(1);
-        cursorDefaultWhileShown = QApplication::overrideCursor() == nullptr;
-        QAbstractButton *ok = box->button(QMessageBox::Ok);
-        QVERIFY(ok);
-        ok->click();
-    }
-
-    TForm1 *m_form;
-    QTimer m_timer;
+    ModalScript m_script { QList<ModalScript::Answer>() };
 };
 
 class tst_run : public QObject
@@ -91,10 +86,7 @@ private:
     template <typename T>
     T *child(const char *name) const
     {
-        T *widget = m_form->findChild<T *>(QLatin1String(name));
-        if (!widget)
-            qFatal("missing control %s", name);
-        return widget;
+        return ::child<T>(m_form.data(), name);
     }
     QToolButton *runButton() const { return child<QToolButton>("SpeedButton1"); }
     QToolButton *execButton() const { return child<QToolButton>("SpeedButton2"); }
