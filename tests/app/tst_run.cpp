@@ -3,6 +3,7 @@
 #include "query/QThread.h"
 #include "results/DataSource.h"
 #include "support/ModalScript.h"
+#include "support/PgLock.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
 
@@ -115,6 +116,7 @@ void tst_run::initTestCase()
             QStringLiteral("create table big as with recursive s(n) as (select 1 union all "
                            "select n + 1 from s where n < 20000) select n from s") });
     PgServer::instance().addDsn(QStringLiteral("RUNPG"));
+    PgServer::instance().addDsn(QStringLiteral("RUNPGLOCK"));
 }
 
 void tst_run::init()
@@ -363,8 +365,10 @@ void tst_run::closeQueryDuringLongStatement()
 
 void tst_run::newRunWhileAbandonedWorkerRuns()
 {
-    start(
-        runButton(), QStringLiteral("runpg"), QStringLiteral("select pg_sleep(3), 'old' as which"));
+    // The old statement waits for a lock of the test's, so it runs until the checks are done.
+    PgLock lock(QStringLiteral("RUNPGLOCK"), 7001);
+    start(runButton(), QStringLiteral("runpg"),
+        QStringLiteral("select 'old' as which from ") + PgLock::waitFor(7001));
     QPointer<TQthread> abandoned = m_form->CurrentThread;
     QSignalSpy abandonedEnded(abandoned.data(), &QObject::destroyed);
     closeButton()->click();
@@ -379,7 +383,9 @@ void tst_run::newRunWhileAbandonedWorkerRuns()
     QVERIFY(m_form->CurrentThread);
     QTRY_VERIFY(ticks >= 5);
     QCOMPARE(abandonedEnded.count(), 0); // the window did not wait for it
+    QVERIFY(m_form->CurrentThread);
 
+    lock.release();
     QVERIFY(waitIdle());
     QTRY_COMPARE_WITH_TIMEOUT(abandonedEnded.count(), 1, 30000);
     QCoreApplication::processEvents();
