@@ -1,7 +1,7 @@
 #pragma once
 
-#include "history/History.h"
 #include "app/Guard.h"
+#include "history/History.h"
 
 #include <QMainWindow>
 #include <QStringList>
