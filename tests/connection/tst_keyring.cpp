@@ -56,7 +56,7 @@ QVariant storedValue()
 }
 
 // Writes the settings as an earlier run (or an older version) left them.
-void setUp(const QString &choice, const OptionalText &plainValue)
+void leaveSettings(const QString &choice, const OptionalText &plainValue)
 {
     QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
     if (!choice.isEmpty())
@@ -127,7 +127,7 @@ void tst_keyring::storeAndRead()
     QFETCH(QString, storedWith);
     QFETCH(OptionalText, keyringWith);
     QFETCH(QString, storedWithout);
-    setUp(choice, std::nullopt);
+    leaveSettings(choice, std::nullopt);
 
     CredentialStore::write(text);
 
@@ -190,7 +190,7 @@ void tst_keyring::storedValueRead()
     QFETCH(QString, storedAfter);
     QFETCH(OptionalText, keyringAfter);
     QFETCH(QString, readWithout);
-    setUp(choice, stored);
+    leaveSettings(choice, stored);
     if (keyringBefore && KeyringSession::answers())
         KeyringSession::setPassword(*keyringBefore);
 
@@ -230,7 +230,7 @@ void tst_keyring::clear()
     QFETCH(QString, choice);
     QFETCH(QString, stored);
     QFETCH(OptionalText, keyringBefore);
-    setUp(choice, stored);
+    leaveSettings(choice, stored);
     if (keyringBefore && KeyringSession::answers())
         KeyringSession::setPassword(*keyringBefore);
 
