@@ -13,19 +13,32 @@ function(stelvik_warnings target)
     endif()
 endfunction()
 
-# stelvik_add_test(tst_name LIBS lib... [SOURCES extra.cpp...] [TIMEOUT seconds])
+# stelvik_add_test(tst_name LIBS lib... [SOURCES extra.cpp...] [TIMEOUT seconds]
+#                  [KEYRING_SESSIONS mode...])
 # One executable per test file tests/<module>/tst_name.cpp, run offscreen with a private HOME
 # and private ODBC ini files (the test support library sets those up inside the process).
+# With KEYRING_SESSIONS, it runs once per mode as tst_name_<mode>, inside a private D-Bus session
+# whose desktop keyring is in that state (tests/keyring-session), never the user's own.
 function(stelvik_add_test name)
-    cmake_parse_arguments(ARG "" "TIMEOUT" "LIBS;SOURCES" ${ARGN})
+    cmake_parse_arguments(ARG "" "TIMEOUT" "LIBS;SOURCES;KEYRING_SESSIONS" ${ARGN})
     add_executable(${name} ${name}.cpp ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} stelvik_testsupport Qt6::Test)
     stelvik_warnings(${name})
-    add_test(NAME ${name} COMMAND ${name})
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
     endif()
-    set_tests_properties(${name} PROPERTIES
+    set(runs ${name})
+    if(ARG_KEYRING_SESSIONS)
+        set(runs "")
+        foreach(mode ${ARG_KEYRING_SESSIONS})
+            add_test(NAME ${name}_${mode}
+                COMMAND ${PROJECT_SOURCE_DIR}/tests/keyring-session ${mode} $<TARGET_FILE:${name}>)
+            list(APPEND runs ${name}_${mode})
+        endforeach()
+    else()
+        add_test(NAME ${name} COMMAND ${name})
+    endif()
+    set_tests_properties(${runs} PROPERTIES
         TIMEOUT ${ARG_TIMEOUT}
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;STELVIK_BINARY_DIR=${CMAKE_BINARY_DIR}")
 endfunction()

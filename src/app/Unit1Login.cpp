@@ -1,7 +1,7 @@
 #include "app/Unit1.h"
 #include "connection/Connection.h"
+#include "connection/CredentialStore.h"
 #include "connection/DatabaseError.h"
-#include "connection/ParmStore.h"
 #include "connection/Session.h"
 #include "connection/ULogin.h"
 #include "ui_Unit1.h"
@@ -59,13 +59,13 @@ QString TForm1::getDBParms()
     if (!CachedParms.isEmpty())
         return CachedParms;
     // An empty stored value leaves the cache empty, so the next call reads the settings again.
-    CachedParms = readConnectParms();
+    CachedParms = CredentialStore::read();
     return CachedParms;
 }
 
 void TForm1::setDBParms(const QString &text)
 {
-    writeConnectParms(text);
+    CredentialStore::write(text);
     CachedParms = text;
 }
 

@@ -142,7 +142,7 @@ void tst_About::drawnColoursAreNeverWhite()
     // Whatever the animation drew, no pixel is pure white (the page background is not white).
     box()->setAutoFillBackground(false);
     selectPageByUser(3);
-    QTRY_VERIFY(box()->drawnCount() > 300);
+    QTRY_VERIFY_WITH_TIMEOUT(box()->drawnCount() > 300, 30000);
     const QImage image = box()->canvas();
     QVERIFY(box()->palette().color(box()->backgroundRole()) != QColor(Qt::white));
     for (int y = 0; y < image.height(); ++y) {

@@ -30,6 +30,7 @@ private:
     xcb_atom_t atom(const char *name);
     QString windowName(xcb_window_t window);
     xcb_window_t findWindow(const QString &title);
+    xcb_window_t focusWindow();
 
     QProcess m_xserver;
     QString m_display;
@@ -100,6 +101,15 @@ xcb_window_t tst_Binary::findWindow(const QString &title)
             return children[i];
     }
     return XCB_WINDOW_NONE;
+}
+
+// The window that holds the keyboard focus: keys typed now go there. The program gives the focus
+// to a dialog it activates, some time after the dialog appears.
+xcb_window_t tst_Binary::focusWindow()
+{
+    std::unique_ptr<xcb_get_input_focus_reply_t, decltype(&std::free)> reply(
+        xcb_get_input_focus_reply(m_x, xcb_get_input_focus(m_x), nullptr), &std::free);
+    return reply ? reply->focus : xcb_window_t(XCB_WINDOW_NONE);
 }
 
 void tst_Binary::startProgram(QProcess &program, const QTemporaryDir &home)
@@ -218,8 +228,10 @@ void tst_Binary::closingWhileAStatementRunsExitsWithZero()
 
     // The first connection asks for the login; OK it. Once the dialog is gone the statement
     // has been handed to its worker.
+    xcb_window_t login = XCB_WINDOW_NONE;
     QTRY_VERIFY_WITH_TIMEOUT(
-        findWindow(QStringLiteral("Mainframe Login")) != XCB_WINDOW_NONE, 30000);
+        (login = findWindow(QStringLiteral("Mainframe Login"))) != XCB_WINDOW_NONE, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(focusWindow() == login, 30000);
     xdotool({ "key", "Return" });
     QTRY_VERIFY_WITH_TIMEOUT(
         findWindow(QStringLiteral("Mainframe Login")) == XCB_WINDOW_NONE, 30000);

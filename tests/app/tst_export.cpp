@@ -5,6 +5,7 @@
 #include "results/Exporter.h"
 #include "results/UCountForm.h"
 #include "results/ValueText.h"
+#include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
 
@@ -14,70 +15,22 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTableView>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
 #include <functional>
+#include <limits>
 #include <memory>
 
 namespace {
-
-// Answers the modal dialogs of one command from inside their own event loops, in order. A modal
-// dialog beyond the script is rejected and counted, so an unexpected question fails the test.
-class DialogScript : public QObject
-{
-public:
-    using Answer = std::function<void(QWidget *)>;
-
-    explicit DialogScript(QList<Answer> answers)
-        : m_answers(std::move(answers))
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
-        m_timer.start(5);
-    }
-
-    bool done() const { return m_answers.isEmpty(); }
-    int unexpected = 0;
-
-private:
-    void poll()
-    {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || modal == m_last || !modal->isVisible())
-            return;
-        m_last = modal;
-        if (m_answers.isEmpty()) {
-            ++unexpected;
-            if (auto *dialog = qobject_cast<QDialog *>(modal))
-                dialog->reject();
-            else
-                modal->close();
-            return;
-        }
-        m_answers.takeFirst()(modal);
-        // A failed check inside an answer returns early: close the dialog so the test ends.
-        if (modal->isVisible()) {
-            if (auto *dialog = qobject_cast<QDialog *>(modal);
-                dialog && !qobject_cast<QProgressDialog *>(modal))
-                dialog->reject();
-        }
-    }
-
-    QList<Answer> m_answers;
-    QPointer<QWidget> m_last;
-    QTimer m_timer;
-};
 
 QString blanks(int count)
 {
@@ -129,8 +82,8 @@ private slots:
 private:
     void openResult(const QString &dsn, const QString &sql);
     // The extract dialog's answer; `amount` < 0 chooses "All". Notes whether the grid was bound.
-    DialogScript::Answer countAnswer(int amount, bool toClipboard, bool ok = true);
-    DialogScript::Answer saveAnswer(const QString &path); // empty path = Cancel
+    ModalScript::Answer countAnswer(int amount, bool toClipboard, bool ok = true);
+    ModalScript::Answer saveAnswer(const QString &path); // empty path = Cancel
     bool gridBound() const { return m_form->DataSource1->dataSet() != nullptr; }
     void click(const char *button);
 
@@ -183,6 +136,8 @@ void tst_export::init()
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
     m_boundAtDialog.clear();
     QGuiApplication::clipboard()->setText(sentinel);
+    // However slow the machine, no progress dialog interrupts an export that does not ask for it.
+    exportProgressDelayMs = std::numeric_limits<int>::max();
 }
 
 void tst_export::cleanup()
@@ -201,7 +156,7 @@ void tst_export::openResult(const QString &dsn, const QString &sql)
     m_form->BindGrid();
 }
 
-DialogScript::Answer tst_export::countAnswer(int amount, bool toClipboard, bool ok)
+ModalScript::Answer tst_export::countAnswer(int amount, bool toClipboard, bool ok)
 {
     return [=](QWidget *modal) {
         auto *form = qobject_cast<TCountForm *>(modal);
@@ -223,22 +178,17 @@ DialogScript::Answer tst_export::countAnswer(int amount, bool toClipboard, bool 
     };
 }
 
-DialogScript::Answer tst_export::saveAnswer(const QString &path)
+ModalScript::Answer tst_export::saveAnswer(const QString &path)
 {
     return [=](QWidget *modal) {
         auto *dialog = qobject_cast<QFileDialog *>(modal);
         QVERIFY2(dialog, qPrintable(modal->metaObject()->className()));
         QCOMPARE(dialog->objectName(), QStringLiteral("SaveDialog1"));
         m_boundAtDialog << gridBound();
-        if (path.isEmpty()) {
+        if (path.isEmpty())
             dialog->reject();
-            return;
-        }
-        // Typed as a user would (selectFile leaves a focused name box alone).
-        auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-        QVERIFY(name);
-        name->setText(path);
-        static_cast<QDialog *>(dialog)->accept(); // QFileDialog::accept, as its Save button
+        else
+            ModalScript::chooseFile(path)(dialog);
     };
 }
 
@@ -309,10 +259,10 @@ void tst_export::exports()
     openResult(dsn, sql);
     const QString path = m_dir.filePath(QStringLiteral("export.txt"));
     QFile::remove(path);
-    QList<DialogScript::Answer> answers { countAnswer(amount, toClipboard) };
+    QList<ModalScript::Answer> answers { countAnswer(amount, toClipboard) };
     if (!toClipboard)
         answers << saveAnswer(path);
-    DialogScript script(answers);
+    ModalScript script(answers);
     click(report ? "SpeedButton6" : "SpeedButton5");
 
     QVERIFY(script.done());
@@ -340,12 +290,12 @@ void tst_export::existingFileReplacedWithoutQuestion()
     const QString path = m_dir.filePath(QStringLiteral("existing.txt"));
     writeFile(path, QByteArray(500, 'z'));
     {
-        DialogScript first({ countAnswer(5, true) }); // its answers do not carry over
+        ModalScript first({ countAnswer(5, true) }); // its answers do not carry over
         click("SpeedButton6");
         QVERIFY(first.done());
     }
     {
-        DialogScript script({ countAnswer(-1, false), saveAnswer(path) });
+        ModalScript script({ countAnswer(-1, false), saveAnswer(path) });
         click("SpeedButton5");
         QVERIFY(script.done());
         QCOMPARE(script.unexpected, 0);
@@ -354,12 +304,12 @@ void tst_export::existingFileReplacedWithoutQuestion()
 
     // The save dialog opens with the name chosen at its last use.
     QString offered;
-    DialogScript again({ countAnswer(-1, false), [&](QWidget *modal) {
-                            auto *dialog = qobject_cast<QFileDialog *>(modal);
-                            QVERIFY(dialog);
-                            offered = dialog->selectedFiles().value(0);
-                            dialog->reject();
-                        } });
+    ModalScript again({ countAnswer(-1, false), [&](QWidget *modal) {
+                           auto *dialog = qobject_cast<QFileDialog *>(modal);
+                           QVERIFY(dialog);
+                           offered = dialog->selectedFiles().value(0);
+                           dialog->reject();
+                       } });
     click("SpeedButton6");
     QVERIFY(again.done());
     QCOMPARE(QFileInfo(offered).fileName(), QStringLiteral("existing.txt"));
@@ -385,12 +335,12 @@ void tst_export::cancel()
     const QString path = m_dir.filePath(QStringLiteral("keep.txt"));
     writeFile(path, "unchanged");
 
-    QList<DialogScript::Answer> answers;
+    QList<ModalScript::Answer> answers;
     if (inSaveDialog)
         answers << countAnswer(1, false) << saveAnswer(QString());
     else
         answers << countAnswer(1, false, false);
-    DialogScript script(answers);
+    ModalScript script(answers);
     click(report ? "SpeedButton6" : "SpeedButton5");
 
     QVERIFY(script.done());
@@ -408,12 +358,12 @@ void tst_export::cannotCreateFile()
     openResult(QStringLiteral("EXP"), QStringLiteral("select ID from t"));
     const QString path = m_dir.filePath(QStringLiteral("no/such/folder/out.txt"));
     QString shown;
-    DialogScript script({ countAnswer(-1, false), saveAnswer(path), [&](QWidget *modal) {
-                             auto *box = qobject_cast<QMessageBox *>(modal);
-                             QVERIFY(box);
-                             shown = box->text();
-                             box->accept();
-                         } });
+    ModalScript script({ countAnswer(-1, false), saveAnswer(path), [&](QWidget *modal) {
+                            auto *box = qobject_cast<QMessageBox *>(modal);
+                            QVERIFY(box);
+                            shown = box->text();
+                            box->accept();
+                        } });
     click("SpeedButton5");
     QVERIFY(script.done());
     QCOMPARE(shown, QStringLiteral("Cannot create file %1.").arg(path));
@@ -443,13 +393,13 @@ void tst_export::progressShownAndCancelled()
     writeFile(path, "unchanged");
 
     QString label;
-    DialogScript script({ countAnswer(-1, false), saveAnswer(path), [&](QWidget *modal) {
-                             auto *progress = qobject_cast<QProgressDialog *>(modal);
-                             QVERIFY2(progress, qPrintable(modal->metaObject()->className()));
-                             label = progress->labelText();
-                             if (cancelIt)
-                                 progress->cancel();
-                         } });
+    ModalScript script({ countAnswer(-1, false), saveAnswer(path), [&](QWidget *modal) {
+                            auto *progress = qobject_cast<QProgressDialog *>(modal);
+                            QVERIFY2(progress, qPrintable(modal->metaObject()->className()));
+                            label = progress->labelText();
+                            if (cancelIt)
+                                progress->cancel();
+                        } });
     click(report ? "SpeedButton6" : "SpeedButton5");
 
     QVERIFY(script.done());
@@ -503,7 +453,7 @@ void tst_export::copies()
     m_form->CurrentQuery->setRecNo(record);
     m_form->BindGrid();
 
-    DialogScript script({});
+    ModalScript script({});
     if (auto *button = m_form->findChild<QToolButton *>(action)) {
         button->click();
     } else {
@@ -547,7 +497,7 @@ void tst_export::copiesDisabledWithoutOpenResult()
     click("SpeedButton4"); // Close Query
     QVERIFY(!m_form->CurrentQuery);
     Q_EMIT menu->aboutToShow();
-    DialogScript script({});
+    ModalScript script({});
     for (QAction *item : items) {
         QVERIFY(!item->isEnabled());
         item->setEnabled(true); // the handlers check again
@@ -582,7 +532,7 @@ void tst_export::afterRun()
     QTRY_VERIFY_WITH_TIMEOUT(m_form->CurrentQuery && !m_form->CurrentThread, 30000);
     QVERIFY(m_form->CurrentQuery->IsOpen());
 
-    DialogScript script({ countAnswer(2, true) });
+    ModalScript script({ countAnswer(2, true) });
     click("SpeedButton5");
     QVERIFY(script.done());
     QCOMPARE(QGuiApplication::clipboard()->text(),

@@ -5,6 +5,8 @@
 #include "connection/Session.h"
 #include "connection/ULogin.h"
 #include "connection/crypt.h"
+#include "support/ModalScript.h"
+#include "support/PgLock.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
 
@@ -15,7 +17,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
-#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
@@ -25,9 +26,10 @@
 
 namespace {
 
-// Answers the modal dialogs that the connect routine opens: fills each login dialog with the
-// given user ID and password and records what was shown.
-class ModalResponder : public QObject
+// Answers every modal dialog that the connect routine opens, however many: fills each login
+// dialog with the given user ID and password, presses OK in each message box, and records what
+// was shown.
+class ModalResponder
 {
 public:
     struct Seen
@@ -38,11 +40,23 @@ public:
     };
 
     ModalResponder(const QString &user, const QString &password)
-        : m_user(user)
-        , m_password(password)
     {
-        connect(&m_timer, &QTimer::timeout, this, &ModalResponder::answer);
-        m_timer.start(10);
+        m_script.setFallback([this, user, password](QWidget *modal) {
+            if (auto *login = qobject_cast<TLogin *>(modal)) {
+                seen.append({ QStringLiteral("login"), login->UName->text(), Login == login });
+                login->UName->setText(user);
+                login->UPass->setText(password);
+                login->BitBtn1->click();
+            } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+                seen.append({ box->objectName(), box->text(), false });
+                box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click()
+                                             : box->accept();
+            } else {
+                seen.append({ QStringLiteral("unexpected ") + modal->metaObject()->className(),
+                    QString(), false });
+                modal->close();
+            }
+        });
     }
 
     QList<Seen> seen;
@@ -56,31 +70,7 @@ public:
     }
 
 private:
-    void answer()
-    {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || modal == m_answered)
-            return;
-        m_answered = modal; // a dialog may stay modal until its event loop ends
-        if (auto *login = qobject_cast<TLogin *>(modal)) {
-            seen.append({ QStringLiteral("login"), login->UName->text(), Login == login });
-            login->UName->setText(m_user);
-            login->UPass->setText(m_password);
-            login->BitBtn1->click();
-        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            seen.append({ box->objectName(), box->text(), false });
-            box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click() : box->accept();
-        } else {
-            seen.append({ QStringLiteral("unexpected ") + modal->metaObject()->className(),
-                QString(), false });
-            modal->close();
-        }
-    }
-
-    QString m_user;
-    QString m_password;
-    QPointer<QWidget> m_answered;
-    QTimer m_timer;
+    ModalScript m_script { QList<ModalScript::Answer>() };
 };
 
 // A role whose password is made of characters the stored set can hold.
@@ -146,6 +136,7 @@ void tst_login::initTestCase()
         pg->addDsn(QStringLiteral("db2t301"));
         pg->addDsn(QStringLiteral("db2t302"));
         pg->addDsn(QStringLiteral("db2t303"));
+        pg->addDsn(QStringLiteral("loginlock"));
         pg->exec("CREATE ROLE " + user + " LOGIN PASSWORD '" + password + "'");
         pg->exec(QStringLiteral("CREATE ROLE mend LOGIN PASSWORD 'pa#ss_1.x'"));
     } catch (const std::exception &error) {
@@ -338,7 +329,9 @@ void tst_login::closeWhileStatementRuns()
     }
     auto dataset = std::make_unique<QueryDataset>();
     dataset->setDatabaseName(QStringLiteral("DB2T301"));
-    dataset->setSql(QStringLiteral("select pg_sleep(3)"));
+    // The statement waits for a lock of the test's, so it runs until the test lets it go.
+    PgLock lock(QStringLiteral("loginlock"), 7301);
+    dataset->setSql(QStringLiteral("select 1 as one from ") + PgLock::waitFor(7301));
 
     std::atomic<bool> started { false };
     std::atomic<bool> finished { false };
@@ -367,18 +360,19 @@ void tst_login::closeWhileStatementRuns()
         QueryDataset probe;
         probe.setDatabaseName(QStringLiteral("DB2T302"));
         probe.setSql(QStringLiteral("select count(*) from pg_stat_activity where state = 'active'"
-                                    " and wait_event = 'PgSleep'"));
+                                    " and wait_event = 'advisory'"));
         probe.OpenQuery();
         probe.GoFirst();
         return probe.FieldString(0);
     };
-    QTRY_COMPARE(sleepers(), QStringLiteral("1"));
+    QTRY_COMPARE_WITH_TIMEOUT(sleepers(), QStringLiteral("1"), 30000);
 
     auto *logout = window->findChild<QToolButton *>(QStringLiteral("SpeedButton12"));
     logout->click(); // must not wait for the statement
     QVERIFY2(!finished, "logout waited for the running statement");
     QVERIFY(!Session::instance().FindConnection(QStringLiteral("DB2T301"))->IsConnected());
 
+    lock.release();
     QTRY_VERIFY_WITH_TIMEOUT(finished, 30000);
     worker.join();
 
@@ -398,11 +392,12 @@ void tst_login::logoutWhileRunning_data()
 void tst_login::logoutWhileRunning()
 {
     QFETCH(bool, abandoned);
-    // True when the server runs no pg_sleep any more (psql fails the block while one runs).
+    // True when no statement waits for the test's lock any more (psql fails the block while one
+    // does).
     const auto noSleeper = [this] {
         try {
             pg->exec(QStringLiteral("DO $$ BEGIN IF EXISTS (SELECT 1 FROM pg_stat_activity WHERE "
-                                    "wait_event = 'PgSleep') THEN RAISE EXCEPTION 'busy'; END IF; "
+                                    "wait_event = 'advisory') THEN RAISE EXCEPTION 'busy'; END IF; "
                                     "END $$"));
             return true;
         } catch (const std::exception &) {
@@ -416,19 +411,23 @@ void tst_login::logoutWhileRunning()
     QVERIFY(run && close && logout && editor);
 
     ModalResponder responder(user, password);
-    // The column name picks the alias db2t301.
-    editor->setPlainText(QStringLiteral("select pg_sleep(3) as t301dba"));
+    // The statement waits for a lock of the test's, so it runs until the test lets it go. The
+    // column name picks the alias db2t301.
+    PgLock lock(QStringLiteral("loginlock"), 7302);
+    editor->setPlainText(QStringLiteral("select 1 as t301dba from ") + PgLock::waitFor(7302));
     run->click();
     QCOMPARE(responder.count(QStringLiteral("login")), 1);
     QVERIFY(!run->isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(!noSleeper(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!noSleeper(), 30000);
 
     if (abandoned)
         close->click();
     logout->click();
     QVERIFY(window->CachedParms.isEmpty());
     QVERIFY(!Session::instance().FindConnection(QStringLiteral("DB2T301"))->IsConnected());
+    QVERIFY(!run->isEnabled() || abandoned);
 
+    lock.release();
     if (abandoned) {
         QVERIFY(run->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(noSleeper(), 30000);

@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 #include "connection/Session.h"
+#include "support/ModalScript.h"
 #include "support/TestEnv.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/ReplaceDialog.h"
@@ -68,38 +69,12 @@ private:
     template <typename T>
     T *child(const char *name) const
     {
-        T *found = m_form->findChild<T *>(QLatin1String(name));
-        if (!found)
-            qWarning("no child %s", name);
-        return found;
+        return ::child<T>(m_form.get(), name);
     }
     void makeForm();
 
     std::unique_ptr<TForm1> m_form;
     QTemporaryDir m_systemSettings; // stands for the machine-wide settings
-};
-
-// Answers every error box that opens while it lives, recording title and text.
-class ErrorBoxAnswerer : public QObject
-{
-public:
-    ErrorBoxAnswerer()
-    {
-        connect(&m_poll, &QTimer::timeout, this, [this] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            titles << box->windowTitle();
-            texts << box->text();
-            box->accept();
-        });
-        m_poll.start(10);
-    }
-    QStringList titles;
-    QStringList texts;
-
-private:
-    QTimer m_poll;
 };
 
 void tst_MainWindow::initTestCase()
@@ -498,11 +473,12 @@ void tst_MainWindow::startupFailureSkipsTheRemainingSteps()
     QVERIFY2(engineOrder != sorted, "the engine must list the aliases unsorted for this test");
 
     {
-        ErrorBoxAnswerer answerer;
+        ModalScript script({ ModalScript::press(QMessageBox::Ok) });
         m_form = std::make_unique<TForm1>();
-        QCOMPARE(answerer.texts.size(), 1);
-        QCOMPARE(answerer.titles.first(), QStringLiteral("Stelvik"));
-        QCOMPARE(answerer.texts.first(),
+        QVERIFY(script.done());
+        QCOMPARE(script.seen.size(), 1);
+        QCOMPARE(script.seen.first().title, QStringLiteral("Stelvik"));
+        QCOMPARE(script.seen.first().text,
             QStringLiteral("Unable to write to %1/db2cli.ini.").arg(client.path()));
     }
     QSettings(QSettings::NativeFormat, QSettings::SystemScope, QStringLiteral("IBM"),
@@ -556,10 +532,12 @@ void tst_MainWindow::errorBoxText()
 
 void tst_MainWindow::unhandledErrorShowsTheBox()
 {
-    ErrorBoxAnswerer answerer;
+    ModalScript script({ ModalScript::press(QMessageBox::Ok) });
     runGuarded(m_form.get(), [] { throw std::runtime_error("Cannot create file x.sql"); });
-    QCOMPARE(answerer.titles, QStringList { QStringLiteral("Stelvik") });
-    QCOMPARE(answerer.texts, QStringList { QStringLiteral("Cannot create file x.sql.") });
+    QVERIFY(script.done());
+    QCOMPARE(script.seen.size(), 1);
+    QCOMPARE(script.seen.first().title, QStringLiteral("Stelvik"));
+    QCOMPARE(script.seen.first().text, QStringLiteral("Cannot create file x.sql."));
 }
 
 STELVIK_TEST_MAIN(tst_MainWindow)

@@ -2,6 +2,8 @@
 #include "connection/QueryDataset.h"
 #include "query/QThread.h"
 #include "results/DataSource.h"
+#include "support/ModalScript.h"
+#include "support/PgLock.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
 
@@ -25,16 +27,25 @@
 #include <cstdlib>
 #include <memory>
 
-// Answers the statement error box from inside its own event loop, noting what the window showed
-// while it was up.
-class BoxAnswerer : public QObject
+// Answers each statement error box from inside its own event loop, noting what the window showed
+// while it was up. Any other dialog fails the test.
+class BoxAnswerer
 {
 public:
     explicit BoxAnswerer(TForm1 *form)
-        : m_form(form)
     {
-        connect(&m_timer, &QTimer::timeout, this, [this] { answer(); });
-        m_timer.start(20);
+        m_script.setFallback([this, form](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            QVERIFY2(box && box->objectName() == QLatin1String("QueryErrorBox"),
+                modal->metaObject()->className());
+            ++answered;
+            text = box->text();
+            panelWhileShown = form->statusText(1);
+            cursorDefaultWhileShown = QApplication::overrideCursor() == nullptr;
+            QAbstractButton *ok = box->button(QMessageBox::Ok);
+            QVERIFY(ok);
+            ok->click();
+        });
     }
 
     int answered = 0;
@@ -43,22 +54,7 @@ public:
     bool cursorDefaultWhileShown = false;
 
 private:
-    void answer()
-    {
-        auto *box = m_form->findChild<QMessageBox *>(QStringLiteral("QueryErrorBox"));
-        if (!box || !box->isVisible())
-            return;
-        ++answered;
-        text = box->text();
-        panelWhileShown = m_form->statusText(1);
-        cursorDefaultWhileShown = QApplication::overrideCursor() == nullptr;
-        QAbstractButton *ok = box->button(QMessageBox::Ok);
-        QVERIFY(ok);
-        ok->click();
-    }
-
-    TForm1 *m_form;
-    QTimer m_timer;
+    ModalScript m_script { QList<ModalScript::Answer>() };
 };
 
 class tst_run : public QObject
@@ -91,10 +87,7 @@ private:
     template <typename T>
     T *child(const char *name) const
     {
-        T *widget = m_form->findChild<T *>(QLatin1String(name));
-        if (!widget)
-            qFatal("missing control %s", name);
-        return widget;
+        return ::child<T>(m_form.data(), name);
     }
     QToolButton *runButton() const { return child<QToolButton>("SpeedButton1"); }
     QToolButton *execButton() const { return child<QToolButton>("SpeedButton2"); }
@@ -123,6 +116,7 @@ void tst_run::initTestCase()
             QStringLiteral("create table big as with recursive s(n) as (select 1 union all "
                            "select n + 1 from s where n < 20000) select n from s") });
     PgServer::instance().addDsn(QStringLiteral("RUNPG"));
+    PgServer::instance().addDsn(QStringLiteral("RUNPGLOCK"));
 }
 
 void tst_run::init()
@@ -371,8 +365,10 @@ void tst_run::closeQueryDuringLongStatement()
 
 void tst_run::newRunWhileAbandonedWorkerRuns()
 {
-    start(
-        runButton(), QStringLiteral("runpg"), QStringLiteral("select pg_sleep(3), 'old' as which"));
+    // The old statement waits for a lock of the test's, so it runs until the checks are done.
+    PgLock lock(QStringLiteral("RUNPGLOCK"), 7001);
+    start(runButton(), QStringLiteral("runpg"),
+        QStringLiteral("select 'old' as which from ") + PgLock::waitFor(7001));
     QPointer<TQthread> abandoned = m_form->CurrentThread;
     QSignalSpy abandonedEnded(abandoned.data(), &QObject::destroyed);
     closeButton()->click();
@@ -387,7 +383,9 @@ void tst_run::newRunWhileAbandonedWorkerRuns()
     QVERIFY(m_form->CurrentThread);
     QTRY_VERIFY(ticks >= 5);
     QCOMPARE(abandonedEnded.count(), 0); // the window did not wait for it
+    QVERIFY(m_form->CurrentThread);
 
+    lock.release();
     QVERIFY(waitIdle());
     QTRY_COMPARE_WITH_TIMEOUT(abandonedEnded.count(), 1, 30000);
     QCoreApplication::processEvents();

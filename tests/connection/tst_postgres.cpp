@@ -107,7 +107,7 @@ void tst_postgres::statementsWaitTheirTurn()
     });
     // The first statement keeps working while the second waits.
     QCOMPARE(first->CountRecords(), 5000);
-    QTRY_VERIFY(done.load());
+    QTRY_VERIFY_WITH_TIMEOUT(done.load(), 30000);
     worker.join();
     QCOMPARE(error, QString());
     QCOMPARE(second->FieldString(0), QStringLiteral("5000"));
@@ -130,7 +130,7 @@ void tst_postgres::statementsWaitTheirTurn()
         });
     QCOMPARE(finished.load(), 0);
     first->Close();
-    QTRY_COMPARE(finished.load(), 3);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.load(), 3, 30000);
     for (std::thread &thread : workers)
         thread.join();
 }

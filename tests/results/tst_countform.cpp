@@ -1,4 +1,5 @@
 #include "results/UCountForm.h"
+#include "support/ModalScript.h"
 #include "support/TestEnv.h"
 
 #include <QCheckBox>
@@ -112,7 +113,7 @@ void tst_countform::closing()
     QFETCH(int, result);
     TCountForm form;
     const Controls c = controls(form);
-    QTimer::singleShot(0, &form, [&] {
+    ModalScript script({ [&](QWidget *) {
         if (how == "ok")
             QTest::mouseClick(c.ok, Qt::LeftButton);
         else if (how == "enter")
@@ -123,8 +124,9 @@ void tst_countform::closing()
             QTest::keyClick(&form, Qt::Key_Escape);
         else
             form.close();
-    });
+    } });
     QCOMPARE(form.exec(), result);
+    QVERIFY(script.done());
 }
 
 void tst_countform::typedAmount_data()
@@ -143,7 +145,7 @@ void tst_countform::typedAmount()
     QFETCH(int, amount);
     TCountForm form;
     const Controls c = controls(form);
-    QTimer::singleShot(0, &form, [&] {
+    ModalScript script({ [&](QWidget *) {
         QTest::mouseClick(c.amount, Qt::LeftButton, {}, onIndicator(c.amount));
         c.count->setFocus();
         QLineEdit *edit = c.count->findChild<QLineEdit *>();
@@ -151,8 +153,9 @@ void tst_countform::typedAmount()
         QTest::keyClick(edit, Qt::Key_Delete);
         QTest::keyClicks(edit, typed);
         QTest::keyClick(edit, Qt::Key_Return); // Enter in the box confirms the dialog
-    });
+    } });
     QCOMPARE(form.exec(), int(QDialog::Accepted));
+    QVERIFY(script.done());
     QVERIFY(!form.allRecords());
     QCOMPARE(form.amount(), amount);
 }

@@ -12,7 +12,8 @@ namespace TestEnv {
 // ODBCSYSINI (= <root>/sys, holding a copy of the system's odbcinst.ini and an empty odbc.ini)
 // at a fresh temporary folder, and LC_CTYPE at C.UTF-8 when no character set is chosen (the
 // driver manager hands SQL text to SQLite in that set). Must run before the QCoreApplication
-// exists. Idempotent. The folder is removed at exit.
+// exists. Idempotent. The folder is removed at exit. The session bus address points nowhere,
+// unless tests/keyring-session started the process inside a private bus of its own.
 void setUp();
 QString root();
 

@@ -1,3 +1,4 @@
+#include "support/ModalScript.h"
 #include "support/TestEnv.h"
 #include "widgets/ReplaceDialog.h"
 
@@ -26,7 +27,7 @@ private:
     template <typename T>
     T *child(const char *name) const
     {
-        return m_dialog->findChild<T *>(QLatin1String(name));
+        return ::child<T>(m_dialog, name);
     }
 
     std::unique_ptr<QMainWindow> m_window;

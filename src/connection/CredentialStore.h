@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+// The stored login behind getDBParms and setDBParms. With a keyring, the settings value
+// "ConnectParms" holds only the scrambled user line ("USER NAME=…" CR LF) and the password is in
+// the desktop's keyring (connection/Keyring.h). When no keyring answers, or the user's setting
+// "CredentialStore" is "settings", "ConnectParms" holds the whole scrambled parameter text, as it
+// always did. Stateless; UI thread only; one call waits for the keyring for at most 3 s.
+namespace CredentialStore {
+
+// True unless the user's setting "CredentialStore" is "settings" (the default is "keyring").
+bool keyringChosen();
+
+// The parameter text, empty when none is stored or its password cannot be had. A stored text
+// that still holds its password is returned as it is and, when the keyring is chosen and
+// answers, its password is moved into the keyring. Raises "Invalid data type for
+// 'ConnectParms'" when the settings value is not text.
+QString read();
+
+// Stores the parameter text; the empty text clears the stored set, in the settings and in the
+// keyring. Raises "Failed to set data for 'ConnectParms'" when the settings cannot be written.
+void write(const QString &text);
+
+} // namespace CredentialStore
