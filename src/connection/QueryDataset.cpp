@@ -5,6 +5,7 @@
 #include "connection/DatabaseError.h"
 #include "connection/OdbcHandle.h"
 #include "connection/OdbcText.h"
+#include "connection/ResultStore.h"
 #include "connection/Session.h"
 
 #include <algorithm>
@@ -162,21 +163,6 @@ void appendUtf8Text(QString &out, const char *text, std::size_t length)
         out += QString::fromUtf8(text, qsizetype(length));
 }
 
-// One column of one block of the store.
-struct ColumnData
-{
-    std::vector<char> bytes; // fixed-size values, or variable values back to back
-    std::vector<std::uint32_t> ends; // variable kinds: end offset of each value in bytes
-    std::vector<std::uint8_t> nulls; // one bit per row
-};
-
-struct Block
-{
-    int first = 0; // record number of the first row
-    int rows = 0;
-    std::vector<ColumnData> columns;
-};
-
 struct Column
 {
     QString title;
@@ -208,8 +194,7 @@ struct QueryDataset::Impl
     SQLULEN rowsFetched = 0;
     SQLULEN rowsetSize = 1; // rows per SQLFetch as the driver accepted it
     std::vector<Column> columns;
-    std::vector<Block> blocks;
-    mutable std::size_t lastBlock = 0;
+    std::unique_ptr<ResultStore> store; // the fetched rows, from the describe on
 
     void acquire()
     {
@@ -260,10 +245,8 @@ struct QueryDataset::Impl
     void describe();
     void bind();
     void fetchBlock();
-    void appendRow(Block &block, SQLULEN row);
+    void appendRow(ResultStore::Block &block, SQLULEN row);
     bool getData(SQLUSMALLINT field, SQLSMALLINT cType, std::vector<char> &out);
-    const Block *blockOf(int record, int &row) const;
-    ColumnData const *cell(int record, int field, int &row) const;
 };
 
 void QueryDataset::Impl::describe()
@@ -436,16 +419,13 @@ bool QueryDataset::Impl::getData(SQLUSMALLINT field, SQLSMALLINT cType, std::vec
     }
 }
 
-void QueryDataset::Impl::appendRow(Block &block, SQLULEN row)
+void QueryDataset::Impl::appendRow(ResultStore::Block &block, SQLULEN row)
 {
-    const int index = block.rows++;
     std::vector<char> whole;
     bool positioned = false;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         Column &column = columns[i];
-        ColumnData &data = block.columns[i];
-        if (index % 8 == 0)
-            data.nulls.push_back(0);
+        const int field = int(i);
         const int fixed = fixedBytes(column.kind);
         bool isNull = false;
         const char *value = nullptr;
@@ -479,50 +459,31 @@ void QueryDataset::Impl::appendRow(Block &block, SQLULEN row)
             value = whole.data();
             length = whole.size();
         }
-        if (isNull)
-            data.nulls.back() |= std::uint8_t(1u << (index % 8));
-        if (fixed) {
-            if (isNull) {
-                data.bytes.insert(data.bytes.end(), std::size_t(fixed), 0);
-            } else if (column.kind == Kind::Timestamp) {
-                SQL_TIMESTAMP_STRUCT ts;
-                std::memcpy(&ts, value, sizeof ts);
-                const PackedTimestamp packed { std::int16_t(ts.year), std::uint8_t(ts.month),
-                    std::uint8_t(ts.day), std::uint8_t(ts.hour), std::uint8_t(ts.minute),
-                    std::uint8_t(ts.second), std::uint32_t(ts.fraction) };
-                const char *bytes = reinterpret_cast<const char *>(&packed);
-                data.bytes.insert(data.bytes.end(), bytes, bytes + sizeof packed);
-            } else {
-                data.bytes.insert(data.bytes.end(), value, value + fixed);
-            }
-            continue;
+        if (isNull) {
+            block.addNull(field);
+        } else if (column.kind == Kind::Timestamp) {
+            SQL_TIMESTAMP_STRUCT ts;
+            std::memcpy(&ts, value, sizeof ts);
+            const PackedTimestamp packed { std::int16_t(ts.year), std::uint8_t(ts.month),
+                std::uint8_t(ts.day), std::uint8_t(ts.hour), std::uint8_t(ts.minute),
+                std::uint8_t(ts.second), std::uint32_t(ts.fraction) };
+            block.addValue(field, reinterpret_cast<const char *>(&packed), sizeof packed);
+        } else if (column.kind == Kind::Text) {
+            appendUtf8(
+                block.valueBytes(field), reinterpret_cast<const char16_t *>(value), length / 2);
+            block.endValue(field);
+        } else {
+            block.addValue(field, value, fixed ? std::size_t(fixed) : length);
         }
-        if (!isNull) {
-            if (column.kind == Kind::Text)
-                appendUtf8(data.bytes, reinterpret_cast<const char16_t *>(value), length / 2);
-            else
-                data.bytes.insert(data.bytes.end(), value, value + length);
-        }
-        if (data.bytes.size() > std::numeric_limits<std::uint32_t>::max())
-            throw DatabaseError(QStringLiteral("The result is too large to keep in memory"));
-        data.ends.push_back(std::uint32_t(data.bytes.size()));
     }
+    block.endRow();
 }
 
 void QueryDataset::Impl::fetchBlock()
 {
     if (allFetched || !statement)
         return;
-    Block block;
-    block.first = fetched;
-    block.columns.resize(columns.size());
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        const int fixed = fixedBytes(columns[i].kind);
-        block.columns[i].bytes.reserve(fixed ? std::size_t(fixed) * BlockRows : 0);
-        block.columns[i].nulls.reserve((BlockRows + 7) / 8);
-        if (!fixed)
-            block.columns[i].ends.reserve(BlockRows);
-    }
+    ResultStore::Block block = store->newBlock(int(BlockRows));
     bool end = false;
     try {
         if (blockMode) {
@@ -546,45 +507,21 @@ void QueryDataset::Impl::fetchBlock()
         }
     } catch (const DatabaseError &error) {
         fail(error);
+    } catch (const std::exception &error) {
+        fail(DatabaseError(errorText(error))); // a value too large to keep
     }
-    if (block.rows > 0) {
-        for (ColumnData &data : block.columns) {
-            data.bytes.shrink_to_fit();
-            data.ends.shrink_to_fit();
-            data.nulls.shrink_to_fit();
-        }
-        if (fetched > std::numeric_limits<int>::max() - block.rows)
-            fail(DatabaseError(QStringLiteral("The result has too many records")));
-        fetched += block.rows;
-        blocks.push_back(std::move(block));
+    try {
+        store->append(std::move(block));
+    } catch (...) {
+        // The disk refused the store's temporary file: the fetch ends here, and what was
+        // fetched so far, this block included, stays readable.
+        fetched = store->rowCount();
+        finishStatement();
+        throw;
     }
+    fetched = store->rowCount();
     if (end)
         finishStatement(); // the whole result is in the store
-}
-
-const Block *QueryDataset::Impl::blockOf(int record, int &row) const
-{
-    if (record < 0 || record >= fetched || blocks.empty())
-        return nullptr;
-    std::size_t index = lastBlock < blocks.size() ? lastBlock : 0;
-    const Block *block = &blocks[index];
-    if (record < block->first || record >= block->first + block->rows) {
-        const auto it = std::upper_bound(blocks.begin(), blocks.end(), record,
-            [](int r, const Block &b) { return r < b.first; });
-        index = std::size_t(it - blocks.begin()) - 1;
-        lastBlock = index;
-        block = &blocks[index];
-    }
-    row = record - block->first;
-    return block;
-}
-
-const ColumnData *QueryDataset::Impl::cell(int record, int field, int &row) const
-{
-    if (field < 0 || field >= int(columns.size()))
-        return nullptr;
-    const Block *block = blockOf(record, row);
-    return block ? &block->columns[std::size_t(field)] : nullptr;
 }
 
 QueryDataset::QueryDataset()
@@ -625,6 +562,10 @@ void QueryDataset::OpenQuery()
     try {
         d->execute();
         d->describe();
+        std::vector<int> fixed;
+        for (const Column &column : d->columns)
+            fixed.push_back(fixedBytes(column.kind));
+        d->store = std::make_unique<ResultStore>(std::move(fixed));
         d->bind();
         d->allFetched = false;
         d->open = true;
@@ -665,12 +606,10 @@ void QueryDataset::Close()
     d->finishStatement();
     d->open = false;
     d->columns.clear();
-    d->blocks.clear();
-    d->blocks.shrink_to_fit();
+    d->store.reset();
     d->fetched = 0;
     d->recNo = -1;
     d->eof = true;
-    d->lastBlock = 0;
 }
 
 void QueryDataset::GoFirst()
@@ -770,9 +709,7 @@ bool QueryDataset::appendFieldString(int field, QString &out) const
 
 bool QueryDataset::isNull(int record, int field) const
 {
-    int row = 0;
-    const ColumnData *data = d->cell(record, field, row);
-    return !data || (data->nulls[std::size_t(row / 8)] >> (row % 8)) & 1u;
+    return !d->store || d->store->isNull(record, field);
 }
 
 QString QueryDataset::text(int record, int field) const
@@ -785,19 +722,11 @@ QString QueryDataset::text(int record, int field) const
 
 bool QueryDataset::appendText(int record, int field, QString &out) const
 {
-    int row = 0;
-    const ColumnData *data = d->cell(record, field, row);
-    if (!data || (data->nulls[std::size_t(row / 8)] >> (row % 8)) & 1u)
+    const char *value = nullptr;
+    std::size_t length = 0;
+    if (!d->store || !d->store->value(record, field, value, length))
         return false;
     const Column &column = d->columns[std::size_t(field)];
-    const int fixed = fixedBytes(column.kind);
-    const char *value = data->bytes.data() + std::size_t(fixed) * std::size_t(row);
-    std::size_t length = 0;
-    if (!fixed) {
-        const std::size_t begin = row > 0 ? data->ends[std::size_t(row - 1)] : 0;
-        value = data->bytes.data() + begin;
-        length = data->ends[std::size_t(row)] - begin;
-    }
     switch (column.kind) {
     case Kind::Int64: {
         std::int64_t number;
@@ -846,14 +775,18 @@ bool QueryDataset::appendText(int record, int field, QString &out) const
     return true;
 }
 
+bool QueryDataset::fieldNumber(int field, double &value) const
+{
+    const char *data = nullptr;
+    std::size_t length = 0;
+    if (field < 0 || field >= FieldCount() || d->columns[std::size_t(field)].kind != Kind::Double
+        || !d->store || !d->store->value(d->recNo, field, data, length))
+        return false;
+    std::memcpy(&value, data, sizeof value);
+    return true;
+}
+
 std::size_t QueryDataset::storeBytes() const
 {
-    std::size_t bytes = d->blocks.capacity() * sizeof(Block);
-    for (const Block &block : d->blocks) {
-        bytes += block.columns.capacity() * sizeof(ColumnData);
-        for (const ColumnData &data : block.columns)
-            bytes += data.bytes.capacity() + data.ends.capacity() * sizeof(std::uint32_t)
-                + data.nulls.capacity();
-    }
-    return bytes;
+    return d->store ? d->store->memoryBytes() : 0;
 }

@@ -32,13 +32,13 @@ enum : int {
 };
 }
 
-// One statement and its result: a forward-only ODBC cursor fetched in blocks into a compact
-// in-memory store, lazily. Owned by one thread at a time: the worker while it opens and counts,
-// then the UI thread after the hand-over. Records are numbered from 0 in fetch order.
-// From OpenQuery or ExecQuery until its cursor reached the end of the data (or Close), the
-// dataset holds its connection's turn: another statement on that connection waits for it.
-// So a second statement on the same connection must not be opened on the thread that holds a
-// partly fetched result; CountRecords or Close it first.
+// One statement and its result: a forward-only ODBC cursor fetched in blocks into a result store
+// (in memory up to the user's budget, beyond it in a temporary file), lazily. Owned by one thread
+// at a time: the worker while it opens and counts, then the UI thread after the hand-over. Records
+// are numbered from 0 in fetch order. From OpenQuery or ExecQuery until its cursor reached the end
+// of the data (or Close), the dataset holds its connection's turn: another statement on that
+// connection waits for it. So a second statement on the same connection must not be opened on the
+// thread that holds a partly fetched result; CountRecords or Close it first.
 class QueryDataset
 {
 public:
@@ -95,7 +95,11 @@ public:
     QString text(int record, int field) const;
     bool appendText(int record, int field, QString &out) const; // as appendFieldString
 
-    // Bytes held by the store (for the benchmarks).
+    // The current record's float or currency value as fetched; false for a null value and for
+    // the other kinds.
+    bool fieldNumber(int field, double &value) const;
+
+    // Bytes the store holds in memory (for the benchmarks).
     std::size_t storeBytes() const;
 
 private:

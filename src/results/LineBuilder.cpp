@@ -43,7 +43,10 @@ void LineBuilder::appendRecord(QString &line)
         }
         FieldInfo &info = m_fields[i];
         info.text.resize(0); // keeps its capacity for the next record
-        info.isNull = !m_query.appendFieldString(field, info.text);
+        // Money and float cells are formatted from the fetched number, not from its text.
+        info.hasNumber = typeGroup(info.type) == TypeGroup::MoneyFloat
+            && m_query.fieldNumber(field, info.number);
+        info.isNull = !info.hasNumber && !m_query.appendFieldString(field, info.text);
         if (i > 0)
             line.append(QLatin1String("  "));
         if (m_format == LineFormat::Report)

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProgressDialog>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -41,7 +42,7 @@ private:
 
 namespace {
 
-constexpr int Rows = 20000;
+constexpr int Rows = 50000;
 const QString Lite = QStringLiteral("STREAM");
 const QString Pg = QStringLiteral("STREAMPG");
 const QString all = QStringLiteral("select ID, NAME, AMOUNT from big");
@@ -123,11 +124,14 @@ void tst_exporter::streamedEqualsInMemory_data()
     QTest::addColumn<QString>("dsn");
     QTest::addColumn<bool>("report");
     QTest::addColumn<int>("limit");
+    QTest::addColumn<int>("budgetMb"); // the user's setting for the streamed run; 0: unset
     for (const QString &dsn : { Lite, Pg }) {
         for (const bool report : { false, true }) {
             const char *format = report ? "report" : "comma-quote";
-            QTest::addRow("%s %s, all", qPrintable(dsn), format) << dsn << report << -1;
-            QTest::addRow("%s %s, 12345", qPrintable(dsn), format) << dsn << report << 12345;
+            QTest::addRow("%s %s, all", qPrintable(dsn), format) << dsn << report << -1 << 0;
+            QTest::addRow("%s %s, 12345", qPrintable(dsn), format) << dsn << report << 12345 << 0;
+            QTest::addRow("%s %s, all, beyond a 1 MB budget", qPrintable(dsn), format)
+                << dsn << report << -1 << 1;
         }
     }
 }
@@ -137,19 +141,30 @@ void tst_exporter::streamedEqualsInMemory()
     QFETCH(QString, dsn);
     QFETCH(bool, report);
     QFETCH(int, limit);
+    QFETCH(int, budgetMb);
     const ExportFormat format = report ? ExportFormat::Report : ExportFormat::CommaQuote;
 
     QByteArray inMemory;
     auto first = open(dsn, all);
     QVERIFY(buildExportText(*first, format, limit, inMemory, nullptr));
     const int recordAfter = first->RecNo();
-    first.reset();
+    const std::size_t unboundedStore = first->storeBytes();
+    first.reset(); // a partly fetched result holds its connection's turn
 
     // Many batches and many fetched blocks, over an existing longer file.
     const QString path = m_dir.filePath(QStringLiteral("streamed.txt"));
     writeFile(path, QByteArray(8 * 1024 * 1024, 'z'));
+    QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    if (budgetMb > 0)
+        settings.setValue(QStringLiteral("ResultMemoryMB"), budgetMb);
     auto second = open(dsn, all);
+    settings.remove(QStringLiteral("ResultMemoryMB"));
     QVERIFY(writeExportFile(*second, format, limit, path, nullptr));
+    if (budgetMb > 0) {
+        // The rows take more than the budget; most of them went to the temporary file.
+        QVERIFY(second->storeBytes() < std::size_t(budgetMb) * 1024 * 1024 + 256 * 1024);
+        QVERIFY(unboundedStore > std::size_t(budgetMb) * 1024 * 1024 + 256 * 1024);
+    }
     const QByteArray streamed = readFile(path);
     QCOMPARE(streamed.size(), inMemory.size());
     QVERIFY(streamed == inMemory);
