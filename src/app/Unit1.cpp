@@ -347,16 +347,23 @@ void TForm1::FormCreate(QObject *)
     setWindowTitle(titleText());
     QueryChanged = false;
 
-    for (const char *alias : { "db2p201", "db2t301", "db2t302", "db2t303" })
-        EnsureAlias(QLatin1String(alias), QLatin1String(alias));
+    // Each step that can fail on its own is guarded on its own: its message is shown and the
+    // later steps still run, so a DB2 client or a data source file that the user may not change
+    // costs neither the alias list nor the history.
+    runGuarded(this, [] {
+        for (const char *alias : { "db2p201", "db2t301", "db2t302", "db2t303" })
+            EnsureAlias(QLatin1String(alias), QLatin1String(alias));
+    });
 
-    QStringList aliases;
-    Session::instance().ListAliasNames(aliases);
     ui->ComboBox1->clear();
-    ui->ComboBox1->addItems(aliases);
+    runGuarded(this, [this] {
+        QStringList aliases;
+        Session::instance().ListAliasNames(aliases);
+        ui->ComboBox1->addItems(aliases);
+    });
     ui->ComboBox1->setCurrentIndex(-1); // filling the list chooses no alias
 
-    SetDB2Isolation();
+    runGuarded(this, [] { SetDB2Isolation(); });
 
     // Alphabetical order, as a sorted list box keeps it: case does not decide, except between
     // names that differ only in case.
@@ -373,7 +380,7 @@ void TForm1::FormCreate(QObject *)
     ui->ComboBox1->setCurrentIndex(-1);
     ui->ComboBox1->setEditText(text);
 
-    LoadHistory();
+    runGuarded(this, [this] { LoadHistory(); });
 }
 
 void TForm1::FormDestroy(QObject *)
