@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include "app/ClipboardHandover.h"
 #include "connection/Aliases.h"
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
@@ -387,8 +388,12 @@ void TForm1::FormDestroy(QObject *)
 {
     HistoryList.clear();
     // The process ends here, whatever worker still runs: nothing else is cleaned up or written.
-    if (ExitOnDestroy)
+    // Only a text on the clipboard is handed to the desktop's clipboard manager first, as the
+    // toolkit's own teardown would, so that what was copied last outlives the program.
+    if (ExitOnDestroy) {
+        Clipboard::handOver();
         std::_Exit(0);
+    }
 }
 
 void TForm1::closeEvent(QCloseEvent *event)
