@@ -136,7 +136,7 @@ void Session::CreateAlias(const QString &name, const QString &driver, const QStr
 
 void Session::SaveAliasConfig()
 {
-    // The installer writes the ini file at once; what remains is to make this process see it.
+    // A data source is written to its file at once; what remains is to make this process see it.
     dropIniCache();
 }
 
