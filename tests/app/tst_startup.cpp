@@ -35,9 +35,13 @@ const QFile::Permissions readOnlyFolder = QFile::ReadOwner | QFile::ExeOwner | Q
     | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
 const QFile::Permissions readOnlyFile = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
 
+// Named once, before the file exists: a settings object of this process would otherwise keep
+// the file's contents in the settings' shared cache, which a start in a new process never has.
 QString settingsFile()
 {
-    return QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).fileName();
+    static const QString path =
+        QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).fileName();
+    return path;
 }
 
 QByteArray readFile(const QString &path)
@@ -73,6 +77,7 @@ QStringList items(const QComboBox *box)
 void tst_startup::initTestCase()
 {
     TForm1::ExitOnDestroy = false;
+    settingsFile();
     QApplication::setApplicationName(QStringLiteral("Stelvik"));
     QApplication::setOrganizationName(QStringLiteral("Varnholt"));
     QVERIFY(m_system.isValid());
@@ -108,6 +113,8 @@ void tst_startup::stepsFailOnTheirOwn_data()
         << QStringList { "Cannot create alias db2p201: Unable to write to "
                + qEnvironmentVariable("ODBCINI") + "." }
         << six;
+    QTest::newRow("settings file unreadable")
+        << "settings unreadable" << QStringList() << QStringList();
     QTest::newRow("hand-edited history value")
         << "history value not text" << QStringList { "Invalid data type for 'History3'" }
         << QStringList { "select 0", "select 1", "select 2", "select 4", "select 5" };
@@ -127,6 +134,8 @@ void tst_startup::stepsFailOnTheirOwn()
             + (n == 3 && fault == QLatin1String("history value not text") ? "a, b from t"
                                                                           : QByteArray::number(n))
             + "\\r\\n\n";
+    if (fault == QLatin1String("settings unreadable"))
+        stored += "ConnectParms=\n"; // another size: nothing this process read before
     QVERIFY(QDir().mkpath(QFileInfo(settingsFile()).absolutePath()));
     QVERIFY(writeFile(settingsFile(), stored));
 
@@ -145,15 +154,26 @@ void tst_startup::stepsFailOnTheirOwn()
         setDb2Path(QDir::tempPath() + QStringLiteral("/stelvik-no-such-client"));
     else if (fault == QLatin1String("data sources unreadable"))
         QVERIFY(QFile::setPermissions(qEnvironmentVariable("ODBCINI"), {}));
+    // A settings file that another user left behind (a start with sudo) and only they may read.
+    QStringList othersFiles;
+    if (fault == QLatin1String("settings unreadable")) {
+        QVERIFY(QFile::setPermissions(settingsFile(), QFile::ReadOwner | QFile::WriteOwner));
+        if (OrdinaryUser::switches())
+            othersFiles << settingsFile();
+        else
+            QVERIFY(QFile::setPermissions(settingsFile(), {}));
+    }
 
     std::unique_ptr<TForm1> form;
     ModalScript script(
         QList<ModalScript::Answer>(messages.size(), ModalScript::press(QMessageBox::Ok)));
-    QVERIFY(OrdinaryUser::run([&] {
-        form = std::make_unique<TForm1>();
-        // As a Run adds its statement.
-        form->AddToHistory({ QStringLiteral("select new") });
-    }));
+    QVERIFY(OrdinaryUser::run(
+        [&] {
+            form = std::make_unique<TForm1>();
+            // As a Run adds its statement.
+            form->AddToHistory({ QStringLiteral("select new") });
+        },
+        othersFiles));
     QFile::setPermissions(client, readOnlyFolder | QFile::WriteOwner);
 
     QStringList shown;
@@ -178,6 +198,12 @@ void tst_startup::stepsFailOnTheirOwn()
     QCOMPARE(history, QStringList { QStringLiteral("select new") } + loaded);
     QCOMPARE(items(child<QComboBox>(form.get(), "ComboBox2")), history);
 
+    // Settings that could not be read were not written over either.
+    if (fault == QLatin1String("settings unreadable")) {
+        QCOMPARE(readFile(settingsFile()), stored);
+        form.reset();
+        return;
+    }
     // Nothing stored was lost: every loaded entry behind the new one, the unreadable value kept.
     QSettings reader(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
     for (int i = 0; i < history.size(); ++i)

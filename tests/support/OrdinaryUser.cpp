@@ -13,14 +13,15 @@
 
 namespace {
 
-bool handOver(const QString &path, uid_t uid, gid_t gid)
+bool handOver(const QString &path, uid_t uid, gid_t gid, const QStringList &keep)
 {
     if (::lchown(QFile::encodeName(path).constData(), uid, gid) != 0)
         return false;
     QDirIterator it(path, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
         QDirIterator::Subdirectories);
     while (it.hasNext()) {
-        if (::lchown(QFile::encodeName(it.next()).constData(), uid, gid) != 0)
+        const QString file = it.next();
+        if (!keep.contains(file) && ::lchown(QFile::encodeName(file).constData(), uid, gid) != 0)
             return false;
     }
     return true;
@@ -35,7 +36,7 @@ bool switches()
     return ::geteuid() == 0;
 }
 
-bool run(const std::function<void()> &body)
+bool run(const std::function<void()> &body, const QStringList &othersFiles)
 {
     if (!switches()) {
         body();
@@ -48,7 +49,7 @@ bool run(const std::function<void()> &body)
     }
     const uid_t uid = user->pw_uid;
     const gid_t gid = user->pw_gid;
-    if (!handOver(TestEnv::root(), uid, gid)) {
+    if (!handOver(TestEnv::root(), uid, gid, othersFiles)) {
         QTest::qFail("cannot hand the test folder over to nobody", __FILE__, __LINE__);
         return false;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QStringList>
+
 #include <functional>
 
 // Runs part of a test with the file rights of an ordinary user, so that a refusal of access is a
@@ -15,6 +17,7 @@ namespace OrdinaryUser {
 bool switches();
 
 // Runs body; returns false (after a test failure message) when the identity could not be taken.
-bool run(const std::function<void()> &body);
+// The files named in `othersFiles` stay with their owner (a file root left in a user's home).
+bool run(const std::function<void()> &body, const QStringList &othersFiles = {});
 
 } // namespace OrdinaryUser
