@@ -203,5 +203,6 @@ private:
     void printText(QPrinter *printer, const QStringList &lines, const QString &title);
     // [Unit1History.cpp]
     void fillHistoryBox(); // ComboBox2 from HistoryList, entry 0 selected and shown
+    bool m_historyLoaded = false; // the stored history was read: saving it may replace it
     // [Unit1About.cpp]
 };

@@ -1,21 +1,34 @@
 #include "app/Unit1.h"
+#include "connection/ParmStore.h"
 #include "history/HistoryStore.h"
 #include "ui_Unit1.h"
 
 #include <QPrinter>
 #include <QSettings>
 
+#include <memory>
+#include <stdexcept>
+
 void TForm1::setupHistory() { }
 
 void TForm1::LoadHistory()
 {
+    QStringList skipped;
     {
-        QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
-        // A value that cannot be read ends the load here: the list is not shown until the next
-        // addition.
-        HistoryStore::load(settings, HistoryList);
+        const std::unique_ptr<QSettings> settings = openUserSettings();
+        // Settings that cannot be read are not loaded, and then never replaced by a save.
+        m_historyLoaded = settings->status() == QSettings::NoError;
+        if (m_historyLoaded)
+            skipped = HistoryStore::load(*settings, HistoryList);
     }
     fillHistoryBox();
+    // The values that could not be read stay stored; one message names them all.
+    if (!skipped.isEmpty()) {
+        QStringList messages;
+        for (const QString &name : std::as_const(skipped))
+            messages << QStringLiteral("Invalid data type for '%1'").arg(name);
+        throw std::runtime_error(messages.join(QLatin1Char('\n')).toStdString());
+    }
 }
 
 void TForm1::AddToHistory(const QStringList &lines)
@@ -29,8 +42,11 @@ void TForm1::AddToHistory(const QStringList &lines)
 
 void TForm1::SaveHistory()
 {
-    QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
-    HistoryStore::save(settings, HistoryList);
+    // A history that was never read is never written over: values not loaded are not deleted.
+    if (!m_historyLoaded)
+        return;
+    const std::unique_ptr<QSettings> settings = openUserSettings();
+    HistoryStore::save(*settings, HistoryList);
 }
 
 void TForm1::fillHistoryBox()
