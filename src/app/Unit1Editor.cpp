@@ -325,7 +325,7 @@ void TForm1::writeQueryFile(const QString &path)
                            "cannot hold. Nothing was written.")
                 .arg(text.left(bad).count(QLatin1Char('\n')) + 1)
                 .arg(name)
-                .arg(uint(c), 4, 16, QLatin1Char('0'))
+                .arg(QString::number(uint(c), 16).toUpper().rightJustified(4, QLatin1Char('0')))
                 .arg(QDir::toNativeSeparators(path),
                     m_windows1252File ? QStringLiteral("Windows-1252") : QStringLiteral("UTF-8"))
                 .toStdString());

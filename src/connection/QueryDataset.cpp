@@ -254,7 +254,10 @@ struct QueryDataset::Impl
     {
         statement = OdbcHandle(SQL_HANDLE_STMT, connection->get());
         // With its length, so that the driver sees the whole text whatever characters it holds.
-        // The empty text keeps SQL_NTS: the driver manager refuses a length of 0.
+        // The empty text keeps SQL_NTS: the driver manager refuses a length of 0. Drivers still
+        // read up to a NUL only and would run part of the statement: such a text never goes.
+        if (sql.contains(QChar(0)))
+            throw DatabaseError(QStringLiteral("The statement holds a NUL character"));
         if (sql.size() > std::numeric_limits<SQLINTEGER>::max())
             throw DatabaseError(QStringLiteral("The statement is too long"));
         const SQLRETURN rc =
