@@ -577,9 +577,9 @@ void QueryDataset::Impl::fetchBlock()
     }
     if (end) {
         finishStatement(); // the whole result is in the store
-        for (Column &column : columns) {
-            column.buffer = {}; // the bind buffers are not needed any more
-            column.indicators = {};
+        for (Column &column : columns) { // the bind buffers are not needed any more
+            std::vector<char>().swap(column.buffer);
+            std::vector<SQLLEN>().swap(column.indicators);
         }
     }
 }
