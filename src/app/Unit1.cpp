@@ -10,8 +10,10 @@
 #include "widgets/PaintBox.h"
 #include "widgets/ReplaceDialog.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -161,6 +163,16 @@ QFileDialog *makeFileDialog(QWidget *parent, const QString &name, const QStringL
     dialog->setNameFilters(filters);
     dialog->selectNameFilter(filters.first());
     dialog->setDefaultSuffix(suffix);
+    // A name typed in full and confirmed at once closes the dialog while its completion list is
+    // still up; the list would stay over the window and take the user's next click. So every
+    // completion list goes with the dialog, and the completion it was waiting for (a folder
+    // still being read) is dropped, so that it cannot open the list afterwards.
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog] {
+        for (QCompleter *completer : dialog->findChildren<QCompleter *>()) {
+            completer->popup()->hide();
+            completer->setCompletionPrefix(QString());
+        }
+    });
     return dialog;
 }
 

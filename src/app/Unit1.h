@@ -189,6 +189,9 @@ public:
     // Where both print commands print; tests put a PDF printer here. Null: the printer chosen in
     // the print dialog (Print Query) or the default printer (the history page's print).
     QPrinter *PrinterOverride = nullptr; // not owned
+    // Raises an error naming the line when the editor's text holds a NUL character, which the
+    // database would never see past.
+    void refuseNulCharacter() const;
 
 private:
     // The lines of a plain-text control as the editor reports them (a wrapped line is one line).
@@ -198,7 +201,9 @@ private:
     // The unsaved-changes prompt with its save; false when the user cancelled the save dialog.
     bool offerToSaveQuery();
     QString chooseFile(QFileDialog *dialog); // empty when cancelled
+    // Writes EditorText in the encoding of the query file loaded last.
     void writeQueryFile(const QString &path);
+    bool m_windows1252File = false; // the query file loaded last was read as Windows-1252
     void setFileTitle(const QString &path);
     void printText(QPrinter *printer, const QStringList &lines, const QString &title);
     // [Unit1History.cpp]

@@ -148,6 +148,7 @@ void TForm1::Button2Click(QObject *)
 
 void TForm1::startStatement(bool isExec)
 {
+    refuseNulCharacter(); // before anything is closed, run or added to the history
     CloseCurrentQuery();
     SelectDatabaseFromSQL();
     if (ui->ComboBox1->currentText().isEmpty())

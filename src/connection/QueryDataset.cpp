@@ -13,7 +13,8 @@
 
 namespace {
 
-constexpr SQLULEN BlockRows = 1000; // rows per fetch and per block of the store
+constexpr SQLULEN BlockRows = 1000; // rows per fetch and per block of the store, at most
+constexpr std::size_t BindBudgetBytes = 8 * 1024 * 1024; // all bind buffers of one rowset
 constexpr SQLULEN MaxBoundChars = 8000; // longer columns come through SQLGetData
 constexpr SQLULEN LongBoundChars = 255; // first part of a long column bound in block mode
 
@@ -252,8 +253,16 @@ struct QueryDataset::Impl
     void execute()
     {
         statement = OdbcHandle(SQL_HANDLE_STMT, connection->get());
+        // With its length, so that the driver sees the whole text whatever characters it holds.
+        // The empty text keeps SQL_NTS: the driver manager refuses a length of 0. Drivers still
+        // read up to a NUL only and would run part of the statement: such a text never goes.
+        if (sql.contains(QChar(0)))
+            throw DatabaseError(QStringLiteral("The statement holds a NUL character"));
+        if (sql.size() > std::numeric_limits<SQLINTEGER>::max())
+            throw DatabaseError(QStringLiteral("The statement is too long"));
         const SQLRETURN rc =
-            SQLExecDirectW(statement.get(), const_cast<SQLWCHAR *>(Odbc::wide(sql)), SQL_NTS);
+            SQLExecDirectW(statement.get(), const_cast<SQLWCHAR *>(Odbc::wide(sql)),
+                sql.isEmpty() ? SQL_NTS : SQLINTEGER(sql.size()));
         Odbc::check(rc, statement);
     }
 
@@ -271,7 +280,8 @@ void QueryDataset::Impl::describe()
     SQLSMALLINT count = 0;
     Odbc::check(SQLNumResultCols(statement.get(), &count), statement);
     if (count <= 0)
-        throw DatabaseError(QStringLiteral("The statement returned no result set"));
+        throw DatabaseError(
+            QStringLiteral("The statement was executed and returned no result set"));
     columns.clear();
     columns.resize(count);
     bool variable = false;
@@ -384,7 +394,13 @@ void QueryDataset::Impl::describe()
 
 void QueryDataset::Impl::bind()
 {
-    const SQLULEN rows = blockMode ? BlockRows : 1;
+    // The rowset is sized from a byte budget for all bind buffers together: a wide row gets
+    // fewer rows per fetch, never less than one.
+    std::size_t rowBytes = 0;
+    for (const Column &column : columns)
+        if (column.bound)
+            rowBytes += std::size_t(column.elementBytes) + sizeof(SQLLEN);
+    const SQLULEN rows = blockMode ? SQLULEN(QueryDataset::rowsetRows(rowBytes)) : 1;
     SQLSetStmtAttr(statement.get(), SQL_ATTR_ROW_BIND_TYPE,
         reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0);
     Odbc::check(SQLSetStmtAttr(statement.get(), SQL_ATTR_ROW_ARRAY_SIZE,
@@ -516,12 +532,13 @@ void QueryDataset::Impl::fetchBlock()
     Block block;
     block.first = fetched;
     block.columns.resize(columns.size());
+    const std::size_t blockRows = blockMode ? rowsetSize : BlockRows;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         const int fixed = fixedBytes(columns[i].kind);
-        block.columns[i].bytes.reserve(fixed ? std::size_t(fixed) * BlockRows : 0);
-        block.columns[i].nulls.reserve((BlockRows + 7) / 8);
+        block.columns[i].bytes.reserve(fixed ? std::size_t(fixed) * blockRows : 0);
+        block.columns[i].nulls.reserve((blockRows + 7) / 8);
         if (!fixed)
-            block.columns[i].ends.reserve(BlockRows);
+            block.columns[i].ends.reserve(blockRows);
     }
     bool end = false;
     try {
@@ -558,8 +575,13 @@ void QueryDataset::Impl::fetchBlock()
         fetched += block.rows;
         blocks.push_back(std::move(block));
     }
-    if (end)
+    if (end) {
         finishStatement(); // the whole result is in the store
+        for (Column &column : columns) { // the bind buffers are not needed any more
+            std::vector<char>().swap(column.buffer);
+            std::vector<SQLLEN>().swap(column.indicators);
+        }
+    }
 }
 
 const Block *QueryDataset::Impl::blockOf(int record, int &row) const
@@ -844,6 +866,21 @@ bool QueryDataset::appendText(int record, int field, QString &out) const
         return true;
     }
     return true;
+}
+
+std::size_t QueryDataset::rowsetRows(std::size_t rowBytes)
+{
+    if (rowBytes == 0)
+        return BlockRows;
+    return std::clamp<std::size_t>(BindBudgetBytes / rowBytes, 1, BlockRows);
+}
+
+std::size_t QueryDataset::boundBytes() const
+{
+    std::size_t bytes = 0;
+    for (const Column &column : d->columns)
+        bytes += column.buffer.capacity() + column.indicators.capacity() * sizeof(SQLLEN);
+    return bytes;
 }
 
 std::size_t QueryDataset::storeBytes() const

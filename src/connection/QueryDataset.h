@@ -97,6 +97,12 @@ public:
 
     // Bytes held by the store (for the benchmarks).
     std::size_t storeBytes() const;
+    // Bytes of the bind buffers of the open statement: all of them together stay within a budget
+    // of about 8 MB, whatever the width of a row.
+    std::size_t boundBytes() const;
+    // Rows per fetch for bind buffers of rowBytes bytes a row (indicators included): as many as
+    // the budget holds, at least one and at most one block of the store (1000).
+    static std::size_t rowsetRows(std::size_t rowBytes);
 
 private:
     struct Impl;
