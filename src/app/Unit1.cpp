@@ -378,6 +378,7 @@ void TForm1::FormCreate(QObject *)
 
 void TForm1::FormDestroy(QObject *)
 {
+    historyClosing();
     HistoryList.clear();
     // The process ends here, whatever worker still runs: nothing else is cleaned up or written.
     if (ExitOnDestroy)
