@@ -7,6 +7,7 @@
 #include <QPrinter>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QStandardItemModel>
 
 namespace {
 
@@ -184,18 +185,22 @@ void TForm1::showSearchResults(qint64 keepId)
         results = searchSettingsHistory(HistoryList, query);
     m_searchResults = results;
 
-    QStringList lines;
-    lines.reserve(results.size());
+    // The items are made whole and put into the list's model in one insertion: item by item, the
+    // list would update itself for every one.
+    QList<QStandardItem *> items;
+    items.reserve(results.size());
     int index = results.isEmpty() ? -1 : 0;
     for (int i = 0; i < results.size(); ++i) {
-        lines << results.at(i).displayLine();
-        if (keepId && results.at(i).id == keepId)
+        const HistoryRecord &record = results.at(i);
+        auto *item = new QStandardItem(record.displayLine()); // owned by the list's model below
+        item->setToolTip(record.details());
+        items << item;
+        if (keepId && record.id == keepId)
             index = i;
     }
     ui->ComboBox2->clear();
-    ui->ComboBox2->addItems(lines);
-    for (int i = 0; i < results.size(); ++i)
-        ui->ComboBox2->setItemData(i, results.at(i).details(), Qt::ToolTipRole);
+    auto *model = qobject_cast<QStandardItemModel *>(ui->ComboBox2->model());
+    model->invisibleRootItem()->appendRows(items);
     ui->ComboBox2->setCurrentIndex(index);
     if (index < 0)
         ui->HistFullSQL->clear(); // nothing matches: nothing to make current or print

@@ -8,6 +8,8 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
 #include <memory>
 #include <sqlite3.h>
 
@@ -87,8 +89,8 @@ Query parseQuery(const QString &text)
         // A word without a letter or digit holds no token of the index: it narrows nothing.
         if (std::none_of(word.begin(), word.end(), [](QChar c) { return c.isLetterOrNumber(); }))
             continue;
-        // Each word is a phrase whose last token may be a prefix: "emp_no" matches the tokens
-        // "emp" "no..." next to each other, as the index splits the text.
+        // Each word is a phrase whose last token may be a prefix: "t301dba.emp" matches the
+        // tokens "t301dba" "emp..." next to each other, as the index splits the text.
         QString phrase = word;
         phrase.replace(QLatin1Char('"'), QLatin1String("\"\""));
         if (!query.match.isEmpty())
@@ -96,6 +98,26 @@ Query parseQuery(const QString &text)
         query.match += QLatin1Char('"') + phrase + QLatin1String("\"*");
     }
     return query;
+}
+
+// A start time as local "yyyy-MM-dd HH:mm:ss". The C library's conversion is used: the search
+// lists a thousand of these per keystroke, and QDateTime's local conversion and formatting cost
+// several times more.
+QString localTimeText(qint64 ms)
+{
+    const std::time_t seconds = std::time_t(ms / 1000);
+    std::tm local {};
+#ifdef _WIN32
+    if (localtime_s(&local, &seconds) != 0)
+        return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+#else
+    if (!localtime_r(&seconds, &local))
+        return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+#endif
+    char text[80]; // room for any int the fields may hold
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
+        local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    return QString::fromLatin1(text);
 }
 
 const char *const kColumns =
@@ -125,22 +147,20 @@ QString HistoryRecord::outcomeName(RunOutcome outcome)
 QString HistoryRecord::displayLine() const
 {
     const QString dash = QStringLiteral("-");
-    const QString time = startedMs < 0
-        ? dash
-        : QDateTime::fromMSecsSinceEpoch(startedMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    const qsizetype lineEnd = text.indexOf(QRegularExpression(QStringLiteral("[\r\n]")));
+    const QString time = startedMs < 0 ? dash : localTimeText(startedMs);
+    qsizetype lineEnd = 0;
+    while (lineEnd < text.size() && text.at(lineEnd) != QLatin1Char('\r')
+        && text.at(lineEnd) != QLatin1Char('\n'))
+        ++lineEnd;
     return time + QLatin1String(" | ") + (alias.isEmpty() ? dash : alias) + QLatin1String(" | ")
-        + outcomeName(outcome) + QLatin1String(" | ")
-        + text.left(lineEnd < 0 ? text.size() : lineEnd);
+        + outcomeName(outcome) + QLatin1String(" | ") + text.left(lineEnd);
 }
 
 QString HistoryRecord::details() const
 {
     QStringList lines;
     if (startedMs >= 0)
-        lines << QStringLiteral("Started: %1")
-                     .arg(QDateTime::fromMSecsSinceEpoch(startedMs).toString(
-                         QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        lines << QStringLiteral("Started: %1").arg(localTimeText(startedMs));
     if (!alias.isEmpty())
         lines << QStringLiteral("Alias: %1").arg(alias);
     if (elapsedMs >= 0)
@@ -179,24 +199,31 @@ HistoryDb::HistoryDb(
         exec("PRAGMA journal_mode=WAL");
         // In WAL mode NORMAL loses at most the last commits on a power cut, never the file.
         exec("PRAGMA synchronous=NORMAL");
-        // The schema is created and the settings history imported in one write transaction, so
-        // that of two processes starting on a new file only one imports.
-        exec("BEGIN IMMEDIATE");
-        sqlite3_stmt *raw = nullptr;
-        if (sqlite3_prepare_v2(m_db, "PRAGMA user_version", -1, &raw, nullptr) != SQLITE_OK)
-            fail(QStringLiteral("reading the version"));
-        Statement version(raw);
-        if (sqlite3_step(version.get()) != SQLITE_ROW)
-            fail(QStringLiteral("reading the version"));
-        const int schema = sqlite3_column_int(version.get(), 0);
-        version.reset();
+        const auto userVersion = [this] {
+            sqlite3_stmt *raw = nullptr;
+            if (sqlite3_prepare_v2(m_db, "PRAGMA user_version", -1, &raw, nullptr) != SQLITE_OK)
+                fail(QStringLiteral("reading the version"));
+            Statement version(raw);
+            if (sqlite3_step(raw) != SQLITE_ROW)
+                fail(QStringLiteral("reading the version"));
+            return sqlite3_column_int(raw, 0);
+        };
+        // A new file gets its schema and the settings history in one write transaction, so that
+        // of two processes starting on a new file only one imports. An existing one is only read
+        // here, so that opening never waits for another process's write.
+        const bool isNew = userVersion() == 0;
+        if (isNew)
+            exec("BEGIN IMMEDIATE");
+        const int schema = isNew ? userVersion() : 1;
         if (schema == 0) {
             exec("CREATE TABLE entries(id INTEGER PRIMARY KEY, text TEXT NOT NULL,"
                  " alias TEXT COLLATE NOCASE, started INTEGER, elapsed INTEGER, records INTEGER,"
                  " outcome INTEGER NOT NULL, error TEXT)");
             exec("CREATE INDEX entries_alias ON entries(alias, id)");
+            // An identifier with underscores is one word, as SQL reads it; prefixes of one to
+            // three characters have their own index, so that the first keystrokes are quick.
             exec("CREATE VIRTUAL TABLE entries_text USING fts5(text, content='entries',"
-                 " content_rowid='id', prefix='1 2 3')");
+                 " content_rowid='id', prefix='1 2 3', tokenize=\"unicode61 tokenchars '_'\")");
             exec("CREATE TRIGGER entries_ai AFTER INSERT ON entries BEGIN"
                  " INSERT INTO entries_text(rowid, text) VALUES (new.id, new.text); END");
             exec("CREATE TRIGGER entries_ad AFTER DELETE ON entries BEGIN"
@@ -215,7 +242,8 @@ HistoryDb::HistoryDb(
                 m_imported = true;
             }
         }
-        exec("COMMIT");
+        if (isNew)
+            exec("COMMIT");
     } catch (...) {
         sqlite3_close_v2(m_db);
         m_db = nullptr;
@@ -304,22 +332,12 @@ qint64 HistoryDb::insertMany(const QList<HistoryRecord> &records, int keep)
 
 void HistoryDb::trim(int keep)
 {
-    // The ids only grow, so the oldest runs are those below the keep-th newest. The span of the
-    // ids bounds the count from above, and it is read from the two ends of the key alone.
+    // Ids are given as the greatest plus one and only the oldest runs are ever deleted, so the
+    // ids of the stored runs have no gaps: the runs beyond `keep` are those at or below the
+    // greatest id less `keep`. Both ends are read from the key alone, whatever the count.
     sqlite3_stmt *raw = nullptr;
-    if (sqlite3_prepare_v2(m_db, "SELECT max(id) - min(id) + 1 FROM entries", -1, &raw, nullptr)
-        != SQLITE_OK)
-        fail(QStringLiteral("keeping the limit"));
-    Statement span(raw);
-    if (sqlite3_step(raw) != SQLITE_ROW)
-        fail(QStringLiteral("keeping the limit"));
-    if (sqlite3_column_int64(raw, 0) <= keep)
-        return;
-    span.reset();
     if (sqlite3_prepare_v2(m_db,
-            "DELETE FROM entries WHERE id <= "
-            "(SELECT id FROM entries ORDER BY id DESC LIMIT 1 OFFSET ?)",
-            -1, &raw, nullptr)
+            "DELETE FROM entries WHERE id <= (SELECT max(id) FROM entries) - ?", -1, &raw, nullptr)
         != SQLITE_OK)
         fail(QStringLiteral("keeping the limit"));
     Statement remove(raw);

@@ -3,6 +3,21 @@
 #include <QMetaObject>
 #include <QSemaphore>
 
+namespace {
+
+// Moves a damaged database aside and says where it went, or why it could not go.
+QString movedAsideText(const QString &path)
+{
+    try {
+        return QStringLiteral("\nThe damaged file was moved to %1.")
+            .arg(HistoryDb::moveAside(path));
+    } catch (const std::exception &error) {
+        return QLatin1Char('\n') + QString::fromUtf8(error.what());
+    }
+}
+
+} // namespace
+
 HistoryWriter::HistoryWriter(const QString &path, int keep, int busyTimeoutMs)
     : m_path(path)
     , m_keep(keep)
@@ -89,10 +104,7 @@ void HistoryRecorder::open(const QString &path, int keep, int busyTimeoutMs,
     } catch (const HistoryDbError &error) {
         if (!error.corrupt)
             throw;
-        const QString aside = HistoryDb::moveAside(path);
-        throw HistoryDbError(QStringLiteral("%1\nThe damaged file was moved to %2.")
-                                 .arg(QString::fromUtf8(error.what()), aside),
-            true);
+        throw HistoryDbError(QString::fromUtf8(error.what()) + movedAsideText(path), true);
     }
     auto *writer = new HistoryWriter(path, keep, busyTimeoutMs); // deleted when m_thread ends
     writer->moveToThread(&m_thread);
@@ -160,7 +172,15 @@ QList<HistoryRecord> HistoryRecorder::search(const QString &query, int limit) co
 {
     if (!m_db)
         return {};
-    return m_db->search(query, limit);
+    try {
+        return m_db->search(query, limit);
+    } catch (const HistoryDbError &error) {
+        if (!error.corrupt)
+            throw;
+        // Damage found by a search: as at the start, the file is moved aside.
+        const_cast<HistoryRecorder *>(this)->close();
+        throw HistoryDbError(QString::fromUtf8(error.what()) + movedAsideText(m_path), true);
+    }
 }
 
 bool HistoryRecorder::flush(int timeoutMs)
@@ -176,14 +196,5 @@ bool HistoryRecorder::flush(int timeoutMs)
 void HistoryRecorder::writerFailed(const QString &message, bool corrupt)
 {
     close();
-    QString text = message;
-    if (corrupt) {
-        try {
-            text += QStringLiteral("\nThe damaged file was moved to %1.")
-                        .arg(HistoryDb::moveAside(m_path));
-        } catch (const std::exception &error) {
-            text += QLatin1Char('\n') + QString::fromUtf8(error.what());
-        }
-    }
-    emit failed(text);
+    emit failed(corrupt ? message + movedAsideText(m_path) : message);
 }
