@@ -59,6 +59,8 @@ private slots:
     void searchField();
     void importAtFirstStart();
     void damagedDatabaseAtStart();
+    void keepSetting_data();
+    void keepSetting();
 
 private:
     void newWindow();
@@ -91,6 +93,8 @@ void tst_historysearch::init()
 void tst_historysearch::cleanup()
 {
     delete m_form;
+    QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"))
+        .remove(QStringLiteral("HistoryKeep"));
 }
 
 void tst_historysearch::newWindow()
@@ -369,6 +373,53 @@ void tst_historysearch::damagedDatabaseAtStart()
     newWindow();
     QVERIFY(m_form->historyDatabase());
     QVERIFY(m_form->historyDatabase()->imported());
+}
+
+void tst_historysearch::keepSetting_data()
+{
+    QTest::addColumn<QVariant>("setting");
+    QTest::addColumn<qint64>("kept"); // of 5 runs
+    QTest::addColumn<QString>("message");
+    QTest::newRow("three") << QVariant(QStringLiteral("3")) << qint64(3) << QString();
+    QTest::newRow("missing") << QVariant() << qint64(5) << QString();
+    const QString bad = QStringLiteral(
+        "The setting HistoryKeep is not a whole number above 0: \"%1\". The history keeps "
+        "100000 entries.");
+    QTest::newRow("not a number") << QVariant(QStringLiteral("many")) << qint64(5)
+                                  << bad.arg(QStringLiteral("many"));
+    QTest::newRow("zero") << QVariant(QStringLiteral("0")) << qint64(5) << bad.arg(0);
+}
+
+void tst_historysearch::keepSetting()
+{
+    QFETCH(QVariant, setting);
+    QFETCH(qint64, kept);
+    QFETCH(QString, message);
+    delete m_form;
+    removeDatabase();
+    {
+        QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+        settings.clear();
+        if (setting.isValid())
+            settings.setValue(QStringLiteral("HistoryKeep"), setting);
+    }
+    {
+        ModalScript once(message.isEmpty() ? QList<ModalScript::Answer> {}
+                                           : QList<ModalScript::Answer> { ModalScript::accept() });
+        newWindow();
+        QVERIFY(once.done());
+        QCOMPARE(once.unexpected, 0);
+        if (!message.isEmpty())
+            QCOMPARE(once.seen.first().text, message);
+    }
+    for (int i = 1; i <= 5; ++i) {
+        m_form->setEditorText(QStringLiteral("select %1").arg(i));
+        m_form->historyRunStarted(QStringLiteral("A"));
+        m_form->historyRunAbandoned();
+    }
+    QCOMPARE(newestRun().text, QStringLiteral("select 5\r\n"));
+    HistoryDb db(HistoryDb::defaultPath());
+    QCOMPARE(db.count(), kept);
 }
 
 STELVIK_TEST_MAIN(tst_historysearch)
