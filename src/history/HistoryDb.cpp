@@ -200,13 +200,7 @@ HistoryDb::HistoryDb(
         // In WAL mode NORMAL loses at most the last commits on a power cut, never the file.
         exec("PRAGMA synchronous=NORMAL");
         const auto userVersion = [this] {
-            sqlite3_stmt *raw = nullptr;
-            if (sqlite3_prepare_v2(m_db, "PRAGMA user_version", -1, &raw, nullptr) != SQLITE_OK)
-                fail(QStringLiteral("reading the version"));
-            Statement version(raw);
-            if (sqlite3_step(raw) != SQLITE_ROW)
-                fail(QStringLiteral("reading the version"));
-            return sqlite3_column_int(raw, 0);
+            return scalar("PRAGMA user_version", QStringLiteral("reading the version"));
         };
         // A new file gets its schema and the settings history in one write transaction, so that
         // of two processes starting on a new file only one imports. An existing one is only read
@@ -427,12 +421,17 @@ QList<HistoryRecord> HistoryDb::search(const QString &text, int limit) const
 
 qint64 HistoryDb::count() const
 {
+    return scalar("SELECT count(*) FROM entries", QStringLiteral("counting"));
+}
+
+qint64 HistoryDb::scalar(const char *sql, const QString &what) const
+{
     sqlite3_stmt *raw = nullptr;
-    if (sqlite3_prepare_v2(m_db, "SELECT count(*) FROM entries", -1, &raw, nullptr) != SQLITE_OK)
-        fail(QStringLiteral("counting"));
+    if (sqlite3_prepare_v2(m_db, sql, -1, &raw, nullptr) != SQLITE_OK)
+        fail(what);
     Statement statement(raw);
     if (sqlite3_step(raw) != SQLITE_ROW)
-        fail(QStringLiteral("counting"));
+        fail(what);
     return sqlite3_column_int64(raw, 0);
 }
 

@@ -91,6 +91,7 @@ public:
 
 private:
     void exec(const char *sql) const;
+    qint64 scalar(const char *sql, const QString &what) const; // the first column of one row
     void fail(const QString &what) const;
     qint64 insertRow(const HistoryRecord &record);
     void trim(int keep);
