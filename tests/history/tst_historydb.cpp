@@ -6,11 +6,13 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(RunOutcome)
 
@@ -75,6 +77,7 @@ private slots:
     void damagedFileMovedAside();
     void lockedLongerThanBusyTimeout();
     void folderCannotBeCreated();
+    void readOnlyFile();
 
 private:
     QString m_path;
@@ -362,6 +365,47 @@ void tst_historydb::folderCannotBeCreated()
     }
     QVERIFY(!recorder.isOpen());
     QCOMPARE(recorder.runStarted(QStringLiteral("select 1\r\n"), QString(), 1), qint64(0));
+}
+
+void tst_historydb::readOnlyFile()
+{
+    {
+        HistoryDb db(m_path);
+        db.insert(run(QStringLiteral("select 1"), QStringLiteral("A")), 100);
+        db.insert(run(QStringLiteral("select 2"), QStringLiteral("A")), 100);
+    }
+    // Root writes to any file whose mode forbids it, but not to an immutable one.
+    const bool root = ::geteuid() == 0;
+    const auto setReadOnly = [&](bool on) {
+        if (root)
+            return QProcess::execute(QStringLiteral("chattr"),
+                       { on ? QStringLiteral("+i") : QStringLiteral("-i"), m_path })
+                == 0;
+        return QFile::setPermissions(
+            m_path, on ? QFile::ReadOwner : QFile::ReadOwner | QFile::WriteOwner);
+    };
+    QVERIFY(setReadOnly(true));
+    auto undo = qScopeGuard([&] { setReadOnly(false); });
+    const QByteArray before = [&] {
+        QFile file(m_path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    HistoryRecorder recorder;
+    try {
+        recorder.open(m_path, 100, 200);
+        QFAIL("opened a read-only file for recording");
+    } catch (const HistoryDbError &error) {
+        QVERIFY(!error.corrupt);
+        QVERIFY2(
+            QString::fromUtf8(error.what()).contains(QStringLiteral("read-only")), error.what());
+    }
+    QVERIFY(!recorder.isOpen());
+    QFile file(m_path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), before);
+    undo.dismiss();
+    QVERIFY(setReadOnly(false));
+    QCOMPARE(HistoryDb(m_path).count(), qint64(2));
 }
 
 STELVIK_TEST_GUILESS_MAIN(tst_historydb)
