@@ -398,6 +398,7 @@ void TForm1::FormCreate(QObject *)
 
 void TForm1::FormDestroy(QObject *)
 {
+    historyClosing();
     HistoryList.clear();
     // The process ends here, whatever worker still runs: nothing else is cleaned up or written.
     // Only a text on the clipboard is handed to the desktop's clipboard manager first, as the

@@ -2,7 +2,9 @@
 
 #include "app/Guard.h"
 #include "history/History.h"
+#include "history/HistoryRecorder.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
 
@@ -209,5 +211,28 @@ private:
     // [Unit1History.cpp]
     void fillHistoryBox(); // ComboBox2 from HistoryList, entry 0 selected and shown
     bool m_historyLoaded = false; // the stored history was read: saving it may replace it
+
+public:
+    // Every Run and Exec is recorded in the history database. The run commands call these.
+    void historyRunStarted(const QString &alias); // after the worker has started
+    void historyRunEnded(const TQthread *worker); // first thing of QueryFinished
+    void historyRunCounted(int count); // QueryFinished has counted the records
+    void historyRunAbandoned(); // Close Query while a worker runs
+    void historyClosing(); // the window goes: a running statement is cut off
+    // The history database, or null once it could not be used.
+    HistoryRecorder *historyDatabase() const { return m_history.get(); }
+
+private:
+    void openHistoryDatabase();
+    void historySearchChanged();
+    // ComboBox2 from the search's matches, newest first; keeps the entry `keepId` selected when
+    // it still matches (else the first) and shows it.
+    void showSearchResults(qint64 keepId);
+    void historyDatabaseFailed(const QString &message);
+    std::unique_ptr<HistoryRecorder> m_history; // null when the database cannot be used
+    QList<HistoryRecord> m_searchResults; // what ComboBox2 lists while a search is typed
+    qint64 m_historyRun = 0; // key of the running statement's record, 0 when none
+    qint64 m_historyLastRun = 0; // key of the run that ended last, for its record count
+    QElapsedTimer m_historyClock; // since the running statement started
     // [Unit1About.cpp]
 };

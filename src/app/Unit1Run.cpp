@@ -173,6 +173,7 @@ void TForm1::startStatement(bool isExec)
     worker->FreeOnTerminate = true;
     worker->WantCount = !isExec && ui->CheckBox1->isChecked();
     worker->start();
+    historyRunStarted(alias);
 
     AddToHistory(EditorLines()); // while the worker works
 }
@@ -180,6 +181,7 @@ void TForm1::startStatement(bool isExec)
 void TForm1::CloseCurrentQuery()
 {
     if (CurrentThread) {
+        historyRunAbandoned();
         // Abandoned: it runs its statement to the end, calls nothing and frees itself.
         CurrentThread->OnTerminate = nullptr;
         CurrentThread->requestInterruption();
@@ -196,6 +198,7 @@ void TForm1::CloseCurrentQuery()
 
 void TForm1::QueryFinished(TQthread *worker)
 {
+    historyRunEnded(worker);
     setWaitCursor(false);
     if (!worker->ErrorText.isEmpty()) {
         QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), worker->ErrorText,
@@ -214,6 +217,7 @@ void TForm1::QueryFinished(TQthread *worker)
             // the count is shown, and the window still leaves the busy state below.
             try {
                 const int count = CurrentQuery->CountRecords();
+                historyRunCounted(count);
                 DataSource1->syncRows();
                 setStatusText(0, QString::number(count));
             } catch (const std::exception &error) {
