@@ -1,6 +1,6 @@
 #include "app/Unit1.h"
 
-#include "connection/Aliases.h"
+#include "app/Aliases.h"
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
 #include "connection/Session.h"

@@ -3,7 +3,7 @@
 #include "connection/DatabaseError.h"
 #include "connection/ParmStore.h"
 #include "connection/Session.h"
-#include "connection/ULogin.h"
+#include "app/ULogin.h"
 #include "ui_Unit1.h"
 #include "widgets/Glyphs.h"
 
