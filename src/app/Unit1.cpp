@@ -386,6 +386,7 @@ void TForm1::FormDestroy(QObject *)
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
+    cancelForExit();
     event->accept();
     FormDestroy(this);
 }
