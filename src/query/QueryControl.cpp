@@ -71,7 +71,9 @@ std::shared_ptr<ConnectionHandle> QueryControl::connectDatabase(Opener open)
     }).detach();
 
     m_connectLoop = &loop;
-    loop.exec(); // quit by the thread's notice or by abandonConnect()
+    emit connectStarted();
+    if (self && m_connectLoop == &loop)
+        loop.exec(); // quit by the thread's notice or by abandonConnect()
     if (self && self->m_connectLoop == &loop)
         m_connectLoop = nullptr;
 

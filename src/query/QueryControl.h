@@ -47,6 +47,7 @@ public:
     void abandon(TQthread *worker);
 
 signals:
+    void connectStarted(); // connectDatabase is waiting for its thread
     void handedBack(TQthread *worker);
     void progress(int fetched);
 
