@@ -40,6 +40,7 @@ private slots:
     void connectToSilentServer_data();
     void connectToSilentServer();
     void closeQueryCancelsOnServer();
+    void closingWindowCancelsOnServer();
     void lateCountOffUiThread();
     void ctrlEndFetchesToEnd_data();
     void ctrlEndFetchesToEnd();
@@ -245,6 +246,22 @@ void tst_responsive::closeQueryCancelsOnServer()
     QTRY_VERIFY_WITH_TIMEOUT(idle(), 30000);
     QVERIFY(m_form->CurrentQuery);
     QCOMPARE(grid()->model()->index(0, 0).data().toString(), QStringLiteral("42"));
+}
+
+void tst_responsive::closingWindowCancelsOnServer()
+{
+    const QString sleep = QStringLiteral("select pg_sleep(601)");
+    setUp(QStringLiteral("resppg"), sleep);
+    button("SpeedButton1")->click();
+    QPointer<TQthread> worker = m_form->CurrentThread;
+    QVERIFY(worker);
+    QSignalSpy ended(worker.data(), &QObject::destroyed);
+    QTRY_COMPARE_WITH_TIMEOUT(activeBackends(sleep), 1, 30000);
+
+    // The window closes at once (the program would end here) and the server stops the statement.
+    m_form->close();
+    QTRY_COMPARE_WITH_TIMEOUT(activeBackends(sleep), 0, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 30000);
 }
 
 void tst_responsive::lateCountOffUiThread()
