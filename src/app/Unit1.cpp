@@ -1,7 +1,7 @@
 #include "app/Unit1.h"
 
+#include "app/Aliases.h"
 #include "app/ClipboardHandover.h"
-#include "connection/Aliases.h"
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
 #include "connection/Session.h"
@@ -411,6 +411,7 @@ void TForm1::FormDestroy(QObject *)
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
+    cancelForExit();
     event->accept();
     FormDestroy(this);
 }

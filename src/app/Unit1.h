@@ -15,6 +15,7 @@ namespace Ui {
 class TForm1;
 }
 class Connection;
+class QueryControl;
 class QueryDataset;
 class TQthread;
 class DataSource;
@@ -171,10 +172,22 @@ private:
     // [Unit1Login.cpp]
     // [Unit1Run.cpp]
     void setWaitCursor(bool on);
-    void gridColumnsResized();
+    // Opens the connection on a thread of its own while the window stays responsive; false when
+    // Close Query abandoned it. A failure is raised as OpenConnection raises it.
+    bool openInBackground(Connection *connection);
+    // The driver's login timeout in seconds: the user's setting "LoginTimeout", 30 when unset.
+    static int loginTimeout();
+    void FetchFinished(TQthread *worker);
+    void fetchToEnd(); // Ctrl+End in the grid: the rest of the result, off the UI thread
+    void setupKeys();
+    // Closing the window: the running statement is cancelled on the server, nothing waits.
+    void cancelForExit();
+    void gridColumnsResized(int column);
     void gridCurrentRowChanged(int row);
     bool m_waitCursor = false; // this window holds one override cursor of the application
     bool m_bindingGrid = false; // the grid's columns and current row are being set from code
+    bool m_lateCount = false; // the current worker counts the records after its hand-back
+    QueryControl *m_control = nullptr; // owned by the window (Qt parent)
     // Declared after CurrentQuery, so destroyed before it: when the window goes, the grid lets
     // go of the result before the result is freed, a running worker is abandoned and the
     // window's wait cursor is given back.

@@ -6,6 +6,7 @@
 #include "connection/OdbcHandle.h"
 #include "connection/OdbcText.h"
 #include "connection/Session.h"
+#include "connection/StatementCancel.h"
 
 #include <algorithm>
 #include <cstring>
@@ -191,6 +192,44 @@ struct Column
     std::vector<SQLLEN> indicators;
 };
 
+// The statement handle of a dataset, known to its cancel point from the moment it is allocated
+// until it is freed: a cancel from another thread then always meets a live handle or none.
+class CancellableStatement
+{
+public:
+    explicit CancellableStatement(std::shared_ptr<StatementCancel> cancel)
+        : m_cancel(std::move(cancel))
+    { }
+    ~CancellableStatement() { reset(); }
+    CancellableStatement(const CancellableStatement &) = delete;
+    CancellableStatement &operator=(const CancellableStatement &) = delete;
+
+    // Takes a freshly allocated handle; a statement cancelled before it began raises here, so
+    // it never reaches the server.
+    CancellableStatement &operator=(OdbcHandle &&handle)
+    {
+        reset();
+        m_handle = std::move(handle);
+        if (!m_cancel->attach(m_handle.get())) {
+            m_handle.reset();
+            throw DatabaseError(QStringLiteral("The statement was cancelled"));
+        }
+        return *this;
+    }
+    void reset() noexcept
+    {
+        m_cancel->detach();
+        m_handle.reset();
+    }
+    SQLHSTMT get() const { return m_handle.get(); }
+    explicit operator bool() const { return bool(m_handle); }
+    operator const OdbcHandle &() const { return m_handle; }
+
+private:
+    std::shared_ptr<StatementCancel> m_cancel;
+    OdbcHandle m_handle;
+};
+
 } // namespace
 
 struct QueryDataset::Impl
@@ -198,7 +237,8 @@ struct QueryDataset::Impl
     QString databaseName;
     QString sql;
     std::shared_ptr<ConnectionHandle> connection;
-    OdbcHandle statement;
+    std::shared_ptr<StatementCancel> cancel = std::make_shared<StatementCancel>();
+    CancellableStatement statement { cancel };
     bool holdsTicket = false;
     bool open = false;
     bool allFetched = true;
@@ -625,6 +665,22 @@ void QueryDataset::setDatabaseName(const QString &name)
     d->connection = connection ? connection->handle() : nullptr;
 }
 
+void QueryDataset::setConnection(const QString &name, std::shared_ptr<ConnectionHandle> connection)
+{
+    d->databaseName = name;
+    d->connection = std::move(connection);
+}
+
+std::shared_ptr<ConnectionHandle> QueryDataset::connection() const
+{
+    return d->connection;
+}
+
+std::shared_ptr<StatementCancel> QueryDataset::cancelPoint() const
+{
+    return d->cancel;
+}
+
 QString QueryDataset::databaseName() const
 {
     return d->databaseName;
@@ -893,4 +949,45 @@ std::size_t QueryDataset::storeBytes() const
                 + data.nulls.capacity();
     }
     return bytes;
+}
+
+QString QueryDataset::displayText(int record, int field, int maxChars) const
+{
+    int row = 0;
+    const ColumnData *data = d->cell(record, field, row);
+    if (!data || (data->nulls[std::size_t(row / 8)] >> (row % 8)) & 1u)
+        return QString();
+    const Kind kind = d->columns[std::size_t(field)].kind;
+    if (kind != Kind::Text && kind != Kind::Binary)
+        return text(record, field);
+    const std::size_t begin = row > 0 ? data->ends[std::size_t(row - 1)] : 0;
+    const char *value = data->bytes.data() + begin;
+    const std::size_t length = data->ends[std::size_t(row)] - begin;
+    const std::size_t limit = std::size_t(std::max(0, maxChars));
+    QString shown;
+    bool cut = false;
+    if (kind == Kind::Binary) {
+        // Two hexadecimal digits per byte.
+        const std::size_t bytes = std::min(length, limit / 2);
+        shown = QLatin1String(QByteArray(value, qsizetype(bytes)).toHex().toUpper());
+        cut = bytes < length;
+    } else {
+        // A UTF-8 character takes at most four bytes: that many bytes hold the characters shown.
+        std::size_t bytes = std::min(length, limit * 4);
+        // Not in the middle of a character.
+        while (bytes < length && bytes > 0
+            && (static_cast<unsigned char>(value[bytes]) & 0xC0) == 0x80)
+            --bytes;
+        appendUtf8Text(shown, value, bytes);
+        cut = bytes < length;
+        if (shown.size() > qsizetype(limit)) {
+            shown.truncate(qsizetype(limit));
+            if (shown.size() > 0 && shown.back().isHighSurrogate())
+                shown.chop(1);
+            cut = true;
+        }
+    }
+    if (cut)
+        shown += QChar(0x2026);
+    return shown;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 class ConnectionHandle;
+class StatementCancel;
 
 // Field type codes of the result layer; the value-text rules group them.
 namespace FieldTypes {
@@ -50,7 +51,12 @@ public:
     // Resolves the connection of that alias through the Session on the calling (UI) thread and
     // keeps a reference to it; the statement later runs on whatever thread calls OpenQuery.
     void setDatabaseName(const QString &name);
+    // The connection handed in by whoever runs the statement; no look-up anywhere.
+    void setConnection(const QString &name, std::shared_ptr<ConnectionHandle> connection);
+    std::shared_ptr<ConnectionHandle> connection() const;
     QString databaseName() const;
+    // Cancels the running statement from another thread (see StatementCancel).
+    std::shared_ptr<StatementCancel> cancelPoint() const;
     void setSql(const QString &sql);
     QString sql() const;
 
@@ -94,6 +100,9 @@ public:
     bool isNull(int record, int field) const;
     QString text(int record, int field) const;
     bool appendText(int record, int field, QString &out) const; // as appendFieldString
+    // The text of a fetched value cut to at most maxChars characters, with "…" in place of the
+    // rest, at a cost that does not grow with the value: for a grid cell. Empty for NULL.
+    QString displayText(int record, int field, int maxChars) const;
 
     // Bytes held by the store (for the benchmarks).
     std::size_t storeBytes() const;

@@ -1,3 +1,4 @@
+#include "support/SilentServer.h"
 #include "support/TestEnv.h"
 
 #include <QDir>
@@ -23,6 +24,7 @@ private slots:
     void startsShowsTitleAndExitsWithZeroOnClose();
     void closingWhileAStatementRunsExitsWithZero();
     void copiedTextOutlivesTheProgram();
+    void closingWhileConnectingExitsWithZero();
 
 private:
     void startProgram(QProcess &program, const QTemporaryDir &home);
@@ -356,6 +358,54 @@ void tst_Binary::copiedTextOutlivesTheProgram()
     QCOMPARE(program.exitCode(), 0);
     // The text outlives the program that copied it.
     QCOMPARE(saved, copied);
+}
+
+void tst_Binary::closingWhileConnectingExitsWithZero()
+{
+    // A server that accepts the connection and never answers; no login timeout, so only the
+    // close can end the wait.
+    SilentServer silent;
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QFile sources(home.filePath(QStringLiteral(".odbc.ini")));
+    QVERIFY(sources.open(QIODevice::WriteOnly));
+    sources.write("[SILENT]\nDriver=PostgreSQL Unicode\nServername=127.0.0.1\nPort="
+        + QByteArray::number(silent.port()) + "\nDatabase=nothing\n");
+    sources.close();
+    QDir(home.path()).mkpath(QStringLiteral(".config/Varnholt"));
+    QFile settings(home.filePath(QStringLiteral(".config/Varnholt/Stelvik.conf")));
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write("[General]\nLoginTimeout=0\n");
+    settings.close();
+
+    QProcess program;
+    startProgram(program, home);
+    if (QTest::currentTestFailed())
+        return;
+    xcb_window_t window = XCB_WINDOW_NONE;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (window = findWindow(QStringLiteral("Morvane version .99M"))) != XCB_WINDOW_NONE, 30000);
+    const QString id = QString::number(window);
+
+    xdotool({ "mousemove", "--window", id, "150", "17", "click", "1" });
+    xdotool({ "type", "--delay", "5", "SILENT" });
+    xdotool({ "mousemove", "--window", id, "300", "200", "click", "1" });
+    xdotool({ "type", "--delay", "5", "select 1" });
+    xdotool({ "mousemove", "--window", id, "252", "16", "click", "1" });
+    xcb_window_t login = XCB_WINDOW_NONE;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (login = findWindow(QStringLiteral("Mainframe Login"))) != XCB_WINDOW_NONE, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(focusWindow() == login, 30000);
+    xdotool({ "key", "Return" });
+    // The dialog is gone: the connect waits for the silent server.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        findWindow(QStringLiteral("Mainframe Login")) == XCB_WINDOW_NONE, 30000);
+    QCOMPARE(program.state(), QProcess::Running);
+
+    closeWindow(window);
+    QVERIFY(program.waitForFinished(15000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
 }
 
 STELVIK_TEST_GUILESS_MAIN(tst_Binary)

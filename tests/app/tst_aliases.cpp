@@ -1,4 +1,4 @@
-#include "connection/Aliases.h"
+#include "app/Aliases.h"
 #include "connection/Session.h"
 #include "support/OrdinaryUser.h"
 #include "support/TestEnv.h"
