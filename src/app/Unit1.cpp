@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
-#include "connection/Aliases.h"
+#include "app/Aliases.h"
+#include "app/ClipboardHandover.h"
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
 #include "connection/Session.h"
@@ -9,8 +10,10 @@
 #include "widgets/PaintBox.h"
 #include "widgets/ReplaceDialog.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -160,6 +163,16 @@ QFileDialog *makeFileDialog(QWidget *parent, const QString &name, const QStringL
     dialog->setNameFilters(filters);
     dialog->selectNameFilter(filters.first());
     dialog->setDefaultSuffix(suffix);
+    // A name typed in full and confirmed at once closes the dialog while its completion list is
+    // still up; the list would stay over the window and take the user's next click. So every
+    // completion list goes with the dialog, and the completion it was waiting for (a folder
+    // still being read) is dropped, so that it cannot open the list afterwards.
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog] {
+        for (QCompleter *completer : dialog->findChildren<QCompleter *>()) {
+            completer->popup()->hide();
+            completer->setCompletionPrefix(QString());
+        }
+    });
     return dialog;
 }
 
@@ -347,16 +360,23 @@ void TForm1::FormCreate(QObject *)
     setWindowTitle(titleText());
     QueryChanged = false;
 
-    for (const char *alias : { "db2p201", "db2t301", "db2t302", "db2t303" })
-        EnsureAlias(QLatin1String(alias), QLatin1String(alias));
+    // Each step that can fail on its own is guarded on its own: its message is shown and the
+    // later steps still run, so a DB2 client or a data source file that the user may not change
+    // costs neither the alias list nor the history.
+    runGuarded(this, [] {
+        for (const char *alias : { "db2p201", "db2t301", "db2t302", "db2t303" })
+            EnsureAlias(QLatin1String(alias), QLatin1String(alias));
+    });
 
-    QStringList aliases;
-    Session::instance().ListAliasNames(aliases);
     ui->ComboBox1->clear();
-    ui->ComboBox1->addItems(aliases);
+    runGuarded(this, [this] {
+        QStringList aliases;
+        Session::instance().ListAliasNames(aliases);
+        ui->ComboBox1->addItems(aliases);
+    });
     ui->ComboBox1->setCurrentIndex(-1); // filling the list chooses no alias
 
-    SetDB2Isolation();
+    runGuarded(this, [] { SetDB2Isolation(); });
 
     // Alphabetical order, as a sorted list box keeps it: case does not decide, except between
     // names that differ only in case.
@@ -373,19 +393,25 @@ void TForm1::FormCreate(QObject *)
     ui->ComboBox1->setCurrentIndex(-1);
     ui->ComboBox1->setEditText(text);
 
-    LoadHistory();
+    runGuarded(this, [this] { LoadHistory(); });
 }
 
 void TForm1::FormDestroy(QObject *)
 {
+    historyClosing();
     HistoryList.clear();
     // The process ends here, whatever worker still runs: nothing else is cleaned up or written.
-    if (ExitOnDestroy)
+    // Only a text on the clipboard is handed to the desktop's clipboard manager first, as the
+    // toolkit's own teardown would, so that what was copied last outlives the program.
+    if (ExitOnDestroy) {
+        Clipboard::handOver();
         std::_Exit(0);
+    }
 }
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
+    cancelForExit();
     event->accept();
     FormDestroy(this);
 }

@@ -2,7 +2,9 @@
 
 #include "app/Guard.h"
 #include "history/History.h"
+#include "history/HistoryRecorder.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
 
@@ -13,6 +15,7 @@ namespace Ui {
 class TForm1;
 }
 class Connection;
+class QueryControl;
 class QueryDataset;
 class TQthread;
 class DataSource;
@@ -169,10 +172,22 @@ private:
     // [Unit1Login.cpp]
     // [Unit1Run.cpp]
     void setWaitCursor(bool on);
-    void gridColumnsResized();
+    // Opens the connection on a thread of its own while the window stays responsive; false when
+    // Close Query abandoned it. A failure is raised as OpenConnection raises it.
+    bool openInBackground(Connection *connection);
+    // The driver's login timeout in seconds: the user's setting "LoginTimeout", 30 when unset.
+    static int loginTimeout();
+    void FetchFinished(TQthread *worker);
+    void fetchToEnd(); // Ctrl+End in the grid: the rest of the result, off the UI thread
+    void setupKeys();
+    // Closing the window: the running statement is cancelled on the server, nothing waits.
+    void cancelForExit();
+    void gridColumnsResized(int column);
     void gridCurrentRowChanged(int row);
     bool m_waitCursor = false; // this window holds one override cursor of the application
     bool m_bindingGrid = false; // the grid's columns and current row are being set from code
+    bool m_lateCount = false; // the current worker counts the records after its hand-back
+    QueryControl *m_control = nullptr; // owned by the window (Qt parent)
     // Declared after CurrentQuery, so destroyed before it: when the window goes, the grid lets
     // go of the result before the result is freed, a running worker is abandoned and the
     // window's wait cursor is given back.
@@ -189,6 +204,9 @@ public:
     // Where both print commands print; tests put a PDF printer here. Null: the printer chosen in
     // the print dialog (Print Query) or the default printer (the history page's print).
     QPrinter *PrinterOverride = nullptr; // not owned
+    // Raises an error naming the line when the editor's text holds a NUL character, which the
+    // database would never see past.
+    void refuseNulCharacter() const;
 
 private:
     // The lines of a plain-text control as the editor reports them (a wrapped line is one line).
@@ -198,10 +216,36 @@ private:
     // The unsaved-changes prompt with its save; false when the user cancelled the save dialog.
     bool offerToSaveQuery();
     QString chooseFile(QFileDialog *dialog); // empty when cancelled
+    // Writes EditorText in the encoding of the query file loaded last.
     void writeQueryFile(const QString &path);
+    bool m_windows1252File = false; // the query file loaded last was read as Windows-1252
     void setFileTitle(const QString &path);
     void printText(QPrinter *printer, const QStringList &lines, const QString &title);
     // [Unit1History.cpp]
     void fillHistoryBox(); // ComboBox2 from HistoryList, entry 0 selected and shown
+    bool m_historyLoaded = false; // the stored history was read: saving it may replace it
+
+public:
+    // Every Run and Exec is recorded in the history database. The run commands call these.
+    void historyRunStarted(const QString &alias); // after the worker has started
+    void historyRunEnded(const TQthread *worker); // first thing of QueryFinished
+    void historyRunCounted(int count); // QueryFinished has counted the records
+    void historyRunAbandoned(); // Close Query while a worker runs
+    void historyClosing(); // the window goes: a running statement is cut off
+    // The history database, or null once it could not be used.
+    HistoryRecorder *historyDatabase() const { return m_history.get(); }
+
+private:
+    void openHistoryDatabase();
+    void historySearchChanged();
+    // ComboBox2 from the search's matches, newest first; keeps the entry `keepId` selected when
+    // it still matches (else the first) and shows it.
+    void showSearchResults(qint64 keepId);
+    void historyDatabaseFailed(const QString &message);
+    std::unique_ptr<HistoryRecorder> m_history; // null when the database cannot be used
+    QList<HistoryRecord> m_searchResults; // what ComboBox2 lists while a search is typed
+    qint64 m_historyRun = 0; // key of the running statement's record, 0 when none
+    qint64 m_historyLastRun = 0; // key of the run that ended last, for its record count
+    QElapsedTimer m_historyClock; // since the running statement started
     // [Unit1About.cpp]
 };

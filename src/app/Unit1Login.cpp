@@ -1,9 +1,9 @@
+#include "app/ULogin.h"
 #include "app/Unit1.h"
 #include "connection/Connection.h"
 #include "connection/CredentialStore.h"
 #include "connection/DatabaseError.h"
 #include "connection/Session.h"
-#include "connection/ULogin.h"
 #include "ui_Unit1.h"
 #include "widgets/Glyphs.h"
 
@@ -85,7 +85,8 @@ bool TForm1::ConnectDatabase(const QString &name)
         connection->Params = stored.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         connection->LoginPrompt = false;
         try {
-            connection->OpenConnection();
+            if (!openInBackground(connection))
+                return false; // abandoned: neither a success nor a failure
         } catch (const DatabaseError &error) {
             result = false;
             setDBParms(QString());
@@ -111,7 +112,8 @@ bool TForm1::ConnectDatabase(const QString &name)
                        << QStringLiteral("PASSWORD=") + login.UPass->text();
     connection->LoginPrompt = false;
     try {
-        connection->OpenConnection();
+        if (!openInBackground(connection))
+            return false; // abandoned: neither a success nor a failure
         setDBParms(connection->Params.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
     } catch (const DatabaseError &error) {
         result = false;

@@ -1,7 +1,11 @@
 #include "app/Unit1.h"
+#include "connection/Connection.h"
+#include "connection/ConnectionHandle.h"
 #include "connection/DatabaseError.h"
 #include "connection/QueryDataset.h"
+#include "connection/Session.h"
 #include "query/QThread.h"
+#include "query/QueryControl.h"
 #include "results/DataSource.h"
 #include "results/GridDelegate.h"
 #include "ui_Unit1.h"
@@ -9,11 +13,15 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPointer>
+#include <QSettings>
+#include <QShortcut>
 
 #include <algorithm>
 #include <exception>
+#include <functional>
 
 namespace {
 // Upper case of ASCII letters only, as alias names are compared.
@@ -29,6 +37,28 @@ QString asciiUpper(const QString &text)
 
 // A column is never sized wider than this many characters from code; the user may widen it.
 constexpr int maxInitialColumnChars = 60;
+
+// Ctrl+End in the grid: handed to the window when more of the result waits at the server.
+class GridEndKey : public QObject
+{
+public:
+    GridEndKey(QObject *parent, std::function<bool()> handler)
+        : QObject(parent)
+        , m_handler(std::move(handler))
+    { }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto *key = static_cast<QKeyEvent *>(event);
+        return key->key() == Qt::Key_End && key->modifiers() == Qt::ControlModifier && m_handler();
+    }
+
+private:
+    std::function<bool()> m_handler;
+};
 }
 
 TForm1::RunCleanup::~RunCleanup()
@@ -36,9 +66,10 @@ TForm1::RunCleanup::~RunCleanup()
     if (!form)
         return;
     if (form->CurrentThread) {
-        form->CurrentThread->OnTerminate = nullptr;
+        form->m_control->abandon(form->CurrentThread);
         form->CurrentThread = nullptr;
     }
+    form->m_control->abandonConnect();
     form->DataSource1->setDataSet(nullptr);
     form->setWaitCursor(false);
 }
@@ -46,7 +77,18 @@ TForm1::RunCleanup::~RunCleanup()
 void TForm1::setupGrid()
 {
     DataSource1 = new DataSource(this); // owned by the window (Qt parent)
+    m_control = new QueryControl(this); // owned by the window (Qt parent)
     m_runCleanup.form = this;
+    connect(m_control, &QueryControl::handedBack, this, [this](TQthread *worker) {
+        runGuarded(this, [&] {
+            if (worker->FetchToEnd)
+                FetchFinished(worker);
+            else
+                QueryFinished(worker);
+        });
+    });
+    connect(m_control, &QueryControl::progress, this,
+        [this](int fetched) { setStatusText(0, QString::number(fetched)); });
     QTableView *grid = ui->DBGrid1;
     grid->setModel(DataSource1);
     grid->setItemDelegate(new GridDelegate(grid)); // owned by the grid (Qt parent)
@@ -59,7 +101,14 @@ void TForm1::setupGrid()
     connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
         [this](const QModelIndex &current) { gridCurrentRowChanged(current.row()); });
     connect(grid->horizontalHeader(), &QHeaderView::sectionResized, this,
-        [this] { gridColumnsResized(); });
+        [this](int column) { gridColumnsResized(column); });
+    grid->installEventFilter(new GridEndKey(grid, [this] { // owned by the grid (Qt parent)
+        if (!CurrentQuery || CurrentQuery->allFetched() || CurrentThread)
+            return false;
+        runGuarded(this, [this] { fetchToEnd(); });
+        return true;
+    }));
+    setupKeys();
     // A failed block fetch happens inside the view's event handling: report it afterwards.
     connect(
         DataSource1, &DataSource::fetchFailed, this,
@@ -74,19 +123,17 @@ void TForm1::gridCurrentRowChanged(int row)
     runGuarded(this, [&] { CurrentQuery->setRecNo(row); });
 }
 
-void TForm1::gridColumnsResized()
+void TForm1::gridColumnsResized(int column)
 {
-    // A user's resize: every field takes its column's width in average characters, which the
-    // report layout then follows.
+    // A user's resize: the field of that column takes its width in average characters, which
+    // the report layout then follows. The other columns keep their fields' widths: a column
+    // that was only capped for display must not shorten its field.
     QueryDataset *dataSet = DataSource1->dataSet();
-    if (m_bindingGrid || !dataSet)
+    if (m_bindingGrid || !dataSet || column < 0 || column >= dataSet->FieldCount())
         return;
     const QHeaderView *header = ui->DBGrid1->horizontalHeader();
-    const QFontMetrics metrics = ui->DBGrid1->fontMetrics();
-    const int columns = std::min(header->count(), dataSet->FieldCount());
-    for (int column = 0; column < columns; ++column)
-        dataSet->setDisplayWidth(
-            column, displayWidthFromPixels(header->sectionSize(column), metrics));
+    dataSet->setDisplayWidth(
+        column, displayWidthFromPixels(header->sectionSize(column), ui->DBGrid1->fontMetrics()));
 }
 
 void TForm1::BindGrid()
@@ -148,6 +195,7 @@ void TForm1::Button2Click(QObject *)
 
 void TForm1::startStatement(bool isExec)
 {
+    refuseNulCharacter(); // before anything is closed, run or added to the history
     CloseCurrentQuery();
     SelectDatabaseFromSQL();
     if (ui->ComboBox1->currentText().isEmpty())
@@ -155,35 +203,76 @@ void TForm1::startStatement(bool isExec)
     const QString alias = asciiUpper(ui->ComboBox1->currentText());
     if (!ConnectDatabase(alias))
         return;
+    const Connection *connection = Session::instance().FindConnection(alias);
+    if (!connection)
+        return;
 
     setStatusText(1, isExec ? QStringLiteral("Executing SQL") : QStringLiteral("Running Query"));
     ui->SpeedButton1->setEnabled(false);
     ui->SpeedButton2->setEnabled(false);
     setWaitCursor(true);
 
-    auto *worker = new TQthread(EditorText(), alias, isExec); // frees itself (FreeOnTerminate)
-    CurrentThread = worker;
-    // The window may be gone when a worker ends (the tests close windows and run on).
-    QPointer<TForm1> window(this);
-    worker->OnTerminate = [window](TQthread *finished) {
-        if (window)
-            runGuarded(window, [&] { window->QueryFinished(finished); });
-    };
-    worker->FreeOnTerminate = true;
-    worker->WantCount = !isExec && ui->CheckBox1->isChecked();
-    worker->start();
+    m_lateCount = false;
+    CurrentThread = m_control->startStatement(EditorText(), alias, connection->handle(), isExec,
+        !isExec && ui->CheckBox1->isChecked()); // frees itself
+    historyRunStarted(alias);
 
     AddToHistory(EditorLines()); // while the worker works
+}
+
+int TForm1::loginTimeout()
+{
+    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
+        QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    bool ok = false;
+    const int seconds = settings.value(QStringLiteral("LoginTimeout"), 30).toInt(&ok);
+    return ok && seconds >= 0 ? seconds : 30;
+}
+
+bool TForm1::openInBackground(Connection *connection)
+{
+    // The busy state of a statement, with its own text in panel 1; the panel gets its previous
+    // text back afterwards, since the command itself writes what follows.
+    const QString previous = statusText(1);
+    const bool runEnabled = ui->SpeedButton1->isEnabled();
+    const bool execEnabled = ui->SpeedButton2->isEnabled();
+    setStatusText(1, QStringLiteral("Connecting to ") + connection->DatabaseName);
+    ui->SpeedButton1->setEnabled(false);
+    ui->SpeedButton2->setEnabled(false);
+    setWaitCursor(true);
+    QPointer<TForm1> window(this);
+    const auto endBusy = [&] {
+        if (!window)
+            return;
+        setWaitCursor(false);
+        setStatusText(1, previous);
+        ui->SpeedButton1->setEnabled(runEnabled);
+        ui->SpeedButton2->setEnabled(execEnabled);
+    };
+    std::shared_ptr<ConnectionHandle> handle;
+    try {
+        handle = m_control->connectDatabase(connection->opener(loginTimeout()));
+    } catch (...) {
+        endBusy();
+        throw;
+    }
+    endBusy();
+    if (!window || !handle)
+        return false; // abandoned, or the window went meanwhile
+    connection->adopt(std::move(handle));
+    return true;
 }
 
 void TForm1::CloseCurrentQuery()
 {
     if (CurrentThread) {
-        // Abandoned: it runs its statement to the end, calls nothing and frees itself.
-        CurrentThread->OnTerminate = nullptr;
-        CurrentThread->requestInterruption();
+        historyRunAbandoned();
+        // Abandoned: its statement is cancelled on the server; it calls nothing and frees
+        // itself.
+        m_control->abandon(CurrentThread);
         CurrentThread = nullptr;
     }
+    m_control->abandonConnect();
     if (CurrentQuery) {
         UnbindGrid(); // before the dataset goes, so that the grid never reads a freed one
         CurrentQuery.reset();
@@ -193,10 +282,40 @@ void TForm1::CloseCurrentQuery()
     ui->SpeedButton2->setEnabled(true);
 }
 
+void TForm1::cancelForExit()
+{
+    if (CurrentThread) {
+        m_control->abandon(CurrentThread);
+        CurrentThread = nullptr;
+    }
+    m_control->abandonConnect();
+}
+
 void TForm1::QueryFinished(TQthread *worker)
 {
+    historyRunEnded(worker);
+    // A connection opened by the worker because the alias's own stayed held by a cancelled
+    // statement becomes the alias's connection; the held one closes when its statement ends.
+    if (worker->FreshConnection) {
+        if (Connection *connection =
+                Session::instance().FindConnection(worker->FreshConnection->dataSource());
+            connection && connection->IsConnected())
+            connection->adopt(worker->FreshConnection);
+        worker->FreshConnection.reset();
+    }
+    // Record Count ticked while the select ran: the worker counts on its own thread and hands
+    // back once more; the window stays busy meanwhile.
+    if (worker->ErrorText.isEmpty() && !worker->IsExec && worker->Opened && !worker->Counted
+        && !m_lateCount && ui->CheckBox1->isChecked()) {
+        m_lateCount = true;
+        worker->CountLater = true;
+        return;
+    }
+    const bool lateCount = m_lateCount;
+    m_lateCount = false;
+
     setWaitCursor(false);
-    if (!worker->ErrorText.isEmpty()) {
+    if (!worker->ErrorText.isEmpty() && !lateCount) {
         QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), worker->ErrorText,
             QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("QueryErrorBox"));
@@ -208,16 +327,18 @@ void TForm1::QueryFinished(TQthread *worker)
         ui->DBGrid1->setFocus();
         CurrentQuery = std::move(worker->Query);
         BindGrid();
-        if (ui->CheckBox1->isChecked()) {
-            // Read again here: the box may have been ticked while the select ran. A failure of
-            // the count is shown, and the window still leaves the busy state below.
-            try {
-                const int count = CurrentQuery->CountRecords();
-                DataSource1->syncRows();
-                setStatusText(0, QString::number(count));
-            } catch (const std::exception &error) {
-                showError(this, errorText(error));
+        if (lateCount) {
+            // A failure of the count is shown, and the window still leaves the busy state.
+            if (worker->ErrorText.isEmpty()) {
+                historyRunCounted(CurrentQuery->fetchedCount());
+                setStatusText(0, QString::number(CurrentQuery->fetchedCount()));
+            } else {
+                showError(this, worker->ErrorText);
             }
+        } else if (ui->CheckBox1->isChecked()) {
+            DataSource1->syncRows();
+            historyRunCounted(CurrentQuery->fetchedCount());
+            setStatusText(0, QString::number(CurrentQuery->fetchedCount()));
         }
         setStatusText(1, QStringLiteral("Select Complete in : ") + worker->ElapsedText());
     }
@@ -225,4 +346,68 @@ void TForm1::QueryFinished(TQthread *worker)
         CurrentThread = nullptr;
     ui->SpeedButton1->setEnabled(true);
     ui->SpeedButton2->setEnabled(true);
+}
+
+void TForm1::fetchToEnd()
+{
+    // The grid lets go of the result while another thread fills its store; it shows the result
+    // again, at its last record, when the walk hands back.
+    UnbindGrid();
+    ui->SpeedButton1->setEnabled(false);
+    ui->SpeedButton2->setEnabled(false);
+    setWaitCursor(true);
+    setStatusText(0, QString::number(CurrentQuery->fetchedCount()));
+    CurrentThread = m_control->startFetchToEnd(std::move(CurrentQuery)); // frees itself
+}
+
+void TForm1::FetchFinished(TQthread *worker)
+{
+    setWaitCursor(false);
+    if (CurrentThread == worker)
+        CurrentThread = nullptr;
+    ui->SpeedButton1->setEnabled(true);
+    ui->SpeedButton2->setEnabled(true);
+    CurrentQuery = std::move(worker->Query);
+    if (!worker->ErrorText.isEmpty()) {
+        BindGrid();
+        showError(this, worker->ErrorText);
+        return;
+    }
+    const int last = CurrentQuery->fetchedCount() - 1;
+    const int column = std::max(0, ui->DBGrid1->currentIndex().column());
+    if (last >= 0)
+        CurrentQuery->setRecNo(last);
+    BindGrid();
+    setStatusText(0, QString::number(last + 1));
+    if (last >= 0)
+        ui->DBGrid1->scrollTo(DataSource1->index(last, column));
+    ui->DBGrid1->setFocus();
+}
+
+void TForm1::setupKeys()
+{
+    // Window-wide keys, so that they work from the editor and from the grid alike. A key for a
+    // button does what a click on it does, and nothing while the button is disabled.
+    const auto key = [this](const QKeySequence &sequence, std::function<void()> action) {
+        auto *shortcut = new QShortcut(sequence, this); // owned by the window (Qt parent)
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, std::move(action));
+    };
+    const auto click = [](QAbstractButton *button) { return [button] { button->click(); }; };
+    for (const QKeySequence &run : { QKeySequence(Qt::Key_F5),
+             QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter) })
+        key(run, click(ui->SpeedButton1));
+    for (const QKeySequence &exec :
+        { QKeySequence(Qt::SHIFT | Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Return),
+            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Enter) })
+        key(exec, click(ui->SpeedButton2));
+    key(QKeySequence(Qt::Key_Escape), [this] {
+        if (CurrentThread || m_control->connecting())
+            ui->SpeedButton4->click();
+    });
+    key(QKeySequence(Qt::CTRL | Qt::Key_Pause), click(ui->SpeedButton4));
+    key(QKeySequence(Qt::CTRL | Qt::Key_O), click(ui->SpeedButton7));
+    key(QKeySequence(Qt::CTRL | Qt::Key_S), click(ui->SpeedButton8));
+    key(QKeySequence(Qt::CTRL | Qt::Key_P), click(ui->SpeedButton9));
+    key(QKeySequence(Qt::CTRL | Qt::Key_H), [this] { ui->FindReplace1->trigger(); });
 }

@@ -43,9 +43,21 @@ void Connection::OpenConnection()
     if (IsConnected())
         return;
     m_handle.reset();
-    m_handle = std::make_shared<ConnectionHandle>(DatabaseName,
-        paramValue(Params, QStringLiteral("USER NAME")),
-        paramValue(Params, QStringLiteral("PASSWORD")));
+    m_handle = opener(0)();
+}
+
+std::function<std::shared_ptr<ConnectionHandle>()> Connection::opener(int loginTimeoutSeconds) const
+{
+    return [dsn = DatabaseName, user = paramValue(Params, QStringLiteral("USER NAME")),
+               password = paramValue(Params, QStringLiteral("PASSWORD")), loginTimeoutSeconds] {
+        return std::make_shared<ConnectionHandle>(dsn, user, password, loginTimeoutSeconds);
+    };
+}
+
+void Connection::adopt(std::shared_ptr<ConnectionHandle> handle)
+{
+    if (handle)
+        m_handle = std::move(handle);
 }
 
 bool Connection::IsConnected() const

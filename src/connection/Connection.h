@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class ConnectionHandle;
@@ -30,6 +31,13 @@ public:
     // Drops this object's hold on the ODBC connection; it is disconnected as soon as no dataset
     // uses it any more (on the thread that lets go of it last). Never blocks.
     void Close();
+
+    // What OpenConnection does, as a call that any thread may make later: it opens a new ODBC
+    // connection with this object's alias and login, given up by the driver after
+    // loginTimeoutSeconds (0: never). The caller hands the result to adopt() on the UI thread.
+    std::function<std::shared_ptr<ConnectionHandle>()> opener(int loginTimeoutSeconds) const;
+    // Takes an open connection over as this object's own (null: nothing changes).
+    void adopt(std::shared_ptr<ConnectionHandle> handle);
 
     // The shared ODBC connection, or null when not connected. Datasets keep a reference for as
     // long as they have a statement on it.

@@ -5,25 +5,31 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 
 // One open ODBC connection, shared (std::shared_ptr) by its Connection and the datasets that
 // run statements on it; disconnected and freed by whoever lets go of it last, on that thread.
 //
 // Statements on one connection never run at once: some drivers block even the allocation of a
-// statement while another one is busy. A dataset takes a ticket from the start of OpenQuery or
+// statement while another one is busy. A dataset takes a turn from the start of OpenQuery or
 // ExecQuery and gives it back when its statement has executed and the cursor reached the end of
-// the data, or when it is closed. Tickets are served first come, first served. Only workers wait
-// for a ticket, on their own thread: the UI thread reads a dataset only after its worker
-// finished, and Run closes the previous result (giving its ticket back) before it starts the
+// the data, or when it is closed. Turns are served first come, first served. Only workers wait
+// for a turn, on their own thread: the UI thread reads a dataset only after its worker
+// finished, and Run closes the previous result (giving its turn back) before it starts the
 // next worker, so the UI thread never waits here in normal use.
 class ConnectionHandle
 {
 public:
-    // Connects to the data source; raises DatabaseError with the driver's diagnostics.
-    ConnectionHandle(const QString &dsn, const QString &user, const QString &password);
+    using Clock = std::chrono::steady_clock;
+
+    // Connects to the data source; raises DatabaseError with the driver's diagnostics. The
+    // driver gives up after loginTimeoutSeconds (0: it waits as long as the server takes).
+    ConnectionHandle(const QString &dsn, const QString &user, const QString &password,
+        int loginTimeoutSeconds = 0);
     ~ConnectionHandle(); // disconnects; never throws
     ConnectionHandle(const ConnectionHandle &) = delete;
     ConnectionHandle &operator=(const ConnectionHandle &) = delete;
@@ -33,16 +39,34 @@ public:
     // inside a block of rows.
     SQLUINTEGER getDataExtensions() const { return m_getDataExtensions; }
     QString dataSource() const { return m_dsn; }
+    // The login this connection was opened with, for a second connection of the same kind.
+    QString user() const { return m_user; }
+    QString password() const { return m_password; }
+    int loginTimeout() const { return m_loginTimeout; }
     // False once a statement saw the connection fail (SQLSTATE class 08).
     bool isAlive() const { return m_alive.load(); }
     void markLost() { m_alive.store(false); }
 
-    // The FIFO lock described above. acquire() blocks until this caller's turn.
+    // The first-come-first-served turn described above. acquire() blocks until this caller's
+    // turn; acquireUntil() gives up at the deadline, leaving the queue as if it never asked.
     void acquire();
+    bool acquireUntil(Clock::time_point deadline);
     void release();
+    // True while a statement holds the turn or waits for it.
+    bool busy();
+
+    // A statement on this connection was cancelled from another thread (accepted: the driver
+    // took the cancel). Until the holder gives the turn back, holdDeadline() says how long a
+    // newcomer waits for it before it had better open a connection of its own:
+    // Clock::time_point::max() when nothing was cancelled.
+    void noteCancel(bool accepted);
+    Clock::time_point holdDeadline();
 
 private:
     QString m_dsn;
+    QString m_user;
+    QString m_password;
+    int m_loginTimeout = 0;
     OdbcHandle m_dbc;
     SQLUINTEGER m_getDataExtensions = 0;
     std::atomic<bool> m_alive { false };
@@ -50,5 +74,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_turn;
     std::uint64_t m_nextTicket = 0;
-    std::uint64_t m_serving = 0;
+    std::deque<std::uint64_t> m_waiting; // tickets in the order they asked
+    bool m_held = false;
+    bool m_cancelNoted = false;
+    Clock::time_point m_holdDeadline = Clock::time_point::max();
 };

@@ -7,6 +7,7 @@
 #include "connection/OdbcText.h"
 #include "connection/ResultStore.h"
 #include "connection/Session.h"
+#include "connection/StatementCancel.h"
 
 #include <algorithm>
 #include <cstring>
@@ -14,7 +15,8 @@
 
 namespace {
 
-constexpr SQLULEN BlockRows = 1000; // rows per fetch and per block of the store
+constexpr SQLULEN BlockRows = 1000; // rows per fetch and per block of the store, at most
+constexpr std::size_t BindBudgetBytes = 8 * 1024 * 1024; // all bind buffers of one rowset
 constexpr SQLULEN MaxBoundChars = 8000; // longer columns come through SQLGetData
 constexpr SQLULEN LongBoundChars = 255; // first part of a long column bound in block mode
 
@@ -176,6 +178,44 @@ struct Column
     std::vector<SQLLEN> indicators;
 };
 
+// The statement handle of a dataset, known to its cancel point from the moment it is allocated
+// until it is freed: a cancel from another thread then always meets a live handle or none.
+class CancellableStatement
+{
+public:
+    explicit CancellableStatement(std::shared_ptr<StatementCancel> cancel)
+        : m_cancel(std::move(cancel))
+    { }
+    ~CancellableStatement() { reset(); }
+    CancellableStatement(const CancellableStatement &) = delete;
+    CancellableStatement &operator=(const CancellableStatement &) = delete;
+
+    // Takes a freshly allocated handle; a statement cancelled before it began raises here, so
+    // it never reaches the server.
+    CancellableStatement &operator=(OdbcHandle &&handle)
+    {
+        reset();
+        m_handle = std::move(handle);
+        if (!m_cancel->attach(m_handle.get())) {
+            m_handle.reset();
+            throw DatabaseError(QStringLiteral("The statement was cancelled"));
+        }
+        return *this;
+    }
+    void reset() noexcept
+    {
+        m_cancel->detach();
+        m_handle.reset();
+    }
+    SQLHSTMT get() const { return m_handle.get(); }
+    explicit operator bool() const { return bool(m_handle); }
+    operator const OdbcHandle &() const { return m_handle; }
+
+private:
+    std::shared_ptr<StatementCancel> m_cancel;
+    OdbcHandle m_handle;
+};
+
 } // namespace
 
 struct QueryDataset::Impl
@@ -183,7 +223,8 @@ struct QueryDataset::Impl
     QString databaseName;
     QString sql;
     std::shared_ptr<ConnectionHandle> connection;
-    OdbcHandle statement;
+    std::shared_ptr<StatementCancel> cancel = std::make_shared<StatementCancel>();
+    CancellableStatement statement { cancel };
     bool holdsTicket = false;
     bool open = false;
     bool allFetched = true;
@@ -237,8 +278,16 @@ struct QueryDataset::Impl
     void execute()
     {
         statement = OdbcHandle(SQL_HANDLE_STMT, connection->get());
+        // With its length, so that the driver sees the whole text whatever characters it holds.
+        // The empty text keeps SQL_NTS: the driver manager refuses a length of 0. Drivers still
+        // read up to a NUL only and would run part of the statement: such a text never goes.
+        if (sql.contains(QChar(0)))
+            throw DatabaseError(QStringLiteral("The statement holds a NUL character"));
+        if (sql.size() > std::numeric_limits<SQLINTEGER>::max())
+            throw DatabaseError(QStringLiteral("The statement is too long"));
         const SQLRETURN rc =
-            SQLExecDirectW(statement.get(), const_cast<SQLWCHAR *>(Odbc::wide(sql)), SQL_NTS);
+            SQLExecDirectW(statement.get(), const_cast<SQLWCHAR *>(Odbc::wide(sql)),
+                sql.isEmpty() ? SQL_NTS : SQLINTEGER(sql.size()));
         Odbc::check(rc, statement);
     }
 
@@ -254,7 +303,8 @@ void QueryDataset::Impl::describe()
     SQLSMALLINT count = 0;
     Odbc::check(SQLNumResultCols(statement.get(), &count), statement);
     if (count <= 0)
-        throw DatabaseError(QStringLiteral("The statement returned no result set"));
+        throw DatabaseError(
+            QStringLiteral("The statement was executed and returned no result set"));
     columns.clear();
     columns.resize(count);
     bool variable = false;
@@ -367,7 +417,13 @@ void QueryDataset::Impl::describe()
 
 void QueryDataset::Impl::bind()
 {
-    const SQLULEN rows = blockMode ? BlockRows : 1;
+    // The rowset is sized from a byte budget for all bind buffers together: a wide row gets
+    // fewer rows per fetch, never less than one.
+    std::size_t rowBytes = 0;
+    for (const Column &column : columns)
+        if (column.bound)
+            rowBytes += std::size_t(column.elementBytes) + sizeof(SQLLEN);
+    const SQLULEN rows = blockMode ? SQLULEN(QueryDataset::rowsetRows(rowBytes)) : 1;
     SQLSetStmtAttr(statement.get(), SQL_ATTR_ROW_BIND_TYPE,
         reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0);
     Odbc::check(SQLSetStmtAttr(statement.get(), SQL_ATTR_ROW_ARRAY_SIZE,
@@ -483,7 +539,7 @@ void QueryDataset::Impl::fetchBlock()
 {
     if (allFetched || !statement)
         return;
-    ResultStore::Block block = store->newBlock(int(BlockRows));
+    ResultStore::Block block = store->newBlock(int(blockMode ? rowsetSize : BlockRows));
     bool end = false;
     try {
         if (blockMode) {
@@ -520,8 +576,13 @@ void QueryDataset::Impl::fetchBlock()
         throw;
     }
     fetched = store->rowCount();
-    if (end)
+    if (end) {
         finishStatement(); // the whole result is in the store
+        for (Column &column : columns) { // the bind buffers are not needed any more
+            std::vector<char>().swap(column.buffer);
+            std::vector<SQLLEN>().swap(column.indicators);
+        }
+    }
 }
 
 QueryDataset::QueryDataset()
@@ -538,6 +599,22 @@ void QueryDataset::setDatabaseName(const QString &name)
     d->databaseName = name;
     Connection *connection = Session::instance().FindConnection(name);
     d->connection = connection ? connection->handle() : nullptr;
+}
+
+void QueryDataset::setConnection(const QString &name, std::shared_ptr<ConnectionHandle> connection)
+{
+    d->databaseName = name;
+    d->connection = std::move(connection);
+}
+
+std::shared_ptr<ConnectionHandle> QueryDataset::connection() const
+{
+    return d->connection;
+}
+
+std::shared_ptr<StatementCancel> QueryDataset::cancelPoint() const
+{
+    return d->cancel;
 }
 
 QString QueryDataset::databaseName() const
@@ -786,7 +863,60 @@ bool QueryDataset::fieldNumber(int field, double &value) const
     return true;
 }
 
+std::size_t QueryDataset::rowsetRows(std::size_t rowBytes)
+{
+    if (rowBytes == 0)
+        return BlockRows;
+    return std::clamp<std::size_t>(BindBudgetBytes / rowBytes, 1, BlockRows);
+}
+
+std::size_t QueryDataset::boundBytes() const
+{
+    std::size_t bytes = 0;
+    for (const Column &column : d->columns)
+        bytes += column.buffer.capacity() + column.indicators.capacity() * sizeof(SQLLEN);
+    return bytes;
+}
+
 std::size_t QueryDataset::storeBytes() const
 {
     return d->store ? d->store->memoryBytes() : 0;
+}
+
+QString QueryDataset::displayText(int record, int field, int maxChars) const
+{
+    const char *value = nullptr;
+    std::size_t length = 0;
+    if (!d->store || !d->store->value(record, field, value, length))
+        return QString();
+    const Kind kind = d->columns[std::size_t(field)].kind;
+    if (kind != Kind::Text && kind != Kind::Binary)
+        return text(record, field);
+    const std::size_t limit = std::size_t(std::max(0, maxChars));
+    QString shown;
+    bool cut = false;
+    if (kind == Kind::Binary) {
+        // Two hexadecimal digits per byte.
+        const std::size_t bytes = std::min(length, limit / 2);
+        shown = QLatin1String(QByteArray(value, qsizetype(bytes)).toHex().toUpper());
+        cut = bytes < length;
+    } else {
+        // A UTF-8 character takes at most four bytes: that many bytes hold the characters shown.
+        std::size_t bytes = std::min(length, limit * 4);
+        // Not in the middle of a character.
+        while (bytes < length && bytes > 0
+            && (static_cast<unsigned char>(value[bytes]) & 0xC0) == 0x80)
+            --bytes;
+        appendUtf8Text(shown, value, bytes);
+        cut = bytes < length;
+        if (shown.size() > qsizetype(limit)) {
+            shown.truncate(qsizetype(limit));
+            if (shown.size() > 0 && shown.back().isHighSurrogate())
+                shown.chop(1);
+            cut = true;
+        }
+    }
+    if (cut)
+        shown += QChar(0x2026);
+    return shown;
 }

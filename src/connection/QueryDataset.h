@@ -7,6 +7,7 @@
 #include <vector>
 
 class ConnectionHandle;
+class StatementCancel;
 
 // Field type codes of the result layer; the value-text rules group them.
 namespace FieldTypes {
@@ -50,7 +51,12 @@ public:
     // Resolves the connection of that alias through the Session on the calling (UI) thread and
     // keeps a reference to it; the statement later runs on whatever thread calls OpenQuery.
     void setDatabaseName(const QString &name);
+    // The connection handed in by whoever runs the statement; no look-up anywhere.
+    void setConnection(const QString &name, std::shared_ptr<ConnectionHandle> connection);
+    std::shared_ptr<ConnectionHandle> connection() const;
     QString databaseName() const;
+    // Cancels the running statement from another thread (see StatementCancel).
+    std::shared_ptr<StatementCancel> cancelPoint() const;
     void setSql(const QString &sql);
     QString sql() const;
 
@@ -94,6 +100,9 @@ public:
     bool isNull(int record, int field) const;
     QString text(int record, int field) const;
     bool appendText(int record, int field, QString &out) const; // as appendFieldString
+    // The text of a fetched value cut to at most maxChars characters, with "…" in place of the
+    // rest, at a cost that does not grow with the value: for a grid cell. Empty for NULL.
+    QString displayText(int record, int field, int maxChars) const;
 
     // The current record's float or currency value as fetched; false for a null value and for
     // the other kinds.
@@ -101,6 +110,12 @@ public:
 
     // Bytes the store holds in memory (for the benchmarks).
     std::size_t storeBytes() const;
+    // Bytes of the bind buffers of the open statement: all of them together stay within a budget
+    // of about 8 MB, whatever the width of a row.
+    std::size_t boundBytes() const;
+    // Rows per fetch for bind buffers of rowBytes bytes a row (indicators included): as many as
+    // the budget holds, at least one and at most one block of the store (1000).
+    static std::size_t rowsetRows(std::size_t rowBytes);
 
 private:
     struct Impl;

@@ -2,13 +2,28 @@
 
 #include "connection/Connection.h"
 #include "connection/DatabaseError.h"
+#include "connection/IniFile.h"
 #include "connection/OdbcHandle.h"
+
+#include <QFile>
 
 #include <algorithm>
 #include <odbcinst.h>
+#ifndef Q_OS_WIN
+#include <pwd.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
+// unixODBC may cache what it read of the ini files per process (builds with its ini cache);
+// a write with every argument null empties that cache so later look-ups read the files again.
+void dropIniCache()
+{
+    SQLWritePrivateProfileString(nullptr, nullptr, nullptr, nullptr);
+}
+
+#ifdef Q_OS_WIN
 QString installerError()
 {
     DWORD code = 0;
@@ -41,13 +56,6 @@ private:
     UWORD m_old = ODBC_BOTH_DSN;
 };
 
-// unixODBC may cache what it read of the ini files per process (builds with its ini cache);
-// a write with every argument null empties that cache so later look-ups read the files again.
-void dropIniCache()
-{
-    SQLWritePrivateProfileString(nullptr, nullptr, nullptr, nullptr);
-}
-
 bool userDsnExists(const QByteArray &name)
 {
     ConfigMode mode(ODBC_USER_DSN);
@@ -60,6 +68,20 @@ bool userDsnExists(const QByteArray &name)
     SQLGetPrivateProfileString(name.constData(), nullptr, "", keys, sizeof keys, "odbc.ini");
     return keys[0] != 0;
 }
+#else
+// The file of the user's data sources as unixODBC finds it: ODBCINI when set, otherwise
+// .odbc.ini in the home folder of the password database (not HOME).
+QString userDataSourceFile()
+{
+    const QByteArray odbcini = qgetenv("ODBCINI");
+    if (!odbcini.isEmpty())
+        return QFile::decodeName(odbcini);
+    const passwd *user = ::getpwuid(::getuid());
+    const QString home =
+        user && user->pw_dir ? QFile::decodeName(user->pw_dir) : QStringLiteral("/home");
+    return home + QStringLiteral("/.odbc.ini");
+}
+#endif
 
 } // namespace
 
@@ -78,6 +100,13 @@ bool Session::AliasExists(const QString &name) const
 
 void Session::CreateAlias(const QString &name, const QString &driver, const QStringList &params)
 {
+    QList<QPair<QString, QString>> entries { { QStringLiteral("Driver"), driver } };
+    for (const QString &line : params) {
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals > 0) // keys keep their blanks exactly ("DB2 DSN", "SQLPASSTHRU MODE")
+            entries.append({ line.left(equals), line.mid(equals + 1) });
+    }
+#ifdef Q_OS_WIN
     const QByteArray dsn = name.toLocal8Bit();
     // SQLWriteDSNToIni on an existing data source wipes its other keys: only for new names.
     const bool exists = userDsnExists(dsn);
@@ -85,26 +114,29 @@ void Session::CreateAlias(const QString &name, const QString &driver, const QStr
     bool ok = exists ? SQLWritePrivateProfileString(
                   dsn.constData(), "Driver", driver.toLocal8Bit().constData(), "odbc.ini")
                      : SQLWriteDSNToIni(dsn.constData(), driver.toLocal8Bit().constData());
-    for (const QString &line : params) {
-        if (!ok)
-            break;
-        const qsizetype equals = line.indexOf(QLatin1Char('='));
-        if (equals <= 0)
-            continue;
-        // Keys keep their blanks exactly ("DB2 DSN", "SQLPASSTHRU MODE").
+    for (qsizetype i = 1; ok && i < entries.size(); ++i)
         ok = SQLWritePrivateProfileString(dsn.constData(),
-            line.left(equals).toLocal8Bit().constData(),
-            line.mid(equals + 1).toLocal8Bit().constData(), "odbc.ini");
-    }
+            entries.at(i).first.toLocal8Bit().constData(),
+            entries.at(i).second.toLocal8Bit().constData(), "odbc.ini");
     if (!ok)
         throw DatabaseError(QStringLiteral("Cannot create alias ") + name + QStringLiteral(": ")
             + installerError());
+#else
+    // The installer's calls rewrite the whole file and drop the user's comments and spacing;
+    // the section is written like any other ini line, the rest of the file kept as it was.
+    try {
+        WriteIniStrings(userDataSourceFile(), name, entries);
+    } catch (const std::exception &error) {
+        throw DatabaseError(QStringLiteral("Cannot create alias ") + name + QStringLiteral(": ")
+            + errorText(error));
+    }
+#endif
     dropIniCache();
 }
 
 void Session::SaveAliasConfig()
 {
-    // The installer writes the ini file at once; what remains is to make this process see it.
+    // A data source is written to its file at once; what remains is to make this process see it.
     dropIniCache();
 }
 

@@ -17,7 +17,9 @@ public:
     // True when the user's or the system's ODBC configuration holds a data source of that name.
     bool AliasExists(const QString &name) const;
     // Adds a user data source with the driver name and KEY=VALUE lines (keys may hold blanks).
-    // Works when the driver is not installed. Raises DatabaseError on failure.
+    // Works when the driver is not installed. On Unix the section is written into the user's
+    // data source file (ODBCINI, or ~/.odbc.ini) with every other line kept as it was, in one
+    // atomic step. Raises DatabaseError on failure.
     void CreateAlias(const QString &name, const QString &driver, const QStringList &params);
     // Makes created aliases persist; also drops the driver manager's cached ini contents so that
     // later look-ups in this process see them.

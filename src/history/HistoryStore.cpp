@@ -42,16 +42,18 @@ bool addEntry(HistoryItems &items, const QStringList &lines)
     return true;
 }
 
-void load(QSettings &settings, HistoryItems &items)
+QStringList load(QSettings &settings, HistoryItems &items)
 {
+    QStringList skipped;
     for (int n = ValueCount - 1; n >= 0; --n) {
         const QString name = valueName(n);
         const QVariant value = settings.value(name);
         if (!value.isValid())
             continue; // missing: reads as the empty text
-        if (value.typeId() != QMetaType::QString)
-            throw std::runtime_error(
-                QStringLiteral("Invalid data type for '%1'").arg(name).toStdString());
+        if (value.typeId() != QMetaType::QString) {
+            skipped << name; // one unreadable value costs no other entry
+            continue;
+        }
         // A value ends at its first NUL, as a stored string does.
         QString text = value.toString();
         const qsizetype nul = text.indexOf(QChar(0));
@@ -63,14 +65,25 @@ void load(QSettings &settings, HistoryItems &items)
         const QStringList lines = splitLines(text);
         items.prepend(HistoryItem { lines.first(), TString(joinLines(lines)) });
     }
+    return skipped;
 }
 
 void save(QSettings &settings, const HistoryItems &items)
 {
+    // Values that are not text were never loaded: they are kept, in their order, behind the
+    // entries, where the next load skips them again.
+    QVariantList kept;
+    for (int n = 0; n < ValueCount; ++n) {
+        const QVariant value = settings.value(valueName(n));
+        if (value.isValid() && value.typeId() != QMetaType::QString)
+            kept << value;
+    }
     for (int n = 0; n < ValueCount; ++n)
         settings.remove(valueName(n));
     for (int i = 0; i < items.size(); ++i)
         settings.setValue(valueName(i), items.at(i).Object.FullText);
+    for (int k = 0; k < kept.size(); ++k)
+        settings.setValue(valueName(int(items.size()) + k), kept.at(k));
     settings.sync();
     if (settings.status() != QSettings::NoError) {
         // The settings file is written as a whole, so the first value names the failure.

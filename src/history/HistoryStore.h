@@ -27,12 +27,14 @@ QString joinLines(const QStringList &lines);
 bool addEntry(HistoryItems &items, const QStringList &lines);
 
 // Reads History200 down to History0 into the head of `items`: missing and empty values are left
-// out, line breaks become CR LF after every line. No cap applies. A value that is not text throws
-// std::runtime_error "Invalid data type for '<name>'"; the entries read before it stay in `items`.
-void load(QSettings &settings, HistoryItems &items);
+// out, line breaks become CR LF after every line. No cap applies. A value that is not text is
+// skipped and the rest load; the names of the skipped values are returned, in the order read.
+QStringList load(QSettings &settings, HistoryItems &items);
 
-// Removes History0..History200, then writes History0..n-1. Throws std::runtime_error
-// "Failed to set data for '<name>'" when the settings cannot be written.
+// Replaces the stored history: History0..n-1 hold the entries afterwards, and no other value that
+// holds text remains among History0..History200. Values that are not text were never loaded and
+// are not deleted: they are written back, in their order, behind the entries. Throws
+// std::runtime_error "Failed to set data for '<name>'" when the settings cannot be written.
 void save(QSettings &settings, const HistoryItems &items);
 
 } // namespace HistoryStore

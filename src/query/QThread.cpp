@@ -1,6 +1,8 @@
 #include "query/QThread.h"
 
+#include "connection/ConnectionHandle.h"
 #include "connection/DatabaseError.h"
+#include "connection/StatementCancel.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -19,6 +21,31 @@ TQthread::TQthread(const QString &sql, const QString &databaseName, bool isExec)
 
     // Deleted on the thread the object lives on, after the thread has really ended; deleting a
     // QThread from inside its own run() would destroy a running thread.
+    connect(this, &QThread::finished, this, [this] {
+        if (m_freeOnTerminate)
+            deleteLater();
+    });
+}
+
+TQthread::TQthread(const QString &sql, const QString &databaseName,
+    std::shared_ptr<ConnectionHandle> connection, bool isExec)
+    : Query(std::make_unique<QueryDataset>())
+    , IsExec(isExec)
+{
+    Query->setConnection(databaseName, std::move(connection));
+    Query->setSql(sql);
+    connect(this, &QThread::finished, this, [this] {
+        if (m_freeOnTerminate)
+            deleteLater();
+    });
+}
+
+TQthread::TQthread(std::unique_ptr<QueryDataset> result)
+    : Query(std::move(result))
+    , Opened(true)
+    , FetchToEnd(true)
+{
+    Fetched.store(Query->fetchedCount());
     connect(this, &QThread::finished, this, [this] {
         if (m_freeOnTerminate)
             deleteLater();
@@ -54,17 +81,51 @@ qint32 TQthread::tickDifference(quint32 start, quint32 now)
     return static_cast<qint32>(now - start);
 }
 
+void TQthread::useFreeConnection()
+{
+    // A statement that was cancelled but still holds the connection may keep it for as long as
+    // its server likes: past the grace it leaves after the cancel, this statement runs on a
+    // connection of its own, opened with the same login.
+    const std::shared_ptr<ConnectionHandle> connection = Query->connection();
+    if (!connection || !connection->busy())
+        return;
+    const auto deadline = connection->holdDeadline();
+    if (deadline == ConnectionHandle::Clock::time_point::max())
+        return; // nothing was cancelled: wait for the turn as always
+    if (connection->acquireUntil(deadline)) {
+        connection->release();
+        return;
+    }
+    if (Query->cancelPoint()->isCancelled())
+        return; // abandoned meanwhile: the statement will not start anyway
+    FreshConnection = std::make_shared<ConnectionHandle>(connection->dataSource(),
+        connection->user(), connection->password(), connection->loginTimeout());
+    Query->setConnection(Query->databaseName(), FreshConnection);
+}
+
+void TQthread::walkToEnd()
+{
+    const std::shared_ptr<StatementCancel> cancel = Query->cancelPoint();
+    while (!Query->allFetched() && !cancel->isCancelled()) {
+        Query->fetchMore();
+        Fetched.store(Query->fetchedCount());
+    }
+    Counted = Query->allFetched();
+}
+
 void TQthread::runStatement()
 {
     const quint32 startTick = tickCount();
     try {
+        useFreeConnection();
         if (IsExec) {
             Query->ExecQuery();
         } else {
             Query->OpenQuery();
             Opened = true;
+            Fetched.store(Query->fetchedCount());
             if (WantCount)
-                Query->CountRecords(); // walks the whole result here, not on the UI thread
+                walkToEnd(); // the whole result here, not on the UI thread
         }
     } catch (const std::exception &error) {
         ErrorText = errorText(error);
@@ -76,13 +137,9 @@ void TQthread::runStatement()
     ElapsedMs = tickDifference(startTick, tickCount());
 }
 
-void TQthread::run()
+void TQthread::handBack()
 {
-    // A stop request is never read: once started, the statement runs to its end.
-    runStatement();
-
-    m_freeOnTerminate = FreeOnTerminate;
-    auto handBack = [this] {
+    auto call = [this] {
         // A copy: the handler may clear OnTerminate while it runs (a nested event loop of a
         // message box lets Close Query in).
         const auto handler = OnTerminate;
@@ -90,6 +147,36 @@ void TQthread::run()
             handler(this);
     };
     if (QCoreApplication *app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, handBack, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(app, call, Qt::BlockingQueuedConnection);
+}
+
+void TQthread::run()
+{
+    // A stop request is never read: once started, the statement runs to its end unless it is
+    // cancelled through its dataset's cancel point.
+    if (FetchToEnd) {
+        try {
+            walkToEnd();
+        } catch (const std::exception &error) {
+            ErrorText = errorText(error);
+        }
+    } else {
+        runStatement();
+    }
+
+    m_freeOnTerminate = FreeOnTerminate;
+    for (;;) {
+        CountLater = false;
+        handBack();
+        if (!CountLater || !Query || !ErrorText.isEmpty())
+            break;
+        try {
+            walkToEnd();
+        } catch (const std::exception &error) {
+            ErrorText = errorText(error);
+            if (ErrorText.isEmpty())
+                ErrorText = QStringLiteral("Unknown error");
+        }
+    }
     Query.reset(); // not taken over: freed here, on the worker thread
 }

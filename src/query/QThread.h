@@ -6,18 +6,28 @@
 #include <QString>
 #include <QThread>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
+class ConnectionHandle;
+
 // Runs one statement (a select that it opens, or an exec) on a thread of its own and hands the
-// result to the UI thread. Created and configured on the UI thread; from start() until the
-// completion handler only the worker thread touches its fields. Frees itself when told to.
+// result to the UI thread; or walks an open result to its end. Created and configured on the UI
+// thread; from start() until the completion handler only the worker thread touches its fields.
+// Frees itself when told to.
 class TQthread : public QThread
 {
     Q_OBJECT
 
 public:
+    // The statement runs on the connection of that alias, looked up in the Session.
     TQthread(const QString &sql, const QString &databaseName, bool isExec);
+    // The statement runs on the connection handed in.
+    TQthread(const QString &sql, const QString &databaseName,
+        std::shared_ptr<ConnectionHandle> connection, bool isExec);
+    // Fetches the rest of an open result (FetchToEnd), then hands it back.
+    explicit TQthread(std::unique_ptr<QueryDataset> result);
     ~TQthread() override; // frees Query unless the completion handler took it over
 
     std::unique_ptr<QueryDataset> Query; // owned until the completion handler moves it away
@@ -26,6 +36,15 @@ public:
     QString ErrorText; // message of the error caught in the run; empty when none
     bool WantCount = false; // count the records after the open, on the worker thread
     qint32 ElapsedMs = 0; // milliseconds of the run, from a 32-bit tick count
+    bool FetchToEnd = false; // a walk to the end of an open result instead of a statement
+    // Set by the completion handler of a select: the worker counts the records now, off the UI
+    // thread, and hands back once more. ElapsedMs keeps the select's own time.
+    bool CountLater = false;
+    bool Counted = false; // every record of the result was fetched by the worker
+    std::atomic<int> Fetched { 0 }; // records fetched so far; any thread may read it
+    // A connection of the same alias and login that the worker opened because the one it was
+    // given stayed held by a cancelled statement; the window takes it over at the hand-back.
+    std::shared_ptr<ConnectionHandle> FreshConnection;
 
     // Completion handler, run on the UI thread while the worker waits. It is read there at the
     // moment of the call, so clearing it on the UI thread abandons the worker for good.
@@ -47,5 +66,8 @@ protected:
 
 private:
     void runStatement();
+    void useFreeConnection(); // may switch Query to a fresh connection
+    void walkToEnd(); // fetches the rest of the result, stopping when cancelled
+    void handBack();
     bool m_freeOnTerminate = false; // FreeOnTerminate as noted when the run ended
 };

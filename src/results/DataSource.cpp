@@ -53,7 +53,9 @@ QVariant DataSource::data(const QModelIndex &index, int role) const
             // Null cells carry no text: the grid's delegate paints them.
             if (m_dataSet->isNull(index.row(), index.column()))
                 return {};
-            return m_dataSet->text(index.row(), index.column());
+            // What a cell can show: a value of megabytes would cost every repaint its whole
+            // length. Copies and exports read the dataset, whole values.
+            return m_dataSet->displayText(index.row(), index.column(), MaxDisplayChars);
         case IsNullRole:
             return m_dataSet->isNull(index.row(), index.column());
         default:

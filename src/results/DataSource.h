@@ -15,6 +15,8 @@ class DataSource : public QAbstractTableModel
 public:
     // True when the value of the cell is null (the grid paints those itself).
     static constexpr int IsNullRole = Qt::UserRole + 1;
+    // A cell's text is cut to this many characters; the dataset keeps the whole value.
+    static constexpr int MaxDisplayChars = 1000;
 
     explicit DataSource(QObject *parent = nullptr);
 

@@ -1,3 +1,4 @@
+#include "support/SilentServer.h"
 #include "support/TestEnv.h"
 
 #include <QDir>
@@ -22,6 +23,8 @@ private slots:
     void cleanupTestCase();
     void startsShowsTitleAndExitsWithZeroOnClose();
     void closingWhileAStatementRunsExitsWithZero();
+    void copiedTextOutlivesTheProgram();
+    void closingWhileConnectingExitsWithZero();
 
 private:
     void startProgram(QProcess &program, const QTemporaryDir &home);
@@ -31,6 +34,10 @@ private:
     QString windowName(xcb_window_t window);
     xcb_window_t findWindow(const QString &title);
     xcb_window_t focusWindow();
+    xcb_window_t selectionOwner(const char *selection);
+    bool nextEvent(uint8_t type);
+
+    std::unique_ptr<xcb_generic_event_t, decltype(&std::free)> m_event { nullptr, &std::free };
 
     QProcess m_xserver;
     QString m_display;
@@ -110,6 +117,30 @@ xcb_window_t tst_Binary::focusWindow()
     std::unique_ptr<xcb_get_input_focus_reply_t, decltype(&std::free)> reply(
         xcb_get_input_focus_reply(m_x, xcb_get_input_focus(m_x), nullptr), &std::free);
     return reply ? reply->focus : xcb_window_t(XCB_WINDOW_NONE);
+}
+
+xcb_window_t tst_Binary::selectionOwner(const char *selection)
+{
+    std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> reply(
+        xcb_get_selection_owner_reply(m_x, xcb_get_selection_owner(m_x, atom(selection)), nullptr),
+        &std::free);
+    return reply ? reply->owner : xcb_window_t(XCB_WINDOW_NONE);
+}
+
+// Takes the events that have arrived; true once one of that type is in m_event (and stays so,
+// as the check may be repeated, until m_event is reset).
+bool tst_Binary::nextEvent(uint8_t type)
+{
+    if (m_event && (m_event->response_type & 0x7f) == type)
+        return true;
+    while (xcb_generic_event_t *event = xcb_poll_for_event(m_x)) {
+        if ((event->response_type & 0x7f) == type) {
+            m_event.reset(event);
+            return true;
+        }
+        std::free(event);
+    }
+    return false;
 }
 
 void tst_Binary::startProgram(QProcess &program, const QTemporaryDir &home)
@@ -241,6 +272,137 @@ void tst_Binary::closingWhileAStatementRunsExitsWithZero()
 
     closeWindow(window);
     // The statement would run for minutes: the process ends at once all the same.
+    QVERIFY(program.waitForFinished(15000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+}
+
+void tst_Binary::copiedTextOutlivesTheProgram()
+{
+    // The desktop's clipboard manager: a window of this test owns CLIPBOARD_MANAGER and does a
+    // manager's part of the protocol below.
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(m_x)).data->root;
+    const xcb_window_t manager = xcb_generate_id(m_x);
+    xcb_create_window(m_x, XCB_COPY_FROM_PARENT, manager, root, 0, 0, 1, 1, 0,
+        XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_set_selection_owner(m_x, manager, atom("CLIPBOARD_MANAGER"), XCB_CURRENT_TIME);
+    QCOMPARE(selectionOwner("CLIPBOARD_MANAGER"), manager);
+    struct DestroyWindow
+    {
+        xcb_connection_t *x;
+        xcb_window_t window;
+        ~DestroyWindow()
+        {
+            xcb_destroy_window(x, window);
+            xcb_flush(x);
+        }
+    } destroyManager { m_x, manager };
+
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QProcess program;
+    startProgram(program, home);
+    if (QTest::currentTestFailed())
+        return;
+    xcb_window_t window = XCB_WINDOW_NONE;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (window = findWindow(QStringLiteral("Morvane version .99M"))) != XCB_WINDOW_NONE, 30000);
+    const QString id = QString::number(window);
+
+    // A statement typed into the editor, selected and copied, then the window closed at once.
+    const QByteArray copied = "select 'kept' from t";
+    xdotool({ "mousemove", "--window", id, "300", "200", "click", "1" });
+    xdotool({ "type", "--delay", "5", QString::fromUtf8(copied) });
+    xdotool({ "key", "ctrl+a", "ctrl+c" });
+    QTRY_VERIFY_WITH_TIMEOUT(selectionOwner("CLIPBOARD") != XCB_WINDOW_NONE, 30000);
+    closeWindow(window);
+
+    // The program asks the manager to save the clipboard.
+    m_event.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(nextEvent(XCB_SELECTION_REQUEST), 30000);
+    const xcb_selection_request_event_t request =
+        *reinterpret_cast<const xcb_selection_request_event_t *>(m_event.get());
+    QCOMPARE(request.selection, atom("CLIPBOARD_MANAGER"));
+    QCOMPARE(request.target, atom("SAVE_TARGETS"));
+
+    // The manager fetches the text from the clipboard's owner, still the program's.
+    xcb_convert_selection(
+        m_x, manager, atom("CLIPBOARD"), atom("UTF8_STRING"), atom("SAVED"), XCB_CURRENT_TIME);
+    xcb_flush(m_x);
+    m_event.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(nextEvent(XCB_SELECTION_NOTIFY), 30000);
+    const auto *fetched = reinterpret_cast<const xcb_selection_notify_event_t *>(m_event.get());
+    QCOMPARE(fetched->property, atom("SAVED"));
+    std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> text(
+        xcb_get_property_reply(m_x,
+            xcb_get_property(m_x, 1, manager, atom("SAVED"), XCB_GET_PROPERTY_TYPE_ANY, 0, 1 << 20),
+            nullptr),
+        &std::free);
+    QVERIFY(text);
+    const QByteArray saved(static_cast<const char *>(xcb_get_property_value(text.get())),
+        xcb_get_property_value_length(text.get()));
+
+    // Saved: the manager says so, and the program ends as it always does.
+    xcb_selection_notify_event_t done {};
+    done.response_type = XCB_SELECTION_NOTIFY;
+    done.time = request.time;
+    done.requestor = request.requestor;
+    done.selection = request.selection;
+    done.target = request.target;
+    done.property = request.property;
+    xcb_send_event(
+        m_x, 0, request.requestor, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&done));
+    xcb_flush(m_x);
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    // The text outlives the program that copied it.
+    QCOMPARE(saved, copied);
+}
+
+void tst_Binary::closingWhileConnectingExitsWithZero()
+{
+    // A server that accepts the connection and never answers; no login timeout, so only the
+    // close can end the wait.
+    SilentServer silent;
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QFile sources(home.filePath(QStringLiteral(".odbc.ini")));
+    QVERIFY(sources.open(QIODevice::WriteOnly));
+    sources.write("[SILENT]\nDriver=PostgreSQL Unicode\nServername=127.0.0.1\nPort="
+        + QByteArray::number(silent.port()) + "\nDatabase=nothing\n");
+    sources.close();
+    QDir(home.path()).mkpath(QStringLiteral(".config/Varnholt"));
+    QFile settings(home.filePath(QStringLiteral(".config/Varnholt/Stelvik.conf")));
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write("[General]\nLoginTimeout=0\n");
+    settings.close();
+
+    QProcess program;
+    startProgram(program, home);
+    if (QTest::currentTestFailed())
+        return;
+    xcb_window_t window = XCB_WINDOW_NONE;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (window = findWindow(QStringLiteral("Morvane version .99M"))) != XCB_WINDOW_NONE, 30000);
+    const QString id = QString::number(window);
+
+    xdotool({ "mousemove", "--window", id, "150", "17", "click", "1" });
+    xdotool({ "type", "--delay", "5", "SILENT" });
+    xdotool({ "mousemove", "--window", id, "300", "200", "click", "1" });
+    xdotool({ "type", "--delay", "5", "select 1" });
+    xdotool({ "mousemove", "--window", id, "252", "16", "click", "1" });
+    xcb_window_t login = XCB_WINDOW_NONE;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (login = findWindow(QStringLiteral("Mainframe Login"))) != XCB_WINDOW_NONE, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(focusWindow() == login, 30000);
+    xdotool({ "key", "Return" });
+    // The dialog is gone: the connect waits for the silent server.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        findWindow(QStringLiteral("Mainframe Login")) == XCB_WINDOW_NONE, 30000);
+    QCOMPARE(program.state(), QProcess::Running);
+
+    closeWindow(window);
     QVERIFY(program.waitForFinished(15000));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);

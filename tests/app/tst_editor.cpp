@@ -625,13 +625,17 @@ void tst_Editor::unreadableHistoryValue()
     m_form = std::make_unique<TForm1>();
     QVERIFY(errorBox.done());
     QCOMPARE(errorBox.seen.first().text, QStringLiteral("Invalid data type for 'History4'"));
-    // Loading stopped there; the list is shown again after the next addition.
-    QCOMPARE(m_form->HistoryList.size(), 1);
+    // The value is skipped, the others load and are shown; it stays stored behind them.
+    QCOMPARE(m_form->HistoryList.size(), 2);
     auto *box = child<QComboBox>("ComboBox2");
-    QCOMPARE(box->count(), 0);
-    m_form->AddToHistory({ QStringLiteral("select new") });
     QCOMPARE(box->count(), 2);
-    QCOMPARE(box->itemText(1), QStringLiteral("select 9"));
+    m_form->AddToHistory({ QStringLiteral("select new") });
+    QCOMPARE(box->count(), 3);
+    QCOMPARE(box->itemText(2), QStringLiteral("select 9"));
+    QCOMPARE(QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"))
+                 .value(QStringLiteral("History3"))
+                 .toByteArray(),
+        QByteArray("select 4"));
 }
 
 void tst_Editor::fontAndReplaceDialog()

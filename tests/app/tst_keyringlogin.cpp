@@ -1,7 +1,7 @@
 #include "app/Unit1.h"
 #include "connection/Connection.h"
 #include "connection/Session.h"
-#include "connection/ULogin.h"
+#include "app/ULogin.h"
 #include "connection/crypt.h"
 #include "support/KeyringSession.h"
 #include "support/ModalScript.h"

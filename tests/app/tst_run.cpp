@@ -380,9 +380,10 @@ void tst_run::newRunWhileAbandonedWorkerRuns()
     connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
     ticker.start(10);
     start(runButton(), QStringLiteral("runpg"), QStringLiteral("select 42 as answer"));
+    // The window did not wait for it: the new worker is current and the window handles events.
+    // (Close Query also cancels the old statement on the server, so when it ends is not known.)
     QVERIFY(m_form->CurrentThread);
     QTRY_VERIFY(ticks >= 5);
-    QCOMPARE(abandonedEnded.count(), 0); // the window did not wait for it
     QVERIFY(m_form->CurrentThread);
 
     lock.release();

@@ -35,6 +35,12 @@ private slots:
     void decimalText();
     void sampleDatabase_data();
     void sampleDatabase();
+    void nulNeverSent_data();
+    void nulNeverSent();
+    void rowsetBudget_data();
+    void rowsetBudget();
+    void wideRows_data();
+    void wideRows();
 
 private:
     std::unique_ptr<QueryDataset> open(const QString &dsn, const QString &sql);
@@ -451,6 +457,127 @@ void tst_dataset::sampleDatabase()
         for (int field = 0; field < types.size(); ++field)
             nulls += query->isNull(record, field) ? 1 : 0;
     QVERIFY(nulls > 0);
+}
+
+void tst_dataset::nulNeverSent_data()
+{
+    QTest::addColumn<QString>("dsn");
+    QTest::newRow("sqlite") << Lite;
+    QTest::newRow("pg") << Pg;
+}
+
+void tst_dataset::nulNeverSent()
+{
+    // Drivers read a statement only up to a NUL, whatever length they are given: cut there, this
+    // one would delete every row.
+    QFETCH(QString, dsn);
+    exec(dsn, QStringLiteral("create table nul_t(id integer)"));
+    exec(dsn, QStringLiteral("insert into nul_t values (1), (2), (3)"));
+    const QString statement =
+        QStringLiteral("delete from nul_t") + QChar(0) + QStringLiteral(" where id = 2");
+    for (const bool run : { false, true }) {
+        QueryDataset query;
+        query.setDatabaseName(dsn);
+        query.setSql(statement);
+        try {
+            run ? query.OpenQuery() : query.ExecQuery();
+            QFAIL("a statement holding NUL was sent");
+        } catch (const DatabaseError &error) {
+            QCOMPARE(error.message(), QStringLiteral("The statement holds a NUL character"));
+        }
+    }
+    QCOMPARE(open(dsn, QStringLiteral("select count(*) from nul_t"))->FieldString(0),
+        QStringLiteral("3"));
+}
+
+void tst_dataset::rowsetBudget_data()
+{
+    QTest::addColumn<qulonglong>("rowBytes"); // bind buffer and indicator bytes of one row
+    QTest::addColumn<qulonglong>("rows");
+    QTest::newRow("nothing bound") << 0ull << 1000ull;
+    QTest::newRow("narrow") << 64ull << 1000ull;
+    QTest::newRow("8 KB, a block within the budget") << 8192ull << 1000ull;
+    QTest::newRow("one VARCHAR(8000)") << (8001ull * 2 + 8) << 523ull;
+    QTest::newRow("an id and 400 VARCHAR(255)") << (400ull * (256 * 2 + 8) + 16) << 40ull;
+    QTest::newRow("exactly the budget") << 8388608ull << 1ull;
+    QTest::newRow("over the budget, still one row") << 20000000ull << 1ull;
+}
+
+void tst_dataset::rowsetBudget()
+{
+    QFETCH(qulonglong, rowBytes);
+    QFETCH(qulonglong, rows);
+    QCOMPARE(qulonglong(QueryDataset::rowsetRows(std::size_t(rowBytes))), rows);
+}
+
+void tst_dataset::wideRows_data()
+{
+    QTest::addColumn<QString>("dsn");
+    QTest::addColumn<bool>("rowsets"); // the driver fetches rowsets, else one row per call
+    QTest::newRow("sqlite") << Lite << false;
+    QTest::newRow("pg") << Pg << true;
+}
+
+void tst_dataset::wideRows()
+{
+    // An id and 400 VARCHAR(255) columns, 100 rows: column c<k> of row n holds 255 letters when
+    // k is a multiple of 50, NULL when n + k is a multiple of 97, else "r<n>c<k>".
+    QFETCH(QString, dsn);
+    QFETCH(bool, rowsets);
+    constexpr int columns = 400;
+    constexpr int rows = 100;
+    const bool lite = dsn == Lite;
+    QStringList definitions, values;
+    for (int k = 1; k <= columns; ++k) {
+        definitions << QStringLiteral("c%1 varchar(255)").arg(k);
+        values << QStringLiteral("case when (n + %1) %% 97 = 0 then null when %1 %% 50 = 0 then %2 "
+                                 "else 'r' || n || 'c%1' end")
+                      .arg(k)
+                      .arg(lite ? QStringLiteral("replace(hex(zeroblob(255)), '00', "
+                                                 "char(65 + n %% 26))")
+                                : QStringLiteral("repeat(chr(65 + n %% 26), 255)"))
+                      .replace(QLatin1String("%%"), QLatin1String("%"));
+    }
+    exec(dsn,
+        QStringLiteral("create table wide(id integer, %1)")
+            .arg(definitions.join(QLatin1String(", "))));
+    const QString select = QStringLiteral("select n, ") + values.join(QLatin1String(", "));
+    exec(dsn,
+        lite ? QStringLiteral("insert into wide ") + numbers(rows) + select
+                + QStringLiteral(" from seq")
+             : QStringLiteral("insert into wide ") + select
+                + QStringLiteral(" from generate_series(1, %1) n").arg(rows));
+
+    auto query = open(dsn, QStringLiteral("select * from wide order by id"));
+    QCOMPARE(query->FieldCount(), columns + 1);
+    QCOMPARE(query->FieldType(columns), int(FieldTypes::String));
+    QCOMPARE(query->DisplayWidth(columns), 255);
+    // All bind buffers together stay within the budget: a few rows per fetch, not a thousand.
+    // One row per call fetches a first block of up to 1000 rows through buffers of one row.
+    QVERIFY2(
+        query->boundBytes() <= 8 * 1024 * 1024, qPrintable(QString::number(query->boundBytes())));
+    if (rowsets) {
+        QVERIFY(query->boundBytes() > 0);
+        QVERIFY(query->fetchedCount() > 0);
+        QVERIFY(query->fetchedCount() < rows);
+    } else {
+        QCOMPARE(query->fetchedCount(), rows);
+    }
+    QCOMPARE(query->CountRecords(), rows);
+    QCOMPARE(query->boundBytes(), std::size_t(0)); // the whole result is in the store
+    for (int n = 1; n <= rows; ++n) {
+        QCOMPARE(query->text(n - 1, 0), QString::number(n));
+        for (int k = 1; k <= columns; ++k) {
+            const QString expected = (n + k) % 97 == 0 ? QStringLiteral("<Null>")
+                : k % 50 == 0                          ? QString(255, QChar(u'A' + n % 26))
+                                                       : QStringLiteral("r%1c%2").arg(n).arg(k);
+            const QString actual =
+                query->isNull(n - 1, k) ? QStringLiteral("<Null>") : query->text(n - 1, k);
+            if (actual != expected)
+                QFAIL(
+                    qPrintable(QStringLiteral("row %1, column c%2: %3").arg(n).arg(k).arg(actual)));
+        }
+    }
 }
 
 STELVIK_TEST_GUILESS_MAIN(tst_dataset)

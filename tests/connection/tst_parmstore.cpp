@@ -3,10 +3,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QtTest>
 
+#include <memory>
 #include <stdexcept>
+#include <sys/stat.h>
 
 class tst_parmstore : public QObject
 {
@@ -40,6 +43,8 @@ private slots:
     void invalidType_data();
     void invalidType();
     void failedWrite();
+    void ownerOnly_data();
+    void ownerOnly();
 };
 
 void tst_parmstore::cleanup()
@@ -110,6 +115,55 @@ void tst_parmstore::failedWrite()
         QCOMPARE(QString::fromUtf8(error.what()),
             QStringLiteral("Failed to set data for 'ConnectParms'"));
     }
+}
+
+void tst_parmstore::ownerOnly_data()
+{
+    QTest::addColumn<int>("before"); // mode of the existing file; -1: no file
+    QTest::addColumn<QString>("use");
+    QTest::newRow("login stored, no file") << -1 << "write";
+    QTest::newRow("login stored, file 0644") << 0644 << "write";
+    QTest::newRow("login read, file 0644") << 0644 << "read";
+    QTest::newRow("login read, no file") << -1 << "read";
+    QTest::newRow("other value stored, file 0666") << 0666 << "other";
+}
+
+void tst_parmstore::ownerOnly()
+{
+    // The file holds the scrambled login: only its owner may read it, however it came to be.
+    QFETCH(int, before);
+    QFETCH(QString, use);
+    const QString path = settingsFile();
+    const QByteArray native = QFile::encodeName(path);
+    if (before >= 0) {
+        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[General]\nHistory0=select 1\n");
+        file.close();
+        QCOMPARE(::chmod(native.constData(), mode_t(before)), 0);
+    }
+    if (use == QLatin1String("write")) {
+        writeConnectParms(QStringLiteral("USER NAME=a\r\nPASSWORD=b\r\n"));
+    } else if (use == QLatin1String("read")) {
+        readConnectParms();
+    } else {
+        const std::unique_ptr<QSettings> settings = openUserSettings();
+        settings->setValue(QStringLiteral("History1"), QStringLiteral("select 2\r\n"));
+        settings->sync();
+        QCOMPARE(settings->status(), QSettings::NoError);
+    }
+    struct stat info
+    {
+    };
+    QCOMPARE(::stat(native.constData(), &info), 0);
+    QCOMPARE(info.st_mode & 07777, mode_t(0600));
+    // The values are stored and read as ever; those already there are kept.
+    if (use == QLatin1String("write"))
+        QCOMPARE(readConnectParms(), QStringLiteral("USER NAME=a\r\nPASSWORD=b\r\n"));
+    QSettings reader(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    if (before >= 0)
+        QCOMPARE(reader.value(QStringLiteral("History0")).toString(), QStringLiteral("select 1"));
 }
 
 STELVIK_TEST_GUILESS_MAIN(tst_parmstore)

@@ -4,10 +4,12 @@
 #include "connection/Session.h"
 #include "support/TestEnv.h"
 
+#include <QFile>
 #include <QtTest>
 
 #include <memory>
 #include <odbcinst.h>
+#include <unistd.h>
 
 // The engine session over unixODBC's real configuration (private ini files): aliases as user
 // data sources, the alias list, connections found by name, opened and closed.
@@ -20,6 +22,7 @@ private slots:
     void createAlias_data();
     void createAlias();
     void createAliasKeepsExistingKeys();
+    void createAliasKeepsTheRestOfTheFile();
     void listHoldsEachNameOnce();
     void connect_data();
     void connect();
@@ -39,6 +42,12 @@ QString userIniValue(const QString &dsn, const QString &key)
         "<missing>", value, sizeof value, "odbc.ini");
     SQLSetConfigMode(old);
     return QString::fromLocal8Bit(value);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 } // namespace
@@ -105,6 +114,49 @@ void tst_session::createAliasKeepsExistingKeys()
         userIniValue(QStringLiteral("twice"), QStringLiteral("DB2 DSN")), QStringLiteral("SECOND"));
     QCOMPARE(
         userIniValue(QStringLiteral("twice"), QStringLiteral("Other")), QStringLiteral("kept"));
+}
+
+void tst_session::createAliasKeepsTheRestOfTheFile()
+{
+    // The user's own data source file, as a person keeps it: comments, blank lines, spacing.
+    const QString path = qEnvironmentVariable("ODBCINI");
+    QVERIFY(!path.isEmpty());
+    const QByteArray before = readFile(path)
+        + "\n; my own sources\n[Mine]   # the local one\nDriver   =   SQLite3\n"
+          "Database = /tmp/mine.db\n\n# end of file\n";
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(before);
+    }
+    // A second name for the file as it is now: written in place, it would change too.
+    const QString oldName = path + QStringLiteral(".old");
+    QFile::remove(oldName);
+    QCOMPARE(
+        ::link(QFile::encodeName(path).constData(), QFile::encodeName(oldName).constData()), 0);
+
+    Session &session = Session::instance();
+    QVERIFY(!session.AliasExists(QStringLiteral("db2t303")));
+    session.CreateAlias(QStringLiteral("db2t303"), QStringLiteral("DB2"),
+        { QStringLiteral("DB2 DSN=db2t303"),
+            QStringLiteral("SQLPASSTHRU MODE=SHARED NOAUTOCOMMIT") });
+    session.SaveAliasConfig();
+
+    // Appended; every other byte as it was; the file replaced in one step.
+    QCOMPARE(readFile(path),
+        before + "[db2t303]\nDriver=DB2\nDB2 DSN=db2t303\nSQLPASSTHRU MODE=SHARED NOAUTOCOMMIT\n");
+    QCOMPARE(readFile(oldName), before);
+    // Seen at once by this process, keys with blanks included.
+    QVERIFY(session.AliasExists(QStringLiteral("db2t303")));
+    QCOMPARE(userIniValue(QStringLiteral("db2t303"), QStringLiteral("SQLPASSTHRU MODE")),
+        QStringLiteral("SHARED NOAUTOCOMMIT"));
+    QCOMPARE(userIniValue(QStringLiteral("Mine"), QStringLiteral("Database")),
+        QStringLiteral("/tmp/mine.db"));
+    QStringList names;
+    session.ListAliasNames(names);
+    QCOMPARE(names.count(QStringLiteral("db2t303")), 1);
+    QCOMPARE(names.count(QStringLiteral("Mine")), 1);
+    QFile::remove(oldName);
 }
 
 void tst_session::listHoldsEachNameOnce()

@@ -268,15 +268,23 @@ void tst_history::nonTextValue()
     }
     QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
     HistoryItems items;
-    try {
-        load(settings, items);
-        QFAIL("a value that is not text loaded");
-    } catch (const std::runtime_error &error) {
-        QCOMPARE(
-            QString::fromUtf8(error.what()), QStringLiteral("Invalid data type for 'History3'"));
-    }
-    // Loading stopped there: the higher numbers read before it stay.
-    QCOMPARE(fullTexts(items), QStringList { QStringLiteral("select 7\r\n") });
+    // The value is skipped and named; the newer and the older entries load all the same.
+    QCOMPARE(load(settings, items), QStringList { QStringLiteral("History3") });
+    QCOMPARE(fullTexts(items),
+        QStringList({ QStringLiteral("select 1\r\n"), QStringLiteral("select 7\r\n") }));
+
+    // What was not loaded is not deleted: it follows the entries, unchanged.
+    QVERIFY(HistoryStore::addEntry(items, { QStringLiteral("select new") }));
+    save(settings, items);
+    QSettings reader(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    QCOMPARE(storedNames(reader),
+        QStringList({ QStringLiteral("History0"), QStringLiteral("History1"),
+            QStringLiteral("History2"), QStringLiteral("History3") }));
+    QCOMPARE(reader.value(QStringLiteral("History2")).toString(), QStringLiteral("select 7\r\n"));
+    QCOMPARE(reader.value(QStringLiteral("History3")), value);
+    HistoryItems again;
+    QCOMPARE(load(reader, again), QStringList { QStringLiteral("History3") });
+    QCOMPARE(fullTexts(again), fullTexts(items));
 }
 
 void tst_history::saveFailure()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "connection/IniFile.h"
+
 #include <QString>
 
 // Makes sure the alias exists in the engine's configuration: a missing one is created as a DB2
@@ -7,13 +9,9 @@
 void EnsureAlias(const QString &name, const QString &dsn);
 
 // Writes TXNISOLATION=1 into the DB2 client's db2cli.ini (sections DB2P201 and DB2P401), found
-// through the local machine's DB2 settings ("DB2 Path Name"). No DB2 settings: nothing is written.
+// through the local machine's DB2 settings ("DB2 Path Name"). No DB2 settings, or a file the user
+// may not change (nor create in its folder): nothing is written and nothing is raised.
 void SetDB2Isolation();
 
 // The directory with exactly one separator at its end (trimmed of blanks and control characters).
 QString AppendBackslash(const QString &text);
-
-// Sets key=value in [section] of an ini file, keeping every other line as it was; creates the
-// file, section and key when missing. Raises "Unable to write to <path>" on failure.
-void WriteIniString(
-    const QString &path, const QString &section, const QString &key, const QString &value);

@@ -1,4 +1,4 @@
-#include "connection/ULogin.h"
+#include "app/ULogin.h"
 
 #include "ui_ULogin.h"
 

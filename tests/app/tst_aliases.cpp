@@ -1,5 +1,6 @@
-#include "connection/Aliases.h"
+#include "app/Aliases.h"
 #include "connection/Session.h"
+#include "support/OrdinaryUser.h"
 #include "support/TestEnv.h"
 
 #include <QDir>
@@ -68,6 +69,8 @@ private slots:
     void setDB2IsolationWithoutSettings();
     void setDB2IsolationInvalidType_data();
     void setDB2IsolationInvalidType();
+    void setDB2IsolationWithoutFullAccess_data();
+    void setDB2IsolationWithoutFullAccess();
     void ensureAlias();
 };
 
@@ -139,6 +142,21 @@ void tst_aliases::writeIniString_data()
     QTest::newRow("other bytes kept as they are")
         << QByteArray("[OTHER]\nNAME=\xe9\xff\n[DB2P201]\nTXNISOLATION=0\n") << "DB2P201"
         << QByteArray("[OTHER]\nNAME=\xe9\xff\n[DB2P201]\nTXNISOLATION=1\n");
+    QTest::newRow("byte-order mark kept, first header found")
+        << QByteArray("\xef\xbb\xbf[DB2P201]\r\nTXNISOLATION=0\r\n") << "DB2P201"
+        << QByteArray("\xef\xbb\xbf[DB2P201]\r\nTXNISOLATION=1\r\n");
+    QTest::newRow("byte-order mark before a comment")
+        << QByteArray("\xef\xbb\xbf; settings\n[DB2P201]\nA=1\n") << "DB2P201"
+        << QByteArray("\xef\xbb\xbf; settings\n[DB2P201]\nA=1\nTXNISOLATION=1\n");
+    QTest::newRow("header with a comment")
+        << QByteArray("[DB2P201] ; prod\nTXNISOLATION=0\n[DB2P401]\t# dr\nA=1\n") << "DB2P401"
+        << QByteArray("[DB2P201] ; prod\nTXNISOLATION=0\n[DB2P401]\t# dr\nA=1\nTXNISOLATION=1\n");
+    QTest::newRow("header with trailing blanks")
+        << QByteArray("[DB2P201] \t\r\nTXNISOLATION=0\r\n") << "DB2P201"
+        << QByteArray("[DB2P201] \t\r\nTXNISOLATION=1\r\n");
+    QTest::newRow("text after the bracket is no header")
+        << QByteArray("[DB2P201]x\nA=1\n") << "DB2P201"
+        << QByteArray("[DB2P201]x\nA=1\n[DB2P201]\nTXNISOLATION=1\n");
 }
 
 void tst_aliases::writeIniString()
@@ -234,6 +252,48 @@ void tst_aliases::setDB2IsolationInvalidType()
         QCOMPARE(QString::fromLocal8Bit(error.what()),
             QStringLiteral("Invalid data type for 'DB2 Path Name'"));
     }
+}
+
+void tst_aliases::setDB2IsolationWithoutFullAccess_data()
+{
+    QTest::addColumn<QByteArray>("before"); // null: no file
+    QTest::newRow("file the user may not write") << QByteArray("[DB2P201]\nTXNISOLATION=0\n");
+    QTest::newRow("no file, folder the user may not write") << QByteArray();
+}
+
+void tst_aliases::setDB2IsolationWithoutFullAccess()
+{
+    // A DB2 client that another user installed (root, for this test's ordinary user): the
+    // step stops without a word, as when the DB2 settings cannot be opened with full access.
+    QFETCH(QByteArray, before);
+    QTemporaryDir system;
+    useSystemSettings(system);
+    setDb2Path(system.path() + QStringLiteral("/client"));
+    const QString client = system.path() + QStringLiteral("/client");
+    QVERIFY(QDir().mkdir(client));
+    const QString ini = client + QStringLiteral("/db2cli.ini");
+    if (!before.isNull()) {
+        writeFile(ini, before);
+        QVERIFY(QFile::setPermissions(ini, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    }
+    const QFile::Permissions readOnly = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup
+        | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+    QVERIFY(QFile::setPermissions(client, readOnly));
+    QVERIFY(QFile::setPermissions(system.path(), readOnly | QFile::WriteOwner));
+
+    QString error;
+    const bool ran = OrdinaryUser::run([&] {
+        try {
+            SetDB2Isolation();
+        } catch (const std::exception &e) {
+            error = QString::fromUtf8(e.what());
+        }
+    });
+    QFile::setPermissions(client, readOnly | QFile::WriteOwner);
+    QVERIFY(ran);
+    QCOMPARE(error, QString());
+    QCOMPARE(QFile::exists(ini), !before.isNull());
+    QCOMPARE(readFile(ini), before.isNull() ? QByteArray() : before);
 }
 
 void tst_aliases::ensureAlias()

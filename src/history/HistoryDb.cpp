@@ -1,0 +1,465 @@
+#include "history/HistoryDb.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <sqlite3.h>
+
+namespace {
+
+// A prepared statement, finalized when it goes out of scope.
+struct StatementFree
+{
+    void operator()(sqlite3_stmt *statement) const noexcept { sqlite3_finalize(statement); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementFree>;
+
+bool isCorruptCode(int code)
+{
+    const int primary = code & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+void bindText(sqlite3_stmt *statement, int index, const QString &text)
+{
+    if (text.isNull()) {
+        sqlite3_bind_null(statement, index);
+        return;
+    }
+    const QByteArray utf8 = text.toUtf8();
+    sqlite3_bind_text(statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+}
+
+void bindNumber(sqlite3_stmt *statement, int index, qint64 value)
+{
+    if (value < 0)
+        sqlite3_bind_null(statement, index);
+    else
+        sqlite3_bind_int64(statement, index, value);
+}
+
+QString columnText(sqlite3_stmt *statement, int column)
+{
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
+    return text ? QString::fromUtf8(text, sqlite3_column_bytes(statement, column)) : QString();
+}
+
+qint64 columnNumber(sqlite3_stmt *statement, int column)
+{
+    return sqlite3_column_type(statement, column) == SQLITE_NULL
+        ? -1
+        : sqlite3_column_int64(statement, column);
+}
+
+// ASCII letters upper-cased, as alias names are compared.
+QString asciiUpper(QString text)
+{
+    for (QChar &c : text) {
+        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            c = QChar(c.unicode() - 'a' + 'A');
+    }
+    return text;
+}
+
+// A search text taken apart: the full-text query of its words and the alias asked for.
+struct Query
+{
+    QString match; // FTS5 query, empty when there are no words
+    QString alias; // empty when no alias is asked for
+};
+
+Query parseQuery(const QString &text)
+{
+    Query query;
+    const QStringList words =
+        text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+    for (const QString &word : words) {
+        if (word.startsWith(QLatin1String("alias:"), Qt::CaseInsensitive)) {
+            query.alias = asciiUpper(word.mid(6));
+            continue;
+        }
+        // A word without a letter or digit holds no token of the index: it narrows nothing.
+        if (std::none_of(word.begin(), word.end(), [](QChar c) { return c.isLetterOrNumber(); }))
+            continue;
+        // Each word is a phrase whose last token may be a prefix: "t301dba.emp" matches the
+        // tokens "t301dba" "emp..." next to each other, as the index splits the text.
+        QString phrase = word;
+        phrase.replace(QLatin1Char('"'), QLatin1String("\"\""));
+        if (!query.match.isEmpty())
+            query.match += QLatin1Char(' ');
+        query.match += QLatin1Char('"') + phrase + QLatin1String("\"*");
+    }
+    return query;
+}
+
+// A start time as local "yyyy-MM-dd HH:mm:ss". The C library's conversion is used: the search
+// lists a thousand of these per keystroke, and QDateTime's local conversion and formatting cost
+// several times more.
+QString localTimeText(qint64 ms)
+{
+    const std::time_t seconds = std::time_t(ms / 1000);
+    std::tm local {};
+#ifdef _WIN32
+    if (localtime_s(&local, &seconds) != 0)
+        return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+#else
+    if (!localtime_r(&seconds, &local))
+        return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+#endif
+    char text[80]; // room for any int the fields may hold
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
+        local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    return QString::fromLatin1(text);
+}
+
+const char *const kColumns =
+    "e.id, e.text, e.alias, e.started, e.elapsed, e.records, e.outcome, e.error";
+
+} // namespace
+
+QString HistoryRecord::outcomeName(RunOutcome outcome)
+{
+    switch (outcome) {
+    case RunOutcome::Running:
+        return QStringLiteral("running");
+    case RunOutcome::Completed:
+        return QStringLiteral("completed");
+    case RunOutcome::Error:
+        return QStringLiteral("error");
+    case RunOutcome::Abandoned:
+        return QStringLiteral("abandoned");
+    case RunOutcome::Cancelled:
+        return QStringLiteral("cancelled");
+    case RunOutcome::Unknown:
+        break;
+    }
+    return QStringLiteral("-");
+}
+
+QString HistoryRecord::displayLine() const
+{
+    const QString dash = QStringLiteral("-");
+    const QString time = startedMs < 0 ? dash : localTimeText(startedMs);
+    qsizetype lineEnd = 0;
+    while (lineEnd < text.size() && text.at(lineEnd) != QLatin1Char('\r')
+        && text.at(lineEnd) != QLatin1Char('\n'))
+        ++lineEnd;
+    return time + QLatin1String(" | ") + (alias.isEmpty() ? dash : alias) + QLatin1String(" | ")
+        + outcomeName(outcome) + QLatin1String(" | ") + text.left(lineEnd);
+}
+
+QString HistoryRecord::details() const
+{
+    QStringList lines;
+    if (startedMs >= 0)
+        lines << QStringLiteral("Started: %1").arg(localTimeText(startedMs));
+    if (!alias.isEmpty())
+        lines << QStringLiteral("Alias: %1").arg(alias);
+    if (elapsedMs >= 0)
+        lines << QStringLiteral("Elapsed: %1 ms").arg(elapsedMs);
+    if (recordCount >= 0)
+        lines << QStringLiteral("Records: %1").arg(recordCount);
+    lines << QStringLiteral("Outcome: %1").arg(outcomeName(outcome));
+    if (!errorText.isEmpty())
+        lines << errorText;
+    return lines.join(QLatin1Char('\n'));
+}
+
+HistoryDb::HistoryDb(
+    const QString &path, int busyTimeoutMs, const std::function<QStringList()> &importTexts)
+    : m_path(path)
+{
+    const QFileInfo info(path);
+    if (!QDir().mkpath(info.absolutePath()))
+        throw HistoryDbError(
+            QStringLiteral("Cannot create the folder %1").arg(info.absolutePath()), false);
+    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db,
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        const QString message =
+            m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("out of memory");
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        throw HistoryDbError(QStringLiteral("%1: %2").arg(path, message), isCorruptCode(rc));
+    }
+    try {
+        sqlite3_extended_result_codes(m_db, 1);
+        sqlite3_busy_timeout(m_db, busyTimeoutMs);
+        // A file that may not be written is of no use to a history that records.
+        if (sqlite3_db_readonly(m_db, "main") == 1)
+            throw HistoryDbError(QStringLiteral("%1: the file is read-only").arg(path), false);
+        exec("PRAGMA journal_mode=WAL");
+        // In WAL mode NORMAL loses at most the last commits on a power cut, never the file.
+        exec("PRAGMA synchronous=NORMAL");
+        const auto userVersion = [this] {
+            return scalar("PRAGMA user_version", QStringLiteral("reading the version"));
+        };
+        // A new file gets its schema and the settings history in one write transaction, so that
+        // of two processes starting on a new file only one imports. An existing one is only read
+        // here, so that opening never waits for another process's write.
+        const bool isNew = userVersion() == 0;
+        if (isNew)
+            exec("BEGIN IMMEDIATE");
+        const int schema = isNew ? userVersion() : 1;
+        if (schema == 0) {
+            exec("CREATE TABLE entries(id INTEGER PRIMARY KEY, text TEXT NOT NULL,"
+                 " alias TEXT COLLATE NOCASE, started INTEGER, elapsed INTEGER, records INTEGER,"
+                 " outcome INTEGER NOT NULL, error TEXT)");
+            exec("CREATE INDEX entries_alias ON entries(alias, id)");
+            // An identifier with underscores is one word, as SQL reads it; prefixes of one to
+            // three characters have their own index, so that the first keystrokes are quick.
+            exec("CREATE VIRTUAL TABLE entries_text USING fts5(text, content='entries',"
+                 " content_rowid='id', prefix='1 2 3', tokenize=\"unicode61 tokenchars '_'\")");
+            exec("CREATE TRIGGER entries_ai AFTER INSERT ON entries BEGIN"
+                 " INSERT INTO entries_text(rowid, text) VALUES (new.id, new.text); END");
+            exec("CREATE TRIGGER entries_ad AFTER DELETE ON entries BEGIN"
+                 " INSERT INTO entries_text(entries_text, rowid, text)"
+                 " VALUES ('delete', old.id, old.text); END");
+            exec("PRAGMA user_version=1");
+            if (importTexts) {
+                QList<HistoryRecord> records;
+                for (const QString &text : importTexts()) {
+                    HistoryRecord record;
+                    record.text = text;
+                    records << record;
+                }
+                for (const HistoryRecord &record : std::as_const(records))
+                    insertRow(record);
+                m_imported = true;
+            }
+        }
+        if (isNew)
+            exec("COMMIT");
+    } catch (...) {
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        throw;
+    }
+}
+
+HistoryDb::~HistoryDb()
+{
+    // Closing only fails while statements are open; none outlives the call that prepared it.
+    sqlite3_close_v2(m_db);
+}
+
+void HistoryDb::fail(const QString &what) const
+{
+    const int code = sqlite3_extended_errcode(m_db);
+    throw HistoryDbError(
+        QStringLiteral("%1: %2 (%3)").arg(m_path, QString::fromUtf8(sqlite3_errmsg(m_db)), what),
+        isCorruptCode(code));
+}
+
+void HistoryDb::exec(const char *sql) const
+{
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+        fail(QString::fromLatin1(sql).section(QLatin1Char(' '), 0, 1).toLower());
+}
+
+qint64 HistoryDb::insert(const HistoryRecord &record, int keep)
+{
+    // The run and the trim are one transaction: one commit, and no reader sees more than keep.
+    const bool own = sqlite3_get_autocommit(m_db) != 0;
+    if (own)
+        exec("BEGIN IMMEDIATE");
+    try {
+        const qint64 id = insertRow(record);
+        if (keep > 0)
+            trim(keep);
+        if (own)
+            exec("COMMIT");
+        return id;
+    } catch (...) {
+        if (own)
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+qint64 HistoryDb::insertRow(const HistoryRecord &record)
+{
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(m_db,
+            "INSERT INTO entries(text, alias, started, elapsed, records, outcome, error)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?)",
+            -1, &raw, nullptr)
+        != SQLITE_OK)
+        fail(QStringLiteral("recording a run"));
+    Statement statement(raw);
+    bindText(raw, 1, record.text.isNull() ? QStringLiteral("") : record.text);
+    bindText(raw, 2, record.alias.isEmpty() ? QString() : asciiUpper(record.alias));
+    bindNumber(raw, 3, record.startedMs);
+    bindNumber(raw, 4, record.elapsedMs);
+    bindNumber(raw, 5, record.recordCount);
+    sqlite3_bind_int(raw, 6, int(record.outcome));
+    bindText(raw, 7, record.errorText.isEmpty() ? QString() : record.errorText);
+    if (sqlite3_step(raw) != SQLITE_DONE)
+        fail(QStringLiteral("recording a run"));
+    return sqlite3_last_insert_rowid(m_db);
+}
+
+qint64 HistoryDb::insertMany(const QList<HistoryRecord> &records, int keep)
+{
+    exec("BEGIN IMMEDIATE");
+    try {
+        qint64 id = 0;
+        for (const HistoryRecord &record : records)
+            id = insertRow(record);
+        if (keep > 0)
+            trim(keep);
+        exec("COMMIT");
+        return id;
+    } catch (...) {
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+void HistoryDb::trim(int keep)
+{
+    // Ids are given as the greatest plus one and only the oldest runs are ever deleted, so the
+    // ids of the stored runs have no gaps: the runs beyond `keep` are those at or below the
+    // greatest id less `keep`. Both ends are read from the key alone, whatever the count.
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(m_db,
+            "DELETE FROM entries WHERE id <= (SELECT max(id) FROM entries) - ?", -1, &raw, nullptr)
+        != SQLITE_OK)
+        fail(QStringLiteral("keeping the limit"));
+    Statement remove(raw);
+    sqlite3_bind_int(raw, 1, keep);
+    if (sqlite3_step(raw) != SQLITE_DONE)
+        fail(QStringLiteral("keeping the limit"));
+}
+
+void HistoryDb::setEnd(qint64 id, qint64 elapsedMs, RunOutcome outcome, const QString &errorText)
+{
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(m_db,
+            "UPDATE entries SET elapsed = ?, outcome = ?, error = ? WHERE id = ?", -1, &raw,
+            nullptr)
+        != SQLITE_OK)
+        fail(QStringLiteral("recording the end of a run"));
+    Statement statement(raw);
+    bindNumber(raw, 1, elapsedMs);
+    sqlite3_bind_int(raw, 2, int(outcome));
+    bindText(raw, 3, errorText.isEmpty() ? QString() : errorText);
+    sqlite3_bind_int64(raw, 4, id);
+    if (sqlite3_step(raw) != SQLITE_DONE)
+        fail(QStringLiteral("recording the end of a run"));
+}
+
+void HistoryDb::setRecordCount(qint64 id, qint64 count)
+{
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(m_db, "UPDATE entries SET records = ? WHERE id = ?", -1, &raw, nullptr)
+        != SQLITE_OK)
+        fail(QStringLiteral("recording a record count"));
+    Statement statement(raw);
+    bindNumber(raw, 1, count);
+    sqlite3_bind_int64(raw, 2, id);
+    if (sqlite3_step(raw) != SQLITE_DONE)
+        fail(QStringLiteral("recording a record count"));
+}
+
+QList<HistoryRecord> HistoryDb::search(const QString &text, int limit) const
+{
+    const Query query = parseQuery(text);
+    QByteArray sql = "SELECT ";
+    sql += kColumns;
+    if (!query.match.isEmpty()) {
+        // The index is walked from its newest row down and the walk stops at the limit.
+        sql += " FROM entries_text CROSS JOIN entries e ON e.id = entries_text.rowid"
+               " WHERE entries_text MATCH ?1";
+        if (!query.alias.isEmpty())
+            sql += " AND e.alias = ?2";
+        sql += " ORDER BY entries_text.rowid DESC LIMIT ?3";
+    } else {
+        sql += " FROM entries e";
+        if (!query.alias.isEmpty())
+            sql += " WHERE e.alias = ?2";
+        sql += " ORDER BY e.id DESC LIMIT ?3";
+    }
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &raw, nullptr) != SQLITE_OK)
+        fail(QStringLiteral("searching"));
+    Statement statement(raw);
+    if (!query.match.isEmpty())
+        bindText(raw, 1, query.match);
+    if (!query.alias.isEmpty())
+        bindText(raw, 2, query.alias);
+    sqlite3_bind_int(raw, 3, limit);
+    QList<HistoryRecord> records;
+    int rc;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+        HistoryRecord record;
+        record.id = sqlite3_column_int64(raw, 0);
+        record.text = columnText(raw, 1);
+        record.alias = columnText(raw, 2);
+        record.startedMs = columnNumber(raw, 3);
+        record.elapsedMs = columnNumber(raw, 4);
+        record.recordCount = columnNumber(raw, 5);
+        const int outcome = sqlite3_column_int(raw, 6);
+        record.outcome = outcome >= 0 && outcome <= int(RunOutcome::Cancelled)
+            ? RunOutcome(outcome)
+            : RunOutcome::Unknown;
+        record.errorText = columnText(raw, 7);
+        records << record;
+    }
+    if (rc != SQLITE_DONE)
+        fail(QStringLiteral("searching"));
+    return records;
+}
+
+qint64 HistoryDb::count() const
+{
+    return scalar("SELECT count(*) FROM entries", QStringLiteral("counting"));
+}
+
+qint64 HistoryDb::scalar(const char *sql, const QString &what) const
+{
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(m_db, sql, -1, &raw, nullptr) != SQLITE_OK)
+        fail(what);
+    Statement statement(raw);
+    if (sqlite3_step(raw) != SQLITE_ROW)
+        fail(what);
+    return sqlite3_column_int64(raw, 0);
+}
+
+QString HistoryDb::defaultPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)
+        + QStringLiteral("/history.db");
+}
+
+QString HistoryDb::moveAside(const QString &path)
+{
+    const QString stamp =
+        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString target;
+    for (int n = 0;; ++n) {
+        target = path + QStringLiteral(".damaged-") + stamp
+            + (n ? QStringLiteral("-%1").arg(n) : QString());
+        if (!QFile::exists(target))
+            break;
+    }
+    if (!QFile::rename(path, target))
+        throw HistoryDbError(QStringLiteral("Cannot move %1 aside to %2").arg(path, target), false);
+    // The journal files belong to the damaged file: they go with it, so that a new database
+    // under the old name does not replay them.
+    for (const char *suffix : { "-wal", "-shm" }) {
+        const QString companion = path + QLatin1String(suffix);
+        if (QFile::exists(companion))
+            QFile::rename(companion, target + QLatin1String(suffix));
+    }
+    return target;
+}

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <stdexcept>
+
+struct sqlite3;
+
+// How a recorded run ended. The numbers are stored in the database: never renumber.
+enum class RunOutcome : int {
+    Unknown = 0, // imported from the settings history
+    Running = 1, // started; its end was never recorded
+    Completed = 2,
+    Error = 3,
+    Abandoned = 4, // Close Query while it ran
+    Cancelled = 5, // cut off because the program ended while it ran
+};
+
+// One recorded run of a statement. Unknown values are empty or -1.
+struct HistoryRecord
+{
+    qint64 id = 0;
+    QString text; // the whole statement, every line followed by CR LF
+    QString alias; // upper case, as the statement ran on it
+    qint64 startedMs = -1; // start, milliseconds since 1970 UTC
+    qint64 elapsedMs = -1;
+    qint64 recordCount = -1;
+    RunOutcome outcome = RunOutcome::Unknown;
+    QString errorText;
+
+    // "2026-12-09 14:03:11 | DB2P201 | completed | " and the statement's first line; the time in
+    // local time, "-" for what is not known.
+    QString displayLine() const;
+    // Every detail, one per line, for the list's hint.
+    QString details() const;
+    static QString outcomeName(RunOutcome outcome);
+};
+
+// A failure of the history database. `corrupt` tells that the file is damaged (or no database).
+class HistoryDbError : public std::runtime_error
+{
+public:
+    HistoryDbError(const QString &message, bool corrupt)
+        : std::runtime_error(message.toStdString())
+        , corrupt(corrupt)
+    { }
+    bool corrupt;
+};
+
+// One connection to the history database, an SQLite file in WAL mode with an FTS5 index on the
+// statements' text. Used by the thread that opened it; other connections, in this process or
+// another, may use the same file at once. Every failure throws HistoryDbError.
+class HistoryDb
+{
+public:
+    static constexpr int DefaultKeep = 100000;
+    static constexpr int DefaultBusyTimeoutMs = 5000;
+
+    // Opens or creates the file. When the database is new, the texts that `importTexts` gives
+    // (oldest first) are stored as runs of unknown time, alias and outcome, once, even when
+    // several processes open a new file at the same moment.
+    HistoryDb(const QString &path, int busyTimeoutMs = DefaultBusyTimeoutMs,
+        const std::function<QStringList()> &importTexts = {});
+    ~HistoryDb();
+    HistoryDb(const HistoryDb &) = delete;
+    HistoryDb &operator=(const HistoryDb &) = delete;
+
+    bool imported() const { return m_imported; }
+
+    // Stores a run and drops the oldest runs beyond `keep`. Returns the run's id.
+    qint64 insert(const HistoryRecord &record, int keep);
+    void setEnd(qint64 id, qint64 elapsedMs, RunOutcome outcome, const QString &errorText);
+    void setRecordCount(qint64 id, qint64 count);
+    // Stores many runs in one transaction (for bulk loads); returns the id of the last.
+    qint64 insertMany(const QList<HistoryRecord> &records, int keep);
+
+    // The runs that match `query`, newest first, at most `limit`. The query's words match the
+    // words of the text and the beginnings of words; all of them must match. "alias:NAME" keeps
+    // the runs on that alias (any case). A query without words or alias lists the newest runs.
+    QList<HistoryRecord> search(const QString &query, int limit) const;
+    qint64 count() const;
+
+    // The file's place: history.db in the application's local data folder.
+    static QString defaultPath();
+    // Renames a damaged file (and its WAL and shared-memory files) to a free name beside it;
+    // returns the new name of the database file. Throws when it cannot be renamed.
+    static QString moveAside(const QString &path);
+
+private:
+    void exec(const char *sql) const;
+    qint64 scalar(const char *sql, const QString &what) const; // the first column of one row
+    void fail(const QString &what) const;
+    qint64 insertRow(const HistoryRecord &record);
+    void trim(int keep);
+
+    sqlite3 *m_db = nullptr;
+    QString m_path;
+    bool m_imported = false;
+};
