@@ -212,8 +212,11 @@ void TForm1::writeQueryFile(const QString &path)
     QSaveFile file(path);
     file.setDirectWriteFallback(true);
     const QByteArray bytes = EditorText().toLocal8Bit();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly))
         throw fileError("Cannot create file %1", path);
+    // A full disk fails the write, not the creation: the message says so.
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        throw fileError("Unable to write to %1", path);
 }
 
 void TForm1::setFileTitle(const QString &path)
