@@ -214,8 +214,9 @@ void TForm1::writeQueryFile(const QString &path)
     const QByteArray bytes = EditorText().toLocal8Bit();
     if (!file.open(QIODevice::WriteOnly))
         throw fileError("Cannot create file %1", path);
-    // A full disk fails the write, not the creation: the message says so.
-    if (file.write(bytes) != bytes.size() || !file.commit())
+    // A full disk fails the write, not the creation: the message says so. The explicit flush
+    // reports a short write that commit() alone would let through, putting a cut file in place.
+    if (file.write(bytes) != bytes.size() || !file.flush() || !file.commit())
         throw fileError("Unable to write to %1", path);
 }
 

@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 #include "connection/QueryDataset.h"
+#include "connection/ULogin.h"
 #include "query/QThread.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
@@ -238,8 +239,10 @@ void tst_faults::newForm()
 
 void tst_faults::cleanup()
 {
-    if (m_form)
+    if (m_form) {
+        ModalScript closeAny; // Logout may fail to store the empty login: that box is closed
         button("SpeedButton12")->click(); // Logout: the next test connects afresh
+    }
     m_form.reset();
     QFile::remove(settingsPath());
     QDir().rmdir(settingsPath());
@@ -311,7 +314,7 @@ void tst_faults::serverStops()
         } else {
             ModalScript box(
                 { extractAll(), fileAnswer("SaveDialog1", target), ModalScript::note(&shown) });
-            button("Button5")->click();
+            button("SpeedButton5")->click();
             QVERIFY(box.done());
             QCOMPARE(box.unexpected, 0);
             QCOMPARE(readAll(target), oldContent.toLatin1());
@@ -354,7 +357,7 @@ void tst_faults::diskFull()
         const FileSizeLimit full(1024);
         ModalScript box(
             { extractAll(), fileAnswer("SaveDialog1", target), ModalScript::note(&shown) });
-        button("Button5")->click();
+        button("SpeedButton5")->click();
         QVERIFY(box.done());
         QCOMPARE(box.unexpected, 0);
         QCOMPARE(readAll(target), oldContent.toLatin1());
@@ -388,7 +391,7 @@ void tst_faults::diskFull()
         QVERIFY(box.done());
         QCOMPARE(box.unexpected, 0);
         QCOMPARE(readAll(settingsPath()), before);
-        QCOMPARE(shown, QStringLiteral("Failed to set data for 'History0'."));
+        QCOMPARE(shown, QStringLiteral("Failed to set data for 'History0'"));
         // The statement itself ran.
         QVERIFY(m_form->CurrentQuery);
         QCOMPARE(m_form->CurrentQuery->FieldString(0), QStringLiteral("7"));
@@ -398,63 +401,97 @@ void tst_faults::diskFull()
 void tst_faults::brokenSettings_data()
 {
     QTest::addColumn<QString>("fault");
-    QTest::addColumn<QStringList>("messages"); // shown at start-up, in order
+    QTest::addColumn<QStringList>("startMessages"); // shown at start-up, in order
     QTest::addColumn<QStringList>("history"); // loaded at start-up, newest first
+    // The dialogs of the first Run: "login" for the login dialog, else a message's text.
+    QTest::addColumn<QStringList>("runDialogs");
+    QTest::addColumn<bool>("ran");
 
-    QTest::newRow("unreadable") << "unreadable" << QStringList() << QStringList();
-    QTest::newRow("a folder") << "folder" << QStringList() << QStringList();
+    const QString login = QStringLiteral("login");
+    QTest::newRow("unreadable") << "unreadable" << QStringList() << QStringList()
+                                << QStringList { login } << true;
+    QTest::newRow("a folder") << "folder" << QStringList() << QStringList()
+                              << QStringList { login,
+                                     QStringLiteral("Failed to set data for 'ConnectParms'") }
+                              << false;
     QTest::newRow("values of wrong types")
-        << "types" << QStringList { QStringLiteral("Invalid data type for 'History1'.") }
-        << QStringList { QStringLiteral("select 0"), QStringLiteral("select 2") };
+        << "types" << QStringList { QStringLiteral("Invalid data type for 'History1'") }
+        << QStringList { QStringLiteral("select 0"), QStringLiteral("select 2") }
+        << QStringList { QStringLiteral("Invalid data type for 'ConnectParms'") } << false;
 }
 
 void tst_faults::brokenSettings()
 {
     QFETCH(QString, fault);
-    QFETCH(QStringList, messages);
+    QFETCH(QStringList, startMessages);
     QFETCH(QStringList, history);
+    QFETCH(QStringList, runDialogs);
+    QFETCH(bool, ran);
 
     const QString path = settingsPath();
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QByteArray stored;
     if (fault == QLatin1String("unreadable")) {
         // A link to itself: no one can read it, not even the superuser.
         QVERIFY(QFile::link(path, path));
     } else if (fault == QLatin1String("folder")) {
-        QVERIFY(QDir().mkpath(path));
+        QVERIFY(QDir().mkpath(path + QStringLiteral("/inside")));
     } else {
-        // A list where text belongs, as a hand edit leaves it.
-        stored = "[General]\nHistory0=select 0\nHistory1=select a, b from t\n"
-                 "History2=select 2\nConnectParms=1, 2\n";
-        writeAll(path, stored);
+        // Lists where text belongs, as a hand edit leaves them.
+        writeAll(path,
+            "[General]\nConnectParms=1, 2\nHistory0=select 0\nHistory1=select a, b from t\n"
+            "History2=select 2\n");
     }
 
-    QList<ModalScript::Answer> answers;
-    QStringList shown(messages.size());
-    for (int i = 0; i < messages.size(); ++i)
-        answers << ModalScript::note(&shown[i]);
+    QStringList shown(startMessages.size());
     {
+        QList<ModalScript::Answer> answers;
+        for (QString &text : shown)
+            answers << ModalScript::note(&text);
         ModalScript startup(answers);
         newForm();
         QVERIFY(startup.done());
         QCOMPARE(startup.unexpected, 0);
     }
-    QCOMPARE(shown, messages);
+    QCOMPARE(shown, startMessages);
     QStringList loaded;
     for (const HistoryItem &item : std::as_const(m_form->HistoryList))
         loaded << item.Display;
     QCOMPARE(loaded, history);
 
-    // The program works: a statement runs.
-    m_form->setDBParms(login());
-    start(QStringLiteral("faultlite"), QStringLiteral("select name from t where id = 2"));
-    QVERIFY(waitIdle());
-    QVERIFY(m_form->CurrentQuery);
-    QCOMPARE(m_form->CurrentQuery->FieldString(0), QStringLiteral("two"));
+    // The first Run: the login that could not be read is asked for, and a value that cannot be
+    // stored or read is reported.
+    QStringList runShown(runDialogs.size());
+    {
+        QList<ModalScript::Answer> answers;
+        for (int i = 0; i < runDialogs.size(); ++i) {
+            if (runDialogs.at(i) == QLatin1String("login")) {
+                answers << [](QWidget *modal) {
+                    QVERIFY2(qobject_cast<TLogin *>(modal), modal->metaObject()->className());
+                    static_cast<QDialog *>(modal)->accept();
+                };
+                runShown[i] = runDialogs.at(i);
+            } else {
+                answers << ModalScript::note(&runShown[i]);
+            }
+        }
+        ModalScript run(answers);
+        start(QStringLiteral("faultlite"), QStringLiteral("select name from t where id = 2"));
+        QVERIFY(waitIdle());
+        QVERIFY(run.done());
+        QCOMPARE(run.unexpected, 0);
+    }
+    QCOMPARE(runShown, runDialogs);
+    QCOMPARE(bool(m_form->CurrentQuery), ran);
+    if (ran)
+        QCOMPARE(m_form->CurrentQuery->FieldString(0), QStringLiteral("two"));
 
-    if (fault == QLatin1String("types")) {
-        // Nothing that was stored is lost: the values of the wrong type are still there.
+    // Nothing that was stored is lost.
+    if (fault == QLatin1String("folder")) {
+        QVERIFY(QFileInfo(path + QStringLiteral("/inside")).isDir());
+    } else if (fault == QLatin1String("types")) {
         const QByteArray after = readAll(path);
+        QVERIFY2(after.contains("ConnectParms=1, 2"), after.constData());
+        QVERIFY2(after.contains("select 0"), after.constData());
         QVERIFY2(after.contains("select a, b from t"), after.constData());
         QVERIFY2(after.contains("select 2"), after.constData());
     }

@@ -38,7 +38,7 @@ qint64 residentBytes()
     return fields.size() > 1 ? fields.at(1).toLongLong() * ::sysconf(_SC_PAGESIZE) : -1;
 }
 
-constexpr int cycles = 1000;
+constexpr int cycleCount = 1000;
 constexpr int settleCycle = 100; // memory is compared with its value after this cycle
 constexpr qint64 allowedGrowth = 10 * 1024 * 1024;
 
@@ -57,7 +57,7 @@ private slots:
     void cycles();
 
 private:
-    QToolButton *button(const char *name) const { return child<QToolButton>(m_form, name); }
+    QToolButton *button(const char *name) const { return child<QToolButton>(m_form.get(), name); }
     void start(const char *buttonName, const QString &sql);
     bool waitIdle();
 
@@ -117,7 +117,7 @@ void tst_stress::cycles()
 
     ModalScript noDialogs; // any box (an error, a login) is unexpected
     qint64 settled = -1;
-    for (int cycle = 1; cycle <= cycles; ++cycle) {
+    for (int cycle = 1; cycle <= cycleCount; ++cycle) {
         m_form->setDBParms(login); // Logout of the cycle before forgot it
 
         // Run, then Close Query while the result is only partly fetched.
@@ -147,10 +147,13 @@ void tst_stress::cycles()
         QCOMPARE(noDialogs.seen.size(), 0);
         if (cycle == settleCycle)
             settled = residentBytes();
+        if (cycle % 100 == 0)
+            qInfo("%s: cycle %d, resident memory %lld KB", qPrintable(alias), cycle,
+                residentBytes() / 1024);
     }
     const qint64 last = residentBytes();
     qInfo("%s: resident memory %lld KB after cycle %d, %lld KB after cycle %d", qPrintable(alias),
-        settled / 1024, settleCycle, last / 1024, cycles);
+        settled / 1024, settleCycle, last / 1024, cycleCount);
     QVERIFY(settled > 0 && last > 0);
     QVERIFY2(last - settled <= allowedGrowth,
         qPrintable(QStringLiteral("grew by %1 KB").arg((last - settled) / 1024)));
