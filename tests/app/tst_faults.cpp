@@ -245,7 +245,7 @@ void tst_faults::cleanup()
     }
     m_form.reset();
     QFile::remove(settingsPath());
-    QDir().rmdir(settingsPath());
+    QDir(settingsPath()).removeRecursively();
 }
 
 void tst_faults::start(const QString &alias, const QString &sql)
