@@ -18,12 +18,12 @@
 #include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
-// Freed memory waits in a quarantine of 256 MB by default before it is used again, which would
-// read as growth between the 100th and the last cycle; a small one still catches late uses.
-extern "C" const char *__asan_default_options()
-{
-    return "quarantine_size_mb=16";
-}
+// AddressSanitizer's allocator keeps freed memory in a quarantine and in caches of its own, and
+// records the stack of every allocation, so resident memory grows under it without a leak: the
+// memory check applies to the plain build, and LeakSanitizer checks for leaks at exit here.
+constexpr bool residentMemoryMeaningful = false;
+#else
+constexpr bool residentMemoryMeaningful = true;
 #endif
 
 namespace {
@@ -155,10 +155,12 @@ void tst_stress::cycles()
     qInfo("%s: resident memory %lld KB after cycle %d, %lld KB after cycle %d", qPrintable(alias),
         settled / 1024, settleCycle, last / 1024, cycleCount);
     QVERIFY(settled > 0 && last > 0);
-    QVERIFY2(last - settled <= allowedGrowth,
-        qPrintable(QStringLiteral("grew by %1 KB").arg((last - settled) / 1024)));
     m_form.reset();
     QCOMPARE(QApplication::overrideCursor(), nullptr);
+    if (!residentMemoryMeaningful)
+        QSKIP("resident memory is checked in the build without AddressSanitizer");
+    QVERIFY2(last - settled <= allowedGrowth,
+        qPrintable(QStringLiteral("grew by %1 KB").arg((last - settled) / 1024)));
 }
 
 STELVIK_TEST_MAIN(tst_stress)
