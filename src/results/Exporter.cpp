@@ -170,7 +170,9 @@ void writeExportFile(const QString &fileName, const QByteArray &text)
     if (!file.open(QIODevice::WriteOnly))
         throw std::runtime_error(
             QStringLiteral("Cannot create file %1").arg(fileName).toStdString());
-    if (file.write(text) != text.size() || !file.commit())
+    // The explicit flush reports a short write of the buffered tail (a full disk) that
+    // commit() alone would let through, putting a cut file in place.
+    if (file.write(text) != text.size() || !file.flush() || !file.commit())
         throw std::runtime_error(QStringLiteral("Unable to write to %1: %2")
                                      .arg(fileName, file.errorString())
                                      .toStdString());
