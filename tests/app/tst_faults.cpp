@@ -1,6 +1,6 @@
+#include "app/ULogin.h"
 #include "app/Unit1.h"
 #include "connection/QueryDataset.h"
-#include "connection/ULogin.h"
 #include "query/QThread.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"

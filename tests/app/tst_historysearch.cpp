@@ -355,7 +355,7 @@ void tst_historysearch::damagedDatabaseAtStart()
     QCOMPARE(moved.readAll(), garbage);
 
     // The settings history runs on, searched without the database; no second message comes.
-    ModalScript none(QList<ModalScript::Answer> {});
+    ModalScript none;
     start(button("SpeedButton1"), QStringLiteral("select name from t"));
     QVERIFY(waitIdle());
     QCOMPARE(m_form->HistoryList.size(), 2);

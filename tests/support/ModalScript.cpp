@@ -13,6 +13,10 @@
 
 ModalScript *ModalScript::s_newest = nullptr;
 
+ModalScript::ModalScript()
+    : ModalScript(QList<Answer>())
+{ }
+
 ModalScript::ModalScript(QList<Answer> answers)
     : m_answers(std::move(answers))
     , m_outer(s_newest)

@@ -29,6 +29,7 @@ public:
         QMessageBox::Icon icon = QMessageBox::NoIcon;
     };
 
+    ModalScript(); // no dialog expected
     explicit ModalScript(QList<Answer> answers);
     ~ModalScript() override;
 
