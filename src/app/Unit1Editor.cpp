@@ -333,8 +333,12 @@ void TForm1::writeQueryFile(const QString &path)
     // Written aside and put in place at the end, so a failed write leaves the old file whole.
     QSaveFile file(path);
     file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly))
         throw fileError("Cannot create file %1", path);
+    // A full disk fails the write, not the creation: the message says so. The explicit flush
+    // reports a short write that commit() alone would let through, putting a cut file in place.
+    if (file.write(bytes) != bytes.size() || !file.flush() || !file.commit())
+        throw fileError("Unable to write to %1", path);
 }
 
 void TForm1::setFileTitle(const QString &path)

@@ -20,10 +20,13 @@ ConnectionHandle::ConnectionHandle(
     // A server that accepts the connection and never answers must not hold the connect forever.
     SQLSetConnectAttr(m_dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
         reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(m_loginTimeout)), 0);
-    // SQLConnect parses nothing, so user IDs and passwords may hold ; { } and =.
-    const SQLRETURN rc = SQLConnectW(m_dbc.get(), const_cast<SQLWCHAR *>(Odbc::wide(dsn)), SQL_NTS,
-        const_cast<SQLWCHAR *>(Odbc::wide(user)), SQL_NTS,
-        const_cast<SQLWCHAR *>(Odbc::wide(password)), SQL_NTS);
+    // SQLConnect parses nothing, so user IDs and passwords may hold ; { } and =. Lengths are
+    // given: for SQL_NTS the driver manager converts more characters than the text holds,
+    // reading past its end.
+    const auto length = [](const QString &text) { return SQLSMALLINT(text.size()); };
+    const SQLRETURN rc = SQLConnectW(m_dbc.get(), const_cast<SQLWCHAR *>(Odbc::wide(dsn)),
+        length(dsn), const_cast<SQLWCHAR *>(Odbc::wide(user)), length(user),
+        const_cast<SQLWCHAR *>(Odbc::wide(password)), length(password));
     Odbc::check(rc, m_dbc);
     if (!SQL_SUCCEEDED(
             SQLGetInfo(m_dbc.get(), SQL_GETDATA_EXTENSIONS, &m_getDataExtensions, 0, nullptr)))

@@ -180,7 +180,9 @@ bool writeExportFile(QueryDataset &query, ExportFormat format, int limit, const 
     if (!created)
         throw std::runtime_error(
             QStringLiteral("Cannot create file %1").arg(fileName).toStdString());
-    if (sink.failed() || !file.commit())
+    // The explicit flush reports a short write of the buffered tail (a full disk) that
+    // commit() alone would let through, putting a cut file in place.
+    if (sink.failed() || !file.flush() || !file.commit())
         throw std::runtime_error(QStringLiteral("Unable to write to %1: %2")
                                      .arg(fileName, file.errorString())
                                      .toStdString());

@@ -552,7 +552,7 @@ void tst_Editor::printQuery()
     QVERIFY(load.done());
     if (fromHistory) {
         m_form->AddToHistory(statement);
-        ModalScript none({});
+        ModalScript none;
         click("SpeedButton11");
         QVERIFY(none.seen.isEmpty()); // no print dialog
     } else {
@@ -678,7 +678,7 @@ void tst_Editor::emptyHistoryPage()
     auto *pages = child<QTabWidget>("PageControl1");
     pages->setCurrentIndex(2);
     m_form->setEditorText(QStringLiteral("select 1"));
-    ModalScript none({});
+    ModalScript none;
     click("SpeedButton10");
     click("SpeedButton11");
     QVERIFY(none.seen.isEmpty());

@@ -453,7 +453,7 @@ void tst_export::copies()
     m_form->CurrentQuery->setRecNo(record);
     m_form->BindGrid();
 
-    ModalScript script({});
+    ModalScript script;
     if (auto *button = m_form->findChild<QToolButton *>(action)) {
         button->click();
     } else {
@@ -497,7 +497,7 @@ void tst_export::copiesDisabledWithoutOpenResult()
     click("SpeedButton4"); // Close Query
     QVERIFY(!m_form->CurrentQuery);
     Q_EMIT menu->aboutToShow();
-    ModalScript script({});
+    ModalScript script;
     for (QAction *item : items) {
         QVERIFY(!item->isEnabled());
         item->setEnabled(true); // the handlers check again

@@ -1,7 +1,7 @@
+#include "app/ULogin.h"
 #include "app/Unit1.h"
 #include "connection/Connection.h"
 #include "connection/Session.h"
-#include "app/ULogin.h"
 #include "connection/crypt.h"
 #include "support/KeyringSession.h"
 #include "support/ModalScript.h"

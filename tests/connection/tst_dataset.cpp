@@ -48,6 +48,7 @@ private:
 
     std::unique_ptr<Connection> m_lite;
     std::unique_ptr<Connection> m_pg;
+    std::unique_ptr<Connection> m_sample; // opened by the first sampleDatabase row
 };
 
 namespace {
@@ -435,14 +436,12 @@ void tst_dataset::sampleDatabase()
     QFETCH(int, records);
     QFETCH(QList<int>, types);
     QFETCH(QStringList, second);
-    static bool built = false;
-    if (!built) {
+    if (!m_sample) {
         QFile script(QFINDTESTDATA("../../data/sample.sql"));
         QVERIFY(script.open(QIODevice::ReadOnly));
         TestEnv::addSqliteDsn(QStringLiteral("SAMPLE"), { QString::fromUtf8(script.readAll()) });
-        Connection *sample = new Connection(QStringLiteral("SAMPLE")); // lives to the end
-        sample->OpenConnection();
-        built = true;
+        m_sample = std::make_unique<Connection>(QStringLiteral("SAMPLE"));
+        m_sample->OpenConnection();
     }
     auto query = open(QStringLiteral("SAMPLE"), QStringLiteral("select * from ") + table);
     QCOMPARE(query->FieldCount(), types.size());

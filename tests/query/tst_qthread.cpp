@@ -155,7 +155,7 @@ void tst_qthread::statement()
     HandBack seen;
     worker->OnTerminate = [&seen, takeOver](TQthread *w) {
         seen.called = true;
-        seen.onUiThread = QThread::currentThread() == qApp->thread();
+        seen.onUiThread = QThread::currentThread() == QCoreApplication::instance()->thread();
         seen.workerWaiting = w->isRunning();
         seen.opened = w->Opened;
         seen.errorText = w->ErrorText;

@@ -8,9 +8,14 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QtTest>
 
 ModalScript *ModalScript::s_newest = nullptr;
+
+ModalScript::ModalScript()
+    : ModalScript(QList<Answer>())
+{ }
 
 ModalScript::ModalScript(QList<Answer> answers)
     : m_answers(std::move(answers))
@@ -110,6 +115,19 @@ ModalScript::Answer ModalScript::reject()
         auto *dialog = qobject_cast<QDialog *>(modal);
         QVERIFY2(dialog, modal->metaObject()->className());
         dialog->reject();
+    };
+}
+
+ModalScript::Answer ModalScript::note(QString *text)
+{
+    return [text](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        QVERIFY2(box, modal->metaObject()->className());
+        *text = box->text();
+        if (QAbstractButton *b = box->defaultButton())
+            b->click();
+        else
+            box->accept();
     };
 }
 

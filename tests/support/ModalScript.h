@@ -29,6 +29,7 @@ public:
         QMessageBox::Icon icon = QMessageBox::NoIcon;
     };
 
+    ModalScript(); // no dialog expected
     explicit ModalScript(QList<Answer> answers);
     ~ModalScript() override;
 
@@ -45,6 +46,7 @@ public:
     static Answer press(QMessageBox::StandardButton button); // a message box's button
     static Answer accept(); // QDialog::accept
     static Answer reject(); // QDialog::reject
+    static Answer note(QString *text); // keeps a message box's text, then presses its default
     // Types the path into a file dialog's name box, as a user would, and accepts it.
     static Answer chooseFile(const QString &path);
 
