@@ -385,13 +385,26 @@ void tst_faults::diskFull()
         const QByteArray before = readAll(settingsPath());
         QVERIFY(before.size() > 2000);
         const FileSizeLimit full(1024);
-        ModalScript box({ ModalScript::note(&shown) });
+        // The history database meets the same full disk on its own thread: its one message may
+        // come too, before or after the settings' one.
+        QStringList messages;
+        ModalScript box;
+        box.setFallback([&messages](QWidget *modal) {
+            auto *message = qobject_cast<QMessageBox *>(modal);
+            QVERIFY(message);
+            messages << message->text();
+            message->accept();
+        });
         start(QStringLiteral("faultlite"), QStringLiteral("select n from big where n = 7"));
         QVERIFY(waitIdle());
-        QVERIFY(box.done());
+        QTRY_VERIFY(messages.contains(QStringLiteral("Failed to set data for 'History0'")));
         QCOMPARE(box.unexpected, 0);
+        QVERIFY2(messages.size() <= 2, qPrintable(messages.join(QLatin1Char('|'))));
+        for (const QString &text : std::as_const(messages))
+            QVERIFY2(text == QLatin1String("Failed to set data for 'History0'")
+                    || text.contains(QLatin1String("history database cannot be used")),
+                qPrintable(text));
         QCOMPARE(readAll(settingsPath()), before);
-        QCOMPARE(shown, QStringLiteral("Failed to set data for 'History0'"));
         // The statement itself ran.
         QVERIFY(m_form->CurrentQuery);
         QCOMPARE(m_form->CurrentQuery->FieldString(0), QStringLiteral("7"));
@@ -519,7 +532,7 @@ void tst_faults::damagedInput_data()
     // Windows-1252 text (E9 is é) and a NUL inside the statement's second line.
     const QByteArray damaged("select name from t\r\nwhere name <> 'Caf\xe9'\0 or id = 1\r\n", 47);
     QTest::newRow("invalid UTF-8 and NUL")
-        << damaged << QStringLiteral("The statement contains a NUL character in line 2") << "";
+        << damaged << QStringLiteral("Line 2 of the statement holds a NUL character") << "";
 }
 
 void tst_faults::damagedInput()
@@ -569,13 +582,15 @@ void tst_faults::damagedInput()
 
     // Saved again, the file keeps every byte.
     const QString copy = TestEnv::root() + QStringLiteral("/copy.sql");
+    QFile::remove(copy); // a new file: no overwrite question
     ModalScript save({ fileAnswer("SaveDialog2", copy) });
     button("SpeedButton8")->click();
     QVERIFY(save.done());
+    QCOMPARE(save.unexpected, 0);
     QByteArray expected = file;
     if (!expected.endsWith("\r\n"))
         expected += "\r\n";
-    QVERIFY(readAll(copy) == expected);
+    QCOMPARE(readAll(copy).toHex(), expected.toHex());
 }
 
 void tst_faults::databaseFileDeleted()

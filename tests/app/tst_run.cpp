@@ -380,11 +380,9 @@ void tst_run::newRunWhileAbandonedWorkerRuns()
     connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
     ticker.start(10);
     start(runButton(), QStringLiteral("runpg"), QStringLiteral("select 42 as answer"));
-    // The window did not wait for it: the new worker is current and the window handles events.
-    // (Close Query also cancels the old statement on the server, so when it ends is not known.)
-    QVERIFY(m_form->CurrentThread);
+    // The window did not wait for it: it handles events. (Close Query also cancels the old
+    // statement on the server, so when either statement ends is not known here.)
     QTRY_VERIFY(ticks >= 5);
-    QVERIFY(m_form->CurrentThread);
 
     lock.release();
     QVERIFY(waitIdle());
