@@ -5,6 +5,7 @@
 //                        statement runs and while the grid scrolls to the end of the result.
 // Rows: first argument, else $ROWS, else 1000000.
 
+#include "StallMeter.h"
 #include "app/Unit1.h"
 #include "connection/QueryDataset.h"
 #include "support/PgServer.h"
@@ -99,30 +100,6 @@ protected:
 
 private:
     QTableView *m_grid;
-};
-
-// The longest gap between two turns of the event loop, measured by a 1 ms timer.
-class StallMeter : public QObject
-{
-public:
-    StallMeter()
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            const qint64 now = m_clock.nsecsElapsed();
-            if (m_last >= 0)
-                maxGapMs = std::max(maxGapMs, (now - m_last) / 1e6);
-            m_last = now;
-        });
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_clock.start();
-        m_timer.start(1);
-    }
-    double maxGapMs = 0;
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = -1;
 };
 
 } // namespace
