@@ -236,6 +236,10 @@ struct QueryDataset::Impl
     SQLULEN rowsetSize = 1; // rows per SQLFetch as the driver accepted it
     std::vector<Column> columns;
     std::unique_ptr<ResultStore> store; // the fetched rows, from the describe on
+    // The memory budget of the store, read where the dataset is made (the window's thread):
+    // a settings object opened on a worker would write out a change the window's thread is
+    // half-way through, such as a history save that has removed the old entries.
+    std::size_t storeBudget = ResultStore::defaultBudget();
 
     void acquire()
     {
@@ -642,7 +646,7 @@ void QueryDataset::OpenQuery()
         std::vector<int> fixed;
         for (const Column &column : d->columns)
             fixed.push_back(fixedBytes(column.kind));
-        d->store = std::make_unique<ResultStore>(std::move(fixed));
+        d->store = std::make_unique<ResultStore>(std::move(fixed), d->storeBudget);
         d->bind();
         d->allFetched = false;
         d->open = true;

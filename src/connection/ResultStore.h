@@ -45,13 +45,15 @@ public:
 
     // fixedBytes: per column, the bytes of each value, or 0 for values of any length.
     // budgetBytes: what the blocks may take in memory before the oldest move to the file.
-    explicit ResultStore(std::vector<int> fixedBytes, std::size_t budgetBytes = defaultBudget(),
+    ResultStore(std::vector<int> fixedBytes, std::size_t budgetBytes,
         const QString &spillFolder = defaultSpillFolder());
     ~ResultStore(); // closes the temporary file; never throws
     ResultStore(const ResultStore &) = delete;
     ResultStore &operator=(const ResultStore &) = delete;
 
     // The user's setting "ResultMemoryMB" in megabytes, 256 when unset or not a positive number.
+    // It opens the user's settings, so it belongs to the window's thread: settings opened on
+    // another thread write out whatever change the window's thread has in hand.
     static std::size_t defaultBudget();
     // The user's cache folder.
     static QString defaultSpillFolder();
