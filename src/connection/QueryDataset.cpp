@@ -10,8 +10,17 @@
 #include "connection/StatementCancel.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <functional>
 #include <limits>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <utility>
 
 namespace {
 
@@ -216,6 +225,107 @@ private:
     OdbcHandle m_handle;
 };
 
+// Fetches blocks on a thread of its own, a few ahead of whoever takes them, so that the taker's
+// work on the rows it has overlaps the fetching of the next ones. The fetch routine it is given
+// owns the statement and its bind buffers while the thread runs; the store stays with the taker.
+class ReadAheadThread
+{
+public:
+    struct Item
+    {
+        ResultStore::Block block;
+        bool end = false; // the last block of the data
+        std::exception_ptr error; // the fetch failed; nothing follows
+    };
+
+    // Fetches until the end of the data, or until the rows so far (`rows` to begin with)
+    // reach `wantedRows` when that is not negative.
+    ReadAheadThread(std::function<ResultStore::Block()> newBlock,
+        std::function<bool(ResultStore::Block &)> read, int rows, int wantedRows)
+        : m_newBlock(std::move(newBlock))
+        , m_read(std::move(read))
+        , m_rows(rows)
+        , m_wanted(wantedRows)
+        , m_thread([this] { run(); })
+    { }
+    ~ReadAheadThread() { stop(); }
+    ReadAheadThread(const ReadAheadThread &) = delete;
+    ReadAheadThread &operator=(const ReadAheadThread &) = delete;
+
+    // The next block in fetch order; waits until it is fetched. Nothing once the wanted rows
+    // were fetched and taken.
+    std::optional<Item> take()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_items.empty() || m_done; });
+        if (m_items.empty())
+            return std::nullopt;
+        Item item = std::move(m_items.front());
+        m_items.pop_front();
+        m_changed.notify_all();
+        return item;
+    }
+
+    // Ends the thread once its current block is fetched; returns the blocks nobody took.
+    std::deque<Item> stop()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+        }
+        m_changed.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+        return std::exchange(m_items, {});
+    }
+
+private:
+    static constexpr std::size_t Depth = 4; // blocks fetched and not yet taken, at most
+
+    void run()
+    {
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_changed.wait(lock, [this] { return m_stopping || m_items.size() < Depth; });
+                if (m_stopping)
+                    break;
+            }
+            Item item { m_newBlock(), false, nullptr };
+            try {
+                item.end = m_read(item.block);
+            } catch (...) {
+                item.error = std::current_exception();
+            }
+            m_rows += item.block.rows();
+            const bool last = item.end || item.error || (m_wanted >= 0 && m_rows >= m_wanted);
+            {
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                m_items.push_back(std::move(item));
+            }
+            m_changed.notify_all();
+            if (last)
+                break;
+        }
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_changed.notify_all();
+    }
+
+    std::function<ResultStore::Block()> m_newBlock;
+    std::function<bool(ResultStore::Block &)> m_read;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Item> m_items;
+    int m_rows; // fetched so far, by this thread and before it
+    const int m_wanted;
+    bool m_stopping = false;
+    bool m_done = false;
+    std::thread m_thread; // last: starts once everything above is made
+};
+
 } // namespace
 
 struct QueryDataset::Impl
@@ -240,6 +350,10 @@ struct QueryDataset::Impl
     // a settings object opened on a worker would write out a change the window's thread is
     // half-way through, such as a history save that has removed the old entries.
     std::size_t storeBudget = ResultStore::defaultBudget();
+    std::unique_ptr<ReadAheadThread> ahead; // while a walk fetches ahead
+    // A fetch error met ahead of the rows taken so far: raised when those rows are asked for,
+    // as a fetch of them would have raised it.
+    std::exception_ptr pendingError;
 
     void acquire()
     {
@@ -298,6 +412,14 @@ struct QueryDataset::Impl
     void describe();
     void bind();
     void fetchBlock();
+    // Fetches the next rowset (or rows one by one) into block; true at the end of the data.
+    // Touches only the statement and its bind buffers, so it may run on the read-ahead thread.
+    bool readBlock(ResultStore::Block &block);
+    // Adds a fetched block to the store; at the end of the data ends the statement.
+    void storeBlock(ResultStore::Block &&block, bool end);
+    [[noreturn]] void failWith(std::exception_ptr error);
+    // Stops the read-ahead thread and stores what it fetched, in order.
+    void stopAhead();
     void appendRow(ResultStore::Block &block, SQLULEN row);
     bool getData(SQLUSMALLINT field, SQLSMALLINT cType, std::vector<char> &out);
 };
@@ -539,37 +661,40 @@ void QueryDataset::Impl::appendRow(ResultStore::Block &block, SQLULEN row)
     block.endRow();
 }
 
-void QueryDataset::Impl::fetchBlock()
+bool QueryDataset::Impl::readBlock(ResultStore::Block &block)
 {
-    if (allFetched || !statement)
-        return;
-    ResultStore::Block block = store->newBlock(int(blockMode ? rowsetSize : BlockRows));
-    bool end = false;
-    try {
-        if (blockMode) {
-            rowsFetched = 0;
-            const SQLRETURN rc = Odbc::check(SQLFetch(statement.get()), statement);
-            // A short rowset is the last one: the statement ends now rather than at one more
-            // round trip, which gives the connection back to others as early as possible.
-            end = rc == SQL_NO_DATA || rowsFetched < rowsetSize;
-            if (rc != SQL_NO_DATA)
-                for (SQLULEN row = 0; row < rowsFetched; ++row)
-                    appendRow(block, row);
-        } else {
-            for (SQLULEN n = 0; n < BlockRows; ++n) {
-                const SQLRETURN rc = Odbc::check(SQLFetch(statement.get()), statement);
-                if (rc == SQL_NO_DATA) {
-                    end = true;
-                    break;
-                }
-                appendRow(block, 0);
-            }
-        }
-    } catch (const DatabaseError &error) {
-        fail(error);
-    } catch (const std::exception &error) {
-        fail(DatabaseError(errorText(error))); // a value too large to keep
+    if (blockMode) {
+        rowsFetched = 0;
+        const SQLRETURN rc = Odbc::check(SQLFetch(statement.get()), statement);
+        if (rc != SQL_NO_DATA)
+            for (SQLULEN row = 0; row < rowsFetched; ++row)
+                appendRow(block, row);
+        // A short rowset is the last one: the statement ends now rather than at one more
+        // round trip, which gives the connection back to others as early as possible.
+        return rc == SQL_NO_DATA || rowsFetched < rowsetSize;
     }
+    for (SQLULEN n = 0; n < BlockRows; ++n) {
+        const SQLRETURN rc = Odbc::check(SQLFetch(statement.get()), statement);
+        if (rc == SQL_NO_DATA)
+            return true;
+        appendRow(block, 0);
+    }
+    return false;
+}
+
+void QueryDataset::Impl::failWith(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const DatabaseError &databaseError) {
+        fail(databaseError);
+    } catch (const std::exception &other) {
+        fail(DatabaseError(errorText(other))); // a value too large to keep
+    }
+}
+
+void QueryDataset::Impl::storeBlock(ResultStore::Block &&block, bool end)
+{
     try {
         store->append(std::move(block));
     } catch (...) {
@@ -586,6 +711,54 @@ void QueryDataset::Impl::fetchBlock()
             std::vector<char>().swap(column.buffer);
             std::vector<SQLLEN>().swap(column.indicators);
         }
+    }
+}
+
+void QueryDataset::Impl::fetchBlock()
+{
+    if (allFetched || !statement)
+        return;
+    if (ahead) {
+        std::optional<ReadAheadThread::Item> item = ahead->take();
+        if (item) {
+            if (item->error) {
+                stopAhead();
+                failWith(item->error);
+            }
+            if (item->end)
+                ahead.reset(); // its thread has ended
+            storeBlock(std::move(item->block), item->end);
+            return;
+        }
+        ahead.reset(); // it fetched what was wanted: the rest comes as asked for
+    }
+    if (pendingError) {
+        const std::exception_ptr error = pendingError;
+        pendingError = nullptr;
+        failWith(error);
+    }
+    ResultStore::Block block = store->newBlock(int(blockMode ? rowsetSize : BlockRows));
+    bool end = false;
+    try {
+        end = readBlock(block);
+    } catch (...) {
+        failWith(std::current_exception());
+    }
+    storeBlock(std::move(block), end);
+}
+
+void QueryDataset::Impl::stopAhead()
+{
+    if (!ahead)
+        return;
+    std::deque<ReadAheadThread::Item> fetchedAhead = ahead->stop();
+    ahead.reset();
+    for (ReadAheadThread::Item &item : fetchedAhead) {
+        if (item.error) {
+            pendingError = item.error; // nothing comes after an error
+            break;
+        }
+        storeBlock(std::move(item.block), item.end);
     }
 }
 
@@ -684,6 +857,8 @@ bool QueryDataset::IsOpen() const
 
 void QueryDataset::Close()
 {
+    d->ahead.reset(); // what it fetched goes with the rest
+    d->pendingError = nullptr;
     d->finishStatement();
     d->open = false;
     d->columns.clear();
@@ -691,6 +866,33 @@ void QueryDataset::Close()
     d->fetched = 0;
     d->recNo = -1;
     d->eof = true;
+}
+
+QueryDataset::ReadAhead::ReadAhead(QueryDataset &query, int wantedRecords)
+    : m_query(query)
+{
+    Impl &d = *query.d;
+    if (d.ahead || d.allFetched || !d.statement || !d.store || d.pendingError
+        || (wantedRecords >= 0 && wantedRecords <= d.fetched))
+        return;
+    d.ahead = std::make_unique<ReadAheadThread>(
+        [&d] { return d.store->newBlock(int(d.blockMode ? d.rowsetSize : BlockRows)); },
+        [&d](ResultStore::Block &block) { return d.readBlock(block); }, d.fetched, wantedRecords);
+}
+
+QueryDataset::ReadAhead::~ReadAhead()
+{
+    try {
+        m_query.d->stopAhead();
+    } catch (...) {
+        // Storing the rows fetched ahead failed (a full disk): the statement has ended and
+        // the rows stored so far stay readable; the walk is ending on an error of its own.
+    }
+}
+
+void QueryDataset::ReadAhead::finish()
+{
+    m_query.d->stopAhead();
 }
 
 void QueryDataset::GoFirst()

@@ -79,6 +79,27 @@ public:
     int RecNo() const; // the current record, -1 when the result is empty
     void setRecNo(int record); // moves to a fetched record (fetching up to it when needed)
 
+    // A walk over many records: while one lives, the next blocks are fetched on a thread of
+    // their own, so that the walk's work on each record overlaps the fetching. Navigation and
+    // values behave as without it, and only the owner's thread may use the dataset meanwhile.
+    // finish() stops the fetching ahead and stores every row fetched so far (raising what
+    // storing raises); the end of its life does the same and swallows such an error. An error
+    // met ahead is raised when the rows it stopped are asked for, as a plain fetch would.
+    // wantedRecords: the records the walk needs, all when negative; none is fetched ahead of
+    // those, so a short walk never waits for rows it does not need.
+    class ReadAhead
+    {
+    public:
+        explicit ReadAhead(QueryDataset &query, int wantedRecords = -1);
+        ~ReadAhead();
+        ReadAhead(const ReadAhead &) = delete;
+        ReadAhead &operator=(const ReadAhead &) = delete;
+        void finish();
+
+    private:
+        QueryDataset &m_query;
+    };
+
     // Lazy access for the grid.
     int fetchedCount() const; // records in the store so far
     bool allFetched() const; // the cursor reached the end of the data

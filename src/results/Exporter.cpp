@@ -133,6 +133,8 @@ bool walk(
     builder.appendHeader(line);
     sink.endLine(line);
 
+    // The next blocks are fetched while this thread formats and writes the ones it has.
+    QueryDataset::ReadAhead ahead(query, limit);
     qint64 written = 0;
     while (!query.AtEof()) {
         if (limit >= 0 && written >= limit)
@@ -144,6 +146,7 @@ bool walk(
         ++written;
         query.GoNext();
     }
+    ahead.finish();
     sink.flush(line);
     return true;
 }
