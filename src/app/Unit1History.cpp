@@ -22,7 +22,8 @@ constexpr int kSearchLimit = 1000;
 // values that are no text are left out here (the load itself reports them).
 QStringList settingsHistoryTexts()
 {
-    QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    const std::unique_ptr<QSettings> opened = openUserSettings();
+    const QSettings &settings = *opened;
     QStringList texts;
     for (int n = HistoryStore::ValueCount - 1; n >= 0; --n) {
         const QVariant value = settings.value(HistoryStore::valueName(n));
@@ -75,7 +76,8 @@ void TForm1::setupHistory()
 
 void TForm1::openHistoryDatabase()
 {
-    QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    const std::unique_ptr<QSettings> opened = openUserSettings();
+    const QSettings &settings = *opened;
     int keep = HistoryDb::DefaultKeep;
     const QVariant keepValue = settings.value(QStringLiteral("HistoryKeep"));
     if (keepValue.isValid()) {

@@ -2,6 +2,7 @@
 #include "connection/Connection.h"
 #include "connection/ConnectionHandle.h"
 #include "connection/DatabaseError.h"
+#include "connection/ParmStore.h"
 #include "connection/QueryDataset.h"
 #include "connection/Session.h"
 #include "query/QThread.h"
@@ -222,10 +223,9 @@ void TForm1::startStatement(bool isExec)
 
 int TForm1::loginTimeout()
 {
-    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
-        QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    const std::unique_ptr<QSettings> settings = openUserSettings();
     bool ok = false;
-    const int seconds = settings.value(QStringLiteral("LoginTimeout"), 30).toInt(&ok);
+    const int seconds = settings->value(QStringLiteral("LoginTimeout"), 30).toInt(&ok);
     return ok && seconds >= 0 ? seconds : 30;
 }
 

@@ -57,9 +57,8 @@ namespace CredentialStore {
 
 bool keyringChosen()
 {
-    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
-        QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
-    const QString choice = settings.value(QStringLiteral("CredentialStore")).toString();
+    const std::unique_ptr<QSettings> settings = openUserSettings();
+    const QString choice = settings->value(QStringLiteral("CredentialStore")).toString();
     return choice.trimmed().compare(QLatin1String("settings"), Qt::CaseInsensitive) != 0;
 }
 

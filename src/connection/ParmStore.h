@@ -26,3 +26,8 @@ bool survivesScrambling(const QString &plain);
 // otherwise, with mode 0600: readable and writable by its owner only. The settings' atomic rewrite
 // gives the new file the mode of the one it replaces, so the mode stays.
 std::unique_ptr<QSettings> openUserSettings();
+
+// Writes the settings' changes to their file and tells whether the file now holds them all. When
+// it does not (a full disk cut the new file short, which QSettings takes for success), the old
+// file is put back as it was, and settings objects made later read that.
+bool syncWhole(QSettings &settings);

@@ -1,5 +1,7 @@
 #include "connection/ResultStore.h"
 
+#include "connection/ParmStore.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSettings>
@@ -103,9 +105,8 @@ std::size_t ResultStore::defaultBudget()
 {
     constexpr std::size_t fallback = 256;
     bool ok = false;
-    const qlonglong megabytes = QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"))
-                                    .value(QStringLiteral("ResultMemoryMB"))
-                                    .toLongLong(&ok);
+    const qlonglong megabytes =
+        openUserSettings()->value(QStringLiteral("ResultMemoryMB")).toLongLong(&ok);
     const std::size_t mb =
         ok && megabytes > 0 && megabytes < (qlonglong(1) << 30) ? std::size_t(megabytes) : fallback;
     return mb * 1024 * 1024;

@@ -1,69 +1,12 @@
 #include "history/HistoryStore.h"
 
-#include <QFile>
-#include <QMap>
+#include "connection/ParmStore.h"
+
 #include <QRegularExpression>
 #include <QSettings>
 #include <QVariant>
 
-#include <atomic>
 #include <stdexcept>
-
-#if defined(Q_OS_UNIX)
-#include <cstdio>
-#include <unistd.h>
-#endif
-
-namespace {
-
-// Writes the settings' changes to their file and tells whether the file on disk now holds them
-// all. QSettings writes through QSaveFile, whose commit lets a short write of the buffered tail
-// pass (a full disk) and puts the cut file in place of the whole old one, with no error. So the
-// old file is kept under a second name (a hard link: no space needed) until the new one reads
-// back with every value, and is put back when it does not.
-bool syncWhole(QSettings &settings)
-{
-#if defined(Q_OS_UNIX)
-    const QString path = settings.fileName();
-    if (settings.format() != QSettings::NativeFormat && settings.format() != QSettings::IniFormat) {
-        settings.sync();
-        return settings.status() == QSettings::NoError;
-    }
-    QMap<QString, QVariant> expected;
-    for (const QString &key : settings.allKeys())
-        expected.insert(key, settings.value(key));
-    const QByteArray file = QFile::encodeName(path);
-    const QByteArray kept = file + ".kept";
-    ::unlink(kept.constData());
-    const bool keeping = ::link(file.constData(), kept.constData()) == 0;
-    settings.sync();
-    bool whole = settings.status() == QSettings::NoError;
-    if (whole) {
-        // Read back under a name of its own: QSettings shares what it read of a file between
-        // the objects of one process, and would answer from memory instead of the disk.
-        static std::atomic<int> checks { 0 };
-        const QByteArray check = file + ".check" + QByteArray::number(++checks);
-        whole = ::link(file.constData(), check.constData()) == 0;
-        if (whole) {
-            const QSettings written(QFile::decodeName(check), settings.format());
-            whole = written.allKeys().size() == expected.size();
-            for (auto it = expected.cbegin(); whole && it != expected.cend(); ++it)
-                whole = written.value(it.key()) == it.value();
-            ::unlink(check.constData());
-        }
-    }
-    if (!whole && keeping)
-        ::rename(kept.constData(), file.constData());
-    else if (keeping)
-        ::unlink(kept.constData());
-    return whole;
-#else
-    settings.sync();
-    return settings.status() == QSettings::NoError;
-#endif
-}
-
-} // namespace
 
 namespace HistoryStore {
 

@@ -1,4 +1,5 @@
 #include "connection/ParmStore.h"
+#include "support/FileSizeLimit.h"
 #include "support/TestEnv.h"
 
 #include <QDir>
@@ -42,6 +43,7 @@ private slots:
     void notStorable();
     void invalidType_data();
     void invalidType();
+    void failedWrite_data();
     void failedWrite();
     void ownerOnly_data();
     void ownerOnly();
@@ -104,16 +106,46 @@ void tst_parmstore::invalidType()
     }
 }
 
+void tst_parmstore::failedWrite_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("a folder in the file's place") << "folder";
+    QTest::newRow("disk full") << "full";
+}
+
 void tst_parmstore::failedWrite()
 {
-    // A folder where the settings file should be cannot be replaced by a file.
-    QVERIFY(QDir().mkpath(settingsFile()));
+    QFETCH(QString, fault);
+    QByteArray before;
+    std::unique_ptr<FileSizeLimit> full;
+    if (fault == QLatin1String("folder")) {
+        // A folder where the settings file should be cannot be replaced by a file.
+        QVERIFY(QDir().mkpath(settingsFile()));
+    } else {
+        // Other values make the file larger than what the disk still takes.
+        {
+            QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+            settings.setValue(QStringLiteral("History0"), QString(3000, QLatin1Char('h')));
+        }
+        writeConnectParms(QStringLiteral("USER NAME=old\r\nPASSWORD=old\r\n"));
+        QFile file(settingsFile());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        before = file.readAll();
+        full = std::make_unique<FileSizeLimit>(1024);
+    }
     try {
         writeConnectParms(QStringLiteral("USER NAME=a\r\nPASSWORD=b\r\n"));
         QFAIL("no error raised");
     } catch (const std::runtime_error &error) {
         QCOMPARE(QString::fromUtf8(error.what()),
             QStringLiteral("Failed to set data for 'ConnectParms'"));
+    }
+    full.reset();
+    if (!before.isEmpty()) {
+        // The file was not cut: it holds the old login and the other values, byte for byte.
+        QFile file(settingsFile());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), before);
     }
 }
 

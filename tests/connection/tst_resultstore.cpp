@@ -1,4 +1,5 @@
 #include "connection/ResultStore.h"
+#include "support/FileSizeLimit.h"
 #include "support/TestEnv.h"
 
 #include <QDir>
@@ -127,22 +128,15 @@ void tst_resultstore::fullDisk()
     QTemporaryDir folder;
     ResultStore store({ 8, 0 }, 0, folder.path());
     const int width = 100;
-    rlimit saved {};
-    QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
-    const auto savedSignal = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 256 * 1024;
-    QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
     QString message;
     int blocks = 0;
     try {
+        const FileSizeLimit full(256 * 1024);
         for (; blocks < 100; ++blocks)
             fill(store, 1, 500, width); // about 60 KB each
     } catch (const std::runtime_error &error) {
         message = QString::fromUtf8(error.what());
     }
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, savedSignal);
 
     QVERIFY2(!message.isEmpty(), "the full disk went unnoticed");
     QVERIFY2(blocks >= 3 && blocks < 100, qPrintable(QString::number(blocks)));
