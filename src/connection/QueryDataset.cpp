@@ -367,6 +367,7 @@ struct QueryDataset::Impl
     // Frees the statement, then gives the connection to the next waiting statement.
     void finishStatement() noexcept
     {
+        ahead.reset(); // the statement is its own again; what was fetched ahead goes
         statement.reset();
         if (holdsTicket && connection)
             connection->release();
