@@ -14,15 +14,26 @@ function(stelvik_warnings target)
 endfunction()
 
 # stelvik_add_test(tst_name LIBS lib... [SOURCES extra.cpp...] [TIMEOUT seconds]
-#                  [KEYRING_SESSIONS mode...])
+#                  [KEYRING_SESSIONS mode...] [NO_SUPPORT])
 # One executable per test file tests/<module>/tst_name.cpp, run offscreen with a private HOME
 # and private ODBC ini files (the test support library sets those up inside the process).
+# NO_SUPPORT: a unit test of a library that needs no database, no settings and no files, linked
+# to that library and Qt Test alone; its HOME is a folder that does not exist, so nothing of the
+# user's is read.
 # With KEYRING_SESSIONS, it runs once per mode as tst_name_<mode>, inside a private D-Bus session
 # whose desktop keyring is in that state (tests/keyring-session), never the user's own.
 function(stelvik_add_test name)
-    cmake_parse_arguments(ARG "" "TIMEOUT" "LIBS;SOURCES;KEYRING_SESSIONS" ${ARGN})
+    cmake_parse_arguments(ARG "NO_SUPPORT" "TIMEOUT" "LIBS;SOURCES;KEYRING_SESSIONS" ${ARGN})
     add_executable(${name} ${name}.cpp ${ARG_SOURCES})
-    target_link_libraries(${name} PRIVATE ${ARG_LIBS} stelvik_testsupport Qt6::Test)
+    set(environment "QT_QPA_PLATFORM=offscreen;STELVIK_BINARY_DIR=${CMAKE_BINARY_DIR}")
+    if(ARG_NO_SUPPORT)
+        target_link_libraries(${name} PRIVATE ${ARG_LIBS} Qt6::Test)
+        set(home ${CMAKE_CURRENT_BINARY_DIR}/${name}-no-home)
+        list(APPEND environment "HOME=${home}" "XDG_CONFIG_HOME=${home}/.config"
+            "XDG_DATA_HOME=${home}/.local/share" "XDG_CACHE_HOME=${home}/.cache")
+    else()
+        target_link_libraries(${name} PRIVATE ${ARG_LIBS} stelvik_testsupport Qt6::Test)
+    endif()
     stelvik_warnings(${name})
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
@@ -40,5 +51,5 @@ function(stelvik_add_test name)
     endif()
     set_tests_properties(${runs} PROPERTIES
         TIMEOUT ${ARG_TIMEOUT}
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;STELVIK_BINARY_DIR=${CMAKE_BINARY_DIR}")
+        ENVIRONMENT "${environment}")
 endfunction()

@@ -4,10 +4,10 @@
 #include "connection/ConnectionHandle.h"
 #include "connection/DatabaseError.h"
 #include "connection/OdbcHandle.h"
-#include "connection/OdbcText.h"
 #include "connection/ResultStore.h"
 #include "connection/Session.h"
 #include "connection/StatementCancel.h"
+#include "valuetext/FetchedText.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -1021,25 +1021,25 @@ bool QueryDataset::appendText(int record, int field, QString &out) const
     case Kind::Double: {
         double number;
         std::memcpy(&number, value, sizeof number);
-        OdbcText::appendFloatText(out, number);
+        ValueText::appendFloatText(out, number);
         return true;
     }
     case Kind::Date: {
         SQL_DATE_STRUCT date;
         std::memcpy(&date, value, sizeof date);
-        OdbcText::appendDateText(out, date.year, date.month, date.day);
+        ValueText::appendDateText(out, date.year, date.month, date.day);
         return true;
     }
     case Kind::Time: {
         SQL_TIME_STRUCT time;
         std::memcpy(&time, value, sizeof time);
-        OdbcText::appendTimeText(out, time.hour, time.minute, time.second);
+        ValueText::appendTimeText(out, time.hour, time.minute, time.second);
         return true;
     }
     case Kind::Timestamp: {
         PackedTimestamp ts;
         std::memcpy(&ts, value, sizeof ts);
-        OdbcText::appendDateTimeText(
+        ValueText::appendDateTimeText(
             out, ts.year, ts.month, ts.day, ts.hour, ts.minute, ts.second, ts.fraction);
         return true;
     }
@@ -1047,7 +1047,7 @@ bool QueryDataset::appendText(int record, int field, QString &out) const
         out += *value ? QLatin1String("True") : QLatin1String("False");
         return true;
     case Kind::Decimal:
-        OdbcText::appendDecimalText(out, value, qsizetype(length));
+        ValueText::appendDecimalText(out, value, qsizetype(length));
         return true;
     case Kind::Text:
         appendUtf8Text(out, value, length);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "valuetext/FieldTypes.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -8,30 +10,6 @@
 
 class ConnectionHandle;
 class StatementCancel;
-
-// Field type codes of the result layer; the value-text rules group them.
-namespace FieldTypes {
-enum : int {
-    String = 1,
-    SmallInt = 2,
-    Integer = 3,
-    Word = 4,
-    Boolean = 5,
-    Float = 6,
-    Currency = 7,
-    BCD = 8,
-    Date = 9,
-    Time = 10,
-    DateTime = 11,
-    Bytes = 12,
-    VarBytes = 13,
-    AutoInc = 14,
-    Blob = 15,
-    Memo = 16,
-    LargeInt = 25,
-    Unknown = 0
-};
-}
 
 // One statement and its result: a forward-only ODBC cursor fetched in blocks into a result store
 // (in memory up to the user's budget, beyond it in a temporary file), lazily. Owned by one thread

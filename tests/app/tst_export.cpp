@@ -4,10 +4,10 @@
 #include "results/DataSource.h"
 #include "results/Exporter.h"
 #include "results/UCountForm.h"
-#include "results/ValueText.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
+#include "valuetext/ValueLocale.h"
 
 #include <QAction>
 #include <QApplication>
@@ -97,7 +97,7 @@ private:
 void tst_export::initTestCase()
 {
     TForm1::ExitOnDestroy = false;
-    setNumberSeparators({ QStringLiteral("."), QStringLiteral(",") });
+    ValueText::setLocale(QLocale::c()); // a decimal point and a group comma
     QVERIFY(m_dir.isValid());
 
     const QStringList common = {

@@ -1,11 +1,11 @@
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
 #include "results/Exporter.h"
-#include "results/ValueText.h"
 #include "support/FileSizeLimit.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
+#include "valuetext/ValueLocale.h"
 
 #include <QDir>
 #include <QFile>
@@ -67,7 +67,7 @@ void writeFile(const QString &path, const QByteArray &bytes)
 
 void tst_exporter::initTestCase()
 {
-    setNumberSeparators({ QStringLiteral("."), QStringLiteral(",") });
+    ValueText::setLocale(QLocale::c()); // a decimal point and a group comma
     QVERIFY(m_dir.isValid());
     TestEnv::addSqliteDsn(Lite,
         { "create table big (ID integer, NAME varchar(30), AMOUNT double precision)",

@@ -1,15 +1,10 @@
-#include "connection/OdbcText.h"
-#include "support/TestEnv.h"
+#include "valuetext/DateTimeFormat.h"
 
 #include <QtTest>
 
-#include <cmath>
-#include <cstring>
-#include <limits>
-
 // The directly written date and time forms against QLocale::toString, which they replace on the
 // hot path: the same text for every value, in several real locales' formats.
-class tst_odbctext : public QObject
+class tst_datetimeformat : public QObject
 {
     Q_OBJECT
 
@@ -56,11 +51,9 @@ private slots:
     void dateMatchesLocale();
     void timeMatchesLocale_data();
     void timeMatchesLocale();
-    void floatMatchesGeneralForm_data();
-    void floatMatchesGeneralForm();
 };
 
-void tst_odbctext::dateMatchesLocale_data()
+void tst_datetimeformat::dateMatchesLocale_data()
 {
     QTest::addColumn<QString>("localeName");
     QTest::addColumn<QString>("format");
@@ -99,13 +92,13 @@ void tst_odbctext::dateMatchesLocale_data()
                              << "yyy-M-d" << false;
 }
 
-void tst_odbctext::dateMatchesLocale()
+void tst_datetimeformat::dateMatchesLocale()
 {
     QFETCH(QString, localeName);
     QFETCH(QString, format);
     QFETCH(bool, direct);
     const QLocale locale(localeName);
-    const OdbcText::DateTimeFormat compiled(format, locale);
+    const ValueText::DateTimeFormat compiled(format, locale);
     QCOMPARE(compiled.isDirect(), direct);
     QString text = QStringLiteral("x");
     for (const QDate &date : sampleDates()) {
@@ -117,7 +110,7 @@ void tst_odbctext::dateMatchesLocale()
     }
 }
 
-void tst_odbctext::timeMatchesLocale_data()
+void tst_datetimeformat::timeMatchesLocale_data()
 {
     QTest::addColumn<QString>("localeName");
     QTest::addColumn<QString>("format");
@@ -161,13 +154,13 @@ void tst_odbctext::timeMatchesLocale_data()
                              << "HH:mmm" << false;
 }
 
-void tst_odbctext::timeMatchesLocale()
+void tst_datetimeformat::timeMatchesLocale()
 {
     QFETCH(QString, localeName);
     QFETCH(QString, format);
     QFETCH(bool, direct);
     const QLocale locale(localeName);
-    const OdbcText::DateTimeFormat compiled(format, locale);
+    const ValueText::DateTimeFormat compiled(format, locale);
     QCOMPARE(compiled.isDirect(), direct);
     QString text = QStringLiteral("x");
     for (const QTime &time : sampleTimes()) {
@@ -179,89 +172,5 @@ void tst_odbctext::timeMatchesLocale()
     }
 }
 
-// The general number form as QString::number writes it with 15 significant digits, with the
-// exponent written "E", without a plus sign or leading zeros; the reference for floatText.
-static QString referenceFloatText(double value)
-{
-    if (std::isnan(value))
-        return QStringLiteral("NAN");
-    if (std::isinf(value))
-        return value < 0 ? QStringLiteral("-INF") : QStringLiteral("INF");
-    if (value == 0)
-        return QStringLiteral("0");
-    QString text = QString::number(value, 'g', 15);
-    const qsizetype e = text.indexOf(QLatin1Char('e'));
-    if (e < 0)
-        return text;
-    QString exponent = text.mid(e + 1);
-    const bool negative = exponent.startsWith(QLatin1Char('-'));
-    if (negative || exponent.startsWith(QLatin1Char('+')))
-        exponent.remove(0, 1);
-    while (exponent.size() > 1 && exponent.startsWith(QLatin1Char('0')))
-        exponent.remove(0, 1);
-    return text.left(e) + QLatin1Char('E') + (negative ? QStringLiteral("-") : QString())
-        + exponent;
-}
-
-void tst_odbctext::floatMatchesGeneralForm_data()
-{
-    QTest::addColumn<QList<double>>("values");
-    QList<double> sevenths, cents, randomBits, powers, ties, small;
-    for (int n = -2000; n <= 20000; ++n)
-        sevenths << n / 7.0 << n / 3.0 << n * 1.1;
-    for (qint64 n = 1; n <= 20000; ++n)
-        cents << double(n * 7919 % 10000000) / 100.0 << double(n) / 1000.0;
-    QRandomGenerator random(20240917);
-    while (randomBits.size() < 50000) {
-        const quint64 bits = random.generate64();
-        double value;
-        std::memcpy(&value, &bits, sizeof value);
-        if (std::isfinite(value))
-            randomBits << value;
-    }
-    for (int k = -320; k <= 308; ++k) {
-        const double power = std::pow(10.0, k);
-        powers << power << -power << std::nextafter(power, 0.0)
-               << std::nextafter(power, std::numeric_limits<double>::infinity())
-               << 9.999999999999995 * power << 9.9999999999999995 * power << 1.5 * power
-               << std::ldexp(1.0, k) << std::ldexp(1.0, k) * 3;
-    }
-    // Exact halves at the 16th digit, and their neighbours.
-    for (qint64 n = 0; n < 3000; ++n) {
-        const double whole = double(1000000000000000LL + n * 10 + 5);
-        ties << whole << -whole << std::nextafter(whole, 0.0) << 123456789012344.5 + n
-             << (n + 0.5) * 1e-3;
-    }
-    for (const double value : { 1e-4, 1e-5, 0.0001234, 0.00001234, 1e14, 1e15, 1e16,
-             123456789012345.0, 1234567890123456.0, 0.1 + 0.2, 5e-324, 2.2250738585072014e-308,
-             1.7976931348623157e308, -0.5, 0.5, 1.0, 100.0, 999999999999999.0, 999999999999999.9,
-             -0.0, std::numeric_limits<double>::infinity(),
-             -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN() })
-        small << value;
-    QTest::newRow("thirds, sevenths, tenths") << sevenths;
-    QTest::newRow("cents and thousandths") << cents;
-    QTest::newRow("random bit patterns") << randomBits;
-    QTest::newRow("powers of ten and two, neighbours") << powers;
-    QTest::newRow("halves at the sixteenth digit") << ties;
-    QTest::newRow("edges of the plain form, zero, infinities") << small;
-}
-
-void tst_odbctext::floatMatchesGeneralForm()
-{
-    QFETCH(QList<double>, values);
-    int compared = 0;
-    for (const double value : values) {
-        const QString expected = referenceFloatText(value);
-        const QString text = OdbcText::floatText(value);
-        QVERIFY2(text == expected,
-            qPrintable(QString::number(value, 'g', 17) + ": " + text + " != " + expected));
-        QString appended = QStringLiteral("x");
-        OdbcText::appendFloatText(appended, value);
-        QCOMPARE(appended, QLatin1Char('x') + expected);
-        ++compared;
-    }
-    QVERIFY(compared > 0);
-}
-
-STELVIK_TEST_GUILESS_MAIN(tst_odbctext)
-#include "tst_odbctext.moc"
+QTEST_GUILESS_MAIN(tst_datetimeformat)
+#include "tst_datetimeformat.moc"

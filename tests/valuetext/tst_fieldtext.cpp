@@ -1,7 +1,6 @@
-#include "connection/OdbcText.h"
-#include "connection/QueryDataset.h"
-#include "results/ValueText.h"
-#include "support/TestEnv.h"
+#include "valuetext/FetchedText.h"
+#include "valuetext/FieldText.h"
+#include "valuetext/ValueLocale.h"
 
 #include <QtTest>
 
@@ -12,7 +11,7 @@
 
 Q_DECLARE_METATYPE(FieldInfo)
 
-class tst_valuetext : public QObject
+class tst_fieldtext : public QObject
 {
     Q_OBJECT
 
@@ -55,14 +54,23 @@ QString blanks(int count)
     return QString(count, QLatin1Char(' '));
 }
 
-} // namespace
-
-void tst_valuetext::init()
+// Pins the value locale to one whose separators are these: a decimal point with a group comma,
+// or a decimal comma with a group point.
+void pinSeparators(const QString &decimal, const QString &group)
 {
-    setNumberSeparators({ QStringLiteral("."), QStringLiteral(",") });
+    ValueText::setLocale(decimal == QLatin1String(".") ? QLocale::c() : QLocale(QLocale::German));
+    QCOMPARE(ValueText::localeForms().decimal, decimal);
+    QCOMPARE(ValueText::localeForms().group, group);
 }
 
-void tst_valuetext::fieldText_data()
+} // namespace
+
+void tst_fieldtext::init()
+{
+    pinSeparators(QStringLiteral("."), QStringLiteral(","));
+}
+
+void tst_fieldtext::fieldText_data()
 {
     QTest::addColumn<bool>("isNull");
     QTest::addColumn<QString>("text");
@@ -74,7 +82,7 @@ void tst_valuetext::fieldText_data()
     QTest::newRow("value") << false << QStringLiteral("a,b") << QStringLiteral("a,b");
 }
 
-void tst_valuetext::fieldText()
+void tst_fieldtext::fieldText()
 {
     QFETCH(bool, isNull);
     QFETCH(QString, text);
@@ -82,7 +90,7 @@ void tst_valuetext::fieldText()
     QCOMPARE(FieldText(field(QStringLiteral("F"), FieldTypes::String, 10, text, isNull)), expected);
 }
 
-void tst_valuetext::padding_data()
+void tst_fieldtext::padding_data()
 {
     QTest::addColumn<bool>("left");
     QTest::addColumn<QString>("text");
@@ -96,7 +104,7 @@ void tst_valuetext::padding_data()
     QTest::newRow("left, negative width") << true << "" << -1 << "";
 }
 
-void tst_valuetext::padding()
+void tst_fieldtext::padding()
 {
     QFETCH(bool, left);
     QFETCH(QString, text);
@@ -105,7 +113,7 @@ void tst_valuetext::padding()
     QCOMPARE(left ? PadLeft(text, width) : PadRight(text, width), expected);
 }
 
-void tst_valuetext::formatMoney_data()
+void tst_fieldtext::formatMoney_data()
 {
     QTest::addColumn<QString>("decimal");
     QTest::addColumn<QString>("group");
@@ -143,17 +151,17 @@ void tst_valuetext::formatMoney_data()
                                   << "-1.234.567,89";
 }
 
-void tst_valuetext::formatMoney()
+void tst_fieldtext::formatMoney()
 {
     QFETCH(QString, decimal);
     QFETCH(QString, group);
     QFETCH(QString, text);
     QFETCH(QString, expected);
-    setNumberSeparators({ decimal, group });
+    pinSeparators(decimal, group);
     QCOMPARE(FormatMoney(text), expected);
 }
 
-void tst_valuetext::formatMoneyRejects_data()
+void tst_fieldtext::formatMoneyRejects_data()
 {
     QTest::addColumn<QString>("decimal");
     QTest::addColumn<QString>("text");
@@ -171,11 +179,11 @@ void tst_valuetext::formatMoneyRejects_data()
                               << "1e999";
 }
 
-void tst_valuetext::formatMoneyRejects()
+void tst_fieldtext::formatMoneyRejects()
 {
     QFETCH(QString, decimal);
     QFETCH(QString, text);
-    setNumberSeparators({ decimal, decimal == QLatin1String(".") ? "," : "." });
+    pinSeparators(decimal, decimal == QLatin1String(".") ? "," : ".");
     try {
         FormatMoney(text);
         QFAIL("no conversion error");
@@ -185,7 +193,7 @@ void tst_valuetext::formatMoneyRejects()
     }
 }
 
-void tst_valuetext::formatMoneyFromNumber_data()
+void tst_fieldtext::formatMoneyFromNumber_data()
 {
     // Formatting the fetched number gives what reading its text form back gave, halfway values
     // (a 16th significant digit 5 and nothing after it) and values that are not finite included.
@@ -208,14 +216,14 @@ void tst_valuetext::formatMoneyFromNumber_data()
     QTest::newRow("many") << many;
 }
 
-void tst_valuetext::formatMoneyFromNumber()
+void tst_fieldtext::formatMoneyFromNumber()
 {
     QFETCH(QList<double>, values);
-    setNumberSeparators({ QStringLiteral("."), QStringLiteral(",") });
+    pinSeparators(QStringLiteral("."), QStringLiteral(","));
     for (const double value : values) {
         QString fromText, fromNumber;
         try {
-            fromText = FormatMoney(OdbcText::floatText(value));
+            fromText = FormatMoney(ValueText::floatText(value));
         } catch (const std::runtime_error &error) {
             fromText = QString::fromUtf8(error.what());
         }
@@ -230,7 +238,7 @@ void tst_valuetext::formatMoneyFromNumber()
     }
 }
 
-void tst_valuetext::cells_data()
+void tst_fieldtext::cells_data()
 {
     QTest::addColumn<FieldInfo>("info");
     QTest::addColumn<QString>("header");
@@ -284,7 +292,7 @@ void tst_valuetext::cells_data()
                                 << blanks(4) + "<Null>" << blanks(4) + "<Null>";
 }
 
-void tst_valuetext::cells()
+void tst_fieldtext::cells()
 {
     QFETCH(FieldInfo, info);
     QFETCH(QString, header);
@@ -295,7 +303,7 @@ void tst_valuetext::cells()
     QCOMPARE(RowCopyCell(info), rowCopy);
 }
 
-void tst_valuetext::nonNumberInMoneyColumnRaises()
+void tst_fieldtext::nonNumberInMoneyColumnRaises()
 {
     const FieldInfo info = field("AMOUNT", FieldTypes::Float, 10, "12a");
     const QString message = QStringLiteral("'12a' is not a valid floating point value");
@@ -310,7 +318,7 @@ void tst_valuetext::nonNumberInMoneyColumnRaises()
     }
 }
 
-void tst_valuetext::reportLines_data()
+void tst_fieldtext::reportLines_data()
 {
     QTest::addColumn<QList<FieldInfo>>("fields");
     QTest::addColumn<QString>("header");
@@ -336,7 +344,7 @@ void tst_valuetext::reportLines_data()
         << "x     ";
 }
 
-void tst_valuetext::reportLines()
+void tst_fieldtext::reportLines()
 {
     QFETCH(QList<FieldInfo>, fields);
     QFETCH(QString, header);
@@ -351,7 +359,7 @@ void tst_valuetext::reportLines()
     QCOMPARE(JoinCells(dataCells), data);
 }
 
-void tst_valuetext::commaQuote_data()
+void tst_fieldtext::commaQuote_data()
 {
     QTest::addColumn<QStringList>("pieces");
     QTest::addColumn<QString>("expected");
@@ -362,12 +370,12 @@ void tst_valuetext::commaQuote_data()
         << QStringList { "a\"b", "DE,F", "x\r\ny", "" } << "\"a\"b\",\"DE,F\",\"x\r\ny\",\"\"";
 }
 
-void tst_valuetext::commaQuote()
+void tst_fieldtext::commaQuote()
 {
     QFETCH(QStringList, pieces);
     QFETCH(QString, expected);
     QCOMPARE(CommaQuoteJoin(pieces), expected);
 }
 
-STELVIK_TEST_GUILESS_MAIN(tst_valuetext)
-#include "tst_valuetext.moc"
+QTEST_GUILESS_MAIN(tst_fieldtext)
+#include "tst_fieldtext.moc"
