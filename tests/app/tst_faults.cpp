@@ -6,6 +6,7 @@
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
+#include "support/WaitIdle.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -232,7 +233,7 @@ void tst_faults::start(const QString &alias, const QString &sql)
 
 bool tst_faults::waitIdle()
 {
-    return QTest::qWaitFor([this] { return !m_form->CurrentThread; }, 120000);
+    return waitForNoWorker(*m_form, 120000);
 }
 
 void tst_faults::serverStops_data()

@@ -4,6 +4,7 @@
 #include "query/QThread.h"
 #include "support/ModalScript.h"
 #include "support/TestEnv.h"
+#include "support/WaitIdle.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -114,7 +115,7 @@ void tst_historysearch::start(QToolButton *runOrExec, const QString &sql)
 
 bool tst_historysearch::waitIdle() const
 {
-    return QTest::qWaitFor([this] { return !m_form->CurrentThread; }, 30000);
+    return waitForNoWorker(*m_form, 30000);
 }
 
 HistoryRecord tst_historysearch::newestRun()

@@ -6,6 +6,7 @@
 #include "support/PgLock.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
+#include "support/WaitIdle.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -152,7 +153,7 @@ bool tst_run::idleState() const
 
 bool tst_run::waitIdle(int timeoutMs)
 {
-    return QTest::qWaitFor([this] { return !m_form->CurrentThread; }, timeoutMs) && idleState();
+    return waitForNoWorker(*m_form, timeoutMs) && idleState();
 }
 
 QString tst_run::selectCompletePattern() const

@@ -4,6 +4,7 @@
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
+#include "support/WaitIdle.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -84,7 +85,7 @@ void tst_stress::start(const char *buttonName, const QString &sql)
 
 bool tst_stress::waitIdle()
 {
-    return QTest::qWaitFor([this] { return !m_form->CurrentThread; }, 60000);
+    return waitForNoWorker(*m_form);
 }
 
 void tst_stress::cycles_data()
