@@ -17,6 +17,7 @@
 #include <QSignalBlocker>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -219,6 +220,25 @@ void TForm1::setupEditor()
     });
     ui->RE1->installEventFilter(filter);
     wire(ReplaceDialog1, &TReplaceDialog::Replace, &TForm1::ReplaceDialog1Replace);
+    // Connected after the document's own layout, which has not laid the new text out yet when
+    // this runs: the text is laid out once, in the mode chosen here.
+    connect(ui->RE1->document(), &QTextDocument::contentsChange, this,
+        [this](int, int removed, int added) { keepLongLinesUnwrapped(removed, added); });
+}
+
+void TForm1::keepLongLinesUnwrapped(int removed, int added)
+{
+    // Wrapping a line with no place to break costs time that grows with the square of its
+    // length (a 10 MB line took hours): while the text holds a line that long, the editor does
+    // not wrap. Only a change that large can add or remove such a line.
+    constexpr int LongLine = 20000;
+    if (added < LongLine && removed < LongLine)
+        return;
+    bool longLine = false;
+    for (QTextBlock block = ui->RE1->document()->begin(); block.isValid() && !longLine;
+         block = block.next())
+        longLine = block.length() > LongLine;
+    ui->RE1->setLineWrapMode(longLine ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
 }
 
 void TForm1::RE1Change(QObject *)
