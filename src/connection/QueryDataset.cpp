@@ -886,8 +886,9 @@ QueryDataset::ReadAhead::~ReadAhead()
     try {
         m_query.d->stopAhead();
     } catch (...) {
-        // Storing the rows fetched ahead failed (a full disk): the statement has ended and
-        // the rows stored so far stay readable; the walk is ending on an error of its own.
+        // Storing the rows fetched ahead failed (a full disk) while the walk was already
+        // ending on an error of its own, which is the one reported. The statement has ended
+        // and the rows stored so far stay readable.
     }
 }
 

@@ -61,7 +61,8 @@ public:
     // their own, so that the walk's work on each record overlaps the fetching. Navigation and
     // values behave as without it, and only the owner's thread may use the dataset meanwhile.
     // finish() stops the fetching ahead and stores every row fetched so far (raising what
-    // storing raises); the end of its life does the same and swallows such an error. An error
+    // storing raises); the end of its life does the same and swallows such an error, for a walk
+    // that is ending on an error of its own, so call finish() on every other way out. An error
     // met ahead is raised when the rows it stopped are asked for, as a plain fetch would.
     // wantedRecords: the records the walk needs, all when negative; none is fetched ahead of
     // those, so a short walk never waits for rows it does not need.

@@ -139,8 +139,10 @@ bool walk(
     while (!query.AtEof()) {
         if (limit >= 0 && written >= limit)
             break;
-        if ((written & 255) == 0 && !progress.keepGoing(written))
+        if ((written & 255) == 0 && !progress.keepGoing(written)) {
+            ahead.finish(); // what was fetched ahead is kept; a failure to keep it is reported
             return false;
+        }
         builder.appendRecord(line);
         sink.endLine(line);
         ++written;
