@@ -1,0 +1,305 @@
+#include "sql/SqlLexer.h"
+
+#include <QChar>
+
+namespace Sql {
+
+namespace {
+
+// Character classes of the ASCII range; anything above it is classed by Unicode's tables.
+enum : unsigned char {
+    Space = 1,
+    WordStart = 2,
+    WordPart = 4,
+    Digit = 8,
+};
+
+struct AsciiTable
+{
+    unsigned char bits[128] = {};
+    constexpr AsciiTable()
+    {
+        for (int c : { ' ', '\t', '\r', '\n', '\f', '\v' })
+            bits[c] = Space;
+        for (int c = 'A'; c <= 'Z'; ++c)
+            bits[c] = WordStart | WordPart;
+        for (int c = 'a'; c <= 'z'; ++c)
+            bits[c] = WordStart | WordPart;
+        for (int c : { '_', '@', '#', '$' }) // DB2 allows these in ordinary identifiers
+            bits[c] = WordStart | WordPart;
+        for (int c = '0'; c <= '9'; ++c)
+            bits[c] = Digit | WordPart;
+    }
+};
+
+constexpr AsciiTable ascii;
+
+// The code point at i (a surrogate pair read whole) and how many UTF-16 units it takes.
+inline char32_t codePoint(QStringView text, int i, int *units)
+{
+    const char16_t c = text[i].unicode();
+    if (QChar::isHighSurrogate(c) && i + 1 < text.size()
+        && QChar::isLowSurrogate(text[i + 1].unicode())) {
+        *units = 2;
+        return QChar::surrogateToUcs4(c, text[i + 1].unicode());
+    }
+    *units = 1;
+    return c;
+}
+
+inline bool isSpaceAt(QStringView text, int i)
+{
+    const char16_t c = text[i].unicode();
+    return c < 128 ? (ascii.bits[c] & Space) : QChar::isSpace(c);
+}
+
+// Letters and digits of every script continue a word; letters of every script start one.
+inline int wordCharUnits(QStringView text, int i, bool start)
+{
+    const char16_t c = text[i].unicode();
+    if (c < 128)
+        return (ascii.bits[c] & (start ? WordStart : WordPart)) ? 1 : 0;
+    int units = 1;
+    const char32_t u = codePoint(text, i, &units);
+    const bool ok = start ? QChar::isLetter(u) : QChar::isLetterOrNumber(u) || QChar::isMark(u);
+    return ok ? units : 0;
+}
+
+inline bool isDigit(char16_t c)
+{
+    return c >= '0' && c <= '9';
+}
+
+inline char16_t upper(char16_t c)
+{
+    return c >= 'a' && c <= 'z' ? char16_t(c - 'a' + 'A') : c;
+}
+
+// The prefixes that make a word directly followed by a quote one string literal.
+bool isStringPrefix(QStringView word)
+{
+    if (word.size() == 1) {
+        const char16_t c = upper(word[0].unicode());
+        return c == 'X' || c == 'G' || c == 'N';
+    }
+    if (word.size() == 2) {
+        const char16_t a = upper(word[0].unicode());
+        return (a == 'G' || a == 'U' || a == 'B') && upper(word[1].unicode()) == 'X';
+    }
+    return false;
+}
+
+} // namespace
+
+Lexer::Lexer(QStringView text, Carry carry)
+    : m_text(text)
+    , m_carry(carry)
+{ }
+
+bool Lexer::terminatorAt(int at) const
+{
+    // The first character decides almost always; the rest is compared only when it matches.
+    const int n = int(m_terminator.size());
+    if (n == 0 || m_text[at] != m_terminator[0])
+        return false;
+    return n == 1 || (m_text.size() - at >= n && m_text.mid(at, n) == m_terminator);
+}
+
+int Lexer::wordEnd(int from) const
+{
+    int i = from;
+    const int size = int(m_text.size());
+    while (i < size) {
+        if (terminatorAt(i))
+            break;
+        const int units = wordCharUnits(m_text, i, false);
+        if (units == 0)
+            break;
+        i += units;
+    }
+    return i;
+}
+
+int Lexer::numberEnd(int from) const
+{
+    const int size = int(m_text.size());
+    int i = from;
+    while (i < size && isDigit(m_text[i].unicode()))
+        ++i;
+    if (i < size && m_text[i] == u'.') {
+        ++i;
+        while (i < size && isDigit(m_text[i].unicode()))
+            ++i;
+    }
+    if (i < size && (m_text[i] == u'e' || m_text[i] == u'E')) {
+        int j = i + 1;
+        if (j < size && (m_text[j] == u'+' || m_text[j] == u'-'))
+            ++j;
+        if (j < size && isDigit(m_text[j].unicode())) {
+            while (j < size && isDigit(m_text[j].unicode()))
+                ++j;
+            i = j;
+        }
+    }
+    return i;
+}
+
+// A quoted construct from start (at its opening quote, or at the start of the text when it was
+// left open by the previous text); a doubled quote stands for one.
+Token Lexer::quoted(int start, char16_t quote, TokenKind kind, Carry open)
+{
+    const int size = int(m_text.size());
+    int i = m_pos;
+    while (i < size) {
+        if (m_text[i].unicode() == quote) {
+            if (i + 1 < size && m_text[i + 1].unicode() == quote) {
+                i += 2;
+                continue;
+            }
+            m_pos = i + 1;
+            return { kind, start, m_pos - start };
+        }
+        ++i;
+    }
+    m_pos = size;
+    m_carry = open;
+    return { kind, start, m_pos - start };
+}
+
+Token Lexer::blockComment(int start)
+{
+    const int size = int(m_text.size());
+    int i = m_pos;
+    while (i + 1 < size) {
+        if (m_text[i] == u'*' && m_text[i + 1] == u'/') {
+            m_pos = i + 2;
+            return { TokenKind::BlockComment, start, m_pos - start };
+        }
+        ++i;
+    }
+    m_pos = size;
+    m_carry = Carry::BlockComment;
+    return { TokenKind::BlockComment, start, m_pos - start };
+}
+
+Token Lexer::next()
+{
+    const int size = int(m_text.size());
+    if (m_carry != Carry::None) {
+        if (m_pos >= size)
+            return { TokenKind::End, size, 0 }; // the construct stays open
+        const Carry open = m_carry;
+        m_carry = Carry::None;
+        switch (open) {
+        case Carry::BlockComment:
+            return blockComment(m_pos);
+        case Carry::String:
+            return quoted(m_pos, u'\'', TokenKind::String, Carry::String);
+        case Carry::QuotedName:
+            return quoted(m_pos, u'"', TokenKind::QuotedName, Carry::QuotedName);
+        case Carry::None:
+            break;
+        }
+    }
+    while (m_pos < size && isSpaceAt(m_text, m_pos))
+        ++m_pos;
+    if (m_pos >= size)
+        return { TokenKind::End, size, 0 };
+
+    const int start = m_pos;
+    const char16_t c = m_text[start].unicode();
+    const char16_t d = start + 1 < size ? m_text[start + 1].unicode() : u'\0';
+
+    if (c == '-' && d == '-') {
+        int i = start + 2;
+        while (i < size && m_text[i] != u'\n' && m_text[i] != u'\r')
+            ++i;
+        m_pos = i;
+        const Token comment { TokenKind::LineComment, start, i - start };
+        const QString directive = terminatorDirective(text(comment));
+        if (!directive.isEmpty())
+            m_terminator = directive;
+        return comment;
+    }
+    if (c == '/' && d == '*') {
+        m_pos = start + 2;
+        return blockComment(start);
+    }
+    if (terminatorAt(start)) {
+        m_pos = start + int(m_terminator.size());
+        return { TokenKind::Terminator, start, m_pos - start };
+    }
+    if (c == '\'') {
+        m_pos = start + 1;
+        return quoted(start, u'\'', TokenKind::String, Carry::String);
+    }
+    if (c == '"') {
+        m_pos = start + 1;
+        return quoted(start, u'"', TokenKind::QuotedName, Carry::QuotedName);
+    }
+    if (isDigit(c) || (c == '.' && isDigit(d))) {
+        m_pos = numberEnd(start);
+        return { TokenKind::Number, start, m_pos - start };
+    }
+    if (const int units = wordCharUnits(m_text, start, true)) {
+        const int end = wordEnd(start + units);
+        if (end < size && m_text[end] == u'\'' && isStringPrefix(m_text.mid(start, end - start))) {
+            m_pos = end + 1;
+            return quoted(start, u'\'', TokenKind::String, Carry::String);
+        }
+        m_pos = end;
+        return { TokenKind::Word, start, end - start };
+    }
+    if (c == '?') {
+        m_pos = start + 1;
+        return { TokenKind::Parameter, start, 1 };
+    }
+    if (c == ':' && start + 1 < size && wordCharUnits(m_text, start + 1, true)) {
+        m_pos = wordEnd(start + 1);
+        return { TokenKind::Parameter, start, m_pos - start };
+    }
+    static const char16_t pairs[][2] = { { '<', '>' }, { '<', '=' }, { '>', '=' }, { '!', '=' },
+        { '|', '|' }, { ':', ':' }, { '=', '>' }, { '^', '=' }, { '~', '=' } };
+    for (const auto &pair : pairs) {
+        if (c == pair[0] && d == pair[1] && !terminatorAt(start + 1)) {
+            m_pos = start + 2;
+            return { TokenKind::Operator, start, 2 };
+        }
+    }
+    if (c < 128 && c > ' ' && c != 0x7f) {
+        m_pos = start + 1;
+        return { TokenKind::Operator, start, 1 };
+    }
+    int units = 1;
+    codePoint(m_text, start, &units);
+    m_pos = start + units;
+    return { TokenKind::Unknown, start, units };
+}
+
+QString Lexer::terminatorDirective(QStringView comment)
+{
+    // "--#SET TERMINATOR x": blanks between the words, the terminator is the next word of the
+    // line (one or two characters, as the command-line processor takes it).
+    static const QString head = QStringLiteral("--#SET");
+    if (!comment.startsWith(head, Qt::CaseInsensitive))
+        return {};
+    QStringView rest = comment.mid(head.size());
+    if (rest.isEmpty() || !rest[0].isSpace())
+        return {};
+    rest = rest.trimmed();
+    static const QString keyword = QStringLiteral("TERMINATOR");
+    if (!rest.startsWith(keyword, Qt::CaseInsensitive))
+        return {};
+    rest = rest.mid(keyword.size());
+    if (rest.isEmpty() || !rest[0].isSpace())
+        return {};
+    rest = rest.trimmed();
+    int n = 0;
+    while (n < rest.size() && !rest[n].isSpace())
+        ++n;
+    if (n == 0 || n > 2)
+        return {};
+    return rest.left(n).toString();
+}
+
+} // namespace Sql

@@ -1,0 +1,182 @@
+#include "sql/SqlLexer.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+using Sql::Carry;
+using Sql::Lexer;
+using Sql::Token;
+using Sql::TokenKind;
+
+// Tokens written as "kind:text" joined by blanks, so a table row reads like the SQL it checks.
+static QString describe(QStringView text, Carry carry = Carry::None, Carry *left = nullptr)
+{
+    Lexer lexer(text, carry);
+    QStringList parts;
+    static const char *names[] = { "end", "word", "name", "str", "num", "param", "op", "term",
+        "line", "block", "unknown" };
+    for (Token token = lexer.next(); token.kind != TokenKind::End; token = lexer.next())
+        parts << QStringLiteral("%1:%2").arg(
+            QLatin1String(names[int(token.kind)]), lexer.text(token).toString());
+    if (left)
+        *left = lexer.carry();
+    return parts.join(u' ');
+}
+
+class tst_sqllexer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void tokens_data();
+    void tokens();
+    void carriedLines_data();
+    void carriedLines();
+    void terminatorDirective_data();
+    void terminatorDirective();
+    void anyInputLexesInOnePass_data();
+    void anyInputLexesInOnePass();
+};
+
+void tst_sqllexer::tokens_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("select") << "select a,b from T301DBA.ORDERS;"
+                            << "word:select word:a op:, word:b word:from word:T301DBA op:. "
+                               "word:ORDERS term:;";
+    QTest::newRow("doubled quote in string") << "'it''s;'"
+                                             << "str:'it''s;'";
+    QTest::newRow("doubled quote in name") << "\"a\"\";b\"."
+                                           << "name:\"a\"\";b\" op:.";
+    QTest::newRow("prefixed strings") << "X'0aff' g'x' N'y' GX'00' x 'z'"
+                                      << "str:X'0aff' str:g'x' str:N'y' str:GX'00' word:x str:'z'";
+    QTest::newRow("numbers") << "1 2.5 .5 3. 1e10 1.5E-3 7e x2"
+                             << "num:1 num:2.5 num:.5 num:3. num:1e10 num:1.5E-3 num:7 word:e "
+                                "word:x2";
+    QTest::newRow("parameters") << "? :name :: :1"
+                                << "param:? param::name op::: op:: num:1";
+    QTest::newRow("operators") << "a<>b<=c>=d!=e||f"
+                               << "word:a op:<> word:b op:<= word:c op:>= "
+                                  "word:d op:!= word:e op:|| word:f";
+    QTest::newRow("comments") << "a -- c;d\r\nb /* x;\n */ c"
+                              << "word:a line:-- c;d word:b block:/* x;\n */ word:c";
+    QTest::newRow("comment at the end, no newline") << "select 1 -- done"
+                                                    << "word:select num:1 line:-- done";
+    QTest::newRow("DB2 identifier characters") << "#tmp @x $y_1"
+                                               << "word:#tmp word:@x word:$y_1";
+    QTest::newRow("letters of any script") << "SELECT ĳzer, ꞯꞰ, 𝒜b FROM t"
+                                           << "word:SELECT word:ĳzer op:, word:ꞯꞰ op:, "
+                                              "word:𝒜b word:FROM word:t";
+    QTest::newRow("unterminated string") << "select 'abc"
+                                         << "word:select str:'abc";
+    QTest::newRow("stray characters") << QString::fromUtf8(
+        "a \u00a7 \x7f b") << QString::fromUtf8("word:a unknown:\u00a7 unknown:\x7f word:b");
+    QTest::newRow("new terminator ends a word") << "--#SET TERMINATOR @\nend@ a;b@"
+                                                << "line:--#SET TERMINATOR @ word:end term:@ "
+                                                   "word:a op:; word:b term:@";
+}
+
+void tst_sqllexer::tokens()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, expected);
+    QCOMPARE(describe(sql), expected);
+}
+
+void tst_sqllexer::carriedLines_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("carryIn");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("carryOut");
+    const int none = int(Carry::None), block = int(Carry::BlockComment),
+              string = int(Carry::String), name = int(Carry::QuotedName);
+    QTest::newRow("opens a comment") << "a /* b" << none << "word:a block:/* b" << block;
+    QTest::newRow("inside a comment") << "still ;" << block << "block:still ;" << block;
+    QTest::newRow("empty line in a comment") << "" << block << "" << block;
+    QTest::newRow("closes a comment") << "x */ y" << block << "block:x */ word:y" << none;
+    QTest::newRow("string goes on") << "b'' c" << string << "str:b'' c" << string;
+    QTest::newRow("string ends") << "b' c" << string << "str:b' word:c" << none;
+    QTest::newRow("name ends") << "x\" d" << name << "name:x\" word:d" << none;
+}
+
+void tst_sqllexer::carriedLines()
+{
+    QFETCH(QString, line);
+    QFETCH(int, carryIn);
+    QFETCH(QString, expected);
+    QFETCH(int, carryOut);
+    Carry left = Carry::None;
+    QCOMPARE(describe(line, Carry(carryIn), &left), expected);
+    QCOMPARE(int(left), carryOut);
+}
+
+void tst_sqllexer::terminatorDirective_data()
+{
+    QTest::addColumn<QString>("comment");
+    QTest::addColumn<QString>("terminator");
+    QTest::newRow("at") << "--#SET TERMINATOR @"
+                        << "@";
+    QTest::newRow("lower case, blanks") << "--#set   terminator  !!  "
+                                        << "!!";
+    QTest::newRow("back to semicolon") << "--#SET TERMINATOR ;"
+                                       << ";";
+    QTest::newRow("too long") << "--#SET TERMINATOR abc"
+                              << "";
+    QTest::newRow("missing") << "--#SET TERMINATOR"
+                             << "";
+    QTest::newRow("not the directive") << "-- #SET TERMINATOR @"
+                                       << "";
+    QTest::newRow("glued") << "--#SETTERMINATOR @"
+                           << "";
+}
+
+void tst_sqllexer::terminatorDirective()
+{
+    QFETCH(QString, comment);
+    QFETCH(QString, terminator);
+    QCOMPARE(Lexer::terminatorDirective(comment), terminator);
+}
+
+void tst_sqllexer::anyInputLexesInOnePass_data()
+{
+    QTest::addColumn<bool>("tokenSoup");
+    QTest::newRow("random code units") << false;
+    QTest::newRow("random token soup") << true;
+}
+
+// Untrusted text: whatever it holds, the tokens lie in order inside the text, each at least one
+// unit long, and the lexer ends; so it cannot loop and its time is linear in the text.
+void tst_sqllexer::anyInputLexesInOnePass()
+{
+    QFETCH(bool, tokenSoup);
+    static const char *pieces[] = { "'", "''", "\"", "\"\"", "--", "/*", "*/", "\n", "\r", ";", "@",
+        "--#SET TERMINATOR @\n", "--#SET TERMINATOR ;\n", "x'", "N'", ":", "?", "1.5e", ".",
+        "select", " ", "(", ")", "\xed\xa0\x80", "\xf0\x9d\x92\x9c" };
+    QRandomGenerator random(20261209);
+    for (int round = 0; round < 400; ++round) {
+        QString text;
+        if (tokenSoup) {
+            for (int i = random.bounded(200); i > 0; --i)
+                text += QString::fromUtf8(pieces[random.bounded(int(std::size(pieces)))]);
+        } else {
+            for (int i = random.bounded(200); i > 0; --i)
+                text += QChar(char16_t(random.bounded(0x10000)));
+        }
+        for (Carry carry : { Carry::None, Carry::BlockComment, Carry::String }) {
+            Lexer lexer(text, carry);
+            int at = 0;
+            int count = 0;
+            for (Token token = lexer.next(); token.kind != TokenKind::End; token = lexer.next()) {
+                QVERIFY2(token.start >= at && token.length > 0 && token.end() <= text.size(),
+                    qPrintable(text));
+                at = token.end();
+                QVERIFY(++count <= text.size());
+            }
+        }
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_sqllexer)
+#include "tst_sqllexer.moc"
