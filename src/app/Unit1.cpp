@@ -2,6 +2,7 @@
 
 #include "app/Aliases.h"
 #include "app/ClipboardHandover.h"
+#include "app/SqlHighlighter.h"
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
 #include "connection/Session.h"
@@ -221,6 +222,8 @@ TForm1::TForm1(QWidget *parent)
 
     ui->RE1->setFont(editorFont());
     ui->HistFullSQL->setFont(editorFont());
+    new SqlHighlighter(ui->RE1); // owned by RE1
+    new SqlHighlighter(ui->HistFullSQL); // owned by HistFullSQL
     ui->Aboutlabel->setFont(aboutFont(false));
     for (QLabel *link :
         { static_cast<QLabel *>(ui->TovohtmlLabel1), static_cast<QLabel *>(ui->TovohtmlLabel2) }) {

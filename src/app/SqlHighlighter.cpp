@@ -1,0 +1,214 @@
+#include "app/SqlHighlighter.h"
+
+#include "sql/SqlLexer.h"
+
+#include <QEvent>
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+// The words of DB2's SQL that read as keywords, sorted for a binary search.
+const char16_t *const keywords[] = { u"ADD", u"AFTER", u"ALL", u"ALTER", u"AND", u"ANY", u"AS",
+    u"ASC", u"ATOMIC", u"BEFORE", u"BEGIN", u"BETWEEN", u"BIGINT", u"BLOB", u"BY", u"CALL", u"CASE",
+    u"CAST", u"CHAR", u"CHARACTER", u"CHECK", u"CLOB", u"COALESCE", u"COLUMN", u"COMMENT",
+    u"COMMIT", u"CONSTRAINT", u"COUNT", u"CREATE", u"CROSS", u"CURRENT", u"CURSOR", u"DATE", u"DAY",
+    u"DAYS", u"DBCLOB", u"DECIMAL", u"DECLARE", u"DEFAULT", u"DELETE", u"DESC", u"DISTINCT", u"DO",
+    u"DOUBLE", u"DROP", u"EACH", u"ELSE", u"ELSEIF", u"END", u"ESCAPE", u"EXCEPT", u"EXISTS",
+    u"EXPLAIN", u"FALSE", u"FETCH", u"FIRST", u"FOR", u"FOREIGN", u"FROM", u"FULL", u"FUNCTION",
+    u"GRANT", u"GRAPHIC", u"GROUP", u"HAVING", u"HOUR", u"HOURS", u"IF", u"IMMEDIATE", u"IN",
+    u"INDEX", u"INNER", u"INSERT", u"INT", u"INTEGER", u"INTERSECT", u"INTO", u"IS", u"ISOLATION",
+    u"JOIN", u"KEY", u"LEFT", u"LIKE", u"LIMIT", u"LOCK", u"MATCHED", u"MERGE", u"MINUTE",
+    u"MINUTES", u"MONTH", u"MONTHS", u"NOT", u"NULL", u"NULLS", u"NUMERIC", u"OF", u"OFFSET", u"ON",
+    u"ONLY", u"OPTIMIZE", u"OR", u"ORDER", u"OUTER", u"OVER", u"PARTITION", u"PRIMARY",
+    u"PROCEDURE", u"REAL", u"REFERENCES", u"RENAME", u"REPLACE", u"RETURN", u"RETURNS", u"REVOKE",
+    u"RIGHT", u"ROLLBACK", u"ROW", u"ROWS", u"SECOND", u"SECONDS", u"SELECT", u"SET", u"SMALLINT",
+    u"SOME", u"TABLE", u"THEN", u"TIME", u"TIMESTAMP", u"TO", u"TRIGGER", u"TRUE", u"TRUNCATE",
+    u"UNION", u"UNIQUE", u"UPDATE", u"USER", u"USING", u"VALUES", u"VARCHAR", u"VARGRAPHIC",
+    u"VIEW", u"WHEN", u"WHERE", u"WHILE", u"WITH", u"XML", u"YEAR", u"YEARS" };
+
+bool isKeyword(QStringView word)
+{
+    const auto less = [](QStringView a, QStringView b) {
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    };
+    const auto *found = std::lower_bound(std::begin(keywords), std::end(keywords), word,
+        [&](const char16_t *entry, QStringView w) { return less(QStringView(entry), w); });
+    return found != std::end(keywords)
+        && word.compare(QStringView(*found), Qt::CaseInsensitive) == 0;
+}
+
+// A block's user state: what it carries out (bits 0-1), the carry-in its formats were made for
+// (bits 2-3) and whether they were made (bit 4). -1, Qt's "no state", means nothing is known.
+constexpr int Coloured = 16;
+int carryOut(int state)
+{
+    return state < 0 ? 0 : state & 3;
+}
+bool colouredFor(int state, int carryIn)
+{
+    return state >= 0 && (state & Coloured) && ((state >> 2) & 3) == carryIn;
+}
+
+// What a line leaves open for the next one.
+int lexCarry(const QString &text, int carryIn)
+{
+    Sql::Lexer lexer(text, Sql::Carry(carryIn));
+    while (lexer.next().kind != Sql::TokenKind::End) { }
+    return int(lexer.carry());
+}
+
+} // namespace
+
+SqlHighlighter::SqlHighlighter(QPlainTextEdit *edit)
+    : QObject(edit)
+    , m_edit(edit)
+{
+    updateColours();
+    connect(
+        edit->document(), &QTextDocument::contentsChange, this, &SqlHighlighter::contentsChanged);
+    edit->installEventFilter(this);
+    edit->viewport()->installEventFilter(this);
+}
+
+bool SqlHighlighter::eventFilter(QObject *watched, QEvent *event)
+{
+    // Formats are made for the blocks a paint is about to show, whatever asked for the paint:
+    // an edit, a scroll, a resize, an expose.
+    if (watched == m_edit->viewport() && event->type() == QEvent::Paint)
+        colourVisible();
+    else if (watched == m_edit && event->type() == QEvent::PaletteChange)
+        updateColours();
+    return QObject::eventFilter(watched, event);
+}
+
+void SqlHighlighter::updateColours()
+{
+    const bool dark = m_edit->palette().color(QPalette::Base).lightness() < 128;
+    const auto make = [](const char *light, const char *onDark, bool darkBase) {
+        QTextCharFormat format;
+        format.setForeground(QColor(darkBase ? onDark : light));
+        return format;
+    };
+    m_keyword = make("#00008b", "#82aaff", dark);
+    m_string = make("#a31515", "#f0a070", dark);
+    m_comment = make("#607080", "#8a9aa8", dark);
+    m_number = make("#09815a", "#b5cea8", dark);
+    m_name = make("#795e26", "#dcdcaa", dark);
+    m_parameter = make("#af00db", "#d8a0f0", dark);
+    // Formats made with the old colours are made anew as they come into view.
+    for (QTextBlock block = m_edit->document()->begin(); block.isValid(); block = block.next()) {
+        if (block.userState() >= 0)
+            block.setUserState(block.userState() & ~Coloured);
+    }
+    m_edit->viewport()->update();
+}
+
+void SqlHighlighter::contentsChanged(int position, int removed, int added)
+{
+    if (m_reformatting)
+        return;
+    Q_UNUSED(removed);
+    QTextDocument *document = m_edit->document();
+    QTextBlock block = document->findBlock(position);
+    m_validUpTo = std::min(m_validUpTo, block.blockNumber() - 1);
+    // The edited blocks lose their formats' validity; the ones after them are judged by their
+    // carry-in when they are next seen.
+    const QTextBlock last = document->findBlock(position + added);
+    for (; block.isValid(); block = block.next()) {
+        block.setUserState(-1);
+        if (block == last)
+            break;
+    }
+}
+
+int SqlHighlighter::carryInto(const QTextBlock &target)
+{
+    const int number = target.blockNumber();
+    if (number == 0)
+        return 0;
+    if (m_validUpTo >= number - 1)
+        return carryOut(target.previous().userState());
+    QTextBlock block = m_validUpTo < 0 ? m_edit->document()->begin()
+                                       : m_edit->document()->findBlockByNumber(m_validUpTo + 1);
+    int carry = block.blockNumber() == 0 ? 0 : carryOut(block.previous().userState());
+    for (; block.isValid() && block.blockNumber() < number; block = block.next()) {
+        carry = lexCarry(block.text(), carry);
+        const int state = block.userState();
+        // Keep the format bits only when they were made for the same carry-in as now.
+        const int kept = state >= 0 ? state & ~3 : 0;
+        block.setUserState(kept | carry);
+    }
+    m_validUpTo = number - 1;
+    return carry;
+}
+
+void SqlHighlighter::colourVisible()
+{
+    if (m_reformatting)
+        return;
+    const QRect area = m_edit->viewport()->rect();
+    QTextBlock block = m_edit->cursorForPosition(area.topLeft()).block();
+    const QTextBlock last = m_edit->cursorForPosition(area.bottomRight()).block();
+    if (!block.isValid())
+        return;
+    int carry = carryInto(block);
+    for (; block.isValid(); block = block.next()) {
+        if (!colouredFor(block.userState(), carry))
+            colour(block, carry);
+        carry = carryOut(block.userState());
+        if (block.blockNumber() > m_validUpTo)
+            m_validUpTo = block.blockNumber();
+        if (block == last)
+            break;
+    }
+}
+
+void SqlHighlighter::colour(QTextBlock &block, int carryIn)
+{
+    const QString text = block.text();
+    QVector<QTextLayout::FormatRange> ranges;
+    Sql::Lexer lexer(text, Sql::Carry(carryIn));
+    const bool plain = text.size() > LongestColouredLine;
+    for (Sql::Token token = lexer.next(); token.kind != Sql::TokenKind::End; token = lexer.next()) {
+        if (plain)
+            continue;
+        const QTextCharFormat *format = nullptr;
+        switch (token.kind) {
+        case Sql::TokenKind::Word:
+            if (isKeyword(lexer.text(token)))
+                format = &m_keyword;
+            break;
+        case Sql::TokenKind::QuotedName:
+            format = &m_name;
+            break;
+        case Sql::TokenKind::String:
+            format = &m_string;
+            break;
+        case Sql::TokenKind::Number:
+            format = &m_number;
+            break;
+        case Sql::TokenKind::Parameter:
+            format = &m_parameter;
+            break;
+        case Sql::TokenKind::LineComment:
+        case Sql::TokenKind::BlockComment:
+            format = &m_comment;
+            break;
+        default:
+            break;
+        }
+        if (format)
+            ranges.append({ token.start, token.length, *format });
+    }
+    block.setUserState(int(lexer.carry()) | (carryIn << 2) | Coloured);
+    m_reformatting = true;
+    block.layout()->setFormats(ranges);
+    m_edit->document()->markContentsDirty(block.position(), block.length());
+    m_reformatting = false;
+}

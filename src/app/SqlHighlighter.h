@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QObject>
+#include <QTextCharFormat>
+
+class QPlainTextEdit;
+class QTextBlock;
+
+// Colours the SQL of a plain-text editor: keywords, strings, comments, numbers, delimited
+// identifiers and parameter markers. Only the blocks on screen get formats, when they are about
+// to be seen; what a block carries into the next (an open comment, string or name) is kept in
+// the block's state and worked out lazily, so loading or typing in a huge text costs no more
+// than the lines shown. Colours only, never a font change, so no line's layout moves. A child of
+// its editor; UI thread only.
+class SqlHighlighter : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SqlHighlighter(QPlainTextEdit *edit); // parent: edit
+
+    // Lines longer than this keep the editor's plain colours (lexing them for colour on every
+    // repaint would cost what the long-line rule saves).
+    static constexpr int LongestColouredLine = 20000;
+
+    // The colours follow the palette: light text on a dark base, dark text on a light one.
+    void updateColours();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override; // paints and palette changes
+
+private:
+    void contentsChanged(int position, int removed, int added);
+    void colourVisible();
+    int carryInto(const QTextBlock &block); // the carry-in of block, states before it made good
+    void colour(QTextBlock &block, int carryIn);
+
+    QPlainTextEdit *m_edit; // not owned: the parent
+    int m_validUpTo = -1; // blocks 0..m_validUpTo hold their true carry-out
+    bool m_reformatting = false; // our own format changes are no edits
+    QTextCharFormat m_keyword, m_string, m_comment, m_number, m_name, m_parameter;
+};
