@@ -1,0 +1,359 @@
+#include "app/EditorRecovery.h"
+
+#include <QCoreApplication>
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QRandomGenerator>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+const QByteArray kMagic = QByteArrayLiteral("STELVIK RECOVERY 1\n");
+
+QString recoveryPath(const QString &folder, const QString &id)
+{
+    return folder + QLatin1Char('/') + id + QStringLiteral(".recovery");
+}
+
+QString lockPath(const QString &folder, const QString &id)
+{
+    return folder + QLatin1Char('/') + id + QStringLiteral(".lock");
+}
+
+// Takes the lock of a recovery file without waiting: -1 when another living process holds it.
+// The operating system drops the lock when its process ends, however it ends.
+int takeLock(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+#else
+    Q_UNUSED(path);
+    return 0;
+#endif
+}
+
+void dropLock(int fd)
+{
+#ifdef Q_OS_UNIX
+    if (fd >= 0)
+        ::close(fd);
+#else
+    Q_UNUSED(fd);
+#endif
+}
+
+QByteArray encode(const RecoveredQuery &query)
+{
+    QByteArray bytes = kMagic;
+    QDataStream out(&bytes, QIODevice::Append);
+    out.setVersion(QDataStream::Qt_6_0);
+    out << query.text << query.fileName << query.encoding << qint32(query.cursor)
+        << query.saved.toMSecsSinceEpoch();
+    return bytes;
+}
+
+} // namespace
+
+// The writer thread and what the UI thread hands it; the newest request wins.
+struct EditorRecovery::Writer
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::optional<RecoveredQuery> pending;
+    bool remove = false; // remove the file once what is pending is done
+    bool busy = false;
+    bool stop = false;
+    QString path;
+    std::thread thread;
+    std::function<void(const QString &)> failed; // called on the writer thread
+    bool reported = false;
+
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            changed.wait(lock, [this] { return stop || pending || remove; });
+            if (!pending && !remove)
+                return; // stop, with nothing left to do
+            // save() and clear() each cancel the other's request: one of the two is pending.
+            std::optional<RecoveredQuery> query = std::move(pending);
+            pending.reset();
+            const bool removeNow = !query;
+            remove = false;
+            const QString target = path;
+            busy = true;
+            lock.unlock();
+            QString error;
+            const bool ok = removeNow ? (QFile::remove(target) || !QFile::exists(target))
+                                      : EditorRecovery::write(target, *query, &error);
+            lock.lock();
+            busy = false;
+            if (!ok && !reported && failed) {
+                reported = true;
+                lock.unlock();
+                failed(error.isEmpty() ? QStringLiteral("Cannot remove %1").arg(target) : error);
+                lock.lock();
+            } else if (ok) {
+                reported = false;
+            }
+            changed.notify_all();
+        }
+    }
+};
+
+EditorRecovery::EditorRecovery(const QString &folder, QObject *parent)
+    : QObject(parent)
+    , m_writer(std::make_shared<Writer>())
+    , m_folder(folder)
+{
+    QDir().mkpath(folder);
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    m_id = QStringLiteral("%1-%2")
+               .arg(QCoreApplication::applicationPid())
+               .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
+    m_lock = takeLock(lockPath(folder, m_id));
+    m_writer->path = recoveryPath(folder, m_id);
+    // The failure reaches the window through a queued call: the writer never touches it.
+    QPointer<EditorRecovery> self(this);
+    m_writer->failed = [self](const QString &message) {
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, message] {
+                if (self)
+                    emit self->writeFailed(message);
+            },
+            Qt::QueuedConnection);
+    };
+    m_writer->thread = std::thread([writer = m_writer] { writer->run(); });
+}
+
+EditorRecovery::~EditorRecovery()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_writer->mutex);
+        m_writer->stop = true;
+    }
+    m_writer->changed.notify_all();
+    if (m_writer->thread.joinable())
+        m_writer->thread.join(); // a local file write: it ends soon, and no hand-back waits on us
+    dropLock(m_lock);
+    for (const Held &held : std::as_const(m_aside))
+        dropLock(held.lock);
+}
+
+QString EditorRecovery::defaultFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)
+        + QStringLiteral("/recovery");
+}
+
+QString EditorRecovery::path() const
+{
+    std::lock_guard<std::mutex> lock(m_writer->mutex);
+    return m_writer->path;
+}
+
+QList<RecoveredQuery> EditorRecovery::orphans()
+{
+    QList<RecoveredQuery> found;
+    const QStringList files =
+        QDir(m_folder).entryList({ QStringLiteral("*.recovery") }, QDir::Files);
+    for (const QString &file : files) {
+        const QString id = file.chopped(int(qstrlen(".recovery")));
+        const bool held = id == m_id
+            || std::any_of(
+                m_aside.begin(), m_aside.end(), [&](const Held &h) { return h.id == id; });
+        if (held)
+            continue;
+        const int lock = takeLock(lockPath(m_folder, id));
+        if (lock < 0)
+            continue; // its window still runs
+        RecoveredQuery query;
+        if (!read(recoveryPath(m_folder, id), &query)) {
+            dropLock(lock); // unreadable: left where it is, for a person to look at
+            continue;
+        }
+        m_aside.append({ id, lock });
+        found.append(query);
+    }
+    std::sort(found.begin(), found.end(),
+        [](const RecoveredQuery &a, const RecoveredQuery &b) { return a.saved > b.saved; });
+    return found;
+}
+
+void EditorRecovery::adopt(const RecoveredQuery &orphan)
+{
+    const QString id = QFileInfo(orphan.path).completeBaseName();
+    const auto it = std::find_if(
+        m_aside.begin(), m_aside.end(), [&](const Held &held) { return held.id == id; });
+    if (it == m_aside.end())
+        return;
+    // This window's own file is given up for the orphan's, which holds the same text now.
+    std::lock_guard<std::mutex> lock(m_writer->mutex);
+    QFile::remove(m_writer->path);
+    QFile::remove(lockPath(m_folder, m_id));
+    dropLock(m_lock);
+    m_lock = it->lock;
+    m_id = id;
+    m_writer->path = recoveryPath(m_folder, id);
+    m_aside.erase(it);
+}
+
+void EditorRecovery::keepAside(const RecoveredQuery &orphan)
+{
+    Q_UNUSED(orphan); // orphans() locked it already; discard() removes it
+}
+
+void EditorRecovery::save(const RecoveredQuery &snapshot)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_writer->mutex);
+        m_writer->pending = snapshot;
+        m_writer->pending->saved = QDateTime::currentDateTimeUtc();
+        m_writer->remove = false;
+    }
+    m_writer->changed.notify_all();
+}
+
+void EditorRecovery::clear()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_writer->mutex);
+        m_writer->pending.reset();
+        m_writer->remove = true;
+    }
+    m_writer->changed.notify_all();
+}
+
+void EditorRecovery::flush()
+{
+    std::unique_lock<std::mutex> lock(m_writer->mutex);
+    m_writer->changed.wait(
+        lock, [this] { return !m_writer->pending && !m_writer->remove && !m_writer->busy; });
+}
+
+void EditorRecovery::discard()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_writer->mutex);
+        m_writer->stop = true;
+        m_writer->pending.reset();
+        m_writer->remove = false;
+    }
+    m_writer->changed.notify_all();
+    if (m_writer->thread.joinable())
+        m_writer->thread.join();
+    // The files go before their locks, so no other window sees a file without a lock holder.
+    QFile::remove(recoveryPath(m_folder, m_id));
+    QFile::remove(lockPath(m_folder, m_id));
+    dropLock(m_lock);
+    m_lock = -1;
+    for (const Held &held : std::as_const(m_aside)) {
+        QFile::remove(recoveryPath(m_folder, held.id));
+        QFile::remove(lockPath(m_folder, held.id));
+        dropLock(held.lock);
+    }
+    m_aside.clear();
+}
+
+bool EditorRecovery::write(const QString &path, const RecoveredQuery &query, QString *error)
+{
+    const QByteArray bytes = encode(query);
+#ifdef Q_OS_UNIX
+    // A temporary file created owner-only, written whole and synced, then renamed over the old
+    // one: the recovery file is always either the last complete text or the one before it.
+    const QByteArray target = QFile::encodeName(path);
+    QByteArray temporary = target + ".tmp-XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC); // mode 0600
+    const auto fail = [&](const char *what) {
+        *error = QStringLiteral("Cannot write the recovery file %1: %2 (%3)")
+                     .arg(path, QString::fromLocal8Bit(std::strerror(errno)), QLatin1String(what));
+        return false;
+    };
+    if (fd < 0)
+        return fail("create");
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int saved = errno;
+            ::close(fd);
+            ::unlink(temporary.constData());
+            errno = saved;
+            return fail("write");
+        }
+        done += n;
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        const int saved = errno;
+        ::unlink(temporary.constData());
+        errno = saved;
+        return fail("sync");
+    }
+    if (::rename(temporary.constData(), target.constData()) != 0) {
+        const int saved = errno;
+        ::unlink(temporary.constData());
+        errno = saved;
+        return fail("rename");
+    }
+    return true;
+#else
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        *error =
+            QStringLiteral("Cannot write the recovery file %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+#endif
+}
+
+bool EditorRecovery::read(const QString &path, RecoveredQuery *query)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    if (!bytes.startsWith(kMagic))
+        return false;
+    QDataStream in(bytes.mid(kMagic.size()));
+    in.setVersion(QDataStream::Qt_6_0);
+    qint32 cursor = 0;
+    qint64 saved = 0;
+    in >> query->text >> query->fileName >> query->encoding >> cursor >> saved;
+    if (in.status() != QDataStream::Ok)
+        return false;
+    query->cursor = cursor;
+    query->saved = QDateTime::fromMSecsSinceEpoch(saved, Qt::UTC);
+    query->path = path;
+    return true;
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+// What the editor held when it was last saved for recovery.
+struct RecoveredQuery
+{
+    QString text; // exactly as the editor held it
+    QString fileName; // the query file it came from, or empty
+    QByteArray encoding; // that file's encoding name, or empty
+    int cursor = 0;
+    QDateTime saved; // UTC
+    QString path; // the recovery file it was read from
+};
+
+// Keeps the editor's unsaved text in a recovery file of this window's own, so that a crash, a
+// kill or a power cut loses nothing: written atomically by a thread of its own, owner-only, in
+// the user's data folder. A normal close removes it. A lock that the operating system drops
+// when the process ends tells a running window's file from one whose window died. Owned by the
+// window; UI thread only.
+class EditorRecovery : public QObject
+{
+    Q_OBJECT
+
+public:
+    // folder: where recovery files live (created owner-only when missing).
+    explicit EditorRecovery(const QString &folder, QObject *parent = nullptr);
+    ~EditorRecovery() override; // ends the writer; leaves the file (a normal close discards it)
+
+    static QString defaultFolder();
+
+    // Recovery files whose windows are gone, newest first. Each one returned is locked by this
+    // window from now on: no other window offers it while this one decides.
+    QList<RecoveredQuery> orphans();
+    // Yes: the orphan becomes this window's own recovery file (its text is the editor's now).
+    void adopt(const RecoveredQuery &orphan);
+    // No: the file stays until this window closes normally, so a second mistake loses nothing.
+    void keepAside(const RecoveredQuery &orphan);
+
+    // The editor's state to keep; the write happens on the writer thread, the newest snapshot
+    // winning over one not yet written.
+    void save(const RecoveredQuery &snapshot);
+    // Nothing to recover any more (saved to a file, emptied): this window's file goes.
+    void clear();
+    // A normal close: this window's file and those kept aside go; the writer ends first.
+    void discard();
+
+    QString path() const; // this window's recovery file
+    // Waits until every snapshot handed to save() is on disk (tests and benchmarks).
+    void flush();
+
+    static bool write(const QString &path, const RecoveredQuery &query, QString *error);
+    static bool read(const QString &path, RecoveredQuery *query);
+
+signals:
+    // A write failed (disk full, folder gone): the message says where and why. Reported once
+    // until a write succeeds again.
+    void writeFailed(const QString &message);
+
+private:
+    struct Writer;
+    std::shared_ptr<Writer> m_writer;
+    QString m_folder;
+    QString m_id; // this window's file is <id>.recovery, its lock <id>.lock
+    int m_lock = -1; // this window's lock, held while it runs
+    struct Held
+    {
+        QString id;
+        int lock;
+    };
+    QList<Held> m_aside; // orphans this window locked: kept aside or adopted
+};
