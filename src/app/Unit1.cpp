@@ -3,6 +3,7 @@
 #include "app/Aliases.h"
 #include "app/ClipboardHandover.h"
 #include "app/SqlHighlighter.h"
+#include "app/WindowPlacement.h"
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
 #include "connection/Session.h"
@@ -326,6 +327,8 @@ TForm1::TForm1(QWidget *parent)
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         setGeometry(QStyle::alignedRect(
             Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
+    // Where the user left it last time, when that is on a screen now.
+    WindowPlacement::restore(this);
 
     // An error in any step ends start-up there; the window opens all the same.
     runGuarded(this, [this] { FormCreate(this); });
@@ -414,6 +417,7 @@ void TForm1::FormDestroy(QObject *)
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
+    WindowPlacement::save(this);
     cancelForExit();
     event->accept();
     FormDestroy(this);
