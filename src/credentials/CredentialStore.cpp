@@ -1,6 +1,6 @@
-#include "connection/CredentialStore.h"
+#include "credentials/CredentialStore.h"
 
-#include "connection/Keyring.h"
+#include "credentials/Keyring.h"
 #include "settings/ParmStore.h"
 
 #include <QDeadlineTimer>

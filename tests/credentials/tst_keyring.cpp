@@ -1,4 +1,4 @@
-#include "connection/CredentialStore.h"
+#include "credentials/CredentialStore.h"
 #include "settings/crypt.h"
 #include "support/KeyringSession.h"
 #include "support/TestEnv.h"
