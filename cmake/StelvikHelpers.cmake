@@ -53,3 +53,33 @@ function(stelvik_add_test name)
         TIMEOUT ${ARG_TIMEOUT}
         ENVIRONMENT "${environment}")
 endfunction()
+
+# stelvik_add_module(name SOURCES file... [LIBS lib...] [PRIVATE_LIBS lib...])
+# One folder of src/ as one static library: its sources listed by name, src/ as the include root
+# of everything that links it, our warning flags.
+function(stelvik_add_module name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;PRIVATE_LIBS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+    if(ARG_PRIVATE_LIBS)
+        target_link_libraries(${name} PRIVATE ${ARG_PRIVATE_LIBS})
+    endif()
+    stelvik_warnings(${name})
+endfunction()
+
+# stelvik_add_tests(LIBS lib... TESTS tst_name... [TIMEOUT seconds] [NO_SUPPORT])
+# The tests of one folder, each as stelvik_add_test does it, all linked to the same libraries.
+function(stelvik_add_tests)
+    cmake_parse_arguments(ARG "NO_SUPPORT" "TIMEOUT" "LIBS;TESTS" ${ARGN})
+    set(options "")
+    if(ARG_NO_SUPPORT)
+        list(APPEND options NO_SUPPORT)
+    endif()
+    if(ARG_TIMEOUT)
+        list(APPEND options TIMEOUT ${ARG_TIMEOUT})
+    endif()
+    foreach(name ${ARG_TESTS})
+        stelvik_add_test(${name} LIBS ${ARG_LIBS} ${options})
+    endforeach()
+endfunction()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "connection/IniFile.h"
+#include "settings/IniFile.h"
 
 #include <QString>
 

@@ -5,6 +5,7 @@
 #include "results/UCountForm.h"
 #include "results/ValueText.h"
 #include "ui_Unit1.h"
+#include "widgets/Glyphs.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -25,7 +26,8 @@ void TForm1::runExport(ExportFormat format)
     // The report hides the grid behind its dialogs; the comma-quote export only while it walks.
     const bool unbindBeforeDialogs = format == ExportFormat::Report;
 
-    auto dialog = std::make_unique<TCountForm>(this); // freed on every path below
+    auto dialog = std::make_unique<TCountForm>( // freed on every path below
+        this, glyph(QStringLiteral("ok")), glyph(QStringLiteral("cancel")));
     CountForm = dialog.get();
     // Runs whether the export ends normally, is cancelled or is ended by an error.
     auto finish = [&] {

@@ -1,7 +1,7 @@
 #include "app/Unit1.h"
-#include "connection/ParmStore.h"
 #include "history/HistoryStore.h"
 #include "query/QThread.h"
+#include "settings/ParmStore.h"
 #include "ui_Unit1.h"
 
 #include <QDateTime>

@@ -1,9 +1,9 @@
 #include "app/ULogin.h"
 #include "app/Unit1.h"
 #include "connection/Connection.h"
-#include "connection/CredentialStore.h"
 #include "connection/DatabaseError.h"
 #include "connection/Session.h"
+#include "credentials/CredentialStore.h"
 #include "ui_Unit1.h"
 #include "widgets/Glyphs.h"
 

@@ -2,13 +2,13 @@
 #include "connection/Connection.h"
 #include "connection/ConnectionHandle.h"
 #include "connection/DatabaseError.h"
-#include "connection/ParmStore.h"
 #include "connection/QueryDataset.h"
 #include "connection/Session.h"
 #include "query/QThread.h"
 #include "query/QueryControl.h"
 #include "results/DataSource.h"
 #include "results/GridDelegate.h"
+#include "settings/ParmStore.h"
 #include "ui_Unit1.h"
 
 #include <QApplication>

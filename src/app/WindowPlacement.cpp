@@ -1,6 +1,6 @@
 #include "app/WindowPlacement.h"
 
-#include "connection/ParmStore.h"
+#include "settings/ParmStore.h"
 
 #include <QDataStream>
 #include <QGuiApplication>

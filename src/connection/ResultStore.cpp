@@ -1,6 +1,6 @@
 #include "connection/ResultStore.h"
 
-#include "connection/ParmStore.h"
+#include "settings/ParmStore.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,8 +2,8 @@
 
 #include "connection/Connection.h"
 #include "connection/DatabaseError.h"
-#include "connection/IniFile.h"
 #include "connection/OdbcHandle.h"
+#include "settings/IniFile.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 #include "history/HistoryStore.h"
 
-#include "connection/ParmStore.h"
+#include "settings/ParmStore.h"
 
 #include <QRegularExpression>
 #include <QSettings>

@@ -1,7 +1,6 @@
 #include "results/UCountForm.h"
 
 #include "ui_UCountForm.h"
-#include "widgets/Glyphs.h"
 
 #include <QResizeEvent>
 
@@ -14,7 +13,7 @@ constexpr int cancelRightGap = 381 - 227 - 113;
 
 } // namespace
 
-TCountForm::TCountForm(QWidget *parent)
+TCountForm::TCountForm(QWidget *parent, const QIcon &okGlyph, const QIcon &cancelGlyph)
     : QDialog(parent)
     , ui(std::make_unique<Ui::TCountForm>())
 {
@@ -31,8 +30,8 @@ TCountForm::TCountForm(QWidget *parent)
     ui->Panel2->setFont(bold);
     ui->Panel1->setFont(bold);
 
-    ui->BitBtn1->setIcon(glyph(QStringLiteral("ok")));
-    ui->BitBtn2->setIcon(glyph(QStringLiteral("cancel")));
+    ui->BitBtn1->setIcon(okGlyph);
+    ui->BitBtn2->setIcon(cancelGlyph);
     ui->BitBtn1->setAutoDefault(true);
     ui->BitBtn2->setAutoDefault(false);
     connect(ui->BitBtn1, &QPushButton::clicked, this, &QDialog::accept);

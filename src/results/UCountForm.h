@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QIcon>
 
 #include <memory>
 
@@ -10,13 +11,15 @@ class TCountForm;
 
 // The extract dialog: asks how many records an export writes and whether they go to the
 // clipboard instead of a file. Each export creates one (parent: the main window), reads its
-// controls after OK and frees it on every path. UI thread only.
+// controls after OK and frees it on every path. The caller hands in the OK and Cancel buttons'
+// glyphs. UI thread only.
 class TCountForm : public QDialog
 {
     Q_OBJECT
 
 public:
-    explicit TCountForm(QWidget *parent = nullptr);
+    explicit TCountForm(QWidget *parent = nullptr, const QIcon &okGlyph = QIcon(),
+        const QIcon &cancelGlyph = QIcon());
     ~TCountForm() override;
 
     // The answer, read after the dialog closed with OK.

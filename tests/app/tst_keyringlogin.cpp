@@ -2,7 +2,7 @@
 #include "app/Unit1.h"
 #include "connection/Connection.h"
 #include "connection/Session.h"
-#include "connection/crypt.h"
+#include "settings/crypt.h"
 #include "support/KeyringSession.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"

@@ -4,7 +4,7 @@
 #include "connection/DatabaseError.h"
 #include "connection/QueryDataset.h"
 #include "connection/Session.h"
-#include "connection/crypt.h"
+#include "settings/crypt.h"
 #include "support/ModalScript.h"
 #include "support/PgLock.h"
 #include "support/PgServer.h"

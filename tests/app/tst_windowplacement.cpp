@@ -1,5 +1,5 @@
 #include "app/Unit1.h"
-#include "connection/ParmStore.h"
+#include "settings/ParmStore.h"
 #include "support/TestEnv.h"
 
 #include <QGuiApplication>

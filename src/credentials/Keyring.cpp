@@ -1,4 +1,4 @@
-#include "connection/Keyring.h"
+#include "credentials/Keyring.h"
 
 #include <QEventLoop>
 #include <QTimer>

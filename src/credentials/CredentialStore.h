@@ -4,7 +4,7 @@
 
 // The stored login behind getDBParms and setDBParms. With a keyring, the settings value
 // "ConnectParms" holds only the scrambled user line ("USER NAME=…" CR LF) and the password is in
-// the desktop's keyring (connection/Keyring.h). When no keyring answers, or the user's setting
+// the desktop's keyring (credentials/Keyring.h). When no keyring answers, or the user's setting
 // "CredentialStore" is "settings", "ConnectParms" holds the whole scrambled parameter text, as it
 // always did. Stateless; UI thread only; one call waits for the keyring for at most 3 s.
 namespace CredentialStore {

@@ -1,6 +1,6 @@
-#include "connection/ParmStore.h"
+#include "settings/ParmStore.h"
 
-#include "connection/crypt.h"
+#include "settings/crypt.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "connection/CredentialStore.h"
+#include "credentials/CredentialStore.h"
 
-#include "connection/Keyring.h"
-#include "connection/ParmStore.h"
+#include "credentials/Keyring.h"
+#include "settings/ParmStore.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>

@@ -1,4 +1,4 @@
-#include "connection/IniFile.h"
+#include "settings/IniFile.h"
 
 #include <QFile>
 #include <QSaveFile>

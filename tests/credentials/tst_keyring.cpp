@@ -1,5 +1,5 @@
-#include "connection/CredentialStore.h"
-#include "connection/crypt.h"
+#include "credentials/CredentialStore.h"
+#include "settings/crypt.h"
 #include "support/KeyringSession.h"
 #include "support/TestEnv.h"
 

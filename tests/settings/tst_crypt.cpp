@@ -1,4 +1,4 @@
-#include "connection/crypt.h"
+#include "settings/crypt.h"
 #include "support/TestEnv.h"
 
 #include <QtTest>

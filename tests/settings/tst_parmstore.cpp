@@ -1,4 +1,4 @@
-#include "connection/ParmStore.h"
+#include "settings/ParmStore.h"
 #include "support/FileSizeLimit.h"
 #include "support/TestEnv.h"
 
