@@ -1,3 +1,4 @@
+#include "sql/ErrorPlace.h"
 #include "sql/SqlStatements.h"
 
 #include <QTest>
@@ -30,6 +31,8 @@ private slots:
     void statementAtCursor();
     void qualifiedNames_data();
     void qualifiedNames();
+    void errorPlace_data();
+    void errorPlace();
 };
 
 void tst_sqlstatements::split_data()
@@ -137,6 +140,38 @@ void tst_sqlstatements::qualifiedNames()
     for (const Sql::QualifiedName &name : Sql::qualifiedNames(sql))
         found << QStringLiteral("%1.%2@%3").arg(name.schema, name.object).arg(name.offset);
     QCOMPARE(found, names);
+}
+
+void tst_sqlstatements::errorPlace_data()
+{
+    QTest::addColumn<QString>("sql"); // | marks where the message points; none: nowhere
+    QTest::addColumn<QString>("message");
+    QTest::newRow("SQLite near a word") << "select a |t where x = 'fro t'"
+                                        << "[SQLite]near \"t\": syntax error (1)";
+    QTest::newRow("SQLite first word") << "|selec a from t"
+                                       << "near \"selec\": syntax error (1)";
+    QTest::newRow("PostgreSQL at or near, not in a comment")
+        << "-- fro\nselect a |fro t"
+        << "ERROR: syntax error at or near \"fro\";\nError while executing";
+    QTest::newRow("PostgreSQL end of input") << "select a from t where|  -- c"
+                                             << "ERROR: syntax error at end of input";
+    QTest::newRow("a character position") << "select |* fro t"
+                                          << "syntax error\nPosition: 8";
+    QTest::newRow("DB2 SQL0104N after the text before it")
+        << "select fro, a |fro t"
+        << "SQL0104N  An unexpected token \"fro\" was found following \"select fro, a \".  "
+           "Expected tokens may include:  \"FROM\".  SQLSTATE=42601";
+    QTest::newRow("no place named") << "select a from t"
+                                    << "no such table: t";
+}
+
+void tst_sqlstatements::errorPlace()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, message);
+    const int expected = int(sql.indexOf(u'|'));
+    sql.remove(u'|');
+    QCOMPARE(Sql::errorPlace(sql, message), expected);
 }
 
 QTEST_GUILESS_MAIN(tst_sqlstatements)

@@ -1,0 +1,67 @@
+#include "sql/ErrorPlace.h"
+
+#include "sql/SqlLexer.h"
+
+#include <QRegularExpression>
+
+namespace Sql {
+
+namespace {
+
+// The first token at or after `from` whose text is `token` (words compared without case).
+int findToken(QStringView statement, QStringView token, int from)
+{
+    Lexer lexer(statement);
+    for (Token t = lexer.next(); t.kind != TokenKind::End; t = lexer.next()) {
+        if (t.start < from)
+            continue;
+        const QStringView text = lexer.text(t);
+        const Qt::CaseSensitivity cs =
+            t.kind == TokenKind::Word ? Qt::CaseInsensitive : Qt::CaseSensitive;
+        if (text.compare(token, cs) == 0 || (t.kind == TokenKind::Terminator && text == token))
+            return t.start;
+    }
+    return -1;
+}
+
+// The end of the statement's last token: where "at end of input" points.
+int endOfInput(QStringView statement)
+{
+    Lexer lexer(statement);
+    int end = 0;
+    for (Token t = lexer.next(); t.kind != TokenKind::End; t = lexer.next()) {
+        if (t.kind != TokenKind::LineComment && t.kind != TokenKind::BlockComment)
+            end = t.end();
+    }
+    return end;
+}
+
+} // namespace
+
+int errorPlace(QStringView statement, QStringView message)
+{
+    const QString text = message.toString();
+    static const QRegularExpression position(QStringLiteral("(?:Position: |at character )(\\d+)"));
+    if (const auto match = position.match(text); match.hasMatch()) {
+        const int at = match.captured(1).toInt() - 1;
+        return at >= 0 && at <= statement.size() ? at : -1;
+    }
+    static const QRegularExpression db2(
+        QStringLiteral("unexpected token \"(.*?)\" was found following \"(.*?)\""));
+    if (const auto match = db2.match(text); match.hasMatch()) {
+        // DB2 names the text just before the token; the token is looked for after it.
+        const QString before = match.captured(2);
+        const int after = before.isEmpty() ? 0 : int(statement.indexOf(before));
+        const int from = after < 0 ? 0 : after + int(before.size());
+        const int found = findToken(statement, match.captured(1), from);
+        return found >= 0 ? found : findToken(statement, match.captured(1), 0);
+    }
+    if (text.contains(QStringLiteral("at end of input")))
+        return endOfInput(statement);
+    static const QRegularExpression near(QStringLiteral("near \"(.*?)\""));
+    if (const auto match = near.match(text); match.hasMatch())
+        return findToken(statement, match.captured(1), 0);
+    return -1;
+}
+
+} // namespace Sql
