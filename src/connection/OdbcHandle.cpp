@@ -64,9 +64,9 @@ SQLHENV environment()
     return env;
 }
 
-QString diagnostics(SQLSMALLINT handleType, SQLHANDLE handle)
+QVector<DiagnosticRecord> diagnosticRecords(SQLSMALLINT handleType, SQLHANDLE handle)
 {
-    QStringList records;
+    QVector<DiagnosticRecord> records;
     for (SQLSMALLINT record = 1;; ++record) {
         SQLWCHAR state[6] = {};
         SQLINTEGER native = 0;
@@ -83,9 +83,22 @@ QString diagnostics(SQLSMALLINT handleType, SQLHANDLE handle)
         QString text = fromWide(message.data(), qMin<qsizetype>(length, message.size() - 1));
         while (!text.isEmpty() && text.back().isSpace())
             text.chop(1);
-        records << text;
+        records.append({ fromWide(state, 5), int(native), text });
     }
-    return records.join(QLatin1Char('\n'));
+    return records;
+}
+
+QString joinedMessages(const QVector<DiagnosticRecord> &records)
+{
+    QStringList messages;
+    for (const DiagnosticRecord &record : records)
+        messages << record.message;
+    return messages.join(QLatin1Char('\n'));
+}
+
+QString diagnostics(SQLSMALLINT handleType, SQLHANDLE handle)
+{
+    return joinedMessages(diagnosticRecords(handleType, handle));
 }
 
 QString sqlState(SQLSMALLINT handleType, SQLHANDLE handle)
@@ -104,16 +117,11 @@ SQLRETURN check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle)
         return rc;
     if (rc == SQL_INVALID_HANDLE)
         throw DatabaseError(QStringLiteral("Invalid ODBC handle"));
-    QString text = diagnostics(handleType, handle);
+    QVector<DiagnosticRecord> records = diagnosticRecords(handleType, handle);
+    QString text = joinedMessages(records);
     if (text.isEmpty())
         text = QStringLiteral("ODBC call failed");
-    SQLWCHAR state[6] = {};
-    SQLINTEGER native = 0;
-    SQLWCHAR message[2];
-    SQLSMALLINT length = 0;
-    const bool first =
-        SQL_SUCCEEDED(SQLGetDiagRecW(handleType, handle, 1, state, &native, message, 2, &length));
-    throw DatabaseError(text, first ? fromWide(state, 5) : QString(), first ? int(native) : 0);
+    throw DatabaseError(text, std::move(records));
 }
 
 } // namespace Odbc

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "connection/DatabaseError.h"
+
 #include <QString>
+#include <QVector>
 
 #include <sql.h>
 #include <sqlext.h>
@@ -35,6 +38,8 @@ SQLHENV environment();
 
 // Every diagnostic record of the handle, in order, one per line, trailing white space trimmed.
 QString diagnostics(SQLSMALLINT handleType, SQLHANDLE handle);
+// The same records one by one, with their SQLSTATE and native code.
+QVector<DiagnosticRecord> diagnosticRecords(SQLSMALLINT handleType, SQLHANDLE handle);
 // The SQLSTATE of the handle's first diagnostic record, or empty.
 QString sqlState(SQLSMALLINT handleType, SQLHANDLE handle);
 
