@@ -2,6 +2,7 @@
 
 #include "app/Aliases.h"
 #include "app/ClipboardHandover.h"
+#include "app/RoutingView.h"
 #include "app/SqlHighlighter.h"
 #include "app/WindowPlacement.h"
 #include "connection/Connection.h"
@@ -218,6 +219,8 @@ TForm1::TForm1(QWidget *parent)
     std::vector<RightAnchors::Anchor> toolbar;
     for (QToolButton *button : { ui->SpeedButton3, ui->SpeedButton5, ui->SpeedButton6 })
         toolbar.push_back({ button, kDesignWidth - button->x() - button->width(), false });
+    toolbar.push_back({ ui->RoutingLabel,
+        kDesignWidth - ui->RoutingLabel->x() - ui->RoutingLabel->width(), true });
     new RightAnchors(ui->Panel3, std::move(toolbar)); // owned by Panel3
     new RightAnchors(ui->Panel1, { { ui->ComboBox2, 10, true } }); // owned by Panel1
 
@@ -225,6 +228,7 @@ TForm1::TForm1(QWidget *parent)
     ui->HistFullSQL->setFont(editorFont());
     new SqlHighlighter(ui->RE1); // owned by RE1
     new SqlHighlighter(ui->HistFullSQL); // owned by HistFullSQL
+    m_routing = new RoutingView(ui->RE1, ui->ComboBox1, ui->RoutingLabel, this); // owned (parent)
     ui->Aboutlabel->setFont(aboutFont(false));
     for (QLabel *link :
         { static_cast<QLabel *>(ui->TovohtmlLabel1), static_cast<QLabel *>(ui->TovohtmlLabel2) }) {

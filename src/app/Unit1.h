@@ -16,6 +16,7 @@ class TForm1;
 }
 class Connection;
 class QueryControl;
+class RoutingView;
 class QueryDataset;
 class TQthread;
 class DataSource;
@@ -189,6 +190,7 @@ private:
     bool m_bindingGrid = false; // the grid's columns and current row are being set from code
     bool m_lateCount = false; // the current worker counts the records after its hand-back
     QueryControl *m_control = nullptr; // owned by the window (Qt parent)
+    RoutingView *m_routing = nullptr; // owned by the window (Qt parent)
     // Declared after CurrentQuery, so destroyed before it: when the window goes, the grid lets
     // go of the result before the result is freed, a running worker is abandoned and the
     // window's wait cursor is given back.

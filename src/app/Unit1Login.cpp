@@ -1,3 +1,4 @@
+#include "app/RoutingView.h"
 #include "app/ULogin.h"
 #include "app/Unit1.h"
 #include "connection/Connection.h"
@@ -12,35 +13,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include <array>
-
 namespace {
-
-// Schema names and the alias each group selects, tested in this order.
-struct SchemaGroup
-{
-    std::array<const char *, 8> schemas; // unused slots are null
-    const char *alias;
-};
-
-const SchemaGroup schemaGroups[] = {
-    { { "T301DBA", "T311DBA", "T321DBA", "T331DBA", "T341DBA", "T351DBA", "T361DBA", "T371DBA" },
-        "DB2T301" },
-    { { "T302DBA", "T312DBA", "T322DBA", "T332DBA" }, "DB2T302" },
-    { { "T303DBA", "T313DBA", "T323DBA", "T333DBA" }, "DB2T303" },
-    { { "P201DBA", "P221DBA" }, "DB2P201" },
-    { { "P401DBA", "P421DBA" }, "DB2P401" },
-};
-
-// Only a to z change: schema names are ASCII, and other letters must not start to match.
-QString asciiUpper(QString text)
-{
-    for (QChar &c : text) {
-        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
-            c = QChar(c.unicode() - 'a' + 'A');
-    }
-    return text;
-}
 
 void showConnectError(QWidget *parent, const DatabaseError &error)
 {
@@ -125,24 +98,14 @@ bool TForm1::ConnectDatabase(const QString &name)
 
 void TForm1::SelectDatabaseFromSQL()
 {
-    const QString text = asciiUpper(EditorText());
-    for (const SchemaGroup &group : schemaGroups) {
-        bool matches = false;
-        for (const char *schema : group.schemas) {
-            if (schema && text.contains(QLatin1String(schema))) {
-                matches = true;
-                break;
-            }
-        }
-        if (!matches)
-            continue;
-        // Exact comparison ignoring case: "DB2T301" finds the item "db2t301".
-        const int index = ui->ComboBox1->findText(QLatin1String(group.alias), Qt::MatchFixedString);
-        // The same index changes nothing, not even a name typed into the box.
-        if (index != ui->ComboBox1->currentIndex())
-            ui->ComboBox1->setCurrentIndex(index);
+    const Routing::Choice choice = m_routing->refresh();
+    if (choice.alias.isEmpty())
         return;
-    }
+    // Exact comparison ignoring case: "DB2T301" finds the item "db2t301".
+    const int index = ui->ComboBox1->findText(choice.alias, Qt::MatchFixedString);
+    // The same index changes nothing, not even a name typed into the box.
+    if (index != ui->ComboBox1->currentIndex())
+        ui->ComboBox1->setCurrentIndex(index);
 }
 
 void TForm1::SpeedButton12Click(QObject *)

@@ -276,6 +276,15 @@ Token Lexer::next()
     return { TokenKind::Unknown, start, units };
 }
 
+QString asciiUpper(QString text)
+{
+    for (QChar &c : text) {
+        if (c >= u'a' && c <= u'z')
+            c = QChar(c.unicode() - 'a' + 'A');
+    }
+    return text;
+}
+
 QString Lexer::terminatorDirective(QStringView comment)
 {
     // "--#SET TERMINATOR x": blanks between the words, the terminator is the next word of the

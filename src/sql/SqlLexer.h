@@ -75,4 +75,8 @@ private:
     QString m_terminator = QStringLiteral(";");
 };
 
+// The letters a to z in upper case and every other character as it is: how DB2 folds an
+// ordinary identifier, and how aliases and schema names are compared.
+QString asciiUpper(QString text);
+
 } // namespace Sql

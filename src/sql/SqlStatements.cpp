@@ -160,12 +160,7 @@ QString identifier(QStringView text, const Token &token)
             raw.mid(1, raw.size() >= 2 && raw.endsWith(u'"') ? raw.size() - 2 : -1).toString();
         return name.replace(QStringLiteral("\"\""), QStringLiteral("\""));
     }
-    QString name = raw.toString();
-    for (QChar &c : name) {
-        if (c >= u'a' && c <= u'z')
-            c = QChar(c.unicode() - 'a' + 'A');
-    }
-    return name;
+    return asciiUpper(raw.toString());
 }
 
 bool isName(TokenKind kind)

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The schema routing: which database a statement goes to, chosen from the schema names its text
+// mentions, and why. The rule is the one the Run and Exec commands apply; the explanation adds
+// what a person should know before the statement runs.
+namespace Routing {
+
+struct Choice
+{
+    QString alias; // the chosen group's alias ("DB2T301"); empty when no schema name matched
+    QString schema; // the name that chose it
+    int offset = -1; // where that name stands in the text
+    int line = 0; // its line, counted from 1
+    // Every mention of the chosen group's names stands inside a comment or a string literal.
+    bool onlyInCommentOrString = false;
+    // The aliases of other groups whose names the statement uses too (outside comments and
+    // strings), in the order of the table.
+    QStringList otherAliases;
+};
+
+// The first group of the table any of whose schema names occurs anywhere in the text, a to z
+// compared without case (inside a longer word, a comment or a string as well).
+Choice route(const QString &text);
+
+} // namespace Routing

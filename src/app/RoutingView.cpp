@@ -1,0 +1,116 @@
+#include "app/RoutingView.h"
+
+#include "settings/ParmStore.h"
+#include "sql/SqlLexer.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTimer>
+
+namespace {
+
+// Above this size the text is routed only when a statement runs: routing means scanning it all.
+constexpr int kLiveRoutingLimit = 2 * 1024 * 1024;
+
+const char *const kProductionFrame = "border: 3px solid #c00000;";
+
+} // namespace
+
+RoutingView::RoutingView(QPlainTextEdit *editor, QComboBox *aliases, QLabel *label, QObject *parent)
+    : QObject(parent)
+    , m_editor(editor)
+    , m_aliases(aliases)
+    , m_label(label)
+    , m_typing(new QTimer(this)) // owned (Qt parent)
+    , m_productionAliases(productionAliases())
+{
+    m_typing->setSingleShot(true);
+    m_typing->setInterval(300);
+    connect(m_typing, &QTimer::timeout, this, &RoutingView::refresh);
+    connect(editor, &QPlainTextEdit::textChanged, this, [this] {
+        if (m_editor->document()->characterCount() <= kLiveRoutingLimit)
+            m_typing->start();
+    });
+    connect(aliases, &QComboBox::currentTextChanged, this, [this] { show(m_choice); });
+    label->setTextFormat(Qt::PlainText);
+    show(m_choice);
+}
+
+QStringList RoutingView::productionAliases()
+{
+    const QVariant value = openUserSettings()->value(QStringLiteral("ProductionAliases"),
+        QStringList { QStringLiteral("DB2P201"), QStringLiteral("DB2P401") });
+    QStringList names;
+    // A list, or one text of names separated by commas or blanks, as a person may write it.
+    const QStringList raw = value.typeId() == QMetaType::QStringList
+        ? value.toStringList()
+        : value.toString().split(
+            QRegularExpression(QStringLiteral("[,;\\s]+")), Qt::SkipEmptyParts);
+    for (const QString &name : raw)
+        names << Sql::asciiUpper(name.trimmed());
+    return names;
+}
+
+bool RoutingView::isProduction(const QString &alias) const
+{
+    return !alias.isEmpty() && m_productionAliases.contains(Sql::asciiUpper(alias.trimmed()));
+}
+
+Routing::Choice RoutingView::refresh()
+{
+    m_typing->stop();
+    m_productionAliases = productionAliases();
+    m_choice = Routing::route(m_editor->toPlainText());
+    show(m_choice);
+    return m_choice;
+}
+
+void RoutingView::show(const Routing::Choice &choice)
+{
+    const QString alias = m_aliases->currentText();
+    QString text;
+    if (!choice.alias.isEmpty()) {
+        text = QStringLiteral("%1 ← %2, line %3")
+                   .arg(choice.alias.toLower(), choice.schema)
+                   .arg(choice.line);
+    } else if (!alias.isEmpty()) {
+        text = alias + QStringLiteral(" (alias box)");
+    }
+    QStringList warnings;
+    if (!choice.alias.isEmpty() && choice.onlyInCommentOrString)
+        warnings << QStringLiteral("%1 stands only in a comment or string").arg(choice.schema);
+    if (!choice.otherAliases.isEmpty())
+        warnings << QStringLiteral("also names schemas of %1")
+                        .arg(choice.otherAliases.join(QStringLiteral(", ")));
+    // The database the statement will go to: the routed one, else the alias box's.
+    m_production = isProduction(choice.alias.isEmpty() ? alias : choice.alias);
+    if (m_production)
+        text = QStringLiteral("PRODUCTION  ") + text;
+    if (!warnings.isEmpty())
+        text += QStringLiteral("  ⚠ ") + warnings.join(QStringLiteral("; "));
+    m_label->setText(text);
+    m_label->setToolTip(text);
+    if (m_production)
+        m_label->setStyleSheet(
+            QStringLiteral("color: white; background: #c00000; font-weight: bold;"));
+    else if (!warnings.isEmpty())
+        m_label->setStyleSheet(QStringLiteral("color: #8a4b00; font-weight: bold;"));
+    else
+        m_label->setStyleSheet(QString());
+    markProduction();
+}
+
+void RoutingView::markProduction()
+{
+    if (m_editor->property("productionFrame").toBool() == m_production)
+        return; // a style sheet set again would lay the editor out again for nothing
+    m_editor->setProperty("productionFrame", m_production);
+    const QString frame = m_production ? QLatin1String(kProductionFrame) : QString();
+    m_editor->setStyleSheet(
+        frame.isEmpty() ? QString() : QStringLiteral("QPlainTextEdit { %1 }").arg(frame));
+    m_aliases->setStyleSheet(
+        frame.isEmpty() ? QString() : QStringLiteral("QComboBox { %1 }").arg(frame));
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "app/Routing.h"
+
+#include <QObject>
+#include <QStringList>
+
+class QComboBox;
+class QLabel;
+class QPlainTextEdit;
+class QTimer;
+
+// Shows, beside the alias box, where the statement in the editor will go and which name chose
+// it ("db2t301 ← T301DBA.ORDERS, line 3"), warns when that name stands only in a comment or a
+// string or when the statement names schemas of other databases too, and marks a production
+// alias unmistakably: a red frame around the editor and the alias box, and the word PRODUCTION.
+// A child of the window; UI thread only.
+class RoutingView : public QObject
+{
+    Q_OBJECT
+
+public:
+    RoutingView(QPlainTextEdit *editor, QComboBox *aliases, QLabel *label, QObject *parent);
+
+    // The aliases the setting "ProductionAliases" names (default DB2P201 and DB2P401), upper-cased.
+    static QStringList productionAliases();
+    bool isProduction(const QString &alias) const;
+    bool showsProduction() const { return m_production; }
+
+    // Routes the editor's text now (Run and Exec call it before they read the alias box).
+    Routing::Choice refresh();
+
+private:
+    void show(const Routing::Choice &choice);
+    void markProduction();
+
+    QPlainTextEdit *m_editor; // not owned
+    QComboBox *m_aliases; // not owned
+    QLabel *m_label; // not owned
+    QTimer *m_typing = nullptr; // owned (Qt parent): routes once typing pauses
+    QStringList m_productionAliases;
+    Routing::Choice m_choice;
+    bool m_production = false;
+};
