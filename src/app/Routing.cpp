@@ -1,6 +1,7 @@
 #include "app/Routing.h"
 
 #include "sql/SqlLexer.h"
+#include "sql/SqlStatements.h"
 
 #include <algorithm>
 #include <array>
@@ -85,6 +86,17 @@ Choice route(const QString &text)
             choice.otherAliases << QLatin1String(schemaGroups[g].alias);
     }
     choice.schema = QLatin1String(shown->schema);
+    choice.name = choice.schema;
+    if (shown->inSql) {
+        // The object too, when the schema name stands as the first part of a qualified name.
+        const int end = int(std::min<qsizetype>(text.size(), shown->offset + 300));
+        for (const Sql::QualifiedName &name : Sql::qualifiedNames(text, shown->offset, end)) {
+            if (name.offset == shown->offset && name.schema == choice.schema) {
+                choice.name = name.schema + QLatin1Char('.') + name.object;
+                break;
+            }
+        }
+    }
     choice.offset = shown->offset;
     choice.line = 1 + int(QStringView(text).left(shown->offset).count(u'\n'));
     choice.onlyInCommentOrString = !shown->inSql;

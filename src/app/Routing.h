@@ -11,7 +11,8 @@ namespace Routing {
 struct Choice
 {
     QString alias; // the chosen group's alias ("DB2T301"); empty when no schema name matched
-    QString schema; // the name that chose it
+    QString schema; // the schema name that chose it
+    QString name; // the qualified name it begins ("T301DBA.ORDERS"), else the schema name
     int offset = -1; // where that name stands in the text
     int line = 0; // its line, counted from 1
     // Every mention of the chosen group's names stands inside a comment or a string literal.

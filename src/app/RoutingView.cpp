@@ -4,6 +4,7 @@
 #include "sql/SqlLexer.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
@@ -36,6 +37,7 @@ RoutingView::RoutingView(QPlainTextEdit *editor, QComboBox *aliases, QLabel *lab
     });
     connect(aliases, &QComboBox::currentTextChanged, this, [this] { show(m_choice); });
     label->setTextFormat(Qt::PlainText);
+    label->installEventFilter(this);
     show(m_choice);
 }
 
@@ -74,7 +76,7 @@ void RoutingView::show(const Routing::Choice &choice)
     QString text;
     if (!choice.alias.isEmpty()) {
         text = QStringLiteral("%1 ← %2, line %3")
-                   .arg(choice.alias.toLower(), choice.schema)
+                   .arg(choice.alias.toLower(), choice.name)
                    .arg(choice.line);
     } else if (!alias.isEmpty()) {
         text = alias + QStringLiteral(" (alias box)");
@@ -91,8 +93,9 @@ void RoutingView::show(const Routing::Choice &choice)
         text = QStringLiteral("PRODUCTION  ") + text;
     if (!warnings.isEmpty())
         text += QStringLiteral("  ⚠ ") + warnings.join(QStringLiteral("; "));
-    m_label->setText(text);
+    m_text = text;
     m_label->setToolTip(text);
+    elide();
     if (m_production)
         m_label->setStyleSheet(
             QStringLiteral("color: white; background: #c00000; font-weight: bold;"));
@@ -101,6 +104,20 @@ void RoutingView::show(const Routing::Choice &choice)
     else
         m_label->setStyleSheet(QString());
     markProduction();
+}
+
+bool RoutingView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_label && event->type() == QEvent::Resize)
+        elide();
+    return QObject::eventFilter(watched, event);
+}
+
+void RoutingView::elide()
+{
+    // The whole text stays in the tool tip; the label shows what fits.
+    m_label->setText(
+        m_label->fontMetrics().elidedText(m_text, Qt::ElideRight, std::max(0, m_label->width())));
 }
 
 void RoutingView::markProduction()

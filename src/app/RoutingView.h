@@ -29,10 +29,16 @@ public:
 
     // Routes the editor's text now (Run and Exec call it before they read the alias box).
     Routing::Choice refresh();
+    // The whole routing text; the label shows as much of it as fits.
+    QString text() const { return m_text; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override; // the label's resizes
 
 private:
     void show(const Routing::Choice &choice);
     void markProduction();
+    void elide();
 
     QPlainTextEdit *m_editor; // not owned
     QComboBox *m_aliases; // not owned
@@ -40,5 +46,6 @@ private:
     QTimer *m_typing = nullptr; // owned (Qt parent): routes once typing pauses
     QStringList m_productionAliases;
     Routing::Choice m_choice;
+    QString m_text;
     bool m_production = false;
 };
