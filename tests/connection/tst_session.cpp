@@ -239,6 +239,15 @@ void tst_session::findAndCloseConnections()
     first->OpenConnection(); // closed connections can be opened again
     QVERIFY(first->IsConnected());
 
+    // A connection belongs to the session it is handed: found and closed by that one alone.
+    Session own;
+    Connection mine(own, QStringLiteral("MINE"));
+    QCOMPARE(own.FindConnection(QStringLiteral("mine")), &mine);
+    QCOMPARE(session.FindConnection(QStringLiteral("MINE")), nullptr);
+    QCOMPARE(own.FindConnection(QStringLiteral("LITE")), nullptr);
+    own.CloseConnections();
+    QVERIFY(first->IsConnected());
+
     first.reset();
     QCOMPARE(session.FindConnection(QStringLiteral("LITE")), nullptr);
 }
