@@ -65,8 +65,8 @@ inline void createBenchTables(long rows)
 struct BenchConnections
 {
     BenchConnections()
-        : lite(QStringLiteral("BENCHLITE"))
-        , pg(QStringLiteral("BENCHPG"))
+        : lite(TestEnv::session(), QStringLiteral("BENCHLITE"))
+        , pg(TestEnv::session(), QStringLiteral("BENCHPG"))
     {
         lite.OpenConnection();
         PgServer &server = PgServer::instance();

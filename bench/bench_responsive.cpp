@@ -124,7 +124,7 @@ int main(int argc, char **argv)
                 { QStringLiteral("Database"), QStringLiteral("nothing") } });
         const QString login =
             QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n").arg(server.user(), server.password());
-        Connection watch(QStringLiteral("WATCHPG"));
+        Connection watch(TestEnv::session(), QStringLiteral("WATCHPG"));
         watch.Params = login.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         watch.OpenConnection();
 

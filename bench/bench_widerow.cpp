@@ -64,11 +64,11 @@ int main(int argc, char **argv)
             QStringLiteral("widerow"));
         TestEnv::addSqliteDsn(QStringLiteral("WIDELITE"),
             { wideTable(), QStringLiteral("insert into wide(id, c1, c400) values (1, 'a', 'z')") });
-        Connection pg(QStringLiteral("WIDEPG"));
+        Connection pg(TestEnv::session(), QStringLiteral("WIDEPG"));
         pg.Params = QStringList { QStringLiteral("USER NAME=") + server.user(),
             QStringLiteral("PASSWORD=") + server.password() };
         pg.OpenConnection();
-        Connection lite(QStringLiteral("WIDELITE"));
+        Connection lite(TestEnv::session(), QStringLiteral("WIDELITE"));
         lite.OpenConnection();
         figure("wide_row_baseline_peak_rss", peakRssMb(), "MB");
         // The server first: the peak of the process only grows.

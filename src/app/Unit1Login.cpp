@@ -49,7 +49,7 @@ bool TForm1::ConnectDatabase(const QString &name)
     if (connection && connection->IsConnected())
         return true;
     if (!connection) {
-        m_connections.push_back(std::make_unique<Connection>(name));
+        m_connections.push_back(std::make_unique<Connection>(Session::instance(), name));
         connection = m_connections.back().get();
     }
 

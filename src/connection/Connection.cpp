@@ -22,20 +22,16 @@ QString paramValue(const QStringList &params, const QString &key)
 
 } // namespace
 
-Connection::Connection()
+Connection::Connection(Session &session, const QString &databaseName)
+    : DatabaseName(databaseName)
+    , m_session(session)
 {
-    Session::instance().registerConnection(this);
-}
-
-Connection::Connection(const QString &databaseName)
-    : Connection()
-{
-    DatabaseName = databaseName;
+    m_session.registerConnection(this);
 }
 
 Connection::~Connection()
 {
-    Session::instance().unregisterConnection(this);
+    m_session.unregisterConnection(this);
 }
 
 void Connection::OpenConnection()

@@ -7,14 +7,15 @@
 #include <memory>
 
 class ConnectionHandle;
+class Session;
 
 // One database connection, named by its alias. Created and owned by the main window, registered
-// with the Session for its whole life. UI thread only; datasets share its ODBC handle (below).
+// for its whole life with the Session it is handed, which must outlive it. UI thread only; datasets
+// share its ODBC handle (below).
 class Connection
 {
 public:
-    Connection();
-    explicit Connection(const QString &databaseName);
+    Connection(Session &session, const QString &databaseName);
     ~Connection();
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
@@ -44,5 +45,6 @@ public:
     std::shared_ptr<ConnectionHandle> handle() const;
 
 private:
+    Session &m_session;
     std::shared_ptr<ConnectionHandle> m_handle;
 };

@@ -298,7 +298,7 @@ void tst_aliases::setDB2IsolationWithoutFullAccess()
 
 void tst_aliases::ensureAlias()
 {
-    Session &session = Session::instance();
+    Session &session = TestEnv::session();
     const QStringList four { QStringLiteral("db2p201"), QStringLiteral("db2t301"),
         QStringLiteral("db2t302"), QStringLiteral("db2t303") };
     for (const QString &alias : four)

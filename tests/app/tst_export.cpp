@@ -122,9 +122,9 @@ void tst_export::initTestCase()
     for (const QString &statement : postgres)
         pg.exec(statement, QStringLiteral("exports"));
 
-    m_sqlite = std::make_unique<Connection>(QStringLiteral("EXP"));
+    m_sqlite = TestEnv::connection(QStringLiteral("EXP"));
     m_sqlite->OpenConnection();
-    m_pg = std::make_unique<Connection>(QStringLiteral("EXPPG"));
+    m_pg = TestEnv::connection(QStringLiteral("EXPPG"));
     m_pg->Params = QStringList { "USER NAME=" + pg.user(), "PASSWORD=" + pg.password() };
     m_pg->OpenConnection();
 }

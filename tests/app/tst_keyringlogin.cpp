@@ -85,7 +85,7 @@ void tst_keyringlogin::init()
 void tst_keyringlogin::cleanup()
 {
     window.reset();
-    Session::instance().CloseConnections();
+    TestEnv::session().CloseConnections();
 }
 
 void tst_keyringlogin::loginKeptAcrossRuns_data()
@@ -125,7 +125,7 @@ void tst_keyringlogin::loginKeptAcrossRuns()
     // A later run: a new window and closed connections. The kept login opens another alias
     // without a dialog; only a login the settings could not hold is asked for again.
     window.reset();
-    Session::instance().CloseConnections();
+    TestEnv::session().CloseConnections();
     window = std::make_unique<TForm1>();
     const bool kept = keyring || keptWithoutKeyring;
     {

@@ -184,13 +184,13 @@ void tst_login::firstLoginServesEveryAlias()
     const QString plain = loginText(user, password);
     QCOMPARE(window->CachedParms, plain);
     QCOMPARE(storedParms().toString(), Encrypt(plain));
-    QVERIFY(Session::instance().FindConnection(QStringLiteral("db2t301"))->IsConnected());
+    QVERIFY(TestEnv::session().FindConnection(QStringLiteral("db2t301"))->IsConnected());
 
     // Another alias uses the same set, and an open alias is simply reused: no dialog.
     QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T302")));
     QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
     QCOMPARE(responder.seen.size(), 1);
-    QVERIFY(Session::instance().FindConnection(QStringLiteral("DB2T302"))->IsConnected());
+    QVERIFY(TestEnv::session().FindConnection(QStringLiteral("DB2T302"))->IsConnected());
 }
 
 void tst_login::storedSetInNewRun()
@@ -226,7 +226,7 @@ void tst_login::wrongPassword()
     QVERIFY(window->CachedParms.isEmpty());
     QCOMPARE(storedParms().typeId(), QMetaType::QString);
     QCOMPARE(storedParms().toString(), QString());
-    QVERIFY(!Session::instance().FindConnection(QStringLiteral("DB2T301"))->IsConnected());
+    QVERIFY(!TestEnv::session().FindConnection(QStringLiteral("DB2T301"))->IsConnected());
 
     // The next attempt asks again, prefilled with the account name rather than the typed ID.
     ModalResponder responder(user, password);
@@ -267,15 +267,15 @@ void tst_login::closeAndLogout()
     QVERIFY(window->CachedParms.isEmpty());
     QVERIFY(storedParms().isValid());
     QCOMPARE(storedParms().toString(), QString());
-    Connection *first = Session::instance().FindConnection(QStringLiteral("DB2T301"));
+    Connection *first = TestEnv::session().FindConnection(QStringLiteral("DB2T301"));
     QVERIFY(first && !first->IsConnected());
-    QVERIFY(!Session::instance().FindConnection(QStringLiteral("DB2T302"))->IsConnected());
+    QVERIFY(!TestEnv::session().FindConnection(QStringLiteral("DB2T302"))->IsConnected());
 
     ModalResponder responder(user, password);
     QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
     QCOMPARE(responder.count(QStringLiteral("login")), 1);
     // The same connection object is opened again.
-    QCOMPARE(Session::instance().FindConnection(QStringLiteral("DB2T301")), first);
+    QCOMPARE(TestEnv::session().FindConnection(QStringLiteral("DB2T301")), first);
     QVERIFY(first->IsConnected());
 }
 
@@ -370,7 +370,7 @@ void tst_login::closeWhileStatementRuns()
     auto *logout = window->findChild<QToolButton *>(QStringLiteral("SpeedButton12"));
     logout->click(); // must not wait for the statement
     QVERIFY2(!finished, "logout waited for the running statement");
-    QVERIFY(!Session::instance().FindConnection(QStringLiteral("DB2T301"))->IsConnected());
+    QVERIFY(!TestEnv::session().FindConnection(QStringLiteral("DB2T301"))->IsConnected());
 
     lock.release();
     QTRY_VERIFY_WITH_TIMEOUT(finished, 30000);
@@ -424,7 +424,7 @@ void tst_login::logoutWhileRunning()
         close->click();
     logout->click();
     QVERIFY(window->CachedParms.isEmpty());
-    QVERIFY(!Session::instance().FindConnection(QStringLiteral("DB2T301"))->IsConnected());
+    QVERIFY(!TestEnv::session().FindConnection(QStringLiteral("DB2T301"))->IsConnected());
     QVERIFY(!run->isEnabled() || abandoned);
 
     lock.release();

@@ -467,7 +467,7 @@ void tst_MainWindow::startupFailureRunsTheRemainingSteps()
         db2.setValue(QStringLiteral("DB2 Path Name"), client.path());
     }
     QStringList engineOrder;
-    Session::instance().ListAliasNames(engineOrder);
+    TestEnv::session().ListAliasNames(engineOrder);
     QStringList sorted = engineOrder;
     sorted.sort(Qt::CaseInsensitive);
     QVERIFY2(engineOrder != sorted, "the engine must list the aliases unsorted for this test");

@@ -81,7 +81,7 @@ void tst_responsive::initTestCase()
     server.exec(QStringLiteral("drop table if exists bigpg; "
                                "create table bigpg as select generate_series(1, 500000) n; "
                                "grant select on bigpg to public"));
-    m_watch = std::make_unique<Connection>(QStringLiteral("WATCHPG"));
+    m_watch = TestEnv::connection(QStringLiteral("WATCHPG"));
     m_watch->Params = QStringList { QStringLiteral("USER NAME=") + server.user(),
         QStringLiteral("PASSWORD=") + server.password() };
     m_watch->OpenConnection();

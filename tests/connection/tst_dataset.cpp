@@ -88,7 +88,7 @@ void tst_dataset::initTestCase()
                            "(3, 'emoji 😀 end')"),
             QStringLiteral("create table big(id integer, name varchar(20))"),
             numbers(2500) + QStringLiteral("insert into big select n, 'row ' || n from seq") });
-    m_lite = std::make_unique<Connection>(Lite);
+    m_lite = TestEnv::connection(Lite);
     m_lite->OpenConnection();
 
     PgServer &server = PgServer::instance();
@@ -110,7 +110,7 @@ void tst_dataset::initTestCase()
             "create table big(id integer, name varchar(20));"
             "insert into big select n, 'row ' || n from generate_series(1, 2500) n;"),
         QStringLiteral("datasets"));
-    m_pg = std::make_unique<Connection>(Pg);
+    m_pg = TestEnv::connection(Pg);
     m_pg->Params = QStringList { QStringLiteral("USER NAME=") + server.user(),
         QStringLiteral("PASSWORD=") + server.password() };
     m_pg->OpenConnection();
@@ -440,7 +440,7 @@ void tst_dataset::sampleDatabase()
         QFile script(QFINDTESTDATA("../../data/sample.sql"));
         QVERIFY(script.open(QIODevice::ReadOnly));
         TestEnv::addSqliteDsn(QStringLiteral("SAMPLE"), { QString::fromUtf8(script.readAll()) });
-        m_sample = std::make_unique<Connection>(QStringLiteral("SAMPLE"));
+        m_sample = TestEnv::connection(QStringLiteral("SAMPLE"));
         m_sample->OpenConnection();
     }
     auto query = open(QStringLiteral("SAMPLE"), QStringLiteral("select * from ") + table);

@@ -61,7 +61,7 @@ void tst_postgres::login()
 {
     QFETCH(QString, password);
     QFETCH(QString, message);
-    Connection connection(QStringLiteral("PG"));
+    Connection connection(TestEnv::session(), QStringLiteral("PG"));
     connection.Params = params(password);
     if (message.isEmpty()) {
         connection.OpenConnection();
@@ -80,7 +80,7 @@ void tst_postgres::login()
 
 void tst_postgres::statementsWaitTheirTurn()
 {
-    Connection connection(QStringLiteral("PG"));
+    Connection connection(TestEnv::session(), QStringLiteral("PG"));
     connection.Params = params(PgServer::instance().password());
     connection.OpenConnection();
 
@@ -138,7 +138,7 @@ void tst_postgres::statementsWaitTheirTurn()
 void tst_postgres::serverStoppedDuringFetch()
 {
     PgServer &server = PgServer::instance();
-    Connection connection(QStringLiteral("PG"));
+    Connection connection(TestEnv::session(), QStringLiteral("PG"));
     connection.Params = params(server.password());
     connection.OpenConnection();
 
@@ -189,7 +189,7 @@ void tst_postgres::statementErrors()
     QFETCH(QString, sql);
     QFETCH(QString, message);
     QFETCH(QString, sqlState);
-    Connection connection(dsn);
+    Connection connection(TestEnv::session(), dsn);
     connection.Params = params(PgServer::instance().password());
     connection.OpenConnection();
     QueryDataset query;

@@ -84,7 +84,7 @@ void tst_session::createAlias()
     QFETCH(QString, name);
     QFETCH(QString, driver);
     QFETCH(QStringList, params);
-    Session &session = Session::instance();
+    Session &session = TestEnv::session();
     QVERIFY(!session.AliasExists(name));
 
     session.CreateAlias(name, driver, params);
@@ -104,7 +104,7 @@ void tst_session::createAlias()
 
 void tst_session::createAliasKeepsExistingKeys()
 {
-    Session &session = Session::instance();
+    Session &session = TestEnv::session();
     session.CreateAlias(QStringLiteral("twice"), QStringLiteral("DB2"),
         { QStringLiteral("DB2 DSN=FIRST"), QStringLiteral("Other=kept") });
     session.CreateAlias(
@@ -135,7 +135,7 @@ void tst_session::createAliasKeepsTheRestOfTheFile()
     QCOMPARE(
         ::link(QFile::encodeName(path).constData(), QFile::encodeName(oldName).constData()), 0);
 
-    Session &session = Session::instance();
+    Session &session = TestEnv::session();
     QVERIFY(!session.AliasExists(QStringLiteral("db2t303")));
     session.CreateAlias(QStringLiteral("db2t303"), QStringLiteral("DB2"),
         { QStringLiteral("DB2 DSN=db2t303"),
@@ -167,10 +167,10 @@ void tst_session::listHoldsEachNameOnce()
     system.write("[LITE]\nDriver=SQLite3\nDatabase=/nonexistent.db\n\n"
                  "[SYSONLY]\nDriver=SQLite3\nDatabase=/nonexistent.db\n\n");
     system.close();
-    Session::instance().SaveAliasConfig();
+    TestEnv::session().SaveAliasConfig();
 
     QStringList names { QStringLiteral("left over") };
-    Session::instance().ListAliasNames(names);
+    TestEnv::session().ListAliasNames(names);
     QVERIFY(!names.contains(QStringLiteral("left over")));
     QCOMPARE(names.count(QStringLiteral("LITE")), 1);
     QCOMPARE(names.count(QStringLiteral("SYSONLY")), 1);
@@ -198,9 +198,9 @@ void tst_session::connect()
 {
     QFETCH(QString, alias);
     QFETCH(QString, message);
-    Session::instance().CreateAlias(
+    TestEnv::session().CreateAlias(
         QStringLiteral("DB2P201"), QStringLiteral("DB2"), { QStringLiteral("DB2 DSN=DB2P201") });
-    Connection connection(alias);
+    Connection connection(TestEnv::session(), alias);
     connection.Params =
         QStringList { QStringLiteral("USER NAME=someone"), QStringLiteral("PASSWORD=p;{w}=d") };
     QVERIFY(!connection.IsConnected());
@@ -225,9 +225,9 @@ void tst_session::connect()
 
 void tst_session::findAndCloseConnections()
 {
-    Session &session = Session::instance();
-    auto first = std::make_unique<Connection>(QStringLiteral("LITE"));
-    Connection second(QStringLiteral("OTHER"));
+    Session &session = TestEnv::session();
+    auto first = TestEnv::connection(QStringLiteral("LITE"));
+    Connection second(TestEnv::session(), QStringLiteral("OTHER"));
     QCOMPARE(session.FindConnection(QStringLiteral("lite")), first.get());
     QCOMPARE(session.FindConnection(QStringLiteral("Other")), &second);
     QCOMPARE(session.FindConnection(QStringLiteral("missing")), nullptr);
@@ -239,13 +239,22 @@ void tst_session::findAndCloseConnections()
     first->OpenConnection(); // closed connections can be opened again
     QVERIFY(first->IsConnected());
 
+    // A connection belongs to the session it is handed: found and closed by that one alone.
+    Session own;
+    Connection mine(own, QStringLiteral("MINE"));
+    QCOMPARE(own.FindConnection(QStringLiteral("mine")), &mine);
+    QCOMPARE(session.FindConnection(QStringLiteral("MINE")), nullptr);
+    QCOMPARE(own.FindConnection(QStringLiteral("LITE")), nullptr);
+    own.CloseConnections();
+    QVERIFY(first->IsConnected());
+
     first.reset();
     QCOMPARE(session.FindConnection(QStringLiteral("LITE")), nullptr);
 }
 
 void tst_session::datasetOutlivesClosedConnection()
 {
-    Connection connection(QStringLiteral("LITE"));
+    Connection connection(TestEnv::session(), QStringLiteral("LITE"));
     connection.OpenConnection();
     QueryDataset query;
     query.setDatabaseName(QStringLiteral("LITE"));
@@ -254,7 +263,7 @@ void tst_session::datasetOutlivesClosedConnection()
     QVERIFY(!query.allFetched());
 
     // Closing the connection never pulls the ODBC connection from under an open result.
-    Session::instance().CloseConnections();
+    TestEnv::session().CloseConnections();
     QVERIFY(!connection.IsConnected());
     QCOMPARE(query.CountRecords(), 3000);
     QCOMPARE(query.text(2999, 1), QStringLiteral("n3000"));

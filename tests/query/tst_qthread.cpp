@@ -53,7 +53,7 @@ void tst_qthread::initTestCase()
             QStringLiteral("create table big as with recursive s(n) as (select 1 "
                            "union all select n + 1 from s where n < 20000) "
                            "select n from s") });
-    m_lite = std::make_unique<Connection>(QStringLiteral("LITE"));
+    m_lite = TestEnv::connection(QStringLiteral("LITE"));
     m_lite->OpenConnection();
     QVERIFY(m_lite->IsConnected());
 }
@@ -211,7 +211,7 @@ void tst_qthread::stopRequestDoesNotShorten()
 {
     PgServer &server = PgServer::instance();
     server.addDsn(QStringLiteral("PGQ"));
-    Connection pg(QStringLiteral("PGQ"));
+    Connection pg(TestEnv::session(), QStringLiteral("PGQ"));
     pg.Params = QStringList { QStringLiteral("USER NAME=") + server.user(),
         QStringLiteral("PASSWORD=") + server.password() };
     pg.OpenConnection();

@@ -30,7 +30,7 @@ void tst_querycontrol::initTestCase()
     TestEnv::addSqliteDsn(QStringLiteral("QCLITE"),
         { QStringLiteral("create table t(id integer)"),
             QStringLiteral("insert into t values (42)") });
-    m_lite = std::make_unique<Connection>(QStringLiteral("QCLITE"));
+    m_lite = TestEnv::connection(QStringLiteral("QCLITE"));
     m_lite->OpenConnection();
 }
 

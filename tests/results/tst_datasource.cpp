@@ -40,7 +40,7 @@ void tst_datasource::initTestCase()
             QStringLiteral("create table big as with recursive s(n) as (select 1 union all "
                            "select n + 1 from s where n < %1) select n from s")
                 .arg(bigRows) });
-    m_connection = std::make_unique<Connection>(QStringLiteral("LITE"));
+    m_connection = TestEnv::connection(QStringLiteral("LITE"));
     m_connection->OpenConnection();
 }
 
@@ -171,7 +171,7 @@ void tst_datasource::lostConnectionStopsFetching()
 {
     PgServer &server = PgServer::instance();
     server.addDsn(QStringLiteral("PGDS"));
-    Connection connection(QStringLiteral("PGDS"));
+    Connection connection(TestEnv::session(), QStringLiteral("PGDS"));
     connection.Params = QStringList { QStringLiteral("USER NAME=") + server.user(),
         QStringLiteral("PASSWORD=") + server.password() };
     connection.OpenConnection();

@@ -83,9 +83,9 @@ void tst_exporter::initTestCase()
                            "= 0 then null else i * 1.25 - 7000 end from generate_series(1, %1) i")
                 .arg(Rows),
         QStringLiteral("stream"));
-    m_lite = std::make_unique<Connection>(Lite);
+    m_lite = TestEnv::connection(Lite);
     m_lite->OpenConnection();
-    m_pg = std::make_unique<Connection>(Pg);
+    m_pg = TestEnv::connection(Pg);
     m_pg->Params = QStringList { "USER NAME=" + pg.user(), "PASSWORD=" + pg.password() };
     m_pg->OpenConnection();
 }

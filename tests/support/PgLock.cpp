@@ -2,12 +2,13 @@
 
 #include "connection/QueryDataset.h"
 #include "support/PgServer.h"
+#include "support/TestEnv.h"
 
 #include <stdexcept>
 
 PgLock::PgLock(const QString &dsn, qint64 key)
     : m_key(key)
-    , m_connection(dsn)
+    , m_connection(TestEnv::session(), dsn)
 {
     PgServer &pg = PgServer::instance();
     m_connection.Params =

@@ -1,5 +1,8 @@
 #include "support/TestEnv.h"
 
+#include "connection/Connection.h"
+#include "connection/Session.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -168,6 +171,16 @@ QString addSqliteDsn(const QString &dsn, const QStringList &statements)
         { { QStringLiteral("Database"), file },
             { QStringLiteral("StepAPI"), QStringLiteral("1") } });
     return file;
+}
+
+Session &session()
+{
+    return Session::instance();
+}
+
+std::unique_ptr<Connection> connection(const QString &dsn)
+{
+    return std::make_unique<Connection>(session(), dsn);
 }
 
 } // namespace TestEnv

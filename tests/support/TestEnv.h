@@ -4,6 +4,11 @@
 #include <QStringList>
 #include <QtTest>
 
+#include <memory>
+
+class Connection;
+class Session;
+
 // A private environment for every test process: HOME, the XDG folders and unixODBC's ini files
 // point into a fresh temporary folder, so the user's settings and data sources stay untouched.
 namespace TestEnv {
@@ -26,6 +31,14 @@ QString addSqliteDsn(const QString &dsn, const QStringList &statements = {});
 // makes later look-ups in this process see it. Throws std::runtime_error on failure.
 void writeUserDsn(
     const QString &dsn, const QString &driver, const QList<QPair<QString, QString>> &keys);
+
+// The database engine's session the program under test uses: the one tests hand to what they
+// build, so that no test looks it up itself.
+Session &session();
+
+// A connection to the data source, not yet open, registered with session() so that datasets find
+// it by name.
+std::unique_ptr<Connection> connection(const QString &dsn);
 
 } // namespace TestEnv
 
