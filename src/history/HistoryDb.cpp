@@ -13,6 +13,10 @@
 #include <memory>
 #include <sqlite3.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 // A prepared statement, finalized when it goes out of scope.
@@ -120,6 +124,50 @@ QString localTimeText(qint64 ms)
     return QString::fromLatin1(text);
 }
 
+#ifndef _WIN32
+// Takes the group's and others' bits off an existing file or folder of ours. Best effort: a file
+// of another owner keeps its mode, and using it reports what is wrong.
+void dropOthersAccess(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info;
+    if (::stat(native.constData(), &info) == 0 && (info.st_mode & 077) != 0)
+        ::chmod(native.constData(), info.st_mode & 0700);
+}
+#endif
+
+// The history holds every statement ever run, literals and passwords included: its folder and
+// files are for their owner alone, from the moment they exist. The database file is created here,
+// empty (an empty file is an empty database), with mode 0600; SQLite creates the -wal and -shm
+// files with the mode of the database file, so they are 0600 too. Returns false when the folder
+// cannot be created.
+bool prepareOwnerOnly(const QString &path)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+#ifdef _WIN32
+    return QDir().mkpath(folder);
+#else
+    const QFile::Permissions ownerOnlyFolder =
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+    if (!QFileInfo(folder).isDir()) {
+        // The folders above are common ones and get the usual mode; ours is made 0700 at once.
+        QDir().mkpath(QFileInfo(folder).absolutePath());
+        QDir().mkdir(folder, ownerOnlyFolder);
+        if (!QFileInfo(folder).isDir())
+            return false;
+    }
+    dropOthersAccess(folder);
+    QFile file(path);
+    if (!file.exists()
+        && file.open(
+            QIODevice::WriteOnly | QIODevice::NewOnly, QFile::ReadOwner | QFile::WriteOwner))
+        file.close();
+    for (const char *suffix : { "", "-wal", "-shm" })
+        dropOthersAccess(path + QLatin1String(suffix));
+    return true;
+#endif
+}
+
 const char *const kColumns =
     "e.id, e.text, e.alias, e.started, e.elapsed, e.records, e.outcome, e.error";
 
@@ -177,10 +225,10 @@ HistoryDb::HistoryDb(
     const QString &path, int busyTimeoutMs, const std::function<QStringList()> &importTexts)
     : m_path(path)
 {
-    const QFileInfo info(path);
-    if (!QDir().mkpath(info.absolutePath()))
+    if (!prepareOwnerOnly(path))
         throw HistoryDbError(
-            QStringLiteral("Cannot create the folder %1").arg(info.absolutePath()), false);
+            QStringLiteral("Cannot create the folder %1").arg(QFileInfo(path).absolutePath()),
+            false);
     const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db,
         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
@@ -461,5 +509,10 @@ QString HistoryDb::moveAside(const QString &path)
         if (QFile::exists(companion))
             QFile::rename(companion, target + QLatin1String(suffix));
     }
+#ifndef _WIN32
+    // What can still be read of it is as private as the history itself.
+    for (const char *suffix : { "", "-wal", "-shm" })
+        dropOthersAccess(target + QLatin1String(suffix));
+#endif
     return target;
 }

@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(RunOutcome)
@@ -78,6 +79,8 @@ private slots:
     void lockedLongerThanBusyTimeout();
     void folderCannotBeCreated();
     void readOnlyFile();
+    void ownerOnly_data();
+    void ownerOnly();
 
 private:
     QString m_path;
@@ -406,6 +409,49 @@ void tst_historydb::readOnlyFile()
     undo.dismiss();
     QVERIFY(setReadOnly(false));
     QCOMPARE(HistoryDb(m_path).count(), qint64(2));
+}
+
+void tst_historydb::ownerOnly_data()
+{
+    QTest::addColumn<int>("folderMode"); // of an existing folder; -1: no folder yet
+    QTest::addColumn<int>("fileMode"); // of an existing database, -wal and -shm; -1: none
+    QTest::newRow("fresh") << -1 << -1;
+    QTest::newRow("existing 0644 database, -wal and -shm") << 0700 << 0644;
+    QTest::newRow("existing 0755 folder") << 0755 << -1;
+}
+
+void tst_historydb::ownerOnly()
+{
+    // Every statement ever run is in these files: only their owner may read them, whatever the
+    // umask, and a file or folder left wider by an earlier version is brought back.
+    QFETCH(int, folderMode);
+    QFETCH(int, fileMode);
+    const QString folder = m_dir->filePath(QStringLiteral("data"));
+    const QString path = folder + QStringLiteral("/history.db");
+    const auto mode = [](const QString &file) {
+        struct stat info;
+        return ::stat(QFile::encodeName(file).constData(), &info) == 0 ? int(info.st_mode & 0777)
+                                                                       : -1;
+    };
+    const mode_t umaskBefore = ::umask(0);
+    auto restore = qScopeGuard([&] { ::umask(umaskBefore); });
+    std::unique_ptr<HistoryDb> earlier; // holds -wal and -shm open while the next one opens
+    if (folderMode >= 0)
+        QVERIFY(QDir().mkdir(folder));
+    if (fileMode >= 0) {
+        earlier = std::make_unique<HistoryDb>(path);
+        earlier->insert(run(QStringLiteral("select earlier"), QStringLiteral("A")), 100);
+        for (const char *suffix : { "", "-wal", "-shm" })
+            QCOMPARE(::chmod(QFile::encodeName(path + suffix).constData(), mode_t(fileMode)), 0);
+    }
+    if (folderMode >= 0)
+        QCOMPARE(::chmod(QFile::encodeName(folder).constData(), mode_t(folderMode)), 0);
+    HistoryDb db(path);
+    db.insert(run(QStringLiteral("select now"), QStringLiteral("A")), 100);
+    QCOMPARE(mode(folder), 0700);
+    for (const char *suffix : { "", "-wal", "-shm" })
+        QCOMPARE(mode(path + suffix), 0600);
+    QCOMPARE(db.count(), qint64(fileMode >= 0 ? 2 : 1));
 }
 
 STELVIK_TEST_GUILESS_MAIN(tst_historydb)
