@@ -1,5 +1,7 @@
 #include "history/HistoryDb.h"
 
+#include "history/HistoryStore.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -168,8 +170,11 @@ bool prepareOwnerOnly(const QString &path)
 #endif
 }
 
-const char *const kColumns =
-    "e.id, e.text, e.alias, e.started, e.elapsed, e.records, e.outcome, e.error";
+// A search's rows carry the beginning of each statement only: one character more than a list
+// entry shows tells whether its first line is cut. The whole text is read when a row is picked.
+const char *const kColumns = "e.id, substr(e.text, 1, 1001), e.alias, e.started, e.elapsed,"
+                             " e.records, e.outcome, e.error";
+static_assert(HistoryStore::MaxShownChars == 1000, "the head read by kColumns");
 
 } // namespace
 
@@ -196,12 +201,8 @@ QString HistoryRecord::displayLine() const
 {
     const QString dash = QStringLiteral("-");
     const QString time = startedMs < 0 ? dash : localTimeText(startedMs);
-    qsizetype lineEnd = 0;
-    while (lineEnd < text.size() && text.at(lineEnd) != QLatin1Char('\r')
-        && text.at(lineEnd) != QLatin1Char('\n'))
-        ++lineEnd;
     return time + QLatin1String(" | ") + (alias.isEmpty() ? dash : alias) + QLatin1String(" | ")
-        + outcomeName(outcome) + QLatin1String(" | ") + text.left(lineEnd);
+        + outcomeName(outcome) + QLatin1String(" | ") + HistoryStore::shownLine(text);
 }
 
 QString HistoryRecord::details() const
@@ -451,6 +452,7 @@ QList<HistoryRecord> HistoryDb::search(const QString &text, int limit) const
         HistoryRecord record;
         record.id = sqlite3_column_int64(raw, 0);
         record.text = columnText(raw, 1);
+        record.textCut = record.text.size() > HistoryStore::MaxShownChars;
         record.alias = columnText(raw, 2);
         record.startedMs = columnNumber(raw, 3);
         record.elapsedMs = columnNumber(raw, 4);
@@ -465,6 +467,22 @@ QList<HistoryRecord> HistoryDb::search(const QString &text, int limit) const
     if (rc != SQLITE_DONE)
         fail(QStringLiteral("searching"));
     return records;
+}
+
+QString HistoryDb::text(qint64 id) const
+{
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(m_db, "SELECT text FROM entries WHERE id = ?", -1, &raw, nullptr)
+        != SQLITE_OK)
+        fail(QStringLiteral("reading a statement"));
+    Statement statement(raw);
+    sqlite3_bind_int64(raw, 1, id);
+    const int rc = sqlite3_step(raw);
+    if (rc == SQLITE_DONE)
+        return QString();
+    if (rc != SQLITE_ROW)
+        fail(QStringLiteral("reading a statement"));
+    return columnText(raw, 0);
 }
 
 qint64 HistoryDb::count() const

@@ -62,6 +62,8 @@ private slots:
     void damagedDatabaseAtStart();
     void keepSetting_data();
     void keepSetting();
+    void longStatement_data();
+    void longStatement();
 
 private:
     void newWindow();
@@ -421,6 +423,49 @@ void tst_historysearch::keepSetting()
     QCOMPARE(newestRun().text, QStringLiteral("select 5\r\n"));
     HistoryDb db(HistoryDb::defaultPath());
     QCOMPARE(db.count(), kept);
+}
+
+void tst_historysearch::longStatement_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown"); // the list entry's statement part
+    QString in = QStringLiteral("select name from t where id in (0");
+    for (int i = 1; in.size() < 200000; ++i)
+        in += QStringLiteral(", %1").arg(i);
+    in += QLatin1Char(')');
+    const QString cut = in.left(1000) + QChar(0x2026);
+    QTest::newRow("settings list") << QString() << in << cut;
+    QTest::newRow("search") << "sel" << in << cut;
+    QTest::newRow("search, more lines") << "name" << in + "\r\norder by 1" << cut;
+    QTest::newRow("search, long second line") << "t"
+                                              << "select *\r\n" + in << "select *";
+}
+
+void tst_historysearch::longStatement()
+{
+    // The list shows a cut first line, as a grid cell is cut; the memo, and so Make current and
+    // Print, have the whole statement, read from the database when the search's row is cut.
+    QFETCH(QString, query);
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    m_form->setEditorText(text);
+    m_form->AddToHistory(HistoryStore::splitLines(text));
+    m_form->historyRunStarted(QStringLiteral("HSLITE"));
+    m_form->historyRunAbandoned();
+    QVERIFY(m_form->historyDatabase()->flush(30000));
+    m_form->setEditorText(QStringLiteral("other"));
+    m_form->QueryChanged = false;
+    search()->setText(query);
+    QCOMPARE(list()->currentIndex(), 0);
+    if (query.isEmpty())
+        QCOMPARE(list()->itemText(0), shown);
+    else
+        QVERIFY2(list()->itemText(0).endsWith(QStringLiteral(" | HSLITE | abandoned | ") + shown),
+            qPrintable(list()->itemText(0).left(200)));
+    QCOMPARE(fullText()->toPlainText(), QString(text).replace(QStringLiteral("\r\n"), "\n"));
+    button("SpeedButton10")->click();
+    QCOMPARE(m_form->EditorText(), text + QStringLiteral("\r\n"));
 }
 
 STELVIK_TEST_MAIN(tst_historysearch)
