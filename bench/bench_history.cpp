@@ -9,7 +9,9 @@
 //                           matches, as the newest run (so the memo shows it whole too);
 //   history_popup_big_ms:   opening the list of those matches;
 //   history_memo_big_ms:    a search that brings the 3,000,000-character statement into the
-//                           memo afresh (laying out its one line is most of it).
+//                           memo afresh (laying out its one line is most of it);
+//   history_search_scan_ms: a search for a letter beyond the index's tables that no run holds,
+//                           so that every run's text is read.
 // The entry count is fixed at 100,000 (the default keep limit); ROWS does not apply.
 
 #include "BenchTable.h"
@@ -230,6 +232,15 @@ int main(int argc, char **argv)
             memo = std::min(memo, timer.nsecsElapsed() / 1e6);
         }
         std::printf("history_memo_big_ms %.1f ms\n", memo);
+        double scan = 1e9;
+        for (int repeat = 0; repeat < benchRepeats(); ++repeat) {
+            QElapsedTimer timer;
+            timer.start();
+            if (!recorder->search(QStringLiteral("\uA7AF"), 1000).isEmpty())
+                throw std::runtime_error("a run holds the letter searched for");
+            scan = std::min(scan, timer.nsecsElapsed() / 1e6);
+        }
+        std::printf("history_search_scan_ms %.1f ms\n", scan);
         search->clear();
     } catch (const std::exception &error) {
         std::fprintf(stderr, "bench_history: %s\n", error.what());

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <stdexcept>
 
 struct sqlite3;
@@ -100,7 +101,9 @@ private:
     qint64 insertRow(const HistoryRecord &record);
     void trim(int keep);
 
+    class Tokenizer; // the index's word rule, for searches
     sqlite3 *m_db = nullptr;
+    mutable std::unique_ptr<Tokenizer> m_tokenizer; // made at the first search
     QString m_path;
     bool m_imported = false;
 };

@@ -203,8 +203,17 @@ void tst_historydb::search_data()
     QTest::newRow("alias and word") << "count alias:DB2T301" << QList<int> { 2 };
     QTest::newRow("alias elsewhere") << "alias:sample orders" << QList<int> {};
     QTest::newRow("unknown alias") << "alias:nothing" << QList<int> {};
-    QTest::newRow("punctuation only lists all") << "*" << QList<int> { 3, 2, 1, 0 };
+    QTest::newRow("punctuation only lists all") << "*" << QList<int> { 4, 3, 2, 1, 0 };
     QTest::newRow("non-ASCII") << "caf" << QList<int> { 3 };
+    // Letters beyond the index's tables are found as typed, anywhere, in any case.
+    QTest::newRow("newer letter") << "\uA7AF" << QList<int> { 4 };
+    QTest::newRow("newer letters, other case") << "\u026A\uA7AF" << QList<int> { 4 };
+    QTest::newRow("old letter, newer capital") << "\u026A" << QList<int> { 4 };
+    QTest::newRow("letter the index drops") << "\u19B1" << QList<int> { 4 };
+    QTest::newRow("newer letter and a word") << "sel \uA7B0" << QList<int> { 4 };
+    QTest::newRow("newer letter and a word elsewhere") << "orders \uA7AF" << QList<int> {};
+    QTest::newRow("newer letter and alias") << "alias:db2p201 \uA7AE" << QList<int> { 4 };
+    QTest::newRow("newer letters, no match") << "\uA7AF\uA7AE" << QList<int> {};
 }
 
 void tst_historydb::search()
@@ -214,9 +223,10 @@ void tst_historydb::search()
     const QStringList statements { QStringLiteral("select emp_no, name from T301DBA.employees"),
         QStringLiteral("update P201DBA.orders set qty = 1"),
         QStringLiteral("select count(*) from T301DBA.orders"),
-        QStringLiteral("delete from temp_table where note = 'Café'") };
+        QStringLiteral("delete from temp_table where note = 'Café'"),
+        QStringLiteral("select '\uA7AE\uA7AF\uA7B0', '\u19B0\u19B1' as k") };
     const QStringList aliases { QStringLiteral("DB2T301"), QStringLiteral("DB2P201"),
-        QStringLiteral("db2t301"), QStringLiteral("SAMPLE") };
+        QStringLiteral("db2t301"), QStringLiteral("SAMPLE"), QStringLiteral("DB2P201") };
     HistoryDb db(m_path);
     for (int i = 0; i < statements.size(); ++i)
         db.insert(run(statements.at(i), aliases.at(i)), 100);
