@@ -310,6 +310,10 @@ void tst_historysearch::importAtFirstStart()
     newWindow();
     QVERIFY(m_form->historyDatabase());
     QVERIFY(m_form->historyDatabase()->imported());
+    const QString place = HistoryDb::defaultPath(); // for its owner alone, with its folder
+    for (const QString &file : { QFileInfo(place).path(), place, place + "-wal", place + "-shm" })
+        QVERIFY2(
+            QFile::exists(file) && !(QFile::permissions(file).toInt() & 0x77), qPrintable(file));
     search()->setText(QStringLiteral("sel"));
     QCOMPARE(itemTexts(list()),
         QStringList({ "- | - | - | select newest", "- | - | - | select older" }));
@@ -430,14 +434,11 @@ void tst_historysearch::longStatement_data()
     QTest::addColumn<QString>("query");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("shown"); // the list entry's statement part
-    QString in = QStringLiteral("select name from t where id in (0");
-    for (int i = 1; in.size() < 200000; ++i)
-        in += QStringLiteral(", %1").arg(i);
-    in += QLatin1Char(')');
+    const QString in =
+        "select name from t where id in (" + QStringLiteral("1, ").repeated(70000) + "0)";
     const QString cut = in.left(1000) + QChar(0x2026);
     QTest::newRow("settings list") << QString() << in << cut;
     QTest::newRow("search") << "sel" << in << cut;
-    QTest::newRow("search, more lines") << "name" << in + "\r\norder by 1" << cut;
     QTest::newRow("search, long second line") << "t"
                                               << "select *\r\n" + in << "select *";
 }
@@ -457,12 +458,9 @@ void tst_historysearch::longStatement()
     m_form->setEditorText(QStringLiteral("other"));
     m_form->QueryChanged = false;
     search()->setText(query);
-    QCOMPARE(list()->currentIndex(), 0);
-    if (query.isEmpty())
-        QCOMPARE(list()->itemText(0), shown);
-    else
-        QVERIFY2(list()->itemText(0).endsWith(QStringLiteral(" | HSLITE | abandoned | ") + shown),
-            qPrintable(list()->itemText(0).left(200)));
+    QVERIFY2(
+        list()->itemText(0).endsWith((query.isEmpty() ? "" : " | HSLITE | abandoned | ") + shown),
+        qPrintable(list()->itemText(0).left(200)));
     QCOMPARE(fullText()->toPlainText(), QString(text).replace(QStringLiteral("\r\n"), "\n"));
     button("SpeedButton10")->click();
     QCOMPARE(m_form->EditorText(), text + QStringLiteral("\r\n"));
