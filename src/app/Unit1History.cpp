@@ -304,6 +304,12 @@ void TForm1::ComboBox2Change(QObject *)
                 historyDatabaseFailed(errorText(error));
             }
         }
+        if (record.textCut) {
+            // Never a part for the whole: Make current and Print would take it as the statement.
+            ui->HistFullSQL->clear();
+            m_memoRun = 0;
+            return;
+        }
         showInMemo(ui->HistFullSQL, controlText(HistoryStore::splitLines(record.text)));
         m_memoRun = record.id;
         return;
