@@ -4,7 +4,14 @@
 //                           the mean over 2,000 runs; history_record_p99_ms and _max_ms beside it;
 //   history_write_ms:       the writer thread's time per recorded run, for comparison;
 //   history_search_ms:      the longest time from one keystroke in the search field until the
-//                           history list shows the matches (best of REPEATS per keystroke).
+//                           history list shows the matches (best of REPEATS per keystroke);
+//   history_search_big_ms:  the same with a 3,000,000-character one-line statement among the
+//                           matches, as the newest run (so the memo shows it whole too);
+//   history_popup_big_ms:   opening the list of those matches;
+//   history_memo_big_ms:    a search that brings the 3,000,000-character statement into the
+//                           memo afresh (laying out its one line is most of it);
+//   history_search_scan_ms: a search for a letter beyond the index's tables that no run holds,
+//                           so that every run's text is read.
 // The entry count is fixed at 100,000 (the default keep limit); ROWS does not apply.
 
 #include "BenchTable.h"
@@ -173,6 +180,67 @@ int main(int argc, char **argv)
             query = std::min(query, timer.nsecsElapsed() / 1e6);
         }
         std::printf("history_search_query_ms %.1f ms\n", query);
+        search->clear();
+
+        // A pasted IN list of 3,000,000 characters on one line, run last.
+        {
+            QString in = QStringLiteral("select id from T301DBA.customer_1 where id in (0");
+            for (int i = 1; in.size() < 3000000; ++i)
+                in += QStringLiteral(", %1").arg(i);
+            HistoryRecord big;
+            big.text = in + QStringLiteral(")\r\n");
+            big.alias = QStringLiteral("DB2T301");
+            big.startedMs = QDateTime::currentMSecsSinceEpoch();
+            big.outcome = RunOutcome::Completed;
+            HistoryDb(HistoryDb::defaultPath()).insert(big, HistoryDb::DefaultKeep);
+        }
+        const QString typed = QStringLiteral("select cust");
+        double bigWorst = 0;
+        for (int length = 1; length <= typed.size(); ++length) {
+            double best = 1e9;
+            for (int repeat = 0; repeat < benchRepeats(); ++repeat) {
+                search->setText(typed.left(length - 1));
+                QCoreApplication::processEvents();
+                QElapsedTimer timer;
+                timer.start();
+                QTest::keyClick(search, typed.at(length - 1).toLatin1());
+                best = std::min(best, timer.nsecsElapsed() / 1e6);
+            }
+            if (!list->itemText(0).endsWith(QChar(0x2026)))
+                throw std::runtime_error("the 3 MB statement is not the first match");
+            bigWorst = std::max(bigWorst, best);
+        }
+        std::printf("history_search_big_ms %.1f ms\n", bigWorst);
+        double popup = 1e9;
+        for (int repeat = 0; repeat < benchRepeats(); ++repeat) {
+            QElapsedTimer timer;
+            timer.start();
+            list->showPopup();
+            QCoreApplication::processEvents();
+            popup = std::min(popup, timer.nsecsElapsed() / 1e6);
+            list->hidePopup();
+            QCoreApplication::processEvents();
+        }
+        std::printf("history_popup_big_ms %.1f ms\n", popup);
+        double memo = 1e9;
+        for (int repeat = 0; repeat < benchRepeats(); ++repeat) {
+            search->setText(QStringLiteral("zebra")); // no match: the memo is emptied
+            QCoreApplication::processEvents();
+            QElapsedTimer timer;
+            timer.start();
+            search->setText(typed);
+            memo = std::min(memo, timer.nsecsElapsed() / 1e6);
+        }
+        std::printf("history_memo_big_ms %.1f ms\n", memo);
+        double scan = 1e9;
+        for (int repeat = 0; repeat < benchRepeats(); ++repeat) {
+            QElapsedTimer timer;
+            timer.start();
+            if (!recorder->search(QStringLiteral("\uA7AF"), 1000).isEmpty())
+                throw std::runtime_error("a run holds the letter searched for");
+            scan = std::min(scan, timer.nsecsElapsed() / 1e6);
+        }
+        std::printf("history_search_scan_ms %.1f ms\n", scan);
         search->clear();
     } catch (const std::exception &error) {
         std::fprintf(stderr, "bench_history: %s\n", error.what());

@@ -247,6 +247,7 @@ private:
     void historyDatabaseFailed(const QString &message);
     std::unique_ptr<HistoryRecorder> m_history; // null when the database cannot be used
     QList<HistoryRecord> m_searchResults; // what ComboBox2 lists while a search is typed
+    qint64 m_memoRun = 0; // the run HistFullSQL shows from a search, 0 for any other text
     qint64 m_historyRun = 0; // key of the running statement's record, 0 when none
     qint64 m_historyLastRun = 0; // key of the run that ended last, for its record count
     QElapsedTimer m_historyClock; // since the running statement started

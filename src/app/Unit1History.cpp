@@ -5,10 +5,12 @@
 #include "ui_Unit1.h"
 
 #include <QDateTime>
+#include <QPlainTextEdit>
 #include <QPrinter>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardItemModel>
+#include <QTextDocument>
 
 #include <memory>
 #include <stdexcept>
@@ -63,6 +65,19 @@ QList<HistoryRecord> searchSettingsHistory(const HistoryItems &items, const QStr
         }
     }
     return found;
+}
+
+// Sets the memo's text unless it holds that text already: laying out a statement of millions of
+// characters on one line takes seconds, and a search that keeps listing it first must not pay
+// that at every keystroke.
+void showInMemo(QPlainTextEdit *memo, const QString &text)
+{
+    // Compared raw: the plain text turns non-breaking spaces into blanks.
+    QString raw = text;
+    raw.replace(QLatin1Char('\n'), QChar::ParagraphSeparator);
+    if (memo->document()->characterCount() - 1 != raw.size()
+        || memo->document()->toRawText() != raw)
+        memo->setPlainText(text);
 }
 
 } // namespace
@@ -208,9 +223,10 @@ void TForm1::showSearchResults(qint64 keepId)
     auto *model = qobject_cast<QStandardItemModel *>(ui->ComboBox2->model());
     model->invisibleRootItem()->appendRows(items);
     ui->ComboBox2->setCurrentIndex(index);
-    if (index < 0)
+    if (index < 0) {
         ui->HistFullSQL->clear(); // nothing matches: nothing to make current or print
-    else
+        m_memoRun = 0;
+    } else
         ComboBox2Change(ui->ComboBox2);
 }
 
@@ -260,7 +276,7 @@ void TForm1::fillHistoryBox()
     }
     QStringList displays;
     for (const HistoryItem &item : std::as_const(HistoryList))
-        displays << item.Display;
+        displays << HistoryStore::shownLine(item.Display);
     ui->ComboBox2->clear();
     ui->ComboBox2->addItems(displays);
     ui->ComboBox2->setCurrentIndex(displays.isEmpty() ? -1 : 0);
@@ -271,14 +287,36 @@ void TForm1::ComboBox2Change(QObject *)
 {
     const int index = ui->ComboBox2->currentIndex();
     if (!ui->HistorySearch->text().isEmpty()) {
-        if (index >= 0 && index < m_searchResults.size())
-            ui->HistFullSQL->setPlainText(
-                controlText(HistoryStore::splitLines(m_searchResults.at(index).text)));
+        if (index < 0 || index >= m_searchResults.size())
+            return;
+        HistoryRecord &record = m_searchResults[index];
+        if (record.id && record.id == m_memoRun)
+            return; // shown already: a run's text never changes
+        if (record.textCut && m_history) {
+            // The list holds the beginning of a long statement; the memo shows all of it.
+            try {
+                const QString whole = m_history->text(record.id);
+                if (!whole.isNull()) {
+                    record.text = whole;
+                    record.textCut = false;
+                }
+            } catch (const std::exception &error) {
+                historyDatabaseFailed(errorText(error));
+            }
+        }
+        if (record.textCut) {
+            // Never a part for the whole: Make current and Print would take it as the statement.
+            ui->HistFullSQL->clear();
+            m_memoRun = 0;
+            return;
+        }
+        showInMemo(ui->HistFullSQL, controlText(HistoryStore::splitLines(record.text)));
+        m_memoRun = record.id;
         return;
     }
     if (index < 0 || index >= HistoryList.size())
         return;
-    ui->HistFullSQL->setPlainText(
+    showInMemo(ui->HistFullSQL,
         controlText(HistoryStore::splitLines(HistoryList.at(index).Object.FullText)));
 }
 

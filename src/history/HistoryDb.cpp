@@ -1,5 +1,7 @@
 #include "history/HistoryDb.h"
 
+#include "history/HistoryStore.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -12,6 +14,11 @@
 #include <ctime>
 #include <memory>
 #include <sqlite3.h>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -69,14 +76,18 @@ QString asciiUpper(QString text)
     return text;
 }
 
-// A search text taken apart: the full-text query of its words and the alias asked for.
+// A search text taken apart: the full-text query of its words, the words the index cannot find,
+// and the alias asked for.
 struct Query
 {
-    QString match; // FTS5 query, empty when there are no words
+    QString match; // FTS5 query, empty when there are no words for the index
+    QStringList substrings; // words to find anywhere in the text, in any case
     QString alias; // empty when no alias is asked for
 };
 
-Query parseQuery(const QString &text)
+// `indexed` tells whether the index sees every letter and digit of a word.
+template <typename Indexed>
+Query parseQuery(const QString &text, Indexed &&indexed)
 {
     Query query;
     const QStringList words =
@@ -89,6 +100,12 @@ Query parseQuery(const QString &text)
         // A word without a letter or digit holds no token of the index: it narrows nothing.
         if (std::none_of(word.begin(), word.end(), [](QChar c) { return c.isLetterOrNumber(); }))
             continue;
+        // A word with letters beyond the index's tables is looked for as it is typed, anywhere
+        // in the text, in any case.
+        if (!indexed(word)) {
+            query.substrings << word;
+            continue;
+        }
         // Each word is a phrase whose last token may be a prefix: "t301dba.emp" matches the
         // tokens "t301dba" "emp..." next to each other, as the index splits the text.
         QString phrase = word;
@@ -98,6 +115,16 @@ Query parseQuery(const QString &text)
         query.match += QLatin1Char('"') + phrase + QLatin1String("\"*");
     }
     return query;
+}
+
+// SQL function history_contains(text, word): whether `word` occurs in `text`, in any case.
+void containsFunction(sqlite3_context *context, int, sqlite3_value **values)
+{
+    const auto text = [&](int i) {
+        return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_value_text(values[i])),
+            sqlite3_value_bytes(values[i]));
+    };
+    sqlite3_result_int(context, text(0).contains(text(1), Qt::CaseInsensitive) ? 1 : 0);
 }
 
 // A start time as local "yyyy-MM-dd HH:mm:ss". The C library's conversion is used: the search
@@ -120,10 +147,129 @@ QString localTimeText(qint64 ms)
     return QString::fromLatin1(text);
 }
 
-const char *const kColumns =
-    "e.id, e.text, e.alias, e.started, e.elapsed, e.records, e.outcome, e.error";
+#ifndef _WIN32
+// Takes the group's and others' bits off an existing file or folder of ours. Best effort: a file
+// of another owner keeps its mode, and using it reports what is wrong.
+void dropOthersAccess(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info;
+    if (::stat(native.constData(), &info) == 0 && (info.st_mode & 077) != 0)
+        ::chmod(native.constData(), info.st_mode & 0700);
+}
+#endif
+
+// The history holds every statement ever run, literals and passwords included: its folder and
+// files are for their owner alone, from the moment they exist. The database file is created here,
+// empty (an empty file is an empty database), with mode 0600; SQLite creates the -wal and -shm
+// files with the mode of the database file, so they are 0600 too. Returns false when the folder
+// cannot be created.
+bool prepareOwnerOnly(const QString &path)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+#ifdef _WIN32
+    return QDir().mkpath(folder);
+#else
+    const QFile::Permissions ownerOnlyFolder =
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+    if (!QFileInfo(folder).isDir()) {
+        // The folders above are common ones and get the usual mode; ours is made 0700 at once.
+        QDir().mkpath(QFileInfo(folder).absolutePath());
+        QDir().mkdir(folder, ownerOnlyFolder);
+        if (!QFileInfo(folder).isDir())
+            return false;
+    }
+    dropOthersAccess(folder);
+    QFile file(path);
+    if (!file.exists()
+        && file.open(
+            QIODevice::WriteOnly | QIODevice::NewOnly, QFile::ReadOwner | QFile::WriteOwner))
+        file.close();
+    for (const char *suffix : { "", "-wal", "-shm" })
+        dropOthersAccess(path + QLatin1String(suffix));
+    return true;
+#endif
+}
+
+// A search's rows carry the beginning of each statement only: one character more than a list
+// entry shows tells whether its first line is cut. The whole text is read when a row is picked.
+const char *const kColumns = "e.id, substr(e.text, 1, 1001), e.alias, e.started, e.elapsed,"
+                             " e.records, e.outcome, e.error";
+static_assert(HistoryStore::MaxShownChars == 1000, "the head read by kColumns");
 
 } // namespace
+
+// The index's tokenizer as the table declares it, asked whether it can find a word as the search
+// rules say. Its tables of case and marks are those of Unicode 6.1, after which it is named (a
+// newer capital is not matched by its small letter, nor the other way round), and a few letters
+// of Qt's tables are no letters to it at all.
+class HistoryDb::Tokenizer
+{
+public:
+    explicit Tokenizer(sqlite3 *db)
+    {
+        fts5_api *api = nullptr;
+        sqlite3_stmt *raw = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &raw, nullptr) == SQLITE_OK) {
+            sqlite3_bind_pointer(raw, 1, &api, "fts5_api_ptr", nullptr);
+            sqlite3_step(raw);
+        }
+        sqlite3_finalize(raw);
+        void *context = nullptr;
+        const char *arguments[] = { "tokenchars", "_" }; // as the table is created
+        if (!api || api->xFindTokenizer(api, "unicode61", &context, &m_api) != SQLITE_OK
+            || m_api.xCreate(context, arguments, 2, &m_tokenizer) != SQLITE_OK)
+            m_tokenizer = nullptr;
+    }
+    ~Tokenizer()
+    {
+        if (m_tokenizer)
+            m_api.xDelete(m_tokenizer);
+    }
+    Tokenizer(const Tokenizer &) = delete;
+    Tokenizer &operator=(const Tokenizer &) = delete;
+
+    // True when every letter and digit of `word`, and its other case, is of its tables and
+    // inside one of its tokens.
+    bool finds(const QString &word) const
+    {
+        const QByteArray utf8 = word.toUtf8();
+        std::vector<std::pair<int, int>> tokens; // byte ranges
+        const auto collect = [](void *out, int, const char *, int, int start, int end) {
+            static_cast<std::vector<std::pair<int, int>> *>(out)->emplace_back(start, end);
+            return SQLITE_OK;
+        };
+        if (m_tokenizer)
+            m_api.xTokenize(m_tokenizer, &tokens, FTS5_TOKENIZE_QUERY, utf8.constData(),
+                int(utf8.size()), collect);
+        int byte = 0;
+        for (qsizetype i = 0; i < word.size(); ++i) {
+            char32_t c = word.at(i).unicode();
+            if (word.at(i).isHighSurrogate() && i + 1 < word.size()
+                && word.at(i + 1).isLowSurrogate()) {
+                c = QChar::surrogateToUcs4(word.at(i), word.at(i + 1));
+                ++i;
+            }
+            // Without its tokenizer the index is asked, as always.
+            const bool kept = !m_tokenizer
+                || std::any_of(tokens.begin(), tokens.end(), [byte](const std::pair<int, int> &t) {
+                       return byte >= t.first && byte < t.second;
+                   });
+            const auto known = [](char32_t letter) {
+                return QChar::unicodeVersion(letter) <= QChar::Unicode_6_1;
+            };
+            if (QChar::isLetterOrNumber(c)
+                && (!kept || !known(c) || !known(QChar::toUpper(c)) || !known(QChar::toLower(c))))
+                return false;
+            byte += c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+        }
+        return true;
+    }
+
+private:
+    fts5_tokenizer m_api {};
+    Fts5Tokenizer *m_tokenizer = nullptr;
+};
 
 QString HistoryRecord::outcomeName(RunOutcome outcome)
 {
@@ -148,12 +294,8 @@ QString HistoryRecord::displayLine() const
 {
     const QString dash = QStringLiteral("-");
     const QString time = startedMs < 0 ? dash : localTimeText(startedMs);
-    qsizetype lineEnd = 0;
-    while (lineEnd < text.size() && text.at(lineEnd) != QLatin1Char('\r')
-        && text.at(lineEnd) != QLatin1Char('\n'))
-        ++lineEnd;
     return time + QLatin1String(" | ") + (alias.isEmpty() ? dash : alias) + QLatin1String(" | ")
-        + outcomeName(outcome) + QLatin1String(" | ") + text.left(lineEnd);
+        + outcomeName(outcome) + QLatin1String(" | ") + HistoryStore::shownLine(text);
 }
 
 QString HistoryRecord::details() const
@@ -177,10 +319,10 @@ HistoryDb::HistoryDb(
     const QString &path, int busyTimeoutMs, const std::function<QStringList()> &importTexts)
     : m_path(path)
 {
-    const QFileInfo info(path);
-    if (!QDir().mkpath(info.absolutePath()))
+    if (!prepareOwnerOnly(path))
         throw HistoryDbError(
-            QStringLiteral("Cannot create the folder %1").arg(info.absolutePath()), false);
+            QStringLiteral("Cannot create the folder %1").arg(QFileInfo(path).absolutePath()),
+            false);
     const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db,
         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
@@ -192,6 +334,11 @@ HistoryDb::HistoryDb(
     }
     try {
         sqlite3_extended_result_codes(m_db, 1);
+        if (sqlite3_create_function_v2(m_db, "history_contains", 2,
+                SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY, nullptr, containsFunction,
+                nullptr, nullptr, nullptr)
+            != SQLITE_OK)
+            fail(QStringLiteral("opening"));
         sqlite3_busy_timeout(m_db, busyTimeoutMs);
         // A file that may not be written is of no use to a history that records.
         if (sqlite3_db_readonly(m_db, "main") == 1)
@@ -203,8 +350,8 @@ HistoryDb::HistoryDb(
             return scalar("PRAGMA user_version", QStringLiteral("reading the version"));
         };
         // A new file gets its schema and the settings history in one write transaction, so that
-        // of two processes starting on a new file only one imports. An existing one is only read
-        // here, so that opening never waits for another process's write.
+        // of two processes starting on a new file only one imports. An existing one is only
+        // read here, so that opening never waits for another process's write.
         const bool isNew = userVersion() == 0;
         if (isNew)
             exec("BEGIN IMMEDIATE");
@@ -247,6 +394,7 @@ HistoryDb::HistoryDb(
 
 HistoryDb::~HistoryDb()
 {
+    m_tokenizer.reset(); // before the connection whose module made it
     // Closing only fails while statements are open; none outlives the call that prepared it.
     sqlite3_close_v2(m_db);
 }
@@ -372,20 +520,29 @@ void HistoryDb::setRecordCount(qint64 id, qint64 count)
 
 QList<HistoryRecord> HistoryDb::search(const QString &text, int limit) const
 {
-    const Query query = parseQuery(text);
+    if (!m_tokenizer)
+        m_tokenizer = std::make_unique<Tokenizer>(m_db);
+    const Query query =
+        parseQuery(text, [this](const QString &word) { return m_tokenizer->finds(word); });
     QByteArray sql = "SELECT ";
     sql += kColumns;
+    QByteArray where;
+    if (!query.alias.isEmpty())
+        where += " AND e.alias = ?2";
+    // Words the index cannot find are looked for in the runs it gives, or, without other words,
+    // in every run from the newest down; either way the walk stops at the limit.
+    for (int i = 0; i < query.substrings.size(); ++i)
+        where += " AND history_contains(e.text, ?" + QByteArray::number(4 + i) + ')';
     if (!query.match.isEmpty()) {
         // The index is walked from its newest row down and the walk stops at the limit.
         sql += " FROM entries_text CROSS JOIN entries e ON e.id = entries_text.rowid"
                " WHERE entries_text MATCH ?1";
-        if (!query.alias.isEmpty())
-            sql += " AND e.alias = ?2";
+        sql += where;
         sql += " ORDER BY entries_text.rowid DESC LIMIT ?3";
     } else {
         sql += " FROM entries e";
-        if (!query.alias.isEmpty())
-            sql += " WHERE e.alias = ?2";
+        if (!where.isEmpty())
+            sql += " WHERE" + where.mid(4);
         sql += " ORDER BY e.id DESC LIMIT ?3";
     }
     sqlite3_stmt *raw = nullptr;
@@ -397,12 +554,15 @@ QList<HistoryRecord> HistoryDb::search(const QString &text, int limit) const
     if (!query.alias.isEmpty())
         bindText(raw, 2, query.alias);
     sqlite3_bind_int(raw, 3, limit);
+    for (int i = 0; i < query.substrings.size(); ++i)
+        bindText(raw, 4 + i, query.substrings.at(i));
     QList<HistoryRecord> records;
     int rc;
     while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
         HistoryRecord record;
         record.id = sqlite3_column_int64(raw, 0);
         record.text = columnText(raw, 1);
+        record.textCut = record.text.size() > HistoryStore::MaxShownChars;
         record.alias = columnText(raw, 2);
         record.startedMs = columnNumber(raw, 3);
         record.elapsedMs = columnNumber(raw, 4);
@@ -417,6 +577,22 @@ QList<HistoryRecord> HistoryDb::search(const QString &text, int limit) const
     if (rc != SQLITE_DONE)
         fail(QStringLiteral("searching"));
     return records;
+}
+
+QString HistoryDb::text(qint64 id) const
+{
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(m_db, "SELECT text FROM entries WHERE id = ?", -1, &raw, nullptr)
+        != SQLITE_OK)
+        fail(QStringLiteral("reading a statement"));
+    Statement statement(raw);
+    sqlite3_bind_int64(raw, 1, id);
+    const int rc = sqlite3_step(raw);
+    if (rc == SQLITE_DONE)
+        return QString();
+    if (rc != SQLITE_ROW)
+        fail(QStringLiteral("reading a statement"));
+    return columnText(raw, 0);
 }
 
 qint64 HistoryDb::count() const
@@ -461,5 +637,10 @@ QString HistoryDb::moveAside(const QString &path)
         if (QFile::exists(companion))
             QFile::rename(companion, target + QLatin1String(suffix));
     }
+#ifndef _WIN32
+    // What can still be read of it is as private as the history itself.
+    for (const char *suffix : { "", "-wal", "-shm" })
+        dropOthersAccess(target + QLatin1String(suffix));
+#endif
     return target;
 }

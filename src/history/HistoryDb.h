@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <stdexcept>
 
 struct sqlite3;
@@ -23,7 +24,8 @@ enum class RunOutcome : int {
 struct HistoryRecord
 {
     qint64 id = 0;
-    QString text; // the whole statement, every line followed by CR LF
+    QString text; // the whole statement, every line followed by CR LF (see textCut)
+    bool textCut = false; // text may hold only the statement's beginning; HistoryDb::text has all
     QString alias; // upper case, as the statement ran on it
     qint64 startedMs = -1; // start, milliseconds since 1970 UTC
     qint64 elapsedMs = -1;
@@ -31,8 +33,8 @@ struct HistoryRecord
     RunOutcome outcome = RunOutcome::Unknown;
     QString errorText;
 
-    // "2026-12-09 14:03:11 | DB2P201 | completed | " and the statement's first line; the time in
-    // local time, "-" for what is not known.
+    // "2026-12-09 14:03:11 | DB2P201 | completed | " and the statement's first line as a list
+    // shows it (HistoryStore::shownLine); the time in local time, "-" for what is not known.
     QString displayLine() const;
     // Every detail, one per line, for the list's hint.
     QString details() const;
@@ -80,7 +82,10 @@ public:
     // The runs that match `query`, newest first, at most `limit`. The query's words match the
     // words of the text and the beginnings of words; all of them must match. "alias:NAME" keeps
     // the runs on that alias (any case). A query without words or alias lists the newest runs.
+    // A long statement comes cut (textCut): its text holds enough for its list entry.
     QList<HistoryRecord> search(const QString &query, int limit) const;
+    // The whole statement of a run; a null text when the run is no longer stored.
+    QString text(qint64 id) const;
     qint64 count() const;
 
     // The file's place: history.db in the application's local data folder.
@@ -96,7 +101,9 @@ private:
     qint64 insertRow(const HistoryRecord &record);
     void trim(int keep);
 
+    class Tokenizer; // the index's word rule, for searches
     sqlite3 *m_db = nullptr;
+    mutable std::unique_ptr<Tokenizer> m_tokenizer; // made at the first search
     QString m_path;
     bool m_imported = false;
 };

@@ -168,19 +168,30 @@ void HistoryRecorder::runCounted(qint64 run, qint64 count)
         writer, [writer, run, count] { writer->counted(run, count); }, Qt::QueuedConnection);
 }
 
-QList<HistoryRecord> HistoryRecorder::search(const QString &query, int limit) const
+template <typename Read>
+auto HistoryRecorder::read(Read &&body) const -> decltype(body())
 {
     if (!m_db)
         return {};
     try {
-        return m_db->search(query, limit);
+        return body();
     } catch (const HistoryDbError &error) {
         if (!error.corrupt)
             throw;
-        // Damage found by a search: as at the start, the file is moved aside.
+        // Damage found by a read: as at the start, the file is moved aside.
         const_cast<HistoryRecorder *>(this)->close();
         throw HistoryDbError(QString::fromUtf8(error.what()) + movedAsideText(m_path), true);
     }
+}
+
+QList<HistoryRecord> HistoryRecorder::search(const QString &query, int limit) const
+{
+    return read([&] { return m_db->search(query, limit); });
+}
+
+QString HistoryRecorder::text(qint64 id) const
+{
+    return read([&] { return m_db->text(id); });
 }
 
 bool HistoryRecorder::flush(int timeoutMs)

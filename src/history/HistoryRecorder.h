@@ -41,6 +41,8 @@ public:
 
     // HistoryDb::search on the owner's thread. Throws HistoryDbError.
     QList<HistoryRecord> search(const QString &query, int limit) const;
+    // HistoryDb::text on the owner's thread. Throws HistoryDbError.
+    QString text(qint64 id) const;
 
     // Waits at most `timeoutMs` until the writer has written everything queued before the call.
     bool flush(int timeoutMs);
@@ -53,6 +55,9 @@ signals:
 
 private:
     void writerFailed(const QString &message, bool corrupt);
+    // Runs a read on the owner's connection; nothing when closed.
+    template <typename Read>
+    auto read(Read &&body) const -> decltype(body());
 
     std::unique_ptr<HistoryDb> m_db; // the owner's connection, for searches
     QThread m_thread;

@@ -6,6 +6,7 @@
 #include <QSettings>
 #include <QVariant>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace HistoryStore {
@@ -32,6 +33,21 @@ QString joinLines(const QStringList &lines)
         text += QLatin1String("\r\n");
     }
     return text;
+}
+
+QString shownLine(const QString &text)
+{
+    const qsizetype scanned = std::min(text.size(), qsizetype(MaxShownChars) + 1);
+    qsizetype end = 0;
+    while (end < scanned && text.at(end) != QLatin1Char('\r') && text.at(end) != QLatin1Char('\n'))
+        ++end;
+    if (end <= MaxShownChars)
+        return text.left(end);
+    // Not between the halves of a character.
+    qsizetype cut = MaxShownChars;
+    if (text.at(cut - 1).isHighSurrogate())
+        --cut;
+    return text.left(cut) + QChar(0x2026);
 }
 
 bool addEntry(HistoryItems &items, const QStringList &lines)

@@ -22,6 +22,12 @@ QStringList splitLines(const QString &text);
 // Every line followed by CR LF, the last one included.
 QString joinLines(const QStringList &lines);
 
+// What a list entry shows of a statement: its first line, cut as a grid cell is, to at most
+// MaxShownChars characters and then "…". Reads no further into the text than that, so a
+// statement of millions of characters costs a list no more than a short one.
+constexpr int MaxShownChars = 1000;
+QString shownLine(const QString &text);
+
 // Puts the statement of `lines` at the head of `items` and drops entries beyond MaxEntries.
 // Returns false, changing nothing, when there is no line or the first line is empty.
 bool addEntry(HistoryItems &items, const QStringList &lines);

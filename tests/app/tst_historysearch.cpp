@@ -62,6 +62,8 @@ private slots:
     void damagedDatabaseAtStart();
     void keepSetting_data();
     void keepSetting();
+    void longStatement_data();
+    void longStatement();
 
 private:
     void newWindow();
@@ -308,6 +310,10 @@ void tst_historysearch::importAtFirstStart()
     newWindow();
     QVERIFY(m_form->historyDatabase());
     QVERIFY(m_form->historyDatabase()->imported());
+    const QString place = HistoryDb::defaultPath(); // for its owner alone, with its folder
+    for (const QString &file : { QFileInfo(place).path(), place, place + "-wal", place + "-shm" })
+        QVERIFY2(
+            QFile::exists(file) && !(QFile::permissions(file).toInt() & 0x77), qPrintable(file));
     search()->setText(QStringLiteral("sel"));
     QCOMPARE(itemTexts(list()),
         QStringList({ "- | - | - | select newest", "- | - | - | select older" }));
@@ -421,6 +427,43 @@ void tst_historysearch::keepSetting()
     QCOMPARE(newestRun().text, QStringLiteral("select 5\r\n"));
     HistoryDb db(HistoryDb::defaultPath());
     QCOMPARE(db.count(), kept);
+}
+
+void tst_historysearch::longStatement_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown"); // the list entry's statement part
+    const QString in =
+        "select name from t where id in (" + QStringLiteral("1, ").repeated(70000) + "0)";
+    const QString cut = in.left(1000) + QChar(0x2026);
+    QTest::newRow("settings list") << QString() << in << cut;
+    QTest::newRow("search") << "sel" << in << cut;
+    QTest::newRow("search, long second line") << "t"
+                                              << "select *\r\n" + in << "select *";
+}
+
+void tst_historysearch::longStatement()
+{
+    // The list shows a cut first line, as a grid cell is cut; the memo, and so Make current and
+    // Print, have the whole statement, read from the database when the search's row is cut.
+    QFETCH(QString, query);
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    m_form->setEditorText(text);
+    m_form->AddToHistory(HistoryStore::splitLines(text));
+    m_form->historyRunStarted(QStringLiteral("HSLITE"));
+    m_form->historyRunAbandoned();
+    QVERIFY(m_form->historyDatabase()->flush(30000));
+    m_form->setEditorText(QStringLiteral("other"));
+    m_form->QueryChanged = false;
+    search()->setText(query);
+    QVERIFY2(
+        list()->itemText(0).endsWith((query.isEmpty() ? "" : " | HSLITE | abandoned | ") + shown),
+        qPrintable(list()->itemText(0).left(200)));
+    QCOMPARE(fullText()->toPlainText(), QString(text).replace(QStringLiteral("\r\n"), "\n"));
+    button("SpeedButton10")->click();
+    QCOMPARE(m_form->EditorText(), text + QStringLiteral("\r\n"));
 }
 
 STELVIK_TEST_MAIN(tst_historysearch)

@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(RunOutcome)
@@ -78,6 +79,8 @@ private slots:
     void lockedLongerThanBusyTimeout();
     void folderCannotBeCreated();
     void readOnlyFile();
+    void ownerOnly_data();
+    void ownerOnly();
 
 private:
     QString m_path;
@@ -200,8 +203,16 @@ void tst_historydb::search_data()
     QTest::newRow("alias and word") << "count alias:DB2T301" << QList<int> { 2 };
     QTest::newRow("alias elsewhere") << "alias:sample orders" << QList<int> {};
     QTest::newRow("unknown alias") << "alias:nothing" << QList<int> {};
-    QTest::newRow("punctuation only lists all") << "*" << QList<int> { 3, 2, 1, 0 };
+    QTest::newRow("punctuation only lists all") << "*" << QList<int> { 4, 3, 2, 1, 0 };
     QTest::newRow("non-ASCII") << "caf" << QList<int> { 3 };
+    // Letters beyond the index's tables are found as typed, anywhere, in any case.
+    QTest::newRow("newer letter") << "\uA7AF" << QList<int> { 4 };
+    QTest::newRow("newer letters, other case") << "\u026A\uA7AF" << QList<int> { 4 };
+    QTest::newRow("old letter, newer capital") << "\u026A" << QList<int> { 4 };
+    QTest::newRow("letter the index drops") << "\u19B1" << QList<int> { 4 };
+    QTest::newRow("newer letter and a word") << "sel \uA7B0" << QList<int> { 4 };
+    QTest::newRow("newer letter and a word elsewhere") << "orders \uA7AF" << QList<int> {};
+    QTest::newRow("newer letter and alias") << "alias:db2p201 \uA7AE" << QList<int> { 4 };
 }
 
 void tst_historydb::search()
@@ -211,9 +222,10 @@ void tst_historydb::search()
     const QStringList statements { QStringLiteral("select emp_no, name from T301DBA.employees"),
         QStringLiteral("update P201DBA.orders set qty = 1"),
         QStringLiteral("select count(*) from T301DBA.orders"),
-        QStringLiteral("delete from temp_table where note = 'Café'") };
+        QStringLiteral("delete from temp_table where note = 'Café'"),
+        QStringLiteral("select '\uA7AE\uA7AF\uA7B0', '\u19B0\u19B1' as k") };
     const QStringList aliases { QStringLiteral("DB2T301"), QStringLiteral("DB2P201"),
-        QStringLiteral("db2t301"), QStringLiteral("SAMPLE") };
+        QStringLiteral("db2t301"), QStringLiteral("SAMPLE"), QStringLiteral("DB2P201") };
     HistoryDb db(m_path);
     for (int i = 0; i < statements.size(); ++i)
         db.insert(run(statements.at(i), aliases.at(i)), 100);
@@ -406,6 +418,46 @@ void tst_historydb::readOnlyFile()
     undo.dismiss();
     QVERIFY(setReadOnly(false));
     QCOMPARE(HistoryDb(m_path).count(), qint64(2));
+}
+
+void tst_historydb::ownerOnly_data()
+{
+    QTest::addColumn<int>("folderMode"); // of an existing folder; -1: no folder yet
+    QTest::addColumn<int>("fileMode"); // of an existing database, -wal and -shm; -1: none
+    QTest::newRow("fresh") << -1 << -1;
+    QTest::newRow("existing 0644 database, -wal and -shm") << -1 << 0644;
+    QTest::newRow("existing 0755 folder") << 0755 << -1;
+}
+
+void tst_historydb::ownerOnly()
+{
+    // Every statement ever run is in these files: only their owner may read them, whatever the
+    // umask, and a file or folder left wider by an earlier version is brought back.
+    QFETCH(int, folderMode);
+    QFETCH(int, fileMode);
+    const QByteArray folder = QFile::encodeName(m_dir->filePath(QStringLiteral("data")));
+    const QByteArray path = folder + "/history.db";
+    const auto mode = [](const QByteArray &file) {
+        struct stat info;
+        return ::stat(file.constData(), &info) == 0 ? int(info.st_mode & 0777) : -1;
+    };
+    const mode_t umaskBefore = ::umask(0);
+    auto restore = qScopeGuard([&] { ::umask(umaskBefore); });
+    std::unique_ptr<HistoryDb> earlier; // holds -wal and -shm open while the next one opens
+    if (fileMode >= 0) {
+        earlier = std::make_unique<HistoryDb>(QFile::decodeName(path));
+        earlier->insert(run(QStringLiteral("select earlier"), QStringLiteral("A")), 100);
+        for (const char *suffix : { "", "-wal", "-shm" })
+            QCOMPARE(::chmod((path + suffix).constData(), mode_t(fileMode)), 0);
+    }
+    if (folderMode >= 0) // with no umask: exactly that mode
+        QCOMPARE(::mkdir(folder.constData(), mode_t(folderMode)), 0);
+    HistoryDb db(QFile::decodeName(path));
+    db.insert(run(QStringLiteral("select now"), QStringLiteral("A")), 100);
+    QCOMPARE(mode(folder), 0700);
+    for (const char *suffix : { "", "-wal", "-shm" })
+        QCOMPARE(mode(path + suffix), 0600);
+    QCOMPARE(db.count(), qint64(fileMode >= 0 ? 2 : 1));
 }
 
 STELVIK_TEST_GUILESS_MAIN(tst_historydb)
