@@ -1,6 +1,7 @@
 #include "history/HistoryDb.h"
 
 #include "history/HistoryStore.h"
+#include "sql/SqlLexer.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -67,15 +68,6 @@ qint64 columnNumber(sqlite3_stmt *statement, int column)
 }
 
 // ASCII letters upper-cased, as alias names are compared.
-QString asciiUpper(QString text)
-{
-    for (QChar &c : text) {
-        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
-            c = QChar(c.unicode() - 'a' + 'A');
-    }
-    return text;
-}
-
 // A search text taken apart: the full-text query of its words, the words the index cannot find,
 // and the alias asked for.
 struct Query
@@ -94,7 +86,7 @@ Query parseQuery(const QString &text, Indexed &&indexed)
         text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
     for (const QString &word : words) {
         if (word.startsWith(QLatin1String("alias:"), Qt::CaseInsensitive)) {
-            query.alias = asciiUpper(word.mid(6));
+            query.alias = Sql::asciiUpper(word.mid(6));
             continue;
         }
         // A word without a letter or digit holds no token of the index: it narrows nothing.
@@ -444,7 +436,7 @@ qint64 HistoryDb::insertRow(const HistoryRecord &record)
         fail(QStringLiteral("recording a run"));
     Statement statement(raw);
     bindText(raw, 1, record.text.isNull() ? QStringLiteral("") : record.text);
-    bindText(raw, 2, record.alias.isEmpty() ? QString() : asciiUpper(record.alias));
+    bindText(raw, 2, record.alias.isEmpty() ? QString() : Sql::asciiUpper(record.alias));
     bindNumber(raw, 3, record.startedMs);
     bindNumber(raw, 4, record.elapsedMs);
     bindNumber(raw, 5, record.recordCount);
