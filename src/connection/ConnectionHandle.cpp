@@ -46,6 +46,20 @@ ConnectionHandle::~ConnectionHandle()
     }
 }
 
+void ConnectionHandle::setAutoCommit(bool on)
+{
+    const SQLULEN value = on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
+    Odbc::check(SQLSetConnectAttr(m_dbc.get(), SQL_ATTR_AUTOCOMMIT,
+                    reinterpret_cast<SQLPOINTER>(value), SQL_IS_UINTEGER),
+        m_dbc);
+    m_autoCommit = on;
+}
+
+void ConnectionHandle::endTransaction(bool commit)
+{
+    Odbc::check(SQLEndTran(SQL_HANDLE_DBC, m_dbc.get(), commit ? SQL_COMMIT : SQL_ROLLBACK), m_dbc);
+}
+
 void ConnectionHandle::acquire()
 {
     acquireUntil(Clock::time_point::max());

@@ -47,6 +47,14 @@ public:
     bool isAlive() const { return m_alive.load(); }
     void markLost() { m_alive.store(false); }
 
+    // Transactions. With auto-commit off every statement joins the open transaction until
+    // endTransaction() commits or rolls it back; turning auto-commit on again commits what is
+    // open (ODBC's rule), so the window asks first. Both talk to the server: call them on a
+    // worker, holding the turn. Raise DatabaseError.
+    void setAutoCommit(bool on);
+    bool autoCommit() const { return m_autoCommit; }
+    void endTransaction(bool commit);
+
     // The first-come-first-served turn described above. acquire() blocks until this caller's
     // turn; acquireUntil() gives up at the deadline, leaving the queue as if it never asked.
     void acquire();
@@ -69,6 +77,7 @@ private:
     int m_loginTimeout = 0;
     OdbcHandle m_dbc;
     SQLUINTEGER m_getDataExtensions = 0;
+    bool m_autoCommit = true; // the ODBC default; changed only by setAutoCommit
     std::atomic<bool> m_alive { false };
 
     std::mutex m_mutex;
