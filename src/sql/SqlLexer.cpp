@@ -109,6 +109,11 @@ int Lexer::wordEnd(int from) const
 {
     int i = from;
     const int size = int(m_text.size());
+    const char16_t *data = m_text.utf16();
+    const char16_t stop = m_terminator.isEmpty() ? u'\0' : m_terminator[0].unicode();
+    // ASCII first, without calls: nearly every word is ASCII only.
+    while (i < size && data[i] < 128 && (ascii.bits[data[i]] & WordPart) && data[i] != stop)
+        ++i;
     while (i < size) {
         if (terminatorAt(i))
             break;
