@@ -5,10 +5,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <algorithm>
 #include <condition_variable>
@@ -229,6 +231,40 @@ void EditorRecovery::adopt(const RecoveredQuery &orphan)
 void EditorRecovery::keepAside(const RecoveredQuery &orphan)
 {
     Q_UNUSED(orphan); // orphans() locked it already; discard() removes it
+}
+
+void EditorRecovery::watch(QPlainTextEdit *editor, std::function<RecoveredQuery()> snapshot)
+{
+    m_snapshot = std::move(snapshot);
+    m_pause = new QTimer(this); // owned (Qt parent)
+    m_pause->setSingleShot(true);
+    m_pause->setInterval(2000);
+    connect(m_pause, &QTimer::timeout, this, &EditorRecovery::saveNow);
+    connect(editor, &QPlainTextEdit::textChanged, this, [this] {
+        m_unsaved = true;
+        m_pause->start();
+    });
+}
+
+void EditorRecovery::fileSaved()
+{
+    m_unsaved = false;
+    if (m_pause)
+        m_pause->stop();
+    clear();
+}
+
+void EditorRecovery::saveNow()
+{
+    if (m_pause)
+        m_pause->stop();
+    if (!m_unsaved || !m_snapshot)
+        return;
+    const RecoveredQuery snapshot = m_snapshot();
+    if (snapshot.text.isEmpty())
+        clear(); // nothing typed is nothing to lose
+    else
+        save(snapshot);
 }
 
 void EditorRecovery::save(const RecoveredQuery &snapshot)

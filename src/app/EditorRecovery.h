@@ -6,7 +6,11 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
+
+class QPlainTextEdit;
+class QTimer;
 
 // What the editor held when it was last saved for recovery.
 struct RecoveredQuery
@@ -43,6 +47,13 @@ public:
     // No: the file stays until this window closes normally, so a second mistake loses nothing.
     void keepAside(const RecoveredQuery &orphan);
 
+    // Saves the editor's state a few seconds after typing stops, while it holds changes that no
+    // query file holds; snapshot() gives that state. Text that was saved to or loaded from a
+    // file (fileSaved) is not kept until it changes again.
+    void watch(QPlainTextEdit *editor, std::function<RecoveredQuery()> snapshot);
+    void fileSaved(); // the editor's text is in a query file now: nothing to recover
+    void saveNow(); // at once, when the editor holds unsaved changes (Run and Exec)
+
     // The editor's state to keep; the write happens on the writer thread, the newest snapshot
     // winning over one not yet written.
     void save(const RecoveredQuery &snapshot);
@@ -75,4 +86,7 @@ private:
         int lock;
     };
     QList<Held> m_aside; // orphans this window locked: kept aside or adopted
+    QTimer *m_pause = nullptr; // owned (Qt parent): the pause after typing
+    std::function<RecoveredQuery()> m_snapshot;
+    bool m_unsaved = false; // the editor changed since it was last saved, loaded or emptied
 };
