@@ -187,42 +187,31 @@ struct Column
     std::vector<SQLLEN> indicators;
 };
 
-// The statement handle of a dataset, known to its cancel point from the moment it is allocated
-// until it is freed: a cancel from another thread then always meets a live handle or none.
-class CancellableStatement
+// A cancelled statement's error, the same whether the cancel came before the execute, during
+// it or between two blocks of its fetch.
+DatabaseError cancelledError()
+{
+    return DatabaseError(QStringLiteral("The statement was cancelled"), QStringLiteral("HY008"));
+}
+
+// Lets the cancel point reach the statement handle while the driver executes it, and only then:
+// a driver may not survive SQLCancel concurrent with SQLFetch (the SQLite driver frees the
+// result that the fetch is reading), so a fetch is stopped between blocks by the flag instead.
+class ExecuteWindow
 {
 public:
-    explicit CancellableStatement(std::shared_ptr<StatementCancel> cancel)
-        : m_cancel(std::move(cancel))
-    { }
-    ~CancellableStatement() { reset(); }
-    CancellableStatement(const CancellableStatement &) = delete;
-    CancellableStatement &operator=(const CancellableStatement &) = delete;
-
-    // Takes a freshly allocated handle; a statement cancelled before it began raises here, so
-    // it never reaches the server.
-    CancellableStatement &operator=(OdbcHandle &&handle)
+    ExecuteWindow(StatementCancel &cancel, SQLHSTMT statement)
+        : m_cancel(cancel)
     {
-        reset();
-        m_handle = std::move(handle);
-        if (!m_cancel->attach(m_handle.get())) {
-            m_handle.reset();
-            throw DatabaseError(QStringLiteral("The statement was cancelled"));
-        }
-        return *this;
+        if (!m_cancel.attach(statement))
+            throw cancelledError(); // cancelled before it began: it never reaches the server
     }
-    void reset() noexcept
-    {
-        m_cancel->detach();
-        m_handle.reset();
-    }
-    SQLHSTMT get() const { return m_handle.get(); }
-    explicit operator bool() const { return bool(m_handle); }
-    operator const OdbcHandle &() const { return m_handle; }
+    ~ExecuteWindow() { m_cancel.detach(); } // waits for a cancel under way to return
+    ExecuteWindow(const ExecuteWindow &) = delete;
+    ExecuteWindow &operator=(const ExecuteWindow &) = delete;
 
 private:
-    std::shared_ptr<StatementCancel> m_cancel;
-    OdbcHandle m_handle;
+    StatementCancel &m_cancel;
 };
 
 // Fetches blocks on a thread of its own, a few ahead of whoever takes them, so that the taker's
@@ -334,7 +323,7 @@ struct QueryDataset::Impl
     QString sql;
     std::shared_ptr<ConnectionHandle> connection;
     std::shared_ptr<StatementCancel> cancel = std::make_shared<StatementCancel>();
-    CancellableStatement statement { cancel };
+    OdbcHandle statement;
     bool holdsTicket = false;
     bool open = false;
     bool allFetched = true;
@@ -382,7 +371,7 @@ struct QueryDataset::Impl
         if (statement && connection) {
             // Either the statement says so or the driver knows its connection is gone.
             SQLUINTEGER dead = SQL_CD_FALSE;
-            const QString state = Odbc::sqlState(SQL_HANDLE_STMT, statement.get());
+            const QString state = error.sqlState();
             if (state.startsWith(QLatin1String("08"))
                 || (SQL_SUCCEEDED(SQLGetConnectAttr(
                         connection->get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr))
@@ -404,9 +393,12 @@ struct QueryDataset::Impl
             throw DatabaseError(QStringLiteral("The statement holds a NUL character"));
         if (sql.size() > std::numeric_limits<SQLINTEGER>::max())
             throw DatabaseError(QStringLiteral("The statement is too long"));
-        const SQLRETURN rc =
-            SQLExecDirectW(statement.get(), const_cast<SQLWCHAR *>(Odbc::wide(sql)),
+        SQLRETURN rc;
+        {
+            const ExecuteWindow window(*cancel, statement.get());
+            rc = SQLExecDirectW(statement.get(), const_cast<SQLWCHAR *>(Odbc::wide(sql)),
                 sql.isEmpty() ? SQL_NTS : SQLINTEGER(sql.size()));
+        }
         Odbc::check(rc, statement);
     }
 
@@ -664,6 +656,8 @@ void QueryDataset::Impl::appendRow(ResultStore::Block &block, SQLULEN row)
 
 bool QueryDataset::Impl::readBlock(ResultStore::Block &block)
 {
+    if (cancel->isCancelled())
+        throw cancelledError();
     if (blockMode) {
         rowsFetched = 0;
         const SQLRETURN rc = Odbc::check(SQLFetch(statement.get()), statement);
