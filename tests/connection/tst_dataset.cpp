@@ -3,6 +3,7 @@
 #include "connection/QueryDataset.h"
 #include "connection/StatementCancel.h"
 #include "support/PgServer.h"
+#include "support/SessionConnection.h"
 #include "support/TestEnv.h"
 
 #include <QtTest>
@@ -131,7 +132,7 @@ void tst_dataset::initTestCase()
 std::unique_ptr<QueryDataset> tst_dataset::open(const QString &dsn, const QString &sql)
 {
     auto query = std::make_unique<QueryDataset>();
-    query->setDatabaseName(dsn);
+    query->setConnection(dsn, sessionConnection(dsn));
     query->setSql(sql);
     query->OpenQuery();
     return query;
@@ -140,7 +141,7 @@ std::unique_ptr<QueryDataset> tst_dataset::open(const QString &dsn, const QStrin
 void tst_dataset::exec(const QString &dsn, const QString &sql)
 {
     QueryDataset query;
-    query.setDatabaseName(dsn);
+    query.setConnection(dsn, sessionConnection(dsn));
     query.setSql(sql);
     query.ExecQuery();
 }
@@ -301,7 +302,7 @@ void tst_dataset::failingStatement()
     QFETCH(QString, message);
 
     QueryDataset query;
-    query.setDatabaseName(dsn);
+    query.setConnection(dsn, sessionConnection(dsn));
     query.setSql(sql);
     try {
         if (select)
@@ -488,7 +489,7 @@ void tst_dataset::nulNeverSent()
         QStringLiteral("delete from nul_t") + QChar(0) + QStringLiteral(" where id = 2");
     for (const bool run : { false, true }) {
         QueryDataset query;
-        query.setDatabaseName(dsn);
+        query.setConnection(dsn, sessionConnection(dsn));
         query.setSql(statement);
         try {
             run ? query.OpenQuery() : query.ExecQuery();
@@ -621,7 +622,7 @@ void tst_dataset::cancelWhileRunning()
     QFETCH(bool, readAhead);
     for (int round = 0; round < 50; ++round) {
         QueryDataset query;
-        query.setDatabaseName(dsn);
+        query.setConnection(dsn, sessionConnection(dsn));
         query.setSql(sql);
         std::atomic<int> reached { -2 }; // -1: about to execute; then records fetched or walked
         std::atomic<bool> ended { false };
