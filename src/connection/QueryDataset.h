@@ -12,13 +12,14 @@
 class ConnectionHandle;
 class StatementCancel;
 
-// One statement and its result: a forward-only ODBC cursor fetched in blocks into a result store
-// (in memory up to the user's budget, beyond it in a temporary file), lazily. Owned by one thread
-// at a time: the worker while it opens and counts, then the UI thread after the hand-over. Records
-// are numbered from 0 in fetch order. From OpenQuery or ExecQuery until its cursor reached the end
-// of the data (or Close), the dataset holds its connection's turn: another statement on that
-// connection waits for it. So a second statement on the same connection must not be opened on the
-// thread that holds a partly fetched result; CountRecords or Close it first.
+// One statement and its result: a forward-only ODBC cursor (OdbcCursor) fetched in blocks into a
+// result store (in memory up to the budget its maker hands in, beyond it in a temporary file),
+// lazily. Owned by one thread at a time: the worker while it opens and counts, then the UI thread
+// after the hand-over. Records are numbered from 0 in fetch order. From OpenQuery or ExecQuery
+// until its cursor reached the end of the data (or Close), the dataset holds its connection's turn:
+// another statement on that connection waits for it. So a second statement on the same connection
+// must not be opened on the thread that holds a partly fetched result; CountRecords or Close it
+// first.
 class QueryDataset
 {
 public:
