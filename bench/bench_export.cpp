@@ -11,6 +11,7 @@
 #include "connection/QueryDataset.h"
 #include "results/Exporter.h"
 #include "support/PgServer.h"
+#include "support/SessionConnection.h"
 #include "support/TestEnv.h"
 
 #include <QApplication>
@@ -73,7 +74,7 @@ Export exportRun(const QString &dsn, const char *sql, ExportFormat format, const
 {
     const double before = resetPeak();
     QueryDataset query;
-    query.setDatabaseName(dsn);
+    query.setConnection(dsn, sessionConnection(dsn));
     query.setSql(QString::fromLatin1(sql));
     query.OpenQuery();
     const double opened = statusMb("VmRSS:");
@@ -111,8 +112,8 @@ bool sameBytes(const QString &a, const QString &b)
 void bigRun(const QString &dsn, const char *sql, const QString &folder)
 {
     auto run = [&](const QString &suffix) {
-        QueryDataset query;
-        query.setDatabaseName(dsn);
+        QueryDataset query(resultMemoryBudget());
+        query.setConnection(dsn, sessionConnection(dsn));
         query.setSql(QString::fromLatin1(sql));
         query.OpenQuery();
         const int count = query.CountRecords();

@@ -7,6 +7,7 @@
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
 #include "support/PgServer.h"
+#include "support/SessionConnection.h"
 #include "support/TestEnv.h"
 
 #include <QCoreApplication>
@@ -86,7 +87,7 @@ Run datasetRun(QueryDataset &query, const QString &dsn, const char *sql)
     resetPeak();
     QElapsedTimer timer;
     timer.start();
-    query.setDatabaseName(dsn);
+    query.setConnection(dsn, sessionConnection(dsn));
     query.setSql(QString::fromLatin1(sql));
     query.OpenQuery();
     Run run;

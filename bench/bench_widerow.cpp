@@ -5,6 +5,7 @@
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
 #include "support/PgServer.h"
+#include "support/SessionConnection.h"
 #include "support/TestEnv.h"
 
 #include <QCoreApplication>
@@ -42,7 +43,7 @@ QString wideTable()
 void measure(const char *prefix, const QString &dsn)
 {
     QueryDataset query;
-    query.setDatabaseName(dsn);
+    query.setConnection(dsn, sessionConnection(dsn));
     query.setSql(QStringLiteral("select * from wide"));
     query.OpenQuery();
     const QByteArray p(prefix);

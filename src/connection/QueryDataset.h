@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -11,25 +12,28 @@
 class ConnectionHandle;
 class StatementCancel;
 
-// One statement and its result: a forward-only ODBC cursor fetched in blocks into a result store
-// (in memory up to the user's budget, beyond it in a temporary file), lazily. Owned by one thread
-// at a time: the worker while it opens and counts, then the UI thread after the hand-over. Records
-// are numbered from 0 in fetch order. From OpenQuery or ExecQuery until its cursor reached the end
-// of the data (or Close), the dataset holds its connection's turn: another statement on that
-// connection waits for it. So a second statement on the same connection must not be opened on the
-// thread that holds a partly fetched result; CountRecords or Close it first.
+// One statement and its result: a forward-only ODBC cursor (OdbcCursor) fetched in blocks into a
+// result store (in memory up to the budget its maker hands in, beyond it in a temporary file),
+// lazily. Owned by one thread at a time: the worker while it opens and counts, then the UI thread
+// after the hand-over. Records are numbered from 0 in fetch order. From OpenQuery or ExecQuery
+// until its cursor reached the end of the data (or Close), the dataset holds its connection's turn:
+// another statement on that connection waits for it. So a second statement on the same connection
+// must not be opened on the thread that holds a partly fetched result; CountRecords or Close it
+// first.
 class QueryDataset
 {
 public:
-    QueryDataset();
+    // storeBudget: the bytes the fetched rows may take in memory before the oldest go to a
+    // temporary file (resultMemoryBudget() is the user's setting).
+    explicit QueryDataset(std::size_t storeBudget = DefaultStoreBudget);
     ~QueryDataset(); // closes the statement and lets go of the connection; never throws
     QueryDataset(const QueryDataset &) = delete;
     QueryDataset &operator=(const QueryDataset &) = delete;
 
-    // Resolves the connection of that alias through the Session on the calling (UI) thread and
-    // keeps a reference to it; the statement later runs on whatever thread calls OpenQuery.
-    void setDatabaseName(const QString &name);
-    // The connection handed in by whoever runs the statement; no look-up anywhere.
+    static constexpr std::size_t DefaultStoreBudget = std::size_t(256) * 1024 * 1024;
+
+    // The connection handed in by whoever runs the statement, and the alias it belongs to; the
+    // statement later runs on whatever thread calls OpenQuery.
     void setConnection(const QString &name, std::shared_ptr<ConnectionHandle> connection);
     std::shared_ptr<ConnectionHandle> connection() const;
     QString databaseName() const;
@@ -121,3 +125,9 @@ private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };
+
+// The user's setting "ResultMemoryMB" in bytes; 256 MB when unset or not a positive number. It
+// opens the user's settings, so it belongs to the window's thread (settings opened on another
+// thread write out whatever change the window's thread has in hand): the maker of a dataset
+// reads it there and hands it to the constructor.
+std::size_t resultMemoryBudget();

@@ -1,10 +1,7 @@
 #include "connection/ResultStore.h"
 
-#include "settings/ParmStore.h"
-
 #include <QDir>
 #include <QFile>
-#include <QSettings>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -99,17 +96,6 @@ ResultStore::~ResultStore()
 {
     if (m_file >= 0)
         ::close(m_file); // the file has no name: closing it frees its space
-}
-
-std::size_t ResultStore::defaultBudget()
-{
-    constexpr std::size_t fallback = 256;
-    bool ok = false;
-    const qlonglong megabytes =
-        openUserSettings()->value(QStringLiteral("ResultMemoryMB")).toLongLong(&ok);
-    const std::size_t mb =
-        ok && megabytes > 0 && megabytes < (qlonglong(1) << 30) ? std::size_t(megabytes) : fallback;
-    return mb * 1024 * 1024;
 }
 
 QString ResultStore::defaultSpillFolder()

@@ -51,10 +51,6 @@ public:
     ResultStore(const ResultStore &) = delete;
     ResultStore &operator=(const ResultStore &) = delete;
 
-    // The user's setting "ResultMemoryMB" in megabytes, 256 when unset or not a positive number.
-    // It opens the user's settings, so it belongs to the window's thread: settings opened on
-    // another thread write out whatever change the window's thread has in hand.
-    static std::size_t defaultBudget();
     // The user's cache folder.
     static QString defaultSpillFolder();
 

@@ -6,20 +6,21 @@
 #include <mutex>
 
 // The cancel point of one statement, shared (std::shared_ptr) by the thread that runs the
-// statement and the thread that may cancel it. ODBC allows SQLCancel from another thread on a
-// statement that one thread executes or fetches; the lock keeps the handle alive until the
-// cancel has returned, so the running side never frees it under the cancelling one.
+// statement and the thread that may cancel it. The handle is attached only while the driver
+// executes the statement: SQLCancel concurrent with SQLFetch is not safe with every driver (the
+// SQLite driver frees the result the fetch reads), so a fetch is stopped between blocks by the
+// flag. The lock keeps the handle alive until a cancel has returned.
 class StatementCancel
 {
 public:
-    // Asks the driver to stop the statement now running; a statement that has not started
-    // yet never starts, and a walk over its result stops at the next block. Returns whether
-    // the driver took the cancel (true when no statement runs). Any thread.
+    // Asks the driver to stop the statement it is executing; a statement that has not started
+    // yet never starts, and a fetch over its result stops at the next block. Returns whether
+    // the driver took the cancel (true when no statement executes). Any thread.
     bool cancel();
     bool isCancelled() const { return m_cancelled.load(); }
 
-    // The running side: a statement handle about to run; false when the statement was
-    // cancelled before it began. detach() before the handle is freed.
+    // The running side, around the execute only: a statement handle about to be executed; false
+    // when the statement was cancelled before it began. detach() once the execute returned.
     bool attach(SQLHSTMT statement);
     void detach();
 

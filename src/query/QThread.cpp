@@ -1,7 +1,9 @@
 #include "query/QThread.h"
 
+#include "connection/Connection.h"
 #include "connection/ConnectionHandle.h"
 #include "connection/DatabaseError.h"
+#include "connection/Session.h"
 #include "connection/StatementCancel.h"
 
 #include <QCoreApplication>
@@ -11,12 +13,13 @@
 #include <exception>
 
 TQthread::TQthread(const QString &sql, const QString &databaseName, bool isExec)
-    : Query(std::make_unique<QueryDataset>())
+    : Query(std::make_unique<QueryDataset>(resultMemoryBudget()))
     , IsExec(isExec)
 {
     // The alias is resolved to its connection here, on the UI thread: the session and the
     // connection objects belong to that thread.
-    Query->setDatabaseName(databaseName);
+    const Connection *connection = Session::instance().FindConnection(databaseName);
+    Query->setConnection(databaseName, connection ? connection->handle() : nullptr);
     Query->setSql(sql);
 
     // Deleted on the thread the object lives on, after the thread has really ended; deleting a
@@ -29,7 +32,7 @@ TQthread::TQthread(const QString &sql, const QString &databaseName, bool isExec)
 
 TQthread::TQthread(const QString &sql, const QString &databaseName,
     std::shared_ptr<ConnectionHandle> connection, bool isExec)
-    : Query(std::make_unique<QueryDataset>())
+    : Query(std::make_unique<QueryDataset>(resultMemoryBudget()))
     , IsExec(isExec)
 {
     Query->setConnection(databaseName, std::move(connection));

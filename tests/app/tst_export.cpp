@@ -6,6 +6,7 @@
 #include "results/UCountForm.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
+#include "support/SessionConnection.h"
 #include "support/TestEnv.h"
 #include "valuetext/ValueLocale.h"
 
@@ -149,7 +150,7 @@ void tst_export::cleanup()
 void tst_export::openResult(const QString &dsn, const QString &sql)
 {
     auto query = std::make_unique<QueryDataset>();
-    query->setDatabaseName(dsn);
+    query->setConnection(dsn, sessionConnection(dsn));
     query->setSql(sql);
     query->OpenQuery();
     m_form->CurrentQuery = std::move(query);

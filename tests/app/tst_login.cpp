@@ -8,6 +8,7 @@
 #include "support/ModalScript.h"
 #include "support/PgLock.h"
 #include "support/PgServer.h"
+#include "support/SessionConnection.h"
 #include "support/TestEnv.h"
 
 #include <QApplication>
@@ -328,7 +329,7 @@ void tst_login::closeWhileStatementRuns()
         QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T302")));
     }
     auto dataset = std::make_unique<QueryDataset>();
-    dataset->setDatabaseName(QStringLiteral("DB2T301"));
+    dataset->setConnection(QStringLiteral("DB2T301"), sessionConnection(QStringLiteral("DB2T301")));
     // The statement waits for a lock of the test's, so it runs until the test lets it go.
     PgLock lock(QStringLiteral("loginlock"), 7301);
     dataset->setSql(QStringLiteral("select 1 as one from ") + PgLock::waitFor(7301));
@@ -358,7 +359,8 @@ void tst_login::closeWhileStatementRuns()
     // Wait until the server runs the statement, seen from a second connection.
     const auto sleepers = [] {
         QueryDataset probe;
-        probe.setDatabaseName(QStringLiteral("DB2T302"));
+        probe.setConnection(
+            QStringLiteral("DB2T302"), sessionConnection(QStringLiteral("DB2T302")));
         probe.setSql(QStringLiteral("select count(*) from pg_stat_activity where state = 'active'"
                                     " and wait_event = 'advisory'"));
         probe.OpenQuery();

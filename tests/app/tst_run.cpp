@@ -5,6 +5,7 @@
 #include "support/ModalScript.h"
 #include "support/PgLock.h"
 #include "support/PgServer.h"
+#include "support/SessionConnection.h"
 #include "support/TestEnv.h"
 #include "support/WaitIdle.h"
 
@@ -528,7 +529,7 @@ void tst_run::displayWidthFollowsResize()
 
     // Sizing the columns from code when the result is bound leaves the widths alone.
     QueryDataset fresh;
-    fresh.setDatabaseName(QStringLiteral("RUNLITE"));
+    fresh.setConnection(QStringLiteral("RUNLITE"), sessionConnection(QStringLiteral("RUNLITE")));
     fresh.setSql(QStringLiteral("select id, name from t"));
     fresh.OpenQuery();
     QCOMPARE(result->DisplayWidth(0), fresh.DisplayWidth(0));

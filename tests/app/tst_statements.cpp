@@ -2,6 +2,7 @@
 #include "connection/QueryDataset.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
+#include "support/SessionConnection.h"
 #include "support/TestEnv.h"
 
 #include <QApplication>
@@ -102,7 +103,7 @@ QString tst_statements::value(const QString &alias, const QString &sql)
     if (!m_form->ConnectDatabase(alias))
         return QStringLiteral("no connection");
     QueryDataset query;
-    query.setDatabaseName(alias);
+    query.setConnection(alias, sessionConnection(alias));
     query.setSql(sql);
     query.OpenQuery();
     const QString text = query.FieldString(0);

@@ -1,13 +1,17 @@
 #include "connection/Connection.h"
 #include "connection/DatabaseError.h"
 #include "connection/QueryDataset.h"
+#include "connection/StatementCancel.h"
 #include "support/PgServer.h"
+#include "support/SessionConnection.h"
 #include "support/TestEnv.h"
 
 #include <QtTest>
 
+#include <atomic>
 #include <clocale>
 #include <memory>
+#include <thread>
 
 // The dataset through the real driver manager, on SQLite and on the private PostgreSQL server:
 // type codes, default widths and text forms, nulls, lazy block fetching, walking, failures.
@@ -41,6 +45,8 @@ private slots:
     void rowsetBudget();
     void wideRows_data();
     void wideRows();
+    void cancelWhileRunning_data();
+    void cancelWhileRunning();
 
 private:
     std::unique_ptr<QueryDataset> open(const QString &dsn, const QString &sql);
@@ -55,6 +61,7 @@ namespace {
 
 const QString Lite = QStringLiteral("LITE");
 const QString Pg = QStringLiteral("PGDATA");
+constexpr int HugeRows = 100000;
 
 // A recursive CTE that yields the numbers 1..n as column n.
 QString numbers(int n)
@@ -87,7 +94,10 @@ void tst_dataset::initTestCase()
             QStringLiteral("insert into utf values(1, 'Grüße aus Köln'), (2, '東京 € 5'), "
                            "(3, 'emoji 😀 end')"),
             QStringLiteral("create table big(id integer, name varchar(20))"),
-            numbers(2500) + QStringLiteral("insert into big select n, 'row ' || n from seq") });
+            numbers(2500) + QStringLiteral("insert into big select n, 'row ' || n from seq"),
+            QStringLiteral("create table huge(id integer, name varchar(20))"),
+            numbers(HugeRows)
+                + QStringLiteral("insert into huge select n, 'row ' || n from seq") });
     m_lite = TestEnv::connection(Lite);
     m_lite->OpenConnection();
 
@@ -108,7 +118,10 @@ void tst_dataset::initTestCase()
             "create table utf(id int, v varchar(40));"
             "insert into utf values(1, 'Grüße aus Köln'), (2, '東京 € 5'), (3, 'emoji 😀 end');"
             "create table big(id integer, name varchar(20));"
-            "insert into big select n, 'row ' || n from generate_series(1, 2500) n;"),
+            "insert into big select n, 'row ' || n from generate_series(1, 2500) n;"
+            "create table huge as select n as id, 'row ' || n as name "
+            "from generate_series(1, %1) n;")
+            .arg(HugeRows),
         QStringLiteral("datasets"));
     m_pg = TestEnv::connection(Pg);
     m_pg->Params = QStringList { QStringLiteral("USER NAME=") + server.user(),
@@ -119,7 +132,7 @@ void tst_dataset::initTestCase()
 std::unique_ptr<QueryDataset> tst_dataset::open(const QString &dsn, const QString &sql)
 {
     auto query = std::make_unique<QueryDataset>();
-    query->setDatabaseName(dsn);
+    query->setConnection(dsn, sessionConnection(dsn));
     query->setSql(sql);
     query->OpenQuery();
     return query;
@@ -128,7 +141,7 @@ std::unique_ptr<QueryDataset> tst_dataset::open(const QString &dsn, const QStrin
 void tst_dataset::exec(const QString &dsn, const QString &sql)
 {
     QueryDataset query;
-    query.setDatabaseName(dsn);
+    query.setConnection(dsn, sessionConnection(dsn));
     query.setSql(sql);
     query.ExecQuery();
 }
@@ -289,7 +302,7 @@ void tst_dataset::failingStatement()
     QFETCH(QString, message);
 
     QueryDataset query;
-    query.setDatabaseName(dsn);
+    query.setConnection(dsn, sessionConnection(dsn));
     query.setSql(sql);
     try {
         if (select)
@@ -476,7 +489,7 @@ void tst_dataset::nulNeverSent()
         QStringLiteral("delete from nul_t") + QChar(0) + QStringLiteral(" where id = 2");
     for (const bool run : { false, true }) {
         QueryDataset query;
-        query.setDatabaseName(dsn);
+        query.setConnection(dsn, sessionConnection(dsn));
         query.setSql(statement);
         try {
             run ? query.OpenQuery() : query.ExecQuery();
@@ -575,6 +588,74 @@ void tst_dataset::wideRows()
             if (actual != expected)
                 QFAIL(
                     qPrintable(QStringLiteral("row %1, column c%2: %3").arg(n).arg(k).arg(actual)));
+        }
+    }
+}
+
+void tst_dataset::cancelWhileRunning_data()
+{
+    // A cancel from another thread, a few hundred times per driver: during the execute (which
+    // the driver is asked to stop), during a count's fetch and during a walk that fetches ahead
+    // (both stopped between blocks). cancelAt: records fetched before the cancel, -1: at the
+    // execute.
+    QTest::addColumn<QString>("dsn");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<int>("cancelAt");
+    QTest::addColumn<bool>("readAhead");
+    const QString huge = QStringLiteral("select * from huge");
+    for (const QString &dsn : { Lite, Pg }) {
+        const QString slow = dsn == Lite
+            ? numbers(300000) + QStringLiteral("select n from seq order by n desc")
+            : QStringLiteral("select pg_sleep(0.2), n from generate_series(1, 10) n");
+        const QByteArray name = dsn.toLatin1();
+        QTest::newRow(name + " execute") << dsn << slow << -1 << false;
+        QTest::newRow(name + " count") << dsn << huge << 1 << false;
+        QTest::newRow(name + " read-ahead walk") << dsn << huge << 1500 << true;
+    }
+}
+
+void tst_dataset::cancelWhileRunning()
+{
+    QFETCH(QString, dsn);
+    QFETCH(QString, sql);
+    QFETCH(int, cancelAt);
+    QFETCH(bool, readAhead);
+    for (int round = 0; round < 50; ++round) {
+        QueryDataset query;
+        query.setConnection(dsn, sessionConnection(dsn));
+        query.setSql(sql);
+        std::atomic<int> reached { -2 }; // -1: about to execute; then records fetched or walked
+        std::atomic<bool> ended { false };
+        DatabaseError error(QString {});
+        std::thread runner([&] {
+            try {
+                reached = -1;
+                query.OpenQuery();
+                reached = query.fetchedCount();
+                if (readAhead) {
+                    QueryDataset::ReadAhead ahead(query);
+                    for (; !query.AtEof(); query.GoNext())
+                        reached = query.RecNo();
+                    ahead.finish();
+                } else {
+                    query.CountRecords();
+                }
+            } catch (const DatabaseError &caught) {
+                error = caught;
+            }
+            ended = true;
+        });
+        // The cancel point moves a little from round to round.
+        const int target = cancelAt < 0 ? -1 : cancelAt * (1 + round % 4);
+        while (reached.load() < target && !ended.load())
+            std::this_thread::yield();
+        query.cancelPoint()->cancel();
+        runner.join();
+        QVERIFY2(!error.message().isEmpty(), "a cancelled statement ended as if complete");
+        QVERIFY(!query.IsOpen());
+        if (cancelAt >= 0) { // stopped by the flag, well before the end
+            QCOMPARE(error.sqlState(), QStringLiteral("HY008"));
+            QVERIFY(query.fetchedCount() < HugeRows);
         }
     }
 }

@@ -2,6 +2,7 @@
 #include "connection/DatabaseError.h"
 #include "connection/QueryDataset.h"
 #include "support/PgServer.h"
+#include "support/SessionConnection.h"
 #include "support/TestEnv.h"
 
 #include <QtTest>
@@ -85,7 +86,7 @@ void tst_postgres::statementsWaitTheirTurn()
     connection.OpenConnection();
 
     auto first = std::make_unique<QueryDataset>();
-    first->setDatabaseName(QStringLiteral("PG"));
+    first->setConnection(QStringLiteral("PG"), sessionConnection(QStringLiteral("PG")));
     first->setSql(QStringLiteral("select id from rows order by id"));
     first->OpenQuery(); // holds the connection: its cursor is still open
     QVERIFY(!first->allFetched());
@@ -93,7 +94,7 @@ void tst_postgres::statementsWaitTheirTurn()
     // A worker-like thread opens a second statement on the same connection; it may only run
     // once the first one has let go.
     auto second = std::make_unique<QueryDataset>();
-    second->setDatabaseName(QStringLiteral("PG"));
+    second->setConnection(QStringLiteral("PG"), sessionConnection(QStringLiteral("PG")));
     second->setSql(QStringLiteral("select count(*) from rows"));
     std::atomic<bool> done { false };
     QString error;
@@ -122,7 +123,7 @@ void tst_postgres::statementsWaitTheirTurn()
             QueryDataset query;
             query.setSql(QStringLiteral("select max(id) from rows"));
             try {
-                query.setDatabaseName(QStringLiteral("PG"));
+                query.setConnection(QStringLiteral("PG"), sessionConnection(QStringLiteral("PG")));
                 query.OpenQuery();
                 if (query.FieldString(0) == QLatin1String("5000"))
                     ++finished;
@@ -143,7 +144,7 @@ void tst_postgres::serverStoppedDuringFetch()
     connection.OpenConnection();
 
     QueryDataset query;
-    query.setDatabaseName(QStringLiteral("PG"));
+    query.setConnection(QStringLiteral("PG"), sessionConnection(QStringLiteral("PG")));
     query.setSql(QStringLiteral("select id, hash from rows order by id"));
     query.OpenQuery();
     const int firstBlock = query.fetchedCount();
@@ -160,7 +161,7 @@ void tst_postgres::serverStoppedDuringFetch()
     restart.dismiss();
     connection.OpenConnection();
     QVERIFY(connection.IsConnected());
-    query.setDatabaseName(QStringLiteral("PG"));
+    query.setConnection(QStringLiteral("PG"), sessionConnection(QStringLiteral("PG")));
     query.OpenQuery();
     QCOMPARE(query.CountRecords(), 5000);
 }
@@ -193,7 +194,7 @@ void tst_postgres::statementErrors()
     connection.Params = params(PgServer::instance().password());
     connection.OpenConnection();
     QueryDataset query;
-    query.setDatabaseName(dsn);
+    query.setConnection(dsn, sessionConnection(dsn));
     query.setSql(sql);
     try {
         query.OpenQuery();

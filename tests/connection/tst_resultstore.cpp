@@ -1,3 +1,4 @@
+#include "connection/QueryDataset.h"
 #include "connection/ResultStore.h"
 #include "support/FileSizeLimit.h"
 #include "support/TestEnv.h"
@@ -231,7 +232,7 @@ void tst_resultstore::budgetSetting()
         else
             settings.remove(QStringLiteral("ResultMemoryMB"));
     }
-    QCOMPARE(qint64(ResultStore::defaultBudget()), megabytes * 1024 * 1024);
+    QCOMPARE(qint64(resultMemoryBudget()), megabytes * 1024 * 1024);
 }
 
 STELVIK_TEST_GUILESS_MAIN(tst_resultstore)

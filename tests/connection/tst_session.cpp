@@ -2,6 +2,7 @@
 #include "connection/DatabaseError.h"
 #include "connection/QueryDataset.h"
 #include "connection/Session.h"
+#include "support/SessionConnection.h"
 #include "support/TestEnv.h"
 
 #include <QFile>
@@ -257,7 +258,7 @@ void tst_session::datasetOutlivesClosedConnection()
     Connection connection(TestEnv::session(), QStringLiteral("LITE"));
     connection.OpenConnection();
     QueryDataset query;
-    query.setDatabaseName(QStringLiteral("LITE"));
+    query.setConnection(QStringLiteral("LITE"), sessionConnection(QStringLiteral("LITE")));
     query.setSql(QStringLiteral("select id, name from t order by id"));
     query.OpenQuery();
     QVERIFY(!query.allFetched());
@@ -270,7 +271,7 @@ void tst_session::datasetOutlivesClosedConnection()
 
     // A dataset set up for a closed connection refuses to run.
     QueryDataset later;
-    later.setDatabaseName(QStringLiteral("LITE"));
+    later.setConnection(QStringLiteral("LITE"), sessionConnection(QStringLiteral("LITE")));
     later.setSql(QStringLiteral("select 1"));
     QVERIFY_THROWS_EXCEPTION(DatabaseError, later.OpenQuery());
     QVERIFY(!later.IsOpen());

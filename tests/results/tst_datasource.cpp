@@ -2,6 +2,7 @@
 #include "connection/QueryDataset.h"
 #include "results/DataSource.h"
 #include "support/PgServer.h"
+#include "support/SessionConnection.h"
 #include "support/TestEnv.h"
 
 #include <QScrollBar>
@@ -47,7 +48,7 @@ void tst_datasource::initTestCase()
 std::unique_ptr<QueryDataset> tst_datasource::open(const QString &sql)
 {
     auto dataSet = std::make_unique<QueryDataset>();
-    dataSet->setDatabaseName(QStringLiteral("LITE"));
+    dataSet->setConnection(QStringLiteral("LITE"), sessionConnection(QStringLiteral("LITE")));
     dataSet->setSql(sql);
     dataSet->OpenQuery();
     return dataSet;
@@ -176,7 +177,7 @@ void tst_datasource::lostConnectionStopsFetching()
         QStringLiteral("PASSWORD=") + server.password() };
     connection.OpenConnection();
     auto dataSet = std::make_unique<QueryDataset>();
-    dataSet->setDatabaseName(QStringLiteral("PGDS"));
+    dataSet->setConnection(QStringLiteral("PGDS"), sessionConnection(QStringLiteral("PGDS")));
     dataSet->setSql(QStringLiteral("select n from generate_series(1, 200000) n"));
     dataSet->OpenQuery();
 

@@ -4,6 +4,7 @@
 #include "support/FileSizeLimit.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
+#include "support/SessionConnection.h"
 #include "support/TestEnv.h"
 #include "valuetext/ValueLocale.h"
 
@@ -92,8 +93,8 @@ void tst_exporter::initTestCase()
 
 std::unique_ptr<QueryDataset> tst_exporter::open(const QString &dsn, const QString &sql)
 {
-    auto query = std::make_unique<QueryDataset>();
-    query->setDatabaseName(dsn);
+    auto query = std::make_unique<QueryDataset>(resultMemoryBudget());
+    query->setConnection(dsn, sessionConnection(dsn));
     query->setSql(sql);
     query->OpenQuery();
     return query;

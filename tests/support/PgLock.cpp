@@ -3,6 +3,7 @@
 #include "connection/QueryDataset.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
+#include "support/SessionConnection.h"
 
 #include <stdexcept>
 
@@ -15,7 +16,7 @@ PgLock::PgLock(const QString &dsn, qint64 key)
         QStringList { QStringLiteral("USER NAME=") + pg.user(), "PASSWORD=" + pg.password() };
     m_connection.OpenConnection();
     m_hold = std::make_unique<QueryDataset>();
-    m_hold->setDatabaseName(dsn);
+    m_hold->setConnection(dsn, sessionConnection(dsn));
     m_hold->setSql(QStringLiteral("select pg_try_advisory_lock(%1) as held").arg(key));
     m_hold->OpenQuery();
     m_hold->GoFirst();
@@ -40,7 +41,8 @@ void PgLock::release()
         return;
     if (m_connection.IsConnected()) {
         QueryDataset unlock;
-        unlock.setDatabaseName(m_connection.DatabaseName);
+        unlock.setConnection(
+            m_connection.DatabaseName, sessionConnection(m_connection.DatabaseName));
         unlock.setSql(QStringLiteral("select pg_advisory_unlock(%1) as freed").arg(m_key));
         unlock.OpenQuery();
         unlock.Close();

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "connection/OdbcHandle.h"
+#include "connection/ResultStore.h"
+#include "valuetext/StoredValue.h"
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class DatabaseError;
+class StatementCancel;
+
+// The ODBC side of one statement: executes it, describes its columns (type code, default width
+// and how each value is kept, from one type table), binds them and fetches rowsets packed into
+// the blocks of a result store. Owned by its dataset; one thread at a time, and readBlock alone
+// may run on a read-ahead thread while the owner waits for it.
+class OdbcCursor
+{
+public:
+    struct Column
+    {
+        QString title;
+        int type = 0; // field type code
+        int width = 10; // default display width
+        ValueText::StoredKind kind = ValueText::StoredKind::Text;
+        bool bound = true; // false: fetched with SQLGetData only
+        SQLSMALLINT cType = SQL_C_WCHAR;
+        SQLLEN elementBytes = 0; // bytes per row in the bind buffer
+        std::vector<char> buffer;
+        std::vector<SQLLEN> indicators;
+    };
+
+    static constexpr int BlockRows = 1000; // rows per fetch and per block of the store, at most
+
+    explicit OdbcCursor(std::shared_ptr<StatementCancel> cancel);
+
+    // Allocates the statement on the connection and executes it; the cancel point reaches it
+    // only while the driver executes. Raises DatabaseError.
+    void execute(SQLHDBC connection, const QString &sql);
+    // Describes the result's columns; raises when there is none. getDataExtensions: the
+    // connection's SQL_GETDATA_EXTENSIONS, which decide between rowsets and one row per call.
+    void describe(SQLUINTEGER getDataExtensions);
+    // Binds the columns for rowsets that fit the bind budget.
+    void bind();
+    // Fetches the next rowset (or up to BlockRows rows one by one) into block; true at the end of
+    // the data. A cancelled statement raises DatabaseError (HY008) before it fetches.
+    bool readBlock(ResultStore::Block &block);
+    // Rows of the next block.
+    int blockRows() const { return m_blockMode ? int(m_rowsetSize) : BlockRows; }
+
+    const std::vector<Column> &columns() const { return m_columns; }
+    SQLHSTMT statement() const { return m_statement.get(); }
+    explicit operator bool() const { return bool(m_statement); }
+    // Frees the statement; releaseBuffers also lets the bind buffers go.
+    void close() noexcept { m_statement.reset(); }
+    void releaseBuffers() noexcept;
+    std::size_t boundBytes() const;
+
+    // Whether a failure means that the connection is gone: the error says so, or the driver.
+    static bool connectionLost(const DatabaseError &error, SQLHDBC connection);
+    // Rows per fetch for bind buffers of rowBytes bytes a row (indicators included): as many as
+    // the budget of about 8 MB holds, at least one and at most BlockRows.
+    static std::size_t rowsetRows(std::size_t rowBytes);
+
+private:
+    void appendRow(ResultStore::Block &block, SQLULEN row);
+    bool getData(SQLUSMALLINT field, SQLSMALLINT cType, std::vector<char> &out);
+
+    std::shared_ptr<StatementCancel> m_cancel;
+    OdbcHandle m_statement;
+    std::vector<Column> m_columns;
+    bool m_blockMode = true; // a rowset of rows per SQLFetch, else one row per call
+    SQLULEN m_rowsFetched = 0;
+    SQLULEN m_rowsetSize = 1; // rows per SQLFetch as the driver accepted it
+};
