@@ -1,7 +1,9 @@
 #include "app/ULogin.h"
 #include "app/Unit1.h"
 #include "connection/QueryDataset.h"
+#include "history/HistoryRecorder.h"
 #include "query/QThread.h"
+#include "results/Exporter.h"
 #include "support/FileSizeLimit.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
@@ -24,6 +26,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <limits>
 #include <memory>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -182,6 +185,7 @@ private:
     QToolButton *button(const char *name) const { return child<QToolButton>(m_form.get(), name); }
     void start(const QString &alias, const QString &sql);
     bool waitIdle();
+    bool historyWritten();
     QString login() const;
 
     std::unique_ptr<TForm1> m_form;
@@ -191,6 +195,8 @@ private:
 void tst_faults::initTestCase()
 {
     TForm1::ExitOnDestroy = false;
+    // However slow the machine, no progress dialog comes between an export and its message.
+    exportProgressDelayMs = std::numeric_limits<int>::max();
     m_liteFile = TestEnv::addSqliteDsn(QStringLiteral("FAULTLITE"),
         { QStringLiteral("create table t(id integer, name varchar(20))"),
             QStringLiteral("insert into t values (1, 'one'), (2, 'two')"),
@@ -234,6 +240,15 @@ void tst_faults::start(const QString &alias, const QString &sql)
 bool tst_faults::waitIdle()
 {
     return waitForNoWorker(*m_form, 120000);
+}
+
+// The history's writer thread records a Run after the Run has ended, and opens its database after
+// the window has opened: a full disk for one command must wait until it has written that, or it
+// meets the history's writes too.
+bool tst_faults::historyWritten()
+{
+    HistoryRecorder *history = m_form->historyDatabase();
+    return !history || history->flush(120000);
 }
 
 void tst_faults::serverStops_data()
@@ -330,6 +345,7 @@ void tst_faults::diskFull()
         start(QStringLiteral("faultlite"), QStringLiteral("select n from big"));
         QVERIFY(waitIdle());
         QVERIFY(m_form->CurrentQuery);
+        QVERIFY(historyWritten());
         const FileSizeLimit full(1024);
         ModalScript box(
             { extractAll(), fileAnswer("SaveDialog1", target), ModalScript::note(&shown) });
@@ -342,6 +358,7 @@ void tst_faults::diskFull()
     } else if (command == QLatin1String("save query")) {
         m_form->setEditorText(longLine);
         const QString title = m_form->windowTitle();
+        QVERIFY(historyWritten());
         const FileSizeLimit full(1024);
         ModalScript box({ fileAnswer("SaveDialog2", target), ModalScript::press(QMessageBox::Yes),
             ModalScript::note(&shown) });
