@@ -1,6 +1,7 @@
 #include "app/ReplaceText.h"
 #include "app/Unit1.h"
 #include "history/HistoryStore.h"
+#include "results/Exporter.h"
 #include "ui_Unit1.h"
 #include "widgets/ReplaceDialog.h"
 
@@ -13,7 +14,6 @@
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QSaveFile>
 #include <QSignalBlocker>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -350,14 +350,13 @@ void TForm1::writeQueryFile(const QString &path)
                     m_windows1252File ? QStringLiteral("Windows-1252") : QStringLiteral("UTF-8"))
                 .toStdString());
     }
-    // Written aside and put in place at the end, so a failed write leaves the old file whole.
-    QSaveFile file(path);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
+    // Written aside and put in place at the end where it can be, so a failed write leaves the old
+    // file whole; a FIFO or a device is written directly.
+    TargetFile file(path);
+    if (!file.open())
         throw fileError("Cannot create file %1", path);
-    // A full disk fails the write, not the creation: the message says so. The explicit flush
-    // reports a short write that commit() alone would let through, putting a cut file in place.
-    if (file.write(bytes) != bytes.size() || !file.flush() || !file.commit())
+    // A full disk fails the write, not the creation: the message says so.
+    if (file.device().write(bytes) != bytes.size() || !file.commit())
         throw fileError("Unable to write to %1", path);
 }
 

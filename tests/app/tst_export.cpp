@@ -5,6 +5,7 @@
 #include "results/Exporter.h"
 #include "results/UCountForm.h"
 #include "support/ModalScript.h"
+#include "support/OrdinaryUser.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
 #include "valuetext/ValueLocale.h"
@@ -26,9 +27,12 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <functional>
 #include <limits>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -70,6 +74,8 @@ private slots:
     void cancel_data();
     void cancel();
     void cannotCreateFile();
+    void targetKinds_data();
+    void targetKinds();
     void progressShownAndCancelled_data();
     void progressShownAndCancelled();
     void copies_data();
@@ -370,6 +376,90 @@ void tst_export::cannotCreateFile()
     QVERIFY(!QFile::exists(path));
     QCOMPARE(CountForm, nullptr);
     QVERIFY(gridBound());
+}
+
+void tst_export::targetKinds_data()
+{
+    // Names the save dialog keeps as they are: it adds ".txt" to a name without an extension.
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("message"); // empty: the export is written to the target
+    QTest::newRow("regular file") << "file.txt"
+                                  << "";
+    QTest::newRow("FIFO with a reader") << "fifo.txt"
+                                        << "";
+    QTest::newRow("FIFO without a reader") << "lonely fifo.txt"
+                                           << "Cannot create file %1.";
+    QTest::newRow("full device") << "full.txt"
+                                 << "Unable to write to %1: No space left on device.";
+    QTest::newRow("file in a read-only folder") << "ro/file.txt"
+                                                << "";
+    QTest::newRow("folder, made after the choice")
+        << "folder.txt"
+        << "%1 is a folder, not a file. Nothing was written.";
+}
+
+void tst_export::targetKinds()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, message);
+    openResult(QStringLiteral("EXP"), QStringLiteral("select ID as \"ID\" from t where ID < 3"));
+    const QString path = TestEnv::root() + '/' + target;
+    const QByteArray name = QFile::encodeName(path);
+    int reader = -1;
+    if (target.contains(QLatin1String("fifo"))) {
+        QCOMPARE(::mkfifo(name, 0666), 0);
+        reader = target == "fifo.txt" ? ::open(name, O_RDONLY | O_NONBLOCK) : -1;
+    } else if (target == "full.txt") {
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"), path));
+    } else if (target.endsWith(QLatin1String("file.txt"))) {
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        writeFile(path, "unchanged");
+    }
+    struct stat before
+    {
+    }, after {};
+    ::stat(name, &before);
+    QString shown;
+    QList<ModalScript::Answer> answers { countAnswer(-1, false), [&](QWidget *modal) {
+                                            ModalScript::chooseFile(path)(modal);
+                                            if (target == "folder.txt")
+                                                QVERIFY(QDir().mkdir(path));
+                                        } };
+    if (!message.isEmpty())
+        answers << ModalScript::note(&shown);
+    const auto exportIt = [&] {
+        ModalScript script(answers);
+        click("SpeedButton5");
+        QVERIFY(script.done());
+        QCOMPARE(script.unexpected, 0);
+    };
+    // Root may write aside in any folder, /dev included: the read-only folder and the device
+    // are exported to as an ordinary user, so that a fault replaces no device of the machine.
+    const QString folder = QFileInfo(path).path();
+    const bool readOnly = target.startsWith(QLatin1String("ro/"));
+    if (readOnly || target == "full.txt")
+        OrdinaryUser::run([&] {
+            QVERIFY(!readOnly || QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+            exportIt();
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        });
+    else
+        exportIt();
+    QCOMPARE(shown, message.isEmpty() ? message : message.arg(path));
+    ::stat(name, &after);
+    // Nothing was put in place of a FIFO, a device or a file written in place.
+    QCOMPARE(int(after.st_mode & S_IFMT),
+        int(target == "folder.txt" ? S_IFDIR : before.st_mode & S_IFMT));
+    QCOMPARE(after.st_ino == before.st_ino, target != "file.txt" && target != "folder.txt");
+    QByteArray written(100, 0);
+    written.resize(reader >= 0 ? ::read(reader, written.data(), 100) : 0);
+    if (reader >= 0)
+        ::close(reader);
+    if (message.isEmpty())
+        QCOMPARE(
+            reader >= 0 ? written : readFile(path), QByteArray("\"ID\"\r\n\"1\"\r\n\"2\"\r\n"));
+    // A folder is refused before the walk, which would have moved to the last record.
+    QCOMPARE(m_form->CurrentQuery->RecNo(), target == "folder.txt" ? 0 : 1);
 }
 
 void tst_export::progressShownAndCancelled_data()
