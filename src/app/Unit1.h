@@ -134,7 +134,7 @@ private:
     // Topic set-up called by the constructor after the controls are wired: each topic file
     // installs what its controls need beyond a click (models, delegates, key filters, signals).
     void setupEditor(); // Unit1Editor.cpp
-    void keepLongLinesUnwrapped(int removed, int added); // Unit1Editor.cpp
+    void keepLongLinesUnwrapped(int position, int removed, int added); // Unit1Editor.cpp
     void setupGrid(); // Unit1Run.cpp
     void setupExport(); // Unit1Export.cpp
     void setupHistory(); // Unit1History.cpp

@@ -223,22 +223,44 @@ void TForm1::setupEditor()
     // Connected after the document's own layout, which has not laid the new text out yet when
     // this runs: the text is laid out once, in the mode chosen here.
     connect(ui->RE1->document(), &QTextDocument::contentsChange, this,
-        [this](int, int removed, int added) { keepLongLinesUnwrapped(removed, added); });
+        [this](int position, int removed, int added) {
+            keepLongLinesUnwrapped(position, removed, added);
+        });
 }
 
-void TForm1::keepLongLinesUnwrapped(int removed, int added)
+void TForm1::keepLongLinesUnwrapped(int position, int removed, int added)
 {
     // Wrapping a line with no place to break costs time that grows with the square of its
     // length (a 10 MB line took hours): while the text holds a line that long, the editor does
-    // not wrap. Only a change that large can add or remove such a line.
+    // not wrap. A change can lengthen only the blocks it touches, which are looked at and marked,
+    // so small edits that build a long line are seen as a large paste is.
     constexpr int LongLine = 20000;
-    if (added < LongLine && removed < LongLine)
-        return;
-    bool longLine = false;
-    for (QTextBlock block = ui->RE1->document()->begin(); block.isValid() && !longLine;
-         block = block.next())
-        longLine = block.length() > LongLine;
-    ui->RE1->setLineWrapMode(longLine ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
+    constexpr int LongMark = 1; // a block's user state: longer than LongLine
+    QTextDocument *document = ui->RE1->document();
+    const QTextBlock first = document->findBlock(position);
+    const QTextBlock last = document->findBlock(position + added);
+    bool wasLong = false;
+    bool isLong = false;
+    for (QTextBlock block = first; block.isValid(); block = block.next()) {
+        wasLong = wasLong || block.userState() == LongMark;
+        const bool longNow = block.length() > LongLine;
+        block.setUserState(longNow ? LongMark : -1);
+        isLong = isLong || longNow;
+        if (block == last)
+            break;
+    }
+    if (!isLong) {
+        if (ui->RE1->lineWrapMode() != QPlainTextEdit::NoWrap)
+            return;
+        // A long line can have gone only from a touched block marked long, or from the first
+        // block if the removal shortened it that much (a merge keeps the later block's mark):
+        // only then, never per keystroke, is every block looked at.
+        if (!wasLong && position - first.position() + removed < LongLine)
+            return;
+        for (QTextBlock block = document->begin(); block.isValid() && !isLong; block = block.next())
+            isLong = block.userState() == LongMark;
+    }
+    ui->RE1->setLineWrapMode(isLong ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
 }
 
 void TForm1::RE1Change(QObject *)
