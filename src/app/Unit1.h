@@ -218,7 +218,7 @@ private:
     bool offerToSaveQuery();
     QString chooseFile(QFileDialog *dialog); // empty when cancelled
     // Writes EditorText in the encoding of the query file loaded last.
-    void writeQueryFile(const QString &path);
+    bool writeQueryFile(const QString &path); // false: the user chose not to write
     bool m_windows1252File = false; // the query file loaded last was read as Windows-1252
     void setFileTitle(const QString &path);
     void printText(QPrinter *printer, const QStringList &lines, const QString &title);

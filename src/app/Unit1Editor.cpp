@@ -158,6 +158,24 @@ QByteArray encodeQueryFile(const QString &text, bool windows1252, qsizetype &bad
     return QByteArray();
 }
 
+// Names the first character at `bad` that the encoding of the file at `path` cannot hold.
+QString cannotHoldText(
+    const QString &text, qsizetype bad, const QString &path, const QString &encoding)
+{
+    const char32_t c = characterLength(text, bad) == 2
+        ? QChar::surrogateToUcs4(text[bad], text[bad + 1])
+        : char32_t(text[bad].unicode());
+    const QString name = QChar::isPrint(c)
+        ? QStringLiteral("\"%1\" ").arg(QStringView(text).mid(bad, characterLength(text, bad)))
+        : QString();
+    return QStringLiteral("Line %1 holds the character %2(U+%3), which the encoding of %4 (%5) "
+                          "cannot hold.")
+        .arg(text.left(bad).count(QLatin1Char('\n')) + 1)
+        .arg(name)
+        .arg(QString::number(uint(c), 16).toUpper().rightJustified(4, QLatin1Char('0')))
+        .arg(QDir::toNativeSeparators(path), encoding);
+}
+
 } // namespace
 
 QStringList TForm1::controlLines(const QPlainTextEdit *edit)
@@ -348,30 +366,29 @@ QString TForm1::chooseFile(QFileDialog *dialog)
     return dialog->selectedFiles().constFirst();
 }
 
-void TForm1::writeQueryFile(const QString &path)
+bool TForm1::writeQueryFile(const QString &path)
 {
-    // In the encoding of the file loaded last; a character it cannot hold stops the save before
-    // anything is written.
+    // In the encoding of the file loaded last. A Windows-1252 text that gained a character the
+    // code page lacks may go to UTF-8, which holds every character, if the user agrees; from
+    // then on the text is UTF-8. Otherwise a character the encoding cannot hold stops the save
+    // before anything is written.
     const QString text = EditorText();
     qsizetype bad = -1;
-    const QByteArray bytes = encodeQueryFile(text, m_windows1252File, bad);
-    if (bad >= 0) {
-        const char32_t c = characterLength(text, bad) == 2
-            ? QChar::surrogateToUcs4(text[bad], text[bad + 1])
-            : char32_t(text[bad].unicode());
-        const QString name = QChar::isPrint(c)
-            ? QStringLiteral("\"%1\" ").arg(QStringView(text).mid(bad, characterLength(text, bad)))
-            : QString();
-        throw std::runtime_error(
-            QStringLiteral("Line %1 holds the character %2(U+%3), which the encoding of %4 (%5) "
-                           "cannot hold. Nothing was written.")
-                .arg(text.left(bad).count(QLatin1Char('\n')) + 1)
-                .arg(name)
-                .arg(QString::number(uint(c), 16).toUpper().rightJustified(4, QLatin1Char('0')))
-                .arg(QDir::toNativeSeparators(path),
-                    m_windows1252File ? QStringLiteral("Windows-1252") : QStringLiteral("UTF-8"))
-                .toStdString());
+    QByteArray bytes = encodeQueryFile(text, m_windows1252File, bad);
+    const bool toUtf8 = bad >= 0 && m_windows1252File;
+    if (toUtf8) {
+        const auto answer = QMessageBox::question(this, QStringLiteral("Save Query"),
+            cannotHoldText(text, bad, path, QStringLiteral("Windows-1252"))
+                + QStringLiteral(" Save it as UTF-8? If not, nothing is written."),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+        if (answer != QMessageBox::Yes)
+            return false;
+        bytes = encodeQueryFile(text, false, bad);
     }
+    if (bad >= 0)
+        throw std::runtime_error((cannotHoldText(text, bad, path, QStringLiteral("UTF-8"))
+            + QStringLiteral(" Nothing was written."))
+                                     .toStdString());
     // Written aside and put in place at the end where it can be, so a failed write leaves the old
     // file whole; a FIFO or a device is written directly.
     TargetFile file(path);
@@ -380,6 +397,9 @@ void TForm1::writeQueryFile(const QString &path)
     // A full disk fails the write, not the creation: the message says so.
     if (file.device().write(bytes) != bytes.size() || !file.commit())
         throw fileError("Unable to write to %1", path);
+    if (toUtf8)
+        m_windows1252File = false;
+    return true;
 }
 
 void TForm1::setFileTitle(const QString &path)
@@ -400,7 +420,8 @@ bool TForm1::offerToSaveQuery()
     const QString path = chooseFile(SaveDialog2);
     if (path.isEmpty())
         return false;
-    writeQueryFile(path); // an existing file is overwritten without asking
+    if (!writeQueryFile(path)) // an existing file is overwritten without asking
+        return false;
     setFileTitle(path);
     QueryChanged = false;
     return true;
@@ -440,7 +461,8 @@ void TForm1::SpeedButton8Click(QObject *)
         if (answer != QMessageBox::Yes)
             return;
     }
-    writeQueryFile(path);
+    if (!writeQueryFile(path))
+        return;
     setFileTitle(path);
     QueryChanged = false;
 }
