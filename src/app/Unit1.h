@@ -135,7 +135,7 @@ private:
     // Topic set-up called by the constructor after the controls are wired: each topic file
     // installs what its controls need beyond a click (models, delegates, key filters, signals).
     void setupEditor(); // Unit1Editor.cpp
-    void keepLongLinesUnwrapped(int removed, int added); // Unit1Editor.cpp
+    void keepLongLinesUnwrapped(int position, int removed, int added); // Unit1Editor.cpp
     void setupGrid(); // Unit1Run.cpp
     void setupExport(); // Unit1Export.cpp
     void setupHistory(); // Unit1History.cpp
@@ -220,7 +220,7 @@ private:
     bool offerToSaveQuery();
     QString chooseFile(QFileDialog *dialog); // empty when cancelled
     // Writes EditorText in the encoding of the query file loaded last.
-    void writeQueryFile(const QString &path);
+    bool writeQueryFile(const QString &path); // false: the user chose not to write
     bool m_windows1252File = false; // the query file loaded last was read as Windows-1252
     void setFileTitle(const QString &path);
     void printText(QPrinter *printer, const QStringList &lines, const QString &title);

@@ -1,6 +1,7 @@
 #include "app/ReplaceText.h"
 #include "app/Unit1.h"
 #include "history/HistoryStore.h"
+#include "results/Exporter.h"
 #include "ui_Unit1.h"
 #include "widgets/ReplaceDialog.h"
 
@@ -13,7 +14,6 @@
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QSaveFile>
 #include <QSignalBlocker>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -158,6 +158,24 @@ QByteArray encodeQueryFile(const QString &text, bool windows1252, qsizetype &bad
     return QByteArray();
 }
 
+// Names the first character at `bad` that the encoding of the file at `path` cannot hold.
+QString cannotHoldText(
+    const QString &text, qsizetype bad, const QString &path, const QString &encoding)
+{
+    const char32_t c = characterLength(text, bad) == 2
+        ? QChar::surrogateToUcs4(text[bad], text[bad + 1])
+        : char32_t(text[bad].unicode());
+    const QString name = QChar::isPrint(c)
+        ? QStringLiteral("\"%1\" ").arg(QStringView(text).mid(bad, characterLength(text, bad)))
+        : QString();
+    return QStringLiteral("Line %1 holds the character %2(U+%3), which the encoding of %4 (%5) "
+                          "cannot hold.")
+        .arg(text.left(bad).count(QLatin1Char('\n')) + 1)
+        .arg(name)
+        .arg(QString::number(uint(c), 16).toUpper().rightJustified(4, QLatin1Char('0')))
+        .arg(QDir::toNativeSeparators(path), encoding);
+}
+
 } // namespace
 
 QStringList TForm1::controlLines(const QPlainTextEdit *edit)
@@ -223,22 +241,44 @@ void TForm1::setupEditor()
     // Connected after the document's own layout, which has not laid the new text out yet when
     // this runs: the text is laid out once, in the mode chosen here.
     connect(ui->RE1->document(), &QTextDocument::contentsChange, this,
-        [this](int, int removed, int added) { keepLongLinesUnwrapped(removed, added); });
+        [this](int position, int removed, int added) {
+            keepLongLinesUnwrapped(position, removed, added);
+        });
 }
 
-void TForm1::keepLongLinesUnwrapped(int removed, int added)
+void TForm1::keepLongLinesUnwrapped(int position, int removed, int added)
 {
     // Wrapping a line with no place to break costs time that grows with the square of its
     // length (a 10 MB line took hours): while the text holds a line that long, the editor does
-    // not wrap. Only a change that large can add or remove such a line.
+    // not wrap. A change can lengthen only the blocks it touches, which are looked at and marked,
+    // so small edits that build a long line are seen as a large paste is.
     constexpr int LongLine = 20000;
-    if (added < LongLine && removed < LongLine)
-        return;
-    bool longLine = false;
-    for (QTextBlock block = ui->RE1->document()->begin(); block.isValid() && !longLine;
-         block = block.next())
-        longLine = block.length() > LongLine;
-    ui->RE1->setLineWrapMode(longLine ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
+    constexpr int LongMark = 1; // a block's user state: longer than LongLine
+    QTextDocument *document = ui->RE1->document();
+    const QTextBlock first = document->findBlock(position);
+    const QTextBlock last = document->findBlock(position + added);
+    bool wasLong = false;
+    bool isLong = false;
+    for (QTextBlock block = first; block.isValid(); block = block.next()) {
+        wasLong = wasLong || block.userState() == LongMark;
+        const bool longNow = block.length() > LongLine;
+        block.setUserState(longNow ? LongMark : -1);
+        isLong = isLong || longNow;
+        if (block == last)
+            break;
+    }
+    if (!isLong) {
+        if (ui->RE1->lineWrapMode() != QPlainTextEdit::NoWrap)
+            return;
+        // A long line can have gone only from a touched block marked long, or from the first
+        // block if the removal shortened it that much (a merge keeps the later block's mark):
+        // only then, never per keystroke, is every block looked at.
+        if (!wasLong && position - first.position() + removed < LongLine)
+            return;
+        for (QTextBlock block = document->begin(); block.isValid() && !isLong; block = block.next())
+            isLong = block.userState() == LongMark;
+    }
+    ui->RE1->setLineWrapMode(isLong ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
 }
 
 void TForm1::RE1Change(QObject *)
@@ -326,39 +366,40 @@ QString TForm1::chooseFile(QFileDialog *dialog)
     return dialog->selectedFiles().constFirst();
 }
 
-void TForm1::writeQueryFile(const QString &path)
+bool TForm1::writeQueryFile(const QString &path)
 {
-    // In the encoding of the file loaded last; a character it cannot hold stops the save before
-    // anything is written.
+    // In the encoding of the file loaded last. A Windows-1252 text that gained a character the
+    // code page lacks may go to UTF-8, which holds every character, if the user agrees; from
+    // then on the text is UTF-8. Otherwise a character the encoding cannot hold stops the save
+    // before anything is written.
     const QString text = EditorText();
     qsizetype bad = -1;
-    const QByteArray bytes = encodeQueryFile(text, m_windows1252File, bad);
-    if (bad >= 0) {
-        const char32_t c = characterLength(text, bad) == 2
-            ? QChar::surrogateToUcs4(text[bad], text[bad + 1])
-            : char32_t(text[bad].unicode());
-        const QString name = QChar::isPrint(c)
-            ? QStringLiteral("\"%1\" ").arg(QStringView(text).mid(bad, characterLength(text, bad)))
-            : QString();
-        throw std::runtime_error(
-            QStringLiteral("Line %1 holds the character %2(U+%3), which the encoding of %4 (%5) "
-                           "cannot hold. Nothing was written.")
-                .arg(text.left(bad).count(QLatin1Char('\n')) + 1)
-                .arg(name)
-                .arg(QString::number(uint(c), 16).toUpper().rightJustified(4, QLatin1Char('0')))
-                .arg(QDir::toNativeSeparators(path),
-                    m_windows1252File ? QStringLiteral("Windows-1252") : QStringLiteral("UTF-8"))
-                .toStdString());
+    QByteArray bytes = encodeQueryFile(text, m_windows1252File, bad);
+    const bool toUtf8 = bad >= 0 && m_windows1252File;
+    if (toUtf8) {
+        const auto answer = QMessageBox::question(this, QStringLiteral("Save Query"),
+            cannotHoldText(text, bad, path, QStringLiteral("Windows-1252"))
+                + QStringLiteral(" Save it as UTF-8? If not, nothing is written."),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+        if (answer != QMessageBox::Yes)
+            return false;
+        bytes = encodeQueryFile(text, false, bad);
     }
-    // Written aside and put in place at the end, so a failed write leaves the old file whole.
-    QSaveFile file(path);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
+    if (bad >= 0)
+        throw std::runtime_error((cannotHoldText(text, bad, path, QStringLiteral("UTF-8"))
+            + QStringLiteral(" Nothing was written."))
+                                     .toStdString());
+    // Written aside and put in place at the end where it can be, so a failed write leaves the old
+    // file whole; a FIFO or a device is written directly.
+    TargetFile file(path);
+    if (!file.open())
         throw fileError("Cannot create file %1", path);
-    // A full disk fails the write, not the creation: the message says so. The explicit flush
-    // reports a short write that commit() alone would let through, putting a cut file in place.
-    if (file.write(bytes) != bytes.size() || !file.flush() || !file.commit())
+    // A full disk fails the write, not the creation: the message says so.
+    if (file.device().write(bytes) != bytes.size() || !file.commit())
         throw fileError("Unable to write to %1", path);
+    if (toUtf8)
+        m_windows1252File = false;
+    return true;
 }
 
 void TForm1::setFileTitle(const QString &path)
@@ -379,7 +420,8 @@ bool TForm1::offerToSaveQuery()
     const QString path = chooseFile(SaveDialog2);
     if (path.isEmpty())
         return false;
-    writeQueryFile(path); // an existing file is overwritten without asking
+    if (!writeQueryFile(path)) // an existing file is overwritten without asking
+        return false;
     setFileTitle(path);
     QueryChanged = false;
     return true;
@@ -419,7 +461,8 @@ void TForm1::SpeedButton8Click(QObject *)
         if (answer != QMessageBox::Yes)
             return;
     }
-    writeQueryFile(path);
+    if (!writeQueryFile(path))
+        return;
     setFileTitle(path);
     QueryChanged = false;
 }

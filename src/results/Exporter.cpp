@@ -5,15 +5,23 @@
 
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QProgressDialog>
-#include <QSaveFile>
 #include <QStringEncoder>
 
 #include <memory>
 #include <stdexcept>
 #include <vector>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 int exportProgressDelayMs = 500;
 
@@ -67,14 +75,16 @@ private:
 // Collects the lines in a UTF-16 batch of many lines and converts each batch to the 8-bit text
 // at once, so that neither a line nor a value needs a conversion or an allocation of its own.
 // Without a file the text collects in `out`; with one, each converted batch goes to the file
-// and `out` only holds the batch. After a failed write the rest is dropped: the walk goes on to
-// where it would have stopped, and its caller reports the failure.
+// and `out` only holds the batch (a file sink without a file drops it). After a failed write the
+// rest is dropped: the walk goes on to where it would have stopped, and its caller reports the
+// failure.
 class TextSink
 {
 public:
-    TextSink(QByteArray &out, QIODevice *file)
+    TextSink(QByteArray &out, QIODevice *file, bool toFile)
         : m_out(out)
         , m_file(file)
+        , m_toFile(toFile)
         , m_encoder(QStringConverter::System)
     { }
 
@@ -89,14 +99,14 @@ public:
     // Converts what is in batch and empties it, keeping its capacity.
     void flush(QString &batch)
     {
-        if (!m_file || m_writing) {
+        if (!m_toFile || m_writing) {
             const qsizetype used = m_out.size();
             m_out.resize(used + m_encoder.requiredSpace(batch.size()));
             char *end = m_encoder.appendToBuffer(m_out.data() + used, batch);
             m_out.resize(end - m_out.constData());
         }
         batch.resize(0);
-        if (m_file && m_writing) {
+        if (m_toFile && m_writing) {
             // A short write is retried, so that a full disk shows as an error with its reason.
             qsizetype done = 0;
             while (m_writing && done < m_out.size()) {
@@ -110,12 +120,13 @@ public:
 
     // A file sink stops writing, for a file that could not be opened.
     void discard() { m_writing = false; }
-    bool failed() const { return m_file && !m_writing; }
+    bool failed() const { return m_toFile && !m_writing; }
 
 private:
     static constexpr qsizetype BatchChars = 32768;
     QByteArray &m_out;
-    QIODevice *m_file; // not owned; null: the text collects in m_out
+    QIODevice *m_file; // not owned
+    bool m_toFile; // else the text collects in m_out
     QStringEncoder m_encoder;
     bool m_writing = true;
 };
@@ -155,11 +166,92 @@ bool walk(
 
 } // namespace
 
+TargetFile::TargetFile(const QString &path)
+    : m_path(path)
+{
+    if (QFileInfo(path).isDir())
+        throw std::runtime_error(QStringLiteral("%1 is a folder, not a file. Nothing was written.")
+                                     .arg(QDir::toNativeSeparators(path))
+                                     .toStdString());
+}
+
+bool TargetFile::open()
+{
+    const QFileInfo target(m_path);
+    // A FIFO or a device is the destination itself: a file put in its place would take the text
+    // from the program reading it, or stand where the device was.
+    if (target.exists() && !target.isFile())
+        return openDirect();
+    m_aside = std::make_unique<QSaveFile>(m_path);
+    if (m_aside->open(QIODevice::WriteOnly)) {
+        m_device = m_aside.get();
+        return true;
+    }
+    m_error = m_aside->errorString();
+    m_aside.reset();
+    // A folder that takes nothing aside, holding a file the user may write: the file is written
+    // in place, only once the whole text is known.
+    if (!target.isFile() || !target.isWritable())
+        return false;
+    m_heldDevice.open(QIODevice::WriteOnly);
+    m_device = &m_heldDevice;
+    return true;
+}
+
+bool TargetFile::openDirect()
+{
+    m_direct = std::make_unique<QFile>();
+#ifdef Q_OS_UNIX
+    // Opened without waiting: a FIFO that no program reads fails at once (ENXIO) instead of
+    // holding the window until a reader comes. The writes then wait as usual.
+    const int fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        m_error = qt_error_string(errno);
+        return false;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // A reader that goes away must fail the write (EPIPE), not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
+    if (!m_direct->open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+#else
+    m_direct->setFileName(m_path);
+    if (!m_direct->open(QIODevice::WriteOnly)) {
+#endif
+        m_error = m_direct->errorString();
+        return false;
+    }
+    m_device = m_direct.get();
+    return true;
+}
+
+bool TargetFile::commit()
+{
+    // The explicit flushes report a short write of the buffered tail (a full disk) that closing
+    // or commit() alone would let through, putting a cut file in place.
+    if (m_aside) {
+        const bool written = m_aside->flush() && m_aside->commit();
+        m_error = m_aside->errorString();
+        return written;
+    }
+    if (m_direct) {
+        const bool written = m_direct->flush() && m_direct->error() == QFileDevice::NoError;
+        m_error = m_direct->errorString();
+        m_direct->close();
+        return written;
+    }
+    QFile file(m_path);
+    const bool written =
+        file.open(QIODevice::WriteOnly) && file.write(m_held) == m_held.size() && file.flush();
+    m_error = file.errorString();
+    return written;
+}
+
 bool buildExportText(
     QueryDataset &query, ExportFormat format, int limit, QByteArray &text, QWidget *progressParent)
 {
     text.clear();
-    TextSink sink(text, nullptr);
+    TextSink sink(text, nullptr, false);
     if (walk(query, format, limit, sink, progressParent))
         return true;
     text.clear();
@@ -169,25 +261,21 @@ bool buildExportText(
 bool writeExportFile(QueryDataset &query, ExportFormat format, int limit, const QString &fileName,
     QWidget *progressParent)
 {
-    // The text goes to a temporary file beside the target, which takes the target's place only
-    // once complete: a failed, cancelled or refused export leaves the target as it was.
-    QSaveFile file(fileName);
-    const bool created = file.open(QIODevice::WriteOnly);
+    TargetFile file(fileName); // a folder is refused before the walk
+    const bool created = file.open();
     QByteArray batch;
-    TextSink sink(batch, &file);
+    TextSink sink(batch, created ? &file.device() : nullptr, true);
     // A file that cannot be created or written is reported after the walk, as when the whole
     // text was built before the file was touched: the walk leaves the record pointer where it
     // always did.
     if (!created)
         sink.discard();
     if (!walk(query, format, limit, sink, progressParent))
-        return false; // the temporary file goes with `file`
+        return false; // a file aside goes with `file`
     if (!created)
         throw std::runtime_error(
             QStringLiteral("Cannot create file %1").arg(fileName).toStdString());
-    // The explicit flush reports a short write of the buffered tail (a full disk) that
-    // commit() alone would let through, putting a cut file in place.
-    if (sink.failed() || !file.flush() || !file.commit())
+    if (!file.commit() || sink.failed())
         throw std::runtime_error(QStringLiteral("Unable to write to %1: %2")
                                      .arg(fileName, file.errorString())
                                      .toStdString());

@@ -1,15 +1,51 @@
 #pragma once
 
+#include <QBuffer>
 #include <QByteArray>
+#include <QFile>
+#include <QSaveFile>
 #include <QString>
+
+#include <memory>
 
 class QueryDataset;
 class QWidget;
 
+// The file a command writes as a whole (an export, a query file), looked at before any work is
+// done: a folder is refused at once; a FIFO or a device is written directly and never replaced;
+// any other file is written aside and takes the target's place only once complete, or, when its
+// folder takes nothing aside but the file itself may be written, is held in memory and written
+// over the file at commit(). Either way a failure before commit() leaves a file as it was. One
+// write, one thread.
+class TargetFile
+{
+public:
+    // Throws "<path> is a folder, not a file. Nothing was written." for a folder.
+    explicit TargetFile(const QString &path);
+
+    // False when the file cannot be created; errorString() says why.
+    bool open();
+    QIODevice &device() { return *m_device; } // after open()
+    // Puts what was written in its place; false, with errorString(), when writing failed.
+    bool commit();
+    QString errorString() const { return m_error; }
+
+private:
+    bool openDirect();
+
+    QString m_path;
+    QIODevice *m_device = nullptr; // one of the three below
+    std::unique_ptr<QSaveFile> m_aside;
+    std::unique_ptr<QFile> m_direct;
+    QByteArray m_held;
+    QBuffer m_heldDevice { &m_held };
+    QString m_error;
+};
+
 // The walk and the text building shared by the export buttons and the benchmarks: the system's
 // 8-bit encoding, every line followed by CR LF. A file export writes as it walks, through a
-// temporary file that takes the target's place only once complete; a clipboard export builds
-// the whole text in memory first. Either way a failure or a cancel leaves the target untouched.
+// TargetFile; a clipboard export builds the whole text in memory first. Either way a failure or a
+// cancel leaves a file or the clipboard untouched.
 // Runs on the UI thread over a dataset no worker owns.
 
 enum class ExportFormat { CommaQuote, Report };
@@ -25,11 +61,11 @@ extern int exportProgressDelayMs;
 bool buildExportText(
     QueryDataset &query, ExportFormat format, int limit, QByteArray &text, QWidget *progressParent);
 
-// Walks as buildExportText does and writes the lines to the file as they are built, through a
-// temporary file that takes the target's place only once complete; the whole text is never held
-// in memory. Returns false, leaving the file as it was, when the user cancelled. Throws, leaving
-// the file as it was, what the walk throws, then "Cannot create file <name>" when the file
-// cannot be created and "Unable to write to <name>: <reason>" when writing fails (a full disk).
+// Walks as buildExportText does and writes the lines to the file as they are built, as
+// TargetFile does: a regular file never holds a cut text. Returns false when the user cancelled.
+// Throws at once, before the walk, for a folder; throws what the walk throws; then "Cannot create
+// file <name>" when the file cannot be created and "Unable to write to <name>: <reason>" when
+// writing fails (a full disk, a device that takes nothing).
 bool writeExportFile(QueryDataset &query, ExportFormat format, int limit, const QString &fileName,
     QWidget *progressParent);
 

@@ -102,6 +102,8 @@ private slots:
     void editorText_data();
     void editorText();
     void typedAndWrappedLines();
+    void longLines_data();
+    void longLines();
     void changeTracking_data();
     void changeTracking();
 
@@ -215,6 +217,46 @@ void tst_Editor::typedAndWrappedLines()
     m_form->setEditorText(wide);
     QVERIFY(editor()->document()->firstBlock().layout()->lineCount() > 1);
     QCOMPARE(m_form->EditorLines(), QStringList { wide });
+}
+
+void tst_Editor::longLines_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("from"); // the cursor, with the selection from `to`
+    QTest::addColumn<int>("to");
+    QTest::addColumn<int>("key"); // pressed `times` times; V with Ctrl
+    QTest::addColumn<int>("times");
+    QTest::addColumn<bool>("unwrapped");
+    const QString line(15000, QLatin1Char('a'));
+    QTest::newRow("two 15,000-character lines joined")
+        << line + "\n" + line << 15000 << 15000 << int(Qt::Key_Delete) << 1 << true;
+    QTest::newRow("15,000 characters pasted twice") << "" << 0 << 0 << int(Qt::Key_V) << 2 << true;
+    QTest::newRow("shortened by Backspace")
+        << QString(20050, 'a') << 20050 << 20050 << int(Qt::Key_Backspace) << 100 << false;
+    QTest::newRow("split by Return")
+        << QString(30000, 'a') << 15000 << 15000 << int(Qt::Key_Return) << 1 << false;
+    QTest::newRow("cut from its middle into the next line")
+        << QString(25000, 'a') + "\nshort" << 19000 << 25003 << int(Qt::Key_Delete) << 1 << false;
+}
+
+void tst_Editor::longLines()
+{
+    QFETCH(QString, text);
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(int, key);
+    QFETCH(int, times);
+    QFETCH(bool, unwrapped);
+    QGuiApplication::clipboard()->setText(QString(15000, QLatin1Char('p')));
+    m_form->setEditorText(text);
+    QTextCursor cursor(editor()->document());
+    cursor.setPosition(to);
+    cursor.setPosition(from, QTextCursor::KeepAnchor);
+    editor()->setTextCursor(cursor);
+    for (int i = 0; i < times; ++i)
+        QTest::keyClick(
+            editor(), Qt::Key(key), key == Qt::Key_V ? Qt::ControlModifier : Qt::NoModifier);
+    QCOMPARE(editor()->lineWrapMode() == QPlainTextEdit::NoWrap, unwrapped);
 }
 
 void tst_Editor::changeTracking_data()

@@ -5,6 +5,7 @@
 #include "results/Exporter.h"
 #include "results/UCountForm.h"
 #include "support/ModalScript.h"
+#include "support/OrdinaryUser.h"
 #include "support/PgServer.h"
 #include "support/SessionConnection.h"
 #include "support/TestEnv.h"
@@ -27,9 +28,12 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <functional>
 #include <limits>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -71,6 +75,8 @@ private slots:
     void cancel_data();
     void cancel();
     void cannotCreateFile();
+    void targetKinds_data();
+    void targetKinds();
     void progressShownAndCancelled_data();
     void progressShownAndCancelled();
     void copies_data();
@@ -371,6 +377,79 @@ void tst_export::cannotCreateFile()
     QVERIFY(!QFile::exists(path));
     QCOMPARE(CountForm, nullptr);
     QVERIFY(gridBound());
+}
+
+void tst_export::targetKinds_data()
+{
+    // Names the save dialog keeps: it adds ".txt" to a name without an extension.
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("message"); // empty: the export is written to the target
+    QTest::newRow("regular file") << "file.txt"
+                                  << "";
+    QTest::newRow("FIFO with a reader") << "fifo.txt"
+                                        << "";
+    QTest::newRow("FIFO without a reader") << "lone fifo.txt"
+                                           << "Cannot create file %1.";
+    QTest::newRow("full device") << "full.txt"
+                                 << "Unable to write to %1: No space left on device.";
+    QTest::newRow("file in a read-only folder") << "ro/file.txt"
+                                                << "";
+    QTest::newRow("folder made after the choice")
+        << "dir.txt"
+        << "%1 is a folder, not a file. Nothing was written.";
+}
+
+void tst_export::targetKinds()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, message);
+    openResult(QStringLiteral("EXP"), QStringLiteral("select ID as \"ID\" from t where ID < 3"));
+    const QString path = TestEnv::root() + '/' + target, folder = QFileInfo(path).path();
+    const QByteArray name = QFile::encodeName(path);
+    QVERIFY(QDir().mkpath(folder));
+    if (target.contains(QLatin1String("fifo")))
+        QCOMPARE(::mkfifo(name, 0666), 0);
+    else if (target == "full.txt")
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"), path));
+    else if (target.contains(QLatin1String("file")))
+        writeFile(path, "unchanged");
+    const int reader = target == "fifo.txt" ? ::open(name, O_RDONLY | O_NONBLOCK) : -1;
+    struct stat before
+    {
+    }, after {};
+    ::stat(name, &before);
+    QString shown;
+    QList<ModalScript::Answer> answers { countAnswer(-1, false), [&](QWidget *modal) {
+                                            ModalScript::chooseFile(path)(modal);
+                                            QVERIFY(target != "dir.txt" || QDir().mkdir(path));
+                                        } };
+    if (!message.isEmpty())
+        answers << ModalScript::note(&shown);
+    // Root may write aside anywhere, /dev included: as an ordinary user a fault replaces no
+    // device of the machine, and the read-only folder is one.
+    OrdinaryUser::run([&] {
+        QVERIFY(!target.startsWith(QLatin1String("ro/"))
+            || QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+        ModalScript script(answers);
+        click("SpeedButton5");
+        QVERIFY(script.done());
+        QCOMPARE(script.unexpected, 0);
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    QCOMPARE(shown, message.isEmpty() ? message : message.arg(path));
+    // Nothing was put in place of a FIFO, a device or a file written in place; a folder is
+    // refused before the walk, which would have moved to the last record.
+    ::stat(name, &after);
+    QCOMPARE(
+        int(after.st_mode & S_IFMT), int(target == "dir.txt" ? S_IFDIR : before.st_mode & S_IFMT));
+    QCOMPARE(after.st_ino == before.st_ino, target != "file.txt" && target != "dir.txt");
+    QCOMPARE(m_form->CurrentQuery->RecNo(), target == "dir.txt" ? 0 : 1);
+    QFile fifo;
+    if (message.isEmpty())
+        QCOMPARE(reader >= 0 && fifo.open(reader, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)
+                ? fifo.read(100)
+                : readFile(path),
+            QByteArray("\"ID\"\r\n\"1\"\r\n\"2\"\r\n"));
 }
 
 void tst_export::progressShownAndCancelled_data()

@@ -1,7 +1,9 @@
 #include "app/ULogin.h"
 #include "app/Unit1.h"
 #include "connection/QueryDataset.h"
+#include "history/HistoryRecorder.h"
 #include "query/QThread.h"
+#include "results/Exporter.h"
 #include "support/FileSizeLimit.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
@@ -24,6 +26,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <limits>
 #include <memory>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -191,6 +194,7 @@ private:
 void tst_faults::initTestCase()
 {
     TForm1::ExitOnDestroy = false;
+    exportProgressDelayMs = std::numeric_limits<int>::max(); // no progress dialog when slow
     m_liteFile = TestEnv::addSqliteDsn(QStringLiteral("FAULTLITE"),
         { QStringLiteral("create table t(id integer, name varchar(20))"),
             QStringLiteral("insert into t values (1, 'one'), (2, 'two')"),
@@ -330,6 +334,8 @@ void tst_faults::diskFull()
         start(QStringLiteral("faultlite"), QStringLiteral("select n from big"));
         QVERIFY(waitIdle());
         QVERIFY(m_form->CurrentQuery);
+        // The history's thread has recorded the Run: the full disk is this command's alone.
+        QVERIFY(m_form->historyDatabase()->flush(120000));
         const FileSizeLimit full(1024);
         ModalScript box(
             { extractAll(), fileAnswer("SaveDialog1", target), ModalScript::note(&shown) });
@@ -342,6 +348,7 @@ void tst_faults::diskFull()
     } else if (command == QLatin1String("save query")) {
         m_form->setEditorText(longLine);
         const QString title = m_form->windowTitle();
+        QVERIFY(m_form->historyDatabase()->flush(120000)); // it has opened the database
         const FileSizeLimit full(1024);
         ModalScript box({ fileAnswer("SaveDialog2", target), ModalScript::press(QMessageBox::Yes),
             ModalScript::note(&shown) });

@@ -199,17 +199,24 @@ void tst_queryfiles::characterTheEncodingCannotHold_data()
     QTest::addColumn<QString>("added"); // a line added in the editor
     QTest::addColumn<bool>("overwrite"); // saved over the loaded file, else under a new name
     QTest::addColumn<QString>("held"); // the character named, and its code
+    // Windows-1252 text: the answer to the question whether to save as UTF-8; else none.
+    QTest::addColumn<int>("answer");
 
     const QByteArray latin("select 'Caf\xE9'\r\n");
+    const int no = QMessageBox::No;
     QTest::newRow("windows-1252, a CJK character, same file")
-        << latin << QStringLiteral("-- 東") << true << QStringLiteral("\"東\" (U+6771)");
+        << latin << QStringLiteral("-- 東") << true << QStringLiteral("\"東\" (U+6771)") << no;
     QTest::newRow("windows-1252, a CJK character, new file")
-        << latin << QStringLiteral("-- ok € 東") << false << QStringLiteral("\"東\" (U+6771)");
+        << latin << QStringLiteral("-- ok € 東") << false << QStringLiteral("\"東\" (U+6771)")
+        << no;
     QTest::newRow("windows-1252, beyond the BMP")
-        << latin << QStringLiteral("-- 😀") << true << QStringLiteral("\"😀\" (U+1F600)");
+        << latin << QStringLiteral("-- 😀") << true << QStringLiteral("\"😀\" (U+1F600)") << no;
+    QTest::newRow("windows-1252, new file, saved as UTF-8")
+        << latin << QStringLiteral("-- Ł") << false << QStringLiteral("\"Ł\" (U+0141)")
+        << int(QMessageBox::Yes);
     QTest::newRow("utf-8, a lone surrogate")
         << QByteArray("select 'Caf\xC3\xA9'\r\n") << QStringLiteral("-- x") + QChar(0xD800) << true
-        << QStringLiteral("(U+D800)");
+        << QStringLiteral("(U+D800)") << 0;
 }
 
 void tst_queryfiles::characterTheEncodingCannotHold()
@@ -218,6 +225,7 @@ void tst_queryfiles::characterTheEncodingCannotHold()
     QFETCH(QString, added);
     QFETCH(bool, overwrite);
     QFETCH(QString, held);
+    QFETCH(int, answer);
 
     const QString file = path(QStringLiteral("query.sql"));
     writeBytes(file, bytes);
@@ -231,19 +239,30 @@ void tst_queryfiles::characterTheEncodingCannotHold()
     if (overwrite)
         answers << ModalScript::press(QMessageBox::Yes);
     QString message;
-    answers << ModalScript::note(&message);
+    answers << (answer ? ModalScript::press(QMessageBox::StandardButton(answer))
+                       : ModalScript::note(&message));
     ModalScript script(answers);
     click("SpeedButton8");
     QVERIFY(script.done());
     QCOMPARE(script.unexpected, 0);
-    QCOMPARE(script.seen.constLast().icon, QMessageBox::Critical);
-    const QString encoding = held == QLatin1String("(U+D800)") ? QStringLiteral("UTF-8")
-                                                               : QStringLiteral("Windows-1252");
-    QCOMPARE(message,
-        QStringLiteral("Line 2 holds the character %1, which the encoding of %2 (%3) cannot hold. "
-                       "Nothing was written.")
-            .arg(held, QDir::toNativeSeparators(target), encoding));
+    QCOMPARE(script.seen.constLast().icon, answer ? QMessageBox::Question : QMessageBox::Critical);
+    const QString encoding = answer ? QStringLiteral("Windows-1252") : QStringLiteral("UTF-8");
+    QCOMPARE(answer ? script.seen.constLast().text : message,
+        QStringLiteral("Line 2 holds the character %1, which the encoding of %2 (%3) cannot hold. ")
+                .arg(held, QDir::toNativeSeparators(target), encoding)
+            + (answer ? "Save it as UTF-8? If not, nothing is written." : "Nothing was written."));
 
+    if (answer == QMessageBox::Yes) {
+        // Written as UTF-8, and the text stays UTF-8: "é" is no longer written as one byte.
+        QCOMPARE(readBytes(target), m_form->EditorText().toUtf8());
+        QVERIFY(!m_form->QueryChanged);
+        m_form->setEditorText(QStringLiteral("select 'é'"));
+        ModalScript again({ pick(target), ModalScript::press(QMessageBox::Yes) });
+        click("SpeedButton8");
+        QCOMPARE(again.unexpected, 0);
+        QCOMPARE(readBytes(target), QByteArray("select '\xC3\xA9'\r\n"));
+        return;
+    }
     // Nothing was written; the editor still holds the changes.
     QCOMPARE(readBytes(file), bytes);
     QCOMPARE(QFileInfo::exists(path(QStringLiteral("new.sql"))), false);
