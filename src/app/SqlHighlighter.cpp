@@ -43,9 +43,34 @@ bool isKeyword(QStringView word)
         && word.compare(QStringView(*found), Qt::CaseInsensitive) == 0;
 }
 
-// A block's user state: what it carries out (bits 0-1), the carry-in its formats were made for
-// (bits 2-3) and whether they were made (bit 4). -1, Qt's "no state", means nothing is known.
+// A block's highlighting state: what it carries out (bits 0-1), the carry-in its formats were
+// made for (bits 2-3) and whether they were made (bit 4); -1 means nothing is known. Kept in the
+// block's user data: the block's user state belongs to the editor's long-line rule.
 constexpr int Coloured = 16;
+
+struct HighlightData : QTextBlockUserData
+{
+    int state = -1;
+};
+
+int stateOf(const QTextBlock &block)
+{
+    const auto *data = static_cast<const HighlightData *>(block.userData());
+    return data ? data->state : -1;
+}
+
+void setState(QTextBlock block, int state)
+{
+    auto *data = static_cast<HighlightData *>(block.userData());
+    if (!data) {
+        if (state < 0)
+            return;
+        data = new HighlightData; // owned by the block's document
+        block.setUserData(data);
+    }
+    data->state = state;
+}
+
 int carryOut(int state)
 {
     return state < 0 ? 0 : state & 3;
@@ -103,8 +128,8 @@ void SqlHighlighter::updateColours()
     m_parameter = make("#af00db", "#d8a0f0", dark);
     // Formats made with the old colours are made anew as they come into view.
     for (QTextBlock block = m_edit->document()->begin(); block.isValid(); block = block.next()) {
-        if (block.userState() >= 0)
-            block.setUserState(block.userState() & ~Coloured);
+        if (stateOf(block) >= 0)
+            setState(block, stateOf(block) & ~Coloured);
     }
     m_edit->viewport()->update();
 }
@@ -121,7 +146,7 @@ void SqlHighlighter::contentsChanged(int position, int removed, int added)
     // carry-in when they are next seen.
     const QTextBlock last = document->findBlock(position + added);
     for (; block.isValid(); block = block.next()) {
-        block.setUserState(-1);
+        setState(block, -1);
         if (block == last)
             break;
     }
@@ -133,16 +158,16 @@ int SqlHighlighter::carryInto(const QTextBlock &target)
     if (number == 0)
         return 0;
     if (m_validUpTo >= number - 1)
-        return carryOut(target.previous().userState());
+        return carryOut(stateOf(target.previous()));
     QTextBlock block = m_validUpTo < 0 ? m_edit->document()->begin()
                                        : m_edit->document()->findBlockByNumber(m_validUpTo + 1);
-    int carry = block.blockNumber() == 0 ? 0 : carryOut(block.previous().userState());
+    int carry = block.blockNumber() == 0 ? 0 : carryOut(stateOf(block.previous()));
     for (; block.isValid() && block.blockNumber() < number; block = block.next()) {
         carry = lexCarry(block.text(), carry);
-        const int state = block.userState();
+        const int state = stateOf(block);
         // Keep the format bits only when they were made for the same carry-in as now.
         const int kept = state >= 0 ? state & ~3 : 0;
-        block.setUserState(kept | carry);
+        setState(block, kept | carry);
     }
     m_validUpTo = number - 1;
     return carry;
@@ -159,9 +184,9 @@ void SqlHighlighter::colourVisible()
         return;
     int carry = carryInto(block);
     for (; block.isValid(); block = block.next()) {
-        if (!colouredFor(block.userState(), carry))
+        if (!colouredFor(stateOf(block), carry))
             colour(block, carry);
-        carry = carryOut(block.userState());
+        carry = carryOut(stateOf(block));
         if (block.blockNumber() > m_validUpTo)
             m_validUpTo = block.blockNumber();
         if (block == last)
@@ -206,7 +231,7 @@ void SqlHighlighter::colour(QTextBlock &block, int carryIn)
         if (format)
             ranges.append({ token.start, token.length, *format });
     }
-    block.setUserState(int(lexer.carry()) | (carryIn << 2) | Coloured);
+    setState(block, int(lexer.carry()) | (carryIn << 2) | Coloured);
     m_reformatting = true;
     block.layout()->setFormats(ranges);
     m_edit->document()->markContentsDirty(block.position(), block.length());

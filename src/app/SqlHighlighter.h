@@ -9,7 +9,7 @@ class QTextBlock;
 // Colours the SQL of a plain-text editor: keywords, strings, comments, numbers, delimited
 // identifiers and parameter markers. Only the blocks on screen get formats, when they are about
 // to be seen; what a block carries into the next (an open comment, string or name) is kept in
-// the block's state and worked out lazily, so loading or typing in a huge text costs no more
+// the block's own data and worked out lazily, so loading or typing in a huge text costs no more
 // than the lines shown. Colours only, never a font change, so no line's layout moves. A child of
 // its editor; UI thread only.
 class SqlHighlighter : public QObject
