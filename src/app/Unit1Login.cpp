@@ -1,9 +1,11 @@
 #include "app/ULogin.h"
 #include "app/Unit1.h"
 #include "connection/Connection.h"
+#include "connection/ConnectionHandle.h"
 #include "connection/CredentialStore.h"
 #include "connection/DatabaseError.h"
 #include "connection/Session.h"
+#include "query/Reaper.h"
 #include "ui_Unit1.h"
 #include "widgets/Glyphs.h"
 
@@ -147,6 +149,12 @@ void TForm1::SelectDatabaseFromSQL()
 
 void TForm1::SpeedButton12Click(QObject *)
 {
+    // A disconnect talks to the server: the last hold on each connection goes on a reaper
+    // thread, after the connection objects let go of theirs.
+    auto held = std::make_unique<std::vector<std::shared_ptr<ConnectionHandle>>>();
+    for (const std::unique_ptr<Connection> &connection : m_connections)
+        held->push_back(connection->handle());
     Session::instance().CloseConnections();
+    Reaper::dispose(std::move(held));
     setDBParms(QString());
 }

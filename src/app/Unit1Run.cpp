@@ -7,6 +7,7 @@
 #include "connection/Session.h"
 #include "query/QThread.h"
 #include "query/QueryControl.h"
+#include "query/Reaper.h"
 #include "results/DataSource.h"
 #include "results/GridDelegate.h"
 #include "ui_Unit1.h"
@@ -72,6 +73,7 @@ TForm1::RunCleanup::~RunCleanup()
     }
     form->m_control->abandonConnect();
     form->DataSource1->setDataSet(nullptr);
+    Reaper::dispose(std::move(form->CurrentQuery)); // its free may wait on the server
     form->setWaitCursor(false);
 }
 
@@ -275,7 +277,8 @@ void TForm1::CloseCurrentQuery()
     m_control->abandonConnect();
     if (CurrentQuery) {
         UnbindGrid(); // before the dataset goes, so that the grid never reads a freed one
-        CurrentQuery.reset();
+        // Closing a cursor the server has not finished talks to it: never on this thread.
+        Reaper::dispose(std::move(CurrentQuery));
     }
     setWaitCursor(false);
     ui->SpeedButton1->setEnabled(true);
@@ -299,8 +302,12 @@ void TForm1::QueryFinished(TQthread *worker)
     if (worker->FreshConnection) {
         if (Connection *connection =
                 Session::instance().FindConnection(worker->FreshConnection->dataSource());
-            connection && connection->IsConnected())
+            connection && connection->IsConnected()) {
+            // The held connection disconnects where its last user lets go of it: not here.
+            std::shared_ptr<ConnectionHandle> held = connection->handle();
             connection->adopt(worker->FreshConnection);
+            Reaper::dispose(std::move(held));
+        }
         worker->FreshConnection.reset();
     }
     // Record Count ticked while the select ran: the worker counts on its own thread and hands

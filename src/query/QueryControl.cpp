@@ -4,6 +4,7 @@
 #include "connection/QueryDataset.h"
 #include "connection/StatementCancel.h"
 #include "query/QThread.h"
+#include "query/Reaper.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -105,8 +106,7 @@ void QueryControl::abandonConnect()
             unwanted = std::move(m_attempt->handle);
         }
         // Opened just before it was abandoned: closed on a thread of its own, never here.
-        if (unwanted)
-            std::thread([unwanted]() mutable { unwanted.reset(); }).detach();
+        Reaper::dispose(std::move(unwanted));
         m_attempt.reset();
     }
     if (m_connectLoop) {
@@ -165,9 +165,17 @@ void QueryControl::abandon(TQthread *worker)
     if (worker != m_current)
         return;
     m_progressTimer->stop();
-    const bool accepted = m_currentCancel ? m_currentCancel->cancel() : true;
+    // The cancel may wait on the server for as long as it likes, so it is sent from a reaper
+    // thread. Its connection counts it as taken from now on: a statement that comes next waits
+    // out the grace at most, and not even that when the driver refuses the cancel.
     if (m_currentConnection)
-        m_currentConnection->noteCancel(accepted);
+        m_currentConnection->noteCancel(true);
+    if (m_currentCancel) {
+        Reaper::post([cancel = m_currentCancel, connection = m_currentConnection] {
+            if (!cancel->cancel() && connection)
+                connection->noteCancel(false);
+        });
+    }
     m_current = nullptr;
     m_currentCancel.reset();
     m_currentConnection.reset();

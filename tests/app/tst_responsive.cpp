@@ -3,9 +3,11 @@
 #include "connection/QueryDataset.h"
 #include "query/QThread.h"
 #include "query/QueryControl.h"
+#include "query/Reaper.h"
 #include "results/DataSource.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
+#include "support/ProcessPause.h"
 #include "support/SilentServer.h"
 #include "support/TestEnv.h"
 
@@ -41,6 +43,8 @@ private slots:
     void connectToSilentServer();
     void closeQueryCancelsOnServer();
     void closingWindowCancelsOnServer();
+    void nothingWaitsOnHungServer_data();
+    void nothingWaitsOnHungServer();
     void lateCountOffUiThread();
     void ctrlEndFetchesToEnd_data();
     void ctrlEndFetchesToEnd();
@@ -57,6 +61,8 @@ private:
     bool idle() const;
     // Rows of pg_stat_activity running that statement, read on a connection of its own.
     int activeBackends(const QString &sql);
+    // The first column of the first row of a query on the watching connection.
+    QString watch(const QString &sql);
     static void setLoginTimeout(int seconds);
 
     QPointer<TForm1> m_form;
@@ -131,16 +137,22 @@ bool tst_responsive::idle() const
         && button("SpeedButton2")->isEnabled() && QApplication::overrideCursor() == nullptr;
 }
 
-int tst_responsive::activeBackends(const QString &sql)
+QString tst_responsive::watch(const QString &sql)
 {
     QueryDataset watch;
     watch.setConnection(QStringLiteral("WATCHPG"), m_watch->handle());
-    // The driver may wrap the statement (in a cursor declaration): its text is part of the query.
-    watch.setSql(QStringLiteral("select count(*) from pg_stat_activity where state = 'active' "
-                                "and pid <> pg_backend_pid() and position('%1' in query) > 0")
-                     .arg(sql));
+    watch.setSql(sql);
     watch.OpenQuery();
-    return watch.FieldString(0).toInt();
+    return watch.FieldString(0);
+}
+
+int tst_responsive::activeBackends(const QString &sql)
+{
+    // The driver may wrap the statement (in a cursor declaration): its text is part of the query.
+    return watch(QStringLiteral("select count(*) from pg_stat_activity where state = 'active' "
+                                "and pid <> pg_backend_pid() and position('%1' in query) > 0")
+                     .arg(sql))
+        .toInt();
 }
 
 void tst_responsive::connectToSilentServer_data()
@@ -262,6 +274,64 @@ void tst_responsive::closingWindowCancelsOnServer()
     m_form->close();
     QTRY_COMPARE_WITH_TIMEOUT(activeBackends(sleep), 0, 30000);
     QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 30000);
+}
+
+void tst_responsive::nothingWaitsOnHungServer_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("stop"); // the process that hangs
+    QTest::addColumn<bool>("closeWindow"); // else Close Query
+
+    const QString sleep = QStringLiteral("select pg_sleep(602)");
+    QTest::newRow("cancel, server hangs") << sleep << "postmaster" << false;
+    QTest::newRow("window closed, server hangs") << sleep << "postmaster" << true;
+    QTest::newRow("free of a result, backend hangs") << "select n from bigpg"
+                                                     << "backend" << false;
+}
+
+void tst_responsive::nothingWaitsOnHungServer()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, stop);
+    QFETCH(bool, closeWindow);
+
+    setUp(QStringLiteral("resppg"), sql);
+    button("SpeedButton1")->click();
+    const bool running = stop == QLatin1String("postmaster");
+    if (running)
+        QTRY_COMPARE_WITH_TIMEOUT(activeBackends(sql), 1, 30000);
+    else
+        QTRY_VERIFY_WITH_TIMEOUT(idle() && m_form->CurrentQuery, 30000);
+    // The form's backend: running the statement, or holding its cursor open between fetches.
+    const pid_t backend =
+        watch(QStringLiteral("select pid from pg_stat_activity where pid <> "
+                             "pg_backend_pid() and %1")
+                  .arg(running ? QStringLiteral("position('%1' in query) > 0").arg(sql)
+                               : QStringLiteral("state = 'idle in transaction'")))
+            .toInt();
+    {
+        const ProcessPause hung(running ? ProcessPause::parentOf(backend) : backend);
+        if (closeWindow) {
+            m_form->close(); // returns at once, as the program's exit would
+        } else {
+            button("SpeedButton4")->click(); // returns at once
+            QVERIFY(idle());
+            // The window goes on with its work: a statement on another database runs to its end.
+            setUp(QStringLiteral("resplite"), QStringLiteral("select n from big where n = 7"));
+            button("SpeedButton1")->click();
+            QTRY_VERIFY_WITH_TIMEOUT(idle() && m_form->CurrentQuery, 30000);
+            QCOMPARE(grid()->model()->index(0, 0).data().toString(), QStringLiteral("7"));
+        }
+        QVERIFY(Reaper::pending() > 0); // what waits for the server is off the UI thread
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(Reaper::pending(), 0, 60000);
+    if (closeWindow)
+        return;
+    // The alias's connection serves the next Run.
+    setUp(QStringLiteral("resppg"), QStringLiteral("select 42 as answer"));
+    button("SpeedButton1")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(idle() && m_form->CurrentQuery, 30000);
+    QCOMPARE(grid()->model()->index(0, 0).data().toString(), QStringLiteral("42"));
 }
 
 void tst_responsive::lateCountOffUiThread()
