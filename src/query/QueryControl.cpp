@@ -62,10 +62,11 @@ std::shared_ptr<ConnectionHandle> QueryControl::connectDatabase(Opener open)
         }
         // Nobody wants an abandoned connection: it is closed here, on this thread.
         handle.reset();
+        // Ends only its own wait: an attempt abandoned before leaves a later one waiting.
         QMetaObject::invokeMethod(
             qApp,
-            [self] {
-                if (self && self->m_connectLoop)
+            [self, attempt] {
+                if (self && self->m_connectLoop && self->m_attempt == attempt)
                     self->m_connectLoop->quit();
             },
             Qt::QueuedConnection);
