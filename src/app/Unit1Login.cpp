@@ -5,6 +5,7 @@
 #include "connection/CredentialStore.h"
 #include "connection/DatabaseError.h"
 #include "connection/Session.h"
+#include "query/QueryControl.h"
 #include "query/Reaper.h"
 #include "ui_Unit1.h"
 #include "widgets/Glyphs.h"
@@ -149,6 +150,8 @@ void TForm1::SelectDatabaseFromSQL()
 
 void TForm1::SpeedButton12Click(QObject *)
 {
+    // A connect under way is abandoned: what it opens afterwards is neither used nor stored.
+    m_control->abandonConnect();
     // A disconnect talks to the server: the last hold on each connection goes on a reaper
     // thread, after the connection objects let go of theirs.
     auto held = std::make_unique<std::vector<std::shared_ptr<ConnectionHandle>>>();

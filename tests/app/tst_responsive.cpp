@@ -159,15 +159,18 @@ void tst_responsive::connectToSilentServer_data()
 {
     QTest::addColumn<int>("loginTimeout");
     QTest::addColumn<bool>("closeQuery"); // else the driver gives up
+    QTest::addColumn<QString>("closer"); // the button that abandons the connect
 
-    QTest::newRow("Close Query abandons") << 0 << true;
-    QTest::newRow("login timeout") << 2 << false;
+    QTest::newRow("Close Query abandons") << 0 << true << "SpeedButton4";
+    QTest::newRow("Close and Logout abandons") << 0 << true << "SpeedButton12";
+    QTest::newRow("login timeout") << 2 << false << QString();
 }
 
 void tst_responsive::connectToSilentServer()
 {
     QFETCH(int, loginTimeout);
     QFETCH(bool, closeQuery);
+    QFETCH(QString, closer);
 
     setLoginTimeout(loginTimeout);
     m_form->setStatusText(1, QStringLiteral("before"));
@@ -193,11 +196,11 @@ void tst_responsive::connectToSilentServer()
             && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
         // The window goes on handling its events: a timer fires, then Close Query is pressed.
         auto *ticker = new QTimer(m_form); // owned by the window
-        connect(ticker, &QTimer::timeout, m_form, [&seen, ticker, closeQuery, this] {
+        connect(ticker, &QTimer::timeout, m_form, [&seen, ticker, closeQuery, closer, this] {
             if (++seen.repaints == 3) {
                 ticker->stop();
                 if (closeQuery)
-                    button("SpeedButton4")->click();
+                    button(closer.toLatin1().constData())->click();
             }
         });
         ticker->start(10);
@@ -220,8 +223,9 @@ void tst_responsive::connectToSilentServer()
     QVERIFY(idle());
     QCOMPARE(m_form->statusText(1), QStringLiteral("before"));
     if (closeQuery) {
-        // Abandoned: neither a success nor a failure, the login stays.
-        QCOMPARE(m_form->getDBParms(), stored);
+        // Abandoned: neither a success nor a failure; the login stays unless logged out.
+        QCOMPARE(
+            m_form->getDBParms(), closer == QLatin1String("SpeedButton4") ? stored : QString());
     } else {
         QVERIFY2(
             message.startsWith(QStringLiteral("Error Connecting to Database.  Error Message is: ")),
