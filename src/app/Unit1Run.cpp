@@ -322,7 +322,12 @@ void TForm1::QueryFinished(TQthread *worker)
     m_lateCount = false;
 
     setWaitCursor(false);
-    if (!worker->ErrorText.isEmpty() && !lateCount) {
+    // A count that the disk stopped (the result's temporary file could not grow) leaves the
+    // result open with every record fetched so far: those are shown, as after Ctrl+End, and the
+    // message says so. Any other failure of the count closed the result.
+    const bool keptRows = !worker->ErrorText.isEmpty() && !worker->IsExec && worker->Opened
+        && worker->Query && worker->Query->IsOpen();
+    if (!worker->ErrorText.isEmpty() && !keptRows) {
         QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), worker->ErrorText,
             QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("QueryErrorBox"));
@@ -334,14 +339,11 @@ void TForm1::QueryFinished(TQthread *worker)
         ui->DBGrid1->setFocus();
         CurrentQuery = std::move(worker->Query);
         BindGrid();
-        if (lateCount) {
-            // A failure of the count is shown, and the window still leaves the busy state.
-            if (worker->ErrorText.isEmpty()) {
-                historyRunCounted(CurrentQuery->fetchedCount());
-                setStatusText(0, QString::number(CurrentQuery->fetchedCount()));
-            } else {
-                showError(this, worker->ErrorText);
-            }
+        if (keptRows) {
+            showError(this, worker->ErrorText);
+        } else if (lateCount) {
+            historyRunCounted(CurrentQuery->fetchedCount());
+            setStatusText(0, QString::number(CurrentQuery->fetchedCount()));
         } else if (ui->CheckBox1->isChecked()) {
             DataSource1->syncRows();
             historyRunCounted(CurrentQuery->fetchedCount());

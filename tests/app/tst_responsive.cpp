@@ -5,6 +5,7 @@
 #include "query/QueryControl.h"
 #include "query/Reaper.h"
 #include "results/DataSource.h"
+#include "support/FileSizeLimit.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/ProcessPause.h"
@@ -46,6 +47,8 @@ private slots:
     void nothingWaitsOnHungServer_data();
     void nothingWaitsOnHungServer();
     void lateCountOffUiThread();
+    void countStoppedByFullDisk_data();
+    void countStoppedByFullDisk();
     void ctrlEndFetchesToEnd_data();
     void ctrlEndFetchesToEnd();
     void keys_data();
@@ -76,6 +79,9 @@ void tst_responsive::initTestCase()
     TestEnv::addSqliteDsn(QStringLiteral("RESPLITE"),
         { QStringLiteral("create table big as with recursive s(n) as (select 1 union all "
                          "select n + 1 from s where n < 20000) select n from s"),
+            QStringLiteral("create table filler as with recursive s(n) as (select 1 union all "
+                           "select n + 1 from s where n < 200000) select n, printf('%060d', n) "
+                           "as s from s"),
             QStringLiteral("create table wide(a varchar(120), b integer)"),
             QStringLiteral("insert into wide values ('x', 1)"),
             QStringLiteral("create table huge(v text)"),
@@ -379,6 +385,42 @@ void tst_responsive::lateCountOffUiThread()
     QCOMPARE(m_form->statusText(0), QStringLiteral("20000"));
     QVERIFY(m_form->statusText(1).startsWith(QStringLiteral("Select Complete in : ")));
     QCOMPARE(grid()->model()->rowCount(), 20000);
+}
+
+void tst_responsive::countStoppedByFullDisk_data()
+{
+    QTest::addColumn<bool>("late"); // Record Count ticked while the select runs
+    QTest::newRow("ticked before the run") << false;
+    QTest::newRow("ticked while it runs") << true;
+}
+
+void tst_responsive::countStoppedByFullDisk()
+{
+    QFETCH(bool, late);
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Varnholt"),
+        QStringLiteral("Stelvik"));
+    settings.setValue(QStringLiteral("ResultMemoryMB"), 1); // the rest goes to the cache folder
+    auto *countBox = child<QCheckBox>(m_form, "CheckBox1");
+    countBox->setChecked(!late);
+    setUp(QStringLiteral("resplite"), QStringLiteral("select n, s from filler"));
+    QString message;
+    ModalScript script({ ModalScript::note(&message) });
+    {
+        const FileSizeLimit full(4 << 20); // the cache folder takes 4 MB of the 13 MB
+        button("SpeedButton1")->click();
+        countBox->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(idle(), 60000);
+    }
+    settings.remove(QStringLiteral("ResultMemoryMB"));
+    QVERIFY(script.done());
+    QCOMPARE(script.unexpected, 0);
+    // The message's promise is kept: the rows fetched so far are shown, and the run ended.
+    QVERIFY2(message.contains(QStringLiteral("those stay available")), qPrintable(message));
+    QVERIFY(m_form->CurrentQuery);
+    const int kept = grid()->model()->rowCount();
+    QVERIFY2(kept > 1000 && kept < 200000, qPrintable(QString::number(kept)));
+    QCOMPARE(grid()->model()->index(kept - 1, 0).data().toString(), QString::number(kept));
+    QVERIFY(m_form->statusText(1).startsWith(QStringLiteral("Select Complete in : ")));
 }
 
 void tst_responsive::ctrlEndFetchesToEnd_data()
