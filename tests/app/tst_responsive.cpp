@@ -145,6 +145,8 @@ bool tst_responsive::idle() const
 
 QString tst_responsive::watch(const QString &sql)
 {
+    if (!m_watch->IsConnected()) // Close and Logout closes every connection
+        m_watch->OpenConnection();
     QueryDataset watch;
     watch.setConnection(QStringLiteral("WATCHPG"), m_watch->handle());
     watch.setSql(sql);
