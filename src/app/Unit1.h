@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace Ui {
@@ -179,6 +180,12 @@ private:
     // The driver's login timeout in seconds: the user's setting "LoginTimeout", 30 when unset.
     static int loginTimeout();
     void FetchFinished(TQthread *worker);
+    // Panel 0: a record count stays; the records fetched by Ctrl+End show while their result is
+    // open, and panel 0 gets its earlier text back when it closes.
+    void setRecordCount(int count);
+    void setTransientCount(int count);
+    void endTransientCount();
+    std::optional<QString> m_countPanelBefore; // set while panel 0 shows a transient count
     void fetchToEnd(); // Ctrl+End in the grid: the rest of the result, off the UI thread
     void setupKeys();
     // Closing the window: the running statement is cancelled on the server, nothing waits.

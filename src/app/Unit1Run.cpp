@@ -91,7 +91,7 @@ void TForm1::setupGrid()
         });
     });
     connect(m_control, &QueryControl::progress, this,
-        [this](int fetched) { setStatusText(0, QString::number(fetched)); });
+        [this](int fetched) { setTransientCount(fetched); });
     QTableView *grid = ui->DBGrid1;
     grid->setModel(DataSource1);
     grid->setItemDelegate(new GridDelegate(grid)); // owned by the grid (Qt parent)
@@ -280,9 +280,32 @@ void TForm1::CloseCurrentQuery()
         // Closing a cursor the server has not finished talks to it: never on this thread.
         Reaper::dispose(std::move(CurrentQuery));
     }
+    endTransientCount(); // the result it described is gone
     setWaitCursor(false);
     ui->SpeedButton1->setEnabled(true);
     ui->SpeedButton2->setEnabled(true);
+}
+
+void TForm1::setRecordCount(int count)
+{
+    m_countPanelBefore.reset(); // a record count stays until the next one
+    setStatusText(0, QString::number(count));
+}
+
+void TForm1::setTransientCount(int count)
+{
+    // The records fetched by Ctrl+End describe one result only: panel 0 remembers what it
+    // showed before, for when that result closes.
+    if (!m_countPanelBefore)
+        m_countPanelBefore = statusText(0);
+    setStatusText(0, QString::number(count));
+}
+
+void TForm1::endTransientCount()
+{
+    if (m_countPanelBefore)
+        setStatusText(0, *m_countPanelBefore);
+    m_countPanelBefore.reset();
 }
 
 void TForm1::cancelForExit()
@@ -343,11 +366,11 @@ void TForm1::QueryFinished(TQthread *worker)
             showError(this, worker->ErrorText);
         } else if (lateCount) {
             historyRunCounted(CurrentQuery->fetchedCount());
-            setStatusText(0, QString::number(CurrentQuery->fetchedCount()));
+            setRecordCount(CurrentQuery->fetchedCount());
         } else if (ui->CheckBox1->isChecked()) {
             DataSource1->syncRows();
             historyRunCounted(CurrentQuery->fetchedCount());
-            setStatusText(0, QString::number(CurrentQuery->fetchedCount()));
+            setRecordCount(CurrentQuery->fetchedCount());
         }
         setStatusText(1, QStringLiteral("Select Complete in : ") + worker->ElapsedText());
     }
@@ -365,7 +388,7 @@ void TForm1::fetchToEnd()
     ui->SpeedButton1->setEnabled(false);
     ui->SpeedButton2->setEnabled(false);
     setWaitCursor(true);
-    setStatusText(0, QString::number(CurrentQuery->fetchedCount()));
+    setTransientCount(CurrentQuery->fetchedCount());
     CurrentThread = m_control->startFetchToEnd(std::move(CurrentQuery)); // frees itself
 }
 
@@ -387,7 +410,7 @@ void TForm1::FetchFinished(TQthread *worker)
     if (last >= 0)
         CurrentQuery->setRecNo(last);
     BindGrid();
-    setStatusText(0, QString::number(last + 1));
+    setTransientCount(last + 1);
     if (last >= 0)
         ui->DBGrid1->scrollTo(DataSource1->index(last, column));
     ui->DBGrid1->setFocus();
