@@ -5,6 +5,7 @@
 #include "query/QueryControl.h"
 #include "query/Reaper.h"
 #include "results/DataSource.h"
+#include "support/ConnectWait.h"
 #include "support/FileSizeLimit.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
@@ -133,6 +134,9 @@ void tst_responsive::setLoginTimeout(int seconds)
 
 void tst_responsive::setUp(const QString &alias, const QString &sql)
 {
+    // Connected first, so that a click starts the worker at once, as on every later Run.
+    if (alias != QLatin1String("silent"))
+        QVERIFY(connectAndWait(*m_form, alias.toUpper()));
     m_form->setEditorText(sql);
     child<QComboBox>(m_form, "ComboBox1")->setEditText(alias);
 }
@@ -195,7 +199,9 @@ void tst_responsive::connectToSilentServer()
         bool waitCursor = false;
         int repaints = 0;
     } seen;
-    connect(control(), &QueryControl::connectStarted, this, [&] {
+    connect(control(), &QueryControl::stateChanged, this, [&](QueryControl::State state) {
+        if (state != QueryControl::State::Connecting)
+            return;
         seen.called = true;
         seen.panel = m_form->statusText(1);
         seen.runEnabled = button("SpeedButton1")->isEnabled();
@@ -217,7 +223,8 @@ void tst_responsive::connectToSilentServer()
     QString message;
     ModalScript script(closeQuery ? QList<ModalScript::Answer> {}
                                   : QList<ModalScript::Answer> { ModalScript::note(&message) });
-    button("SpeedButton1")->click(); // returns once the connect was abandoned or failed
+    button("SpeedButton1")->click(); // returns at once: the connect goes on meanwhile
+    QTRY_VERIFY_WITH_TIMEOUT(seen.repaints >= 3 && script.done() && idle(), 60000);
 
     QVERIFY(seen.called);
     QCOMPARE(seen.panel, QStringLiteral("Connecting to SILENT"));
@@ -357,8 +364,11 @@ void tst_responsive::lateCountOffUiThread()
     bool countRequested = false;
     bool busyWhileCounting = false;
     QMetaObject::Connection watch =
-        connect(control(), &QueryControl::handedBack, this, [&](TQthread *worker) {
-            countRequested = worker->CountLater;
+        connect(control(), &QueryControl::stateChanged, this, [&](QueryControl::State state) {
+            if (state != QueryControl::State::Counting)
+                return;
+            TQthread *worker = m_form->CurrentThread;
+            countRequested = worker && worker->CountLater;
             busyWhileCounting = m_form->CurrentThread == worker && !m_form->CurrentQuery
                 && !button("SpeedButton1")->isEnabled() && QApplication::overrideCursor();
             // Pressed as soon as the window handles events again, while the count runs.
@@ -411,7 +421,7 @@ void tst_responsive::countStoppedByFullDisk()
         const FileSizeLimit full(4 << 20); // the cache folder takes 4 MB of the 13 MB
         button("SpeedButton1")->click();
         countBox->setChecked(true);
-        QTRY_VERIFY_WITH_TIMEOUT(idle(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(idle() && script.done(), 60000);
     }
     settings.remove(QStringLiteral("ResultMemoryMB"));
     QVERIFY(script.done());
