@@ -59,159 +59,107 @@ QueryControl::Opener marked(QueryControl::Opener open, bool *ended)
 void tst_querycontrol::transitions_data()
 {
     QTest::addColumn<QString>("road");
-    QTest::addColumn<QString>("stopIn"); // the state in which it is stopped; empty: never
-    QTest::addColumn<QString>("how"); // "close" (Close Query) or "window" (the window goes)
-    QTest::addColumn<QString>("states"); // the states told, in order
-    QTest::addColumn<QString>("outcome"); // what its end told; empty: nothing
-
-    QTest::newRow("select") << "select"
-                            << ""
-                            << ""
-                            << "Running Idle"
-                            << "rows";
-    QTest::newRow("exec") << "exec"
-                          << ""
-                          << ""
-                          << "Running Idle"
-                          << "exec";
-    QTest::newRow("late count") << "count"
-                                << ""
-                                << ""
-                                << "Running Counting Idle"
-                                << "counted 5000";
-    QTest::newRow("fetch to end") << "fetch"
-                                  << ""
-                                  << ""
-                                  << "FetchingToEnd Idle"
-                                  << "fetched 5000";
-    QTest::newRow("connect") << "connect"
-                             << ""
-                             << ""
-                             << "Connecting Idle"
-                             << "connected";
-    QTest::newRow("connect fails") << "bad connect"
-                                   << ""
-                                   << ""
-                                   << "Connecting Idle"
-                                   << "failed";
-    const QList<QPair<QString, QString>> stops { { "select", "Running" }, { "count", "Counting" },
-        { "fetch", "FetchingToEnd" }, { "connect", "Connecting" } };
-    for (const auto &[road, state] : stops) {
-        const QString first = road == QLatin1String("count") ? "Running " : "";
-        QTest::newRow(qPrintable("Close Query in " + state))
-            << road << state << "close" << first + state + " Idle"
-            << "";
-        QTest::newRow(qPrintable("window closed in " + state))
-            << road << state << "window" << first + state << "";
+    // "close" (Close Query) or "window" (the window goes), then the state it is stopped in.
+    QTest::addColumn<QString>("stop");
+    QTest::addColumn<QString>("told"); // the states told in order, " | ", what its end told
+    const auto row = [](const QString &road, const QString &stop, const QString &told) {
+        QTest::newRow(qPrintable(road + ' ' + stop)) << road << stop << told;
+    };
+    row("select", "", "Running Idle | rows");
+    row("exec", "", "Running Idle | exec");
+    row("count", "", "Running Counting Idle | counted 5000");
+    row("fetch", "", "FetchingToEnd Idle | fetched 5000");
+    row("connect", "", "Connecting Idle | connected");
+    row("bad connect", "", "Connecting Idle | failed");
+    for (const QString how : { "close", "window" }) {
+        const QString idle = how == "close" ? " Idle | " : " | ";
+        row("select", how + " Running", "Running" + idle);
+        row("count", how + " Counting", "Running Counting" + idle);
+        row("fetch", how + " FetchingToEnd", "FetchingToEnd" + idle);
+        row("connect", how + " Connecting", "Connecting" + idle);
     }
 }
 
 void tst_querycontrol::transitions()
 {
     QFETCH(QString, road);
-    QFETCH(QString, stopIn);
-    QFETCH(QString, how);
-    QFETCH(QString, states);
-    QFETCH(QString, outcome);
+    QFETCH(QString, stop);
+    QFETCH(QString, told);
 
-    QPointer<QueryControl> control = new QueryControl; // deleted below or by the row
+    QPointer<QueryControl> control = new QueryControl; // deleted below, or as its window goes
     QPointer<TQthread> worker;
-    QStringList told;
+    QStringList states;
     QString ended;
-    const auto stop = [&] {
-        if (how == QLatin1String("close"))
-            control->abandon();
-        else
-            control->deleteLater(); // inside its own signal: the window goes right after
-    };
     connect(control, &QueryControl::stateChanged, this, [&](QueryControl::State state) {
-        told << QString::fromLatin1(
-            QMetaEnum::fromType<QueryControl::State>().valueToKey(int(state)));
+        states << QMetaEnum::fromType<QueryControl::State>().valueToKey(int(state));
         if (!worker)
             worker = control->worker();
-        if (told.last() == stopIn)
-            stop();
+        if (stop.endsWith(' ' + states.last()) && stop.startsWith("close"))
+            control->abandon();
+        else if (stop.endsWith(' ' + states.last()))
+            control->deleteLater(); // inside its own signal: the window goes right after it
     });
-    connect(control, &QueryControl::finished, this, [&](TQthread *worker) {
-        if (worker->FetchToEnd)
-            ended = QStringLiteral("fetched %1").arg(worker->Query->fetchedCount());
-        else if (worker->IsExec)
-            ended = QStringLiteral("exec");
-        else
-            ended = worker->Counted
-                ? QStringLiteral("counted %1").arg(worker->Query->fetchedCount())
-                : QStringLiteral("rows");
+    connect(control, &QueryControl::finished, this, [&](TQthread *done) {
+        const QString n = QString::number(done->Query->fetchedCount());
+        ended = done->FetchToEnd ? "fetched " + n
+            : done->IsExec       ? "exec"
+            : done->Counted      ? "counted " + n
+                                 : "rows";
     });
-
-    bool connectEnded = !road.contains(QLatin1String("connect"));
-    if (road == QLatin1String("connect") || road == QLatin1String("bad connect")) {
-        const QueryControl::Opener open = road == QLatin1String("connect")
-            ? m_lite->opener(0)
-            : [] { return std::make_shared<ConnectionHandle>(QStringLiteral("NODSN"), "", ""); };
-        control->startConnect(QStringLiteral("QCLITE"), marked(open, &connectEnded),
+    bool connectEnded = !road.contains("connect");
+    if (road.contains("connect")) {
+        const QueryControl::Opener open = road == "connect" ? m_lite->opener(0) : [] {
+            return std::make_shared<ConnectionHandle>("NODSN", "", "");
+        };
+        control->startConnect("QCLITE", marked(open, &connectEnded),
             [&](std::shared_ptr<ConnectionHandle> handle, std::exception_ptr) {
-                ended = handle ? QStringLiteral("connected") : QStringLiteral("failed");
+                ended = handle ? "connected" : "failed";
             });
-    } else if (road == QLatin1String("fetch")) {
+    } else if (road == "fetch") {
         auto result = std::make_unique<QueryDataset>();
-        result->setConnection(QStringLiteral("QCLITE"), m_lite->handle());
-        result->setSql(QStringLiteral("select n from many"));
+        result->setConnection("QCLITE", m_lite->handle());
+        result->setSql("select n from many");
         result->OpenQuery();
-        QVERIFY(!result->allFetched());
         control->startFetchToEnd(std::move(result));
     } else {
-        control->setCountWanted(road == QLatin1String("count"));
-        control->startStatement(road == QLatin1String("exec")
-                ? QStringLiteral("update t set id = 42")
-                : road == QLatin1String("count") ? QStringLiteral("select n from many")
-                                                 : QStringLiteral("select id from t"),
-            m_lite.get(), road == QLatin1String("exec"), false);
+        control->setCountWanted(road == "count");
+        control->startStatement(road == "exec" ? "update t set id = 42" : "select n from many",
+            m_lite.get(), road == "exec", false);
     }
-    if (how == QLatin1String("window"))
-        QTRY_VERIFY(!control); // gone with its window
-    // Whatever was started ends: its worker frees itself, its connect thread returns.
-    QTRY_VERIFY_WITH_TIMEOUT(connectEnded && !worker && Reaper::pending() == 0, 30000);
-    if (!outcome.isEmpty())
-        QTRY_COMPARE_WITH_TIMEOUT(ended, outcome, 30000);
-    QCoreApplication::processEvents(); // nothing more comes
-    QCOMPARE(ended, outcome);
-    QCOMPARE(told.join(QLatin1Char(' ')), states);
+    // What was started ends: the window that went, the worker, the connect thread, the cancel.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (control || stop.startsWith("window")) && connectEnded && !worker && Reaper::pending() == 0,
+        30000);
+    QTRY_COMPARE_WITH_TIMEOUT(states.join(' ') + " | " + ended, told, 30000);
+    QCoreApplication::processEvents(); // and nothing more is told
+    QCOMPARE(states.join(' ') + " | " + ended, told);
     delete control;
 }
 
 void tst_querycontrol::connectEndsOnlyItsOwnWait()
 {
     QueryControl control;
-    std::promise<void> first;
-    std::promise<void> second;
-    bool firstEnded = false;
-    bool secondEnded = false;
-    const auto blocked = [this](std::shared_future<void> go) {
-        return [go, open = m_lite->opener(0)] {
-            go.wait();
+    std::promise<void> go[2];
+    bool ended[2] = {};
+    std::shared_ptr<ConnectionHandle> opened[2];
+    for (int n : { 0, 1 }) {
+        control.abandon(); // Esc while the first one connects
+        const auto open = [wait = go[n].get_future().share(), open = m_lite->opener(0)] {
+            wait.wait();
             return open();
         };
-    };
-    int calls = 0;
-    control.startConnect(QStringLiteral("QCLITE"),
-        marked(blocked(first.get_future().share()), &firstEnded),
-        [&](std::shared_ptr<ConnectionHandle>, std::exception_ptr) { ++calls; });
-    control.abandon(); // Esc while it connects
-    std::shared_ptr<ConnectionHandle> opened;
-    control.startConnect(QStringLiteral("QCLITE"),
-        marked(blocked(second.get_future().share()), &secondEnded),
-        [&](std::shared_ptr<ConnectionHandle> handle, std::exception_ptr) { opened = handle; });
-
-    first.set_value(); // the abandoned attempt ends while the second one waits
-    QTRY_VERIFY_WITH_TIMEOUT(firstEnded, 30000);
+        control.startConnect("QCLITE", marked(open, &ended[n]),
+            [&opened, n](std::shared_ptr<ConnectionHandle> handle, std::exception_ptr) {
+                opened[n] = handle;
+            });
+    }
+    go[0].set_value(); // the abandoned attempt ends while the second one waits
+    QTRY_VERIFY_WITH_TIMEOUT(ended[0], 30000);
     QCOMPARE(control.state(), QueryControl::State::Connecting);
-    QVERIFY(!opened);
-    QCOMPARE(calls, 0);
-
-    second.set_value();
-    QTRY_VERIFY_WITH_TIMEOUT(opened, 30000);
+    go[1].set_value();
+    QTRY_VERIFY_WITH_TIMEOUT(opened[1], 30000);
+    QVERIFY(!opened[0]);
     QCOMPARE(control.state(), QueryControl::State::Idle);
-    QCOMPARE(calls, 0);
 }
 
 void tst_querycontrol::heldConnectionGivesWay_data()

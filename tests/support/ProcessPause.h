@@ -4,10 +4,8 @@
 
 #include <csignal>
 #include <stdexcept>
-#include <sys/types.h>
 
-// Stops a process (SIGSTOP) for as long as the object lives, as a server that hangs would, and
-// lets it go on afterwards. Header-only.
+// Stops a process (SIGSTOP) while the object lives, as a hung server would; then lets it go on.
 class ProcessPause
 {
 public:
@@ -18,19 +16,13 @@ public:
             throw std::runtime_error("cannot stop process " + std::to_string(pid));
     }
     ~ProcessPause() { ::kill(m_pid, SIGCONT); }
-    ProcessPause(const ProcessPause &) = delete;
-    ProcessPause &operator=(const ProcessPause &) = delete;
 
-    // The parent of a process, from /proc; 0 when unknown.
+    // A process's parent, from /proc ("pid (name) state ppid ..."; the name may hold blanks).
     static pid_t parentOf(pid_t pid)
     {
         QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            return 0;
-        // "pid (name) state ppid ...": the name may hold blanks, so count from its end.
-        const QByteArray text = stat.readAll();
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        return fields.size() > 1 ? pid_t(fields[1].toLongLong()) : 0;
+        const QByteArray text = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+        return pid_t(text.mid(text.lastIndexOf(')') + 4).split(' ').value(0).toLongLong());
     }
 
 private:
