@@ -53,6 +53,11 @@ void QueryControl::startConnect(const QString &alias, Opener open, ConnectDone d
     m_attempt = attempt;
     m_connectDone = std::move(done);
     m_alias = alias;
+    // Told before the connect starts, so that whatever a listener does about it comes before
+    // the connect's outcome.
+    setState(State::Connecting);
+    if (m_attempt != attempt)
+        return; // abandoned at once
     QPointer<QueryControl> self(this);
     std::thread([attempt, open = std::move(open), self]() mutable {
         std::shared_ptr<ConnectionHandle> handle;
@@ -77,7 +82,6 @@ void QueryControl::startConnect(const QString &alias, Opener open, ConnectDone d
             Qt::QueuedConnection);
         open = nullptr; // what the opener holds goes here, after its outcome was handed on
     }).detach();
-    setState(State::Connecting);
 }
 
 void QueryControl::connectEnded(std::shared_ptr<ConnectionHandle> handle, std::exception_ptr error)

@@ -4,6 +4,7 @@
 #include "query/QThread.h"
 #include "query/QueryControl.h"
 #include "query/Reaper.h"
+#include "support/PgServer.h"
 #include "support/TestEnv.h"
 
 #include <QPointer>
@@ -31,16 +32,24 @@ private slots:
 
 private:
     std::unique_ptr<Connection> m_lite;
+    // Statements stopped while they fetch run on PostgreSQL, whose driver takes a cancel then.
+    std::unique_ptr<Connection> m_pg;
 };
 
 void tst_querycontrol::initTestCase()
 {
     TestEnv::addSqliteDsn(QStringLiteral("QCLITE"),
-        { QStringLiteral("create table t(id integer)"), QStringLiteral("insert into t values (42)"),
-            QStringLiteral("create table many as with recursive s(n) as (select 1 union all "
-                           "select n + 1 from s where n < 5000) select n from s") });
+        { QStringLiteral("create table t(id integer)"),
+            QStringLiteral("insert into t values (42)") });
     m_lite = std::make_unique<Connection>(QStringLiteral("QCLITE"));
     m_lite->OpenConnection();
+    PgServer &server = PgServer::instance();
+    server.addDsn(QStringLiteral("QCPG"));
+    server.exec(QStringLiteral("drop table if exists many; create table many as select "
+                               "generate_series(1, 5000) n; grant all on many to public"));
+    m_pg = std::make_unique<Connection>(QStringLiteral("QCPG"));
+    m_pg->Params = QStringList { "USER NAME=" + server.user(), "PASSWORD=" + server.password() };
+    m_pg->OpenConnection();
 }
 
 namespace {
@@ -96,8 +105,9 @@ void tst_querycontrol::transitions()
             worker = control->worker();
         if (stop.endsWith(' ' + states.last()) && stop.startsWith("close"))
             control->abandon();
-        else if (stop.endsWith(' ' + states.last()))
-            control->deleteLater(); // inside its own signal: the window goes right after it
+        else if (stop.endsWith(' ' + states.last())) // the window goes right after this signal,
+            QMetaObject::invokeMethod( // before anything the worker posts later
+                this, [&control] { delete control; }, Qt::QueuedConnection);
     });
     connect(control, &QueryControl::finished, this, [&](TQthread *done) {
         const QString n = QString::number(done->Query->fetchedCount());
@@ -108,23 +118,24 @@ void tst_querycontrol::transitions()
     });
     bool connectEnded = !road.contains("connect");
     if (road.contains("connect")) {
-        const QueryControl::Opener open = road == "connect" ? m_lite->opener(0) : [] {
+        const QueryControl::Opener open = road == "connect" ? m_pg->opener(0) : [] {
             return std::make_shared<ConnectionHandle>("NODSN", "", "");
         };
-        control->startConnect("QCLITE", marked(open, &connectEnded),
+        control->startConnect("QCPG", marked(open, &connectEnded),
             [&](std::shared_ptr<ConnectionHandle> handle, std::exception_ptr) {
                 ended = handle ? "connected" : "failed";
             });
     } else if (road == "fetch") {
         auto result = std::make_unique<QueryDataset>();
-        result->setConnection("QCLITE", m_lite->handle());
+        result->setConnection("QCPG", m_pg->handle());
         result->setSql("select n from many");
         result->OpenQuery();
         control->startFetchToEnd(std::move(result));
     } else {
         control->setCountWanted(road == "count");
-        control->startStatement(road == "exec" ? "update t set id = 42" : "select n from many",
-            m_lite.get(), road == "exec", false);
+        control->startStatement(
+            road == "exec" ? "update many set n = n where n = 0" : "select n from many", m_pg.get(),
+            road == "exec", false);
     }
     // What was started ends: the window that went, the worker, the connect thread, the cancel.
     QTRY_VERIFY_WITH_TIMEOUT(
