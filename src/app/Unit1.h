@@ -3,19 +3,21 @@
 #include "app/Guard.h"
 #include "history/History.h"
 #include "history/HistoryRecorder.h"
+#include "query/QueryControl.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace Ui {
 class TForm1;
 }
 class Connection;
-class QueryControl;
 class RoutingView;
 class QueryDataset;
 class TQthread;
@@ -61,7 +63,11 @@ public:
     // --- Login and database choice (Unit1Login.cpp) ---
     QString getDBParms();
     void setDBParms(const QString &text);
-    bool ConnectDatabase(const QString &name);
+    // Makes sure the alias's connection is open, asking for the login when none is stored, and
+    // calls done(true) once it is. The open runs off the UI thread: done comes later, from the
+    // event loop, or at once when the connection is open already. A failure is reported here,
+    // then done(false); a connect abandoned by Close Query or Logout never calls done.
+    void ConnectDatabase(const QString &name, std::function<void(bool)> done);
     void SelectDatabaseFromSQL();
 
     // --- History (Unit1History.cpp) ---
@@ -110,6 +116,7 @@ private:
     void Button3Click(QObject *Sender);
     void Button2Click(QObject *Sender);
     void startStatement(bool isExec);
+    void runStatement(const QString &alias, bool isExec); // once the connection is open
 
     // Close and Logout (Unit1Login.cpp).
     void SpeedButton12Click(QObject *Sender);
@@ -174,12 +181,22 @@ private:
     // [Unit1Login.cpp]
     // [Unit1Run.cpp]
     void setWaitCursor(bool on);
-    // Opens the connection on a thread of its own while the window stays responsive; false when
-    // Close Query abandoned it. A failure is raised as OpenConnection raises it.
-    bool openInBackground(Connection *connection);
+    // The busy state, derived from the statement's state: Run and Exec, the wait cursor and
+    // panel 1's "Connecting to ...", "Running Query" or "Executing SQL".
+    void showState(QueryControl::State state);
+    std::optional<QString> m_panelBeforeConnect; // panel 1 before "Connecting to ..."
+    // Message boxes of a statement, shown after its hand-back (the worker does not wait on them).
+    void showQueryError(const QString &text);
+    void postError(const QString &text);
     // The driver's login timeout in seconds: the user's setting "LoginTimeout", 30 when unset.
     static int loginTimeout();
     void FetchFinished(TQthread *worker);
+    // Panel 0: a record count stays; the records fetched by Ctrl+End show while their result is
+    // open, and panel 0 gets its earlier text back when it closes.
+    void setRecordCount(int count);
+    void setTransientCount(int count);
+    void endTransientCount();
+    std::optional<QString> m_countPanelBefore; // set while panel 0 shows a transient count
     void fetchToEnd(); // Ctrl+End in the grid: the rest of the result, off the UI thread
     void setupKeys();
     // Closing the window: the running statement is cancelled on the server, nothing waits.
@@ -188,7 +205,6 @@ private:
     void gridCurrentRowChanged(int row);
     bool m_waitCursor = false; // this window holds one override cursor of the application
     bool m_bindingGrid = false; // the grid's columns and current row are being set from code
-    bool m_lateCount = false; // the current worker counts the records after its hand-back
     QueryControl *m_control = nullptr; // owned by the window (Qt parent)
     RoutingView *m_routing = nullptr; // owned by the window (Qt parent)
     // Declared after CurrentQuery, so destroyed before it: when the window goes, the grid lets

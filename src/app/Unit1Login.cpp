@@ -2,9 +2,12 @@
 #include "app/ULogin.h"
 #include "app/Unit1.h"
 #include "connection/Connection.h"
+#include "connection/ConnectionHandle.h"
 #include "connection/DatabaseError.h"
 #include "connection/Session.h"
 #include "credentials/CredentialStore.h"
+#include "query/QueryControl.h"
+#include "query/Reaper.h"
 #include "ui_Unit1.h"
 #include "widgets/Glyphs.h"
 
@@ -42,12 +45,13 @@ void TForm1::setDBParms(const QString &text)
     CachedParms = text;
 }
 
-bool TForm1::ConnectDatabase(const QString &name)
+void TForm1::ConnectDatabase(const QString &name, std::function<void(bool)> done)
 {
-    bool result = true;
     Connection *connection = Session::instance().FindConnection(name);
-    if (connection && connection->IsConnected())
-        return true;
+    if (connection && connection->IsConnected()) {
+        done(true);
+        return;
+    }
     if (!connection) {
         m_connections.push_back(std::make_unique<Connection>(Session::instance(), name));
         connection = m_connections.back().get();
@@ -56,44 +60,49 @@ bool TForm1::ConnectDatabase(const QString &name)
     const QString stored = getDBParms();
     if (!stored.isEmpty()) {
         connection->Params = stored.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-        connection->LoginPrompt = false;
-        try {
-            if (!openInBackground(connection))
-                return false; // abandoned: neither a success nor a failure
-        } catch (const DatabaseError &error) {
-            result = false;
-            setDBParms(QString());
-            showConnectError(this, error);
-        }
-        return result;
+    } else {
+        TLogin login(this);
+        Login = &login;
+        // Login refers to the dialog only while it exists, whatever leaves this block.
+        struct ClearLogin
+        {
+            ~ClearLogin() { Login = nullptr; }
+        } clearLogin;
+        login.BitBtn1->setIcon(glyph(QStringLiteral("ok")));
+        login.UName->setText(WindowsUserName());
+        login.UPass->clear();
+        login.exec(); // however the dialog ends, the boxes' texts are used as typed
+
+        connection->Params.clear();
+        connection->Params << QStringLiteral("USER NAME=") + login.UName->text()
+                           << QStringLiteral("PASSWORD=") + login.UPass->text();
     }
-
-    TLogin login(this);
-    Login = &login;
-    // Login refers to the dialog only while it exists, whatever leaves this block.
-    struct ClearLogin
-    {
-        ~ClearLogin() { Login = nullptr; }
-    } clearLogin;
-    login.BitBtn1->setIcon(glyph(QStringLiteral("ok")));
-    login.UName->setText(WindowsUserName());
-    login.UPass->clear();
-    login.exec(); // however the dialog ends, the boxes' texts are used as typed
-
-    connection->Params.clear();
-    connection->Params << QStringLiteral("USER NAME=") + login.UName->text()
-                       << QStringLiteral("PASSWORD=") + login.UPass->text();
     connection->LoginPrompt = false;
-    try {
-        if (!openInBackground(connection))
-            return false; // abandoned: neither a success nor a failure
-        setDBParms(connection->Params.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
-    } catch (const DatabaseError &error) {
-        result = false;
-        setDBParms(QString());
-        showConnectError(this, error);
-    }
-    return result;
+
+    // Opened off the UI thread; the window goes on handling events meanwhile. Working
+    // parameters from the dialog are stored, failing ones are forgotten.
+    const bool fromDialog = stored.isEmpty();
+    m_control->startConnect(name, connection->opener(loginTimeout()),
+        [this, connection, fromDialog, done = std::move(done)](
+            std::shared_ptr<ConnectionHandle> handle, std::exception_ptr error) {
+            runGuarded(this, [&] {
+                if (!error) {
+                    connection->adopt(std::move(handle));
+                    if (fromDialog)
+                        setDBParms(connection->Params.join(QStringLiteral("\r\n"))
+                            + QStringLiteral("\r\n"));
+                    done(true);
+                    return;
+                }
+                try {
+                    std::rethrow_exception(error);
+                } catch (const DatabaseError &failure) {
+                    setDBParms(QString());
+                    showConnectError(this, failure);
+                    done(false);
+                }
+            });
+        });
 }
 
 void TForm1::SelectDatabaseFromSQL()
@@ -110,6 +119,15 @@ void TForm1::SelectDatabaseFromSQL()
 
 void TForm1::SpeedButton12Click(QObject *)
 {
+    // A connect under way is abandoned: what it opens afterwards is neither used nor stored.
+    if (m_control->state() == QueryControl::State::Connecting)
+        m_control->abandon();
+    // A disconnect talks to the server: the last hold on each connection goes on a reaper
+    // thread, after the connection objects let go of theirs.
+    auto held = std::make_unique<std::vector<std::shared_ptr<ConnectionHandle>>>();
+    for (const std::unique_ptr<Connection> &connection : m_connections)
+        held->push_back(connection->handle());
     Session::instance().CloseConnections();
+    Reaper::dispose(std::move(held));
     setDBParms(QString());
 }

@@ -6,12 +6,15 @@
 #include "connection/Session.h"
 #include "query/QThread.h"
 #include "query/QueryControl.h"
+#include "query/Reaper.h"
 #include "results/DataSource.h"
 #include "results/GridDelegate.h"
 #include "settings/ParmStore.h"
+#include "sql/SqlLexer.h"
 #include "ui_Unit1.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -26,16 +29,6 @@
 
 namespace {
 // Upper case of ASCII letters only, as alias names are compared.
-QString asciiUpper(const QString &text)
-{
-    QString upper = text;
-    for (QChar &c : upper) {
-        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
-            c = QChar(c.unicode() - 'a' + 'A');
-    }
-    return upper;
-}
-
 // A column is never sized wider than this many characters from code; the user may widen it.
 constexpr int maxInitialColumnChars = 60;
 
@@ -66,12 +59,11 @@ TForm1::RunCleanup::~RunCleanup()
 {
     if (!form)
         return;
-    if (form->CurrentThread) {
-        form->m_control->abandon(form->CurrentThread);
-        form->CurrentThread = nullptr;
-    }
-    form->m_control->abandonConnect();
+    form->CurrentThread = nullptr;
+    form->m_control->blockSignals(true); // the window is going: nothing of it is shown again
+    form->m_control->abandon();
     form->DataSource1->setDataSet(nullptr);
+    Reaper::dispose(std::move(form->CurrentQuery)); // its free may wait on the server
     form->setWaitCursor(false);
 }
 
@@ -80,7 +72,8 @@ void TForm1::setupGrid()
     DataSource1 = new DataSource(this); // owned by the window (Qt parent)
     m_control = new QueryControl(this); // owned by the window (Qt parent)
     m_runCleanup.form = this;
-    connect(m_control, &QueryControl::handedBack, this, [this](TQthread *worker) {
+    connect(m_control, &QueryControl::stateChanged, this, &TForm1::showState);
+    connect(m_control, &QueryControl::finished, this, [this](TQthread *worker) {
         runGuarded(this, [&] {
             if (worker->FetchToEnd)
                 FetchFinished(worker);
@@ -88,8 +81,10 @@ void TForm1::setupGrid()
                 QueryFinished(worker);
         });
     });
+    m_control->setCountWanted(ui->CheckBox1->isChecked());
+    connect(ui->CheckBox1, &QCheckBox::toggled, m_control, &QueryControl::setCountWanted);
     connect(m_control, &QueryControl::progress, this,
-        [this](int fetched) { setStatusText(0, QString::number(fetched)); });
+        [this](int fetched) { setTransientCount(fetched); });
     QTableView *grid = ui->DBGrid1;
     grid->setModel(DataSource1);
     grid->setItemDelegate(new GridDelegate(grid)); // owned by the grid (Qt parent)
@@ -104,7 +99,8 @@ void TForm1::setupGrid()
     connect(grid->horizontalHeader(), &QHeaderView::sectionResized, this,
         [this](int column) { gridColumnsResized(column); });
     grid->installEventFilter(new GridEndKey(grid, [this] { // owned by the grid (Qt parent)
-        if (!CurrentQuery || CurrentQuery->allFetched() || CurrentThread)
+        if (!CurrentQuery || CurrentQuery->allFetched()
+            || m_control->state() != QueryControl::State::Idle)
             return false;
         runGuarded(this, [this] { fetchToEnd(); });
         return true;
@@ -201,24 +197,50 @@ void TForm1::startStatement(bool isExec)
     SelectDatabaseFromSQL();
     if (ui->ComboBox1->currentText().isEmpty())
         return;
-    const QString alias = asciiUpper(ui->ComboBox1->currentText());
-    if (!ConnectDatabase(alias))
-        return;
-    const Connection *connection = Session::instance().FindConnection(alias);
-    if (!connection)
-        return;
+    const QString alias = Sql::asciiUpper(ui->ComboBox1->currentText());
+    // The rest of the command runs once the connection is open; a failed connect has reported
+    // itself, an abandoned one never comes back.
+    ConnectDatabase(alias, [this, alias, isExec](bool connected) {
+        if (connected)
+            runStatement(alias, isExec);
+    });
+}
 
-    setStatusText(1, isExec ? QStringLiteral("Executing SQL") : QStringLiteral("Running Query"));
-    ui->SpeedButton1->setEnabled(false);
-    ui->SpeedButton2->setEnabled(false);
-    setWaitCursor(true);
-
-    m_lateCount = false;
-    CurrentThread = m_control->startStatement(EditorText(), alias, connection->handle(), isExec,
+void TForm1::runStatement(const QString &alias, bool isExec)
+{
+    Connection *connection = Session::instance().FindConnection(alias);
+    if (!connection || !connection->IsConnected())
+        return;
+    // Panel 1, the buttons and the cursor follow the state that this start enters.
+    CurrentThread = m_control->startStatement(EditorText(), connection, isExec,
         !isExec && ui->CheckBox1->isChecked()); // frees itself
     historyRunStarted(alias);
-
     AddToHistory(EditorLines()); // while the worker works
+}
+
+void TForm1::showState(QueryControl::State state)
+{
+    using State = QueryControl::State;
+    const bool busy = state != State::Idle;
+    ui->SpeedButton1->setEnabled(!busy);
+    ui->SpeedButton2->setEnabled(!busy);
+    setWaitCursor(busy);
+    // "Connecting to ..." shows only while the connect waits; panel 1 then gets its earlier
+    // text back, since the command itself writes what follows.
+    if (state == State::Connecting) {
+        if (!m_panelBeforeConnect)
+            m_panelBeforeConnect = statusText(1);
+        setStatusText(1, QStringLiteral("Connecting to ") + m_control->alias());
+    } else if (m_panelBeforeConnect) {
+        setStatusText(1, *m_panelBeforeConnect);
+        m_panelBeforeConnect.reset();
+    }
+    if (state == State::Counting && CurrentThread)
+        historyRunEnded(CurrentThread); // the select itself ended; its count runs on
+    if (state == State::Running)
+        setStatusText(1,
+            m_control->isExec() ? QStringLiteral("Executing SQL")
+                                : QStringLiteral("Running Query"));
 }
 
 int TForm1::loginTimeout()
@@ -229,97 +251,65 @@ int TForm1::loginTimeout()
     return ok && seconds >= 0 ? seconds : 30;
 }
 
-bool TForm1::openInBackground(Connection *connection)
-{
-    // The busy state of a statement, with its own text in panel 1; the panel gets its previous
-    // text back afterwards, since the command itself writes what follows.
-    const QString previous = statusText(1);
-    const bool runEnabled = ui->SpeedButton1->isEnabled();
-    const bool execEnabled = ui->SpeedButton2->isEnabled();
-    setStatusText(1, QStringLiteral("Connecting to ") + connection->DatabaseName);
-    ui->SpeedButton1->setEnabled(false);
-    ui->SpeedButton2->setEnabled(false);
-    setWaitCursor(true);
-    QPointer<TForm1> window(this);
-    const auto endBusy = [&] {
-        if (!window)
-            return;
-        setWaitCursor(false);
-        setStatusText(1, previous);
-        ui->SpeedButton1->setEnabled(runEnabled);
-        ui->SpeedButton2->setEnabled(execEnabled);
-    };
-    std::shared_ptr<ConnectionHandle> handle;
-    try {
-        handle = m_control->connectDatabase(connection->opener(loginTimeout()));
-    } catch (...) {
-        endBusy();
-        throw;
-    }
-    endBusy();
-    if (!window || !handle)
-        return false; // abandoned, or the window went meanwhile
-    connection->adopt(std::move(handle));
-    return true;
-}
-
 void TForm1::CloseCurrentQuery()
 {
     if (CurrentThread) {
         historyRunAbandoned();
-        // Abandoned: its statement is cancelled on the server; it calls nothing and frees
-        // itself.
-        m_control->abandon(CurrentThread);
         CurrentThread = nullptr;
     }
-    m_control->abandonConnect();
+    // A connect is forgotten; a worker is abandoned: its statement is cancelled on the server,
+    // it calls nothing and frees itself.
+    m_control->abandon();
     if (CurrentQuery) {
         UnbindGrid(); // before the dataset goes, so that the grid never reads a freed one
-        CurrentQuery.reset();
+        // Closing a cursor the server has not finished talks to it: never on this thread.
+        Reaper::dispose(std::move(CurrentQuery));
     }
-    setWaitCursor(false);
-    ui->SpeedButton1->setEnabled(true);
-    ui->SpeedButton2->setEnabled(true);
+    endTransientCount(); // the result it described is gone
+    showState(m_control->state()); // the default cursor, Run and Exec enabled
+}
+
+void TForm1::setRecordCount(int count)
+{
+    m_countPanelBefore.reset(); // a record count stays until the next one
+    setStatusText(0, QString::number(count));
+}
+
+void TForm1::setTransientCount(int count)
+{
+    // The records fetched by Ctrl+End describe one result only: panel 0 remembers what it
+    // showed before, for when that result closes.
+    if (!m_countPanelBefore)
+        m_countPanelBefore = statusText(0);
+    setStatusText(0, QString::number(count));
+}
+
+void TForm1::endTransientCount()
+{
+    if (m_countPanelBefore)
+        setStatusText(0, *m_countPanelBefore);
+    m_countPanelBefore.reset();
 }
 
 void TForm1::cancelForExit()
 {
-    if (CurrentThread) {
-        m_control->abandon(CurrentThread);
-        CurrentThread = nullptr;
-    }
-    m_control->abandonConnect();
+    CurrentThread = nullptr;
+    m_control->abandon();
 }
 
 void TForm1::QueryFinished(TQthread *worker)
 {
+    // The state is Idle already: the cursor is the default, Run and Exec are enabled.
     historyRunEnded(worker);
-    // A connection opened by the worker because the alias's own stayed held by a cancelled
-    // statement becomes the alias's connection; the held one closes when its statement ends.
-    if (worker->FreshConnection) {
-        if (Connection *connection =
-                Session::instance().FindConnection(worker->FreshConnection->dataSource());
-            connection && connection->IsConnected())
-            connection->adopt(worker->FreshConnection);
-        worker->FreshConnection.reset();
-    }
-    // Record Count ticked while the select ran: the worker counts on its own thread and hands
-    // back once more; the window stays busy meanwhile.
-    if (worker->ErrorText.isEmpty() && !worker->IsExec && worker->Opened && !worker->Counted
-        && !m_lateCount && ui->CheckBox1->isChecked()) {
-        m_lateCount = true;
-        worker->CountLater = true;
-        return;
-    }
-    const bool lateCount = m_lateCount;
-    m_lateCount = false;
-
-    setWaitCursor(false);
-    if (!worker->ErrorText.isEmpty() && !lateCount) {
-        QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), worker->ErrorText,
-            QMessageBox::Ok, this);
-        box.setObjectName(QStringLiteral("QueryErrorBox"));
-        box.exec();
+    if (CurrentThread == worker)
+        CurrentThread = nullptr;
+    // A count that the disk stopped (the result's temporary file could not grow) leaves the
+    // result open with every record fetched so far: those are shown, as after Ctrl+End, and the
+    // message says so. Any other failure of the count closed the result.
+    const bool keptRows = !worker->ErrorText.isEmpty() && !worker->IsExec && worker->Opened
+        && worker->Query && worker->Query->IsOpen();
+    if (!worker->ErrorText.isEmpty() && !keptRows) {
+        showQueryError(worker->ErrorText); // panel 1 keeps "Running Query" or "Executing SQL"
     } else if (worker->IsExec) {
         setStatusText(1, QStringLiteral("Execute Complete!"));
     } else {
@@ -327,25 +317,38 @@ void TForm1::QueryFinished(TQthread *worker)
         ui->DBGrid1->setFocus();
         CurrentQuery = std::move(worker->Query);
         BindGrid();
-        if (lateCount) {
-            // A failure of the count is shown, and the window still leaves the busy state.
-            if (worker->ErrorText.isEmpty()) {
-                historyRunCounted(CurrentQuery->fetchedCount());
-                setStatusText(0, QString::number(CurrentQuery->fetchedCount()));
-            } else {
-                showError(this, worker->ErrorText);
-            }
+        if (keptRows) {
+            postError(worker->ErrorText);
+        } else if (worker->Counted) {
+            historyRunCounted(CurrentQuery->fetchedCount());
+            setRecordCount(CurrentQuery->fetchedCount());
         } else if (ui->CheckBox1->isChecked()) {
             DataSource1->syncRows();
             historyRunCounted(CurrentQuery->fetchedCount());
-            setStatusText(0, QString::number(CurrentQuery->fetchedCount()));
+            setRecordCount(CurrentQuery->fetchedCount());
         }
         setStatusText(1, QStringLiteral("Select Complete in : ") + worker->ElapsedText());
     }
-    if (CurrentThread == worker)
-        CurrentThread = nullptr;
-    ui->SpeedButton1->setEnabled(true);
-    ui->SpeedButton2->setEnabled(true);
+}
+
+void TForm1::showQueryError(const QString &text)
+{
+    // After the hand-back, so that the worker does not wait on the box.
+    QMetaObject::invokeMethod(
+        this,
+        [this, text] {
+            QMessageBox box(
+                QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok, this);
+            box.setObjectName(QStringLiteral("QueryErrorBox"));
+            box.exec();
+        },
+        Qt::QueuedConnection);
+}
+
+void TForm1::postError(const QString &text)
+{
+    QMetaObject::invokeMethod(
+        this, [this, text] { showError(this, text); }, Qt::QueuedConnection);
 }
 
 void TForm1::fetchToEnd()
@@ -353,24 +356,18 @@ void TForm1::fetchToEnd()
     // The grid lets go of the result while another thread fills its store; it shows the result
     // again, at its last record, when the walk hands back.
     UnbindGrid();
-    ui->SpeedButton1->setEnabled(false);
-    ui->SpeedButton2->setEnabled(false);
-    setWaitCursor(true);
-    setStatusText(0, QString::number(CurrentQuery->fetchedCount()));
+    setTransientCount(CurrentQuery->fetchedCount());
     CurrentThread = m_control->startFetchToEnd(std::move(CurrentQuery)); // frees itself
 }
 
 void TForm1::FetchFinished(TQthread *worker)
 {
-    setWaitCursor(false);
     if (CurrentThread == worker)
         CurrentThread = nullptr;
-    ui->SpeedButton1->setEnabled(true);
-    ui->SpeedButton2->setEnabled(true);
     CurrentQuery = std::move(worker->Query);
     if (!worker->ErrorText.isEmpty()) {
         BindGrid();
-        showError(this, worker->ErrorText);
+        postError(worker->ErrorText);
         return;
     }
     const int last = CurrentQuery->fetchedCount() - 1;
@@ -378,7 +375,7 @@ void TForm1::FetchFinished(TQthread *worker)
     if (last >= 0)
         CurrentQuery->setRecNo(last);
     BindGrid();
-    setStatusText(0, QString::number(last + 1));
+    setTransientCount(last + 1);
     if (last >= 0)
         ui->DBGrid1->scrollTo(DataSource1->index(last, column));
     ui->DBGrid1->setFocus();
@@ -402,7 +399,7 @@ void TForm1::setupKeys()
             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Enter) })
         key(exec, click(ui->SpeedButton2));
     key(QKeySequence(Qt::Key_Escape), [this] {
-        if (CurrentThread || m_control->connecting())
+        if (m_control->state() != QueryControl::State::Idle)
             ui->SpeedButton4->click();
     });
     key(QKeySequence(Qt::CTRL | Qt::Key_Pause), click(ui->SpeedButton4));

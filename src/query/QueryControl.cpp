@@ -1,26 +1,22 @@
 #include "query/QueryControl.h"
 
+#include "connection/Connection.h"
 #include "connection/ConnectionHandle.h"
 #include "connection/QueryDataset.h"
 #include "connection/StatementCancel.h"
 #include "query/QThread.h"
+#include "query/Reaper.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QTimer>
 
-#include <exception>
-#include <mutex>
+#include <atomic>
 #include <thread>
 
-// What a connect thread and the UI thread share: the outcome, and whether anyone still wants it.
+// What a connect thread and the UI thread share: whether anyone still wants the outcome.
 struct QueryControl::Attempt
 {
-    std::mutex mutex;
-    bool done = false;
-    bool abandoned = false;
-    std::shared_ptr<ConnectionHandle> handle;
-    std::exception_ptr error;
+    std::atomic<bool> abandoned { false };
 };
 
 QueryControl::QueryControl(QObject *parent)
@@ -33,17 +29,37 @@ QueryControl::QueryControl(QObject *parent)
 
 QueryControl::~QueryControl()
 {
-    abandonConnect();
+    blockSignals(true); // the window that listens is going
+    abandon();
 }
 
-std::shared_ptr<ConnectionHandle> QueryControl::connectDatabase(Opener open)
+TQthread *QueryControl::worker() const
 {
-    abandonConnect();
+    return m_worker;
+}
+
+void QueryControl::setState(State state)
+{
+    if (state == m_state)
+        return;
+    m_state = state;
+    emit stateChanged(state);
+}
+
+void QueryControl::startConnect(const QString &alias, Opener open, ConnectDone done)
+{
+    abandon();
     auto attempt = std::make_shared<Attempt>();
     m_attempt = attempt;
-    QEventLoop loop;
+    m_connectDone = std::move(done);
+    m_alias = alias;
+    // Told before the connect starts, so that whatever a listener does about it comes before
+    // the connect's outcome.
+    setState(State::Connecting);
+    if (m_attempt != attempt)
+        return; // abandoned at once
     QPointer<QueryControl> self(this);
-    std::thread([attempt, open = std::move(open), self] {
+    std::thread([attempt, open = std::move(open), self]() mutable {
         std::shared_ptr<ConnectionHandle> handle;
         std::exception_ptr error;
         try {
@@ -51,135 +67,152 @@ std::shared_ptr<ConnectionHandle> QueryControl::connectDatabase(Opener open)
         } catch (...) {
             error = std::current_exception();
         }
-        {
-            std::lock_guard<std::mutex> lock(attempt->mutex);
-            if (!attempt->abandoned) {
-                attempt->handle = std::move(handle);
-                attempt->error = error;
-            }
-            attempt->done = true;
-        }
-        // Nobody wants an abandoned connection: it is closed here, on this thread.
-        handle.reset();
+        if (attempt->abandoned.load())
+            handle.reset(); // nobody wants it: closed here, on this thread
+        // Only the attempt under way takes its outcome: one abandoned before is dropped, so
+        // that it never ends a later attempt's connect.
         QMetaObject::invokeMethod(
             qApp,
-            [self] {
-                if (self && self->m_connectLoop)
-                    self->m_connectLoop->quit();
+            [self, attempt, handle = std::move(handle), error]() mutable {
+                if (self && self->m_attempt == attempt)
+                    self->connectEnded(std::move(handle), error);
+                else
+                    Reaper::dispose(std::move(handle));
             },
             Qt::QueuedConnection);
+        open = nullptr; // what the opener holds goes here, after its outcome was handed on
     }).detach();
-
-    m_connectLoop = &loop;
-    emit connectStarted();
-    if (self && m_connectLoop == &loop)
-        loop.exec(); // quit by the thread's notice or by abandonConnect()
-    if (self && self->m_connectLoop == &loop)
-        m_connectLoop = nullptr;
-
-    std::shared_ptr<ConnectionHandle> handle;
-    std::exception_ptr error;
-    {
-        std::lock_guard<std::mutex> lock(attempt->mutex);
-        if (!attempt->done || attempt->abandoned) {
-            attempt->abandoned = true;
-            return nullptr;
-        }
-        handle = std::move(attempt->handle);
-        error = attempt->error;
-    }
-    if (self && self->m_attempt == attempt)
-        m_attempt.reset();
-    if (error)
-        std::rethrow_exception(error);
-    return handle;
 }
 
-void QueryControl::abandonConnect()
+void QueryControl::connectEnded(std::shared_ptr<ConnectionHandle> handle, std::exception_ptr error)
 {
-    if (m_attempt) {
-        std::shared_ptr<ConnectionHandle> unwanted;
-        {
-            std::lock_guard<std::mutex> lock(m_attempt->mutex);
-            m_attempt->abandoned = true;
-            unwanted = std::move(m_attempt->handle);
-        }
-        // Opened just before it was abandoned: closed on a thread of its own, never here.
-        if (unwanted)
-            std::thread([unwanted]() mutable { unwanted.reset(); }).detach();
-        m_attempt.reset();
-    }
-    if (m_connectLoop) {
-        m_connectLoop->quit();
-        m_connectLoop = nullptr;
-    }
+    m_attempt.reset();
+    const ConnectDone done = std::move(m_connectDone);
+    m_connectDone = nullptr;
+    setState(State::Idle);
+    if (done)
+        done(std::move(handle), error);
 }
 
-TQthread *QueryControl::startStatement(const QString &sql, const QString &alias,
-    std::shared_ptr<ConnectionHandle> connection, bool isExec, bool wantCount)
+TQthread *QueryControl::startStatement(
+    const QString &sql, Connection *connection, bool isExec, bool wantCount)
 {
-    auto *worker = new TQthread(sql, alias, connection, isExec); // frees itself
+    abandon();
+    const std::shared_ptr<ConnectionHandle> handle = connection->handle();
+    auto *worker = new TQthread(sql, connection->DatabaseName, handle, isExec); // frees itself
     worker->WantCount = wantCount;
-    return launch(worker, worker->Query->cancelPoint(), connection);
+    m_connection = connection;
+    m_alias = connection->DatabaseName;
+    m_isExec = isExec;
+    return launch(worker, State::Running, worker->Query->cancelPoint(), handle);
 }
 
 TQthread *QueryControl::startFetchToEnd(std::unique_ptr<QueryDataset> result)
 {
+    abandon();
     const std::shared_ptr<StatementCancel> cancel = result->cancelPoint();
-    const std::shared_ptr<ConnectionHandle> connection = result->connection();
+    const std::shared_ptr<ConnectionHandle> handle = result->connection();
     auto *worker = new TQthread(std::move(result)); // frees itself
+    m_connection = nullptr;
+    m_isExec = false;
     m_reported = -1;
     m_progressTimer->start();
-    return launch(worker, cancel, connection);
+    return launch(worker, State::FetchingToEnd, cancel, handle);
 }
 
-TQthread *QueryControl::launch(TQthread *worker, const std::shared_ptr<StatementCancel> &cancel,
+TQthread *QueryControl::launch(TQthread *worker, State state,
+    const std::shared_ptr<StatementCancel> &cancel,
     const std::shared_ptr<ConnectionHandle> &connection)
 {
-    m_current = worker;
-    m_currentCancel = cancel;
-    m_currentConnection = connection;
+    m_worker = worker;
+    m_cancel = cancel;
+    m_handle = connection;
     QPointer<QueryControl> self(this);
     worker->OnTerminate = [self](TQthread *finished) {
-        if (!self)
-            return;
-        emit self->handedBack(finished);
-        if (!finished->CountLater && self->m_current == finished) {
-            self->m_current = nullptr;
-            self->m_currentCancel.reset();
-            self->m_currentConnection.reset();
-            self->m_progressTimer->stop();
-        }
+        if (self)
+            self->handBack(finished);
     };
     worker->FreeOnTerminate = true;
+    // The state is told before the worker starts, so that whatever a listener does about it
+    // (even abandoning the worker) comes before the worker's hand-back.
+    setState(state);
     worker->start();
-    return worker;
+    return m_worker;
 }
 
-void QueryControl::abandon(TQthread *worker)
+void QueryControl::handBack(TQthread *worker)
 {
-    if (!worker)
+    if (worker != m_worker)
         return;
-    worker->OnTerminate = nullptr;
-    worker->requestInterruption();
-    if (worker != m_current)
+    // A connection opened by the worker because the alias's own stayed held by a cancelled
+    // statement becomes the alias's connection; the held one closes when its statement ends,
+    // off this thread.
+    if (worker->FreshConnection && m_connection && m_connection->IsConnected()
+        && m_connection->handle() != worker->FreshConnection) {
+        std::shared_ptr<ConnectionHandle> held = m_connection->handle();
+        m_connection->adopt(worker->FreshConnection);
+        m_handle = worker->FreshConnection;
+        Reaper::dispose(std::move(held));
+    }
+    // Record Count ticked while the select ran: the worker counts on its own thread and hands
+    // back once more.
+    if (m_state == State::Running && !worker->IsExec && worker->Opened
+        && worker->ErrorText.isEmpty() && !worker->Counted && m_countWanted) {
+        worker->CountLater = true;
+        m_inHandBack = true;
+        setState(State::Counting);
+        m_inHandBack = false;
         return;
+    }
+    forgetWorker();
+    setState(State::Idle);
+    emit finished(worker);
+}
+
+void QueryControl::forgetWorker()
+{
+    m_worker = nullptr;
+    m_cancel.reset();
+    m_handle.reset();
+    m_connection = nullptr;
     m_progressTimer->stop();
-    const bool accepted = m_currentCancel ? m_currentCancel->cancel() : true;
-    if (m_currentConnection)
-        m_currentConnection->noteCancel(accepted);
-    m_current = nullptr;
-    m_currentCancel.reset();
-    m_currentConnection.reset();
+}
+
+void QueryControl::abandon()
+{
+    if (m_attempt) {
+        m_attempt->abandoned.store(true);
+        m_attempt.reset();
+        m_connectDone = nullptr;
+    }
+    if (m_worker) {
+        m_worker->OnTerminate = nullptr;
+        if (m_inHandBack)
+            m_worker->CountLater = false; // abandoned before its count began: no count at all
+        m_worker->requestInterruption();
+        // The cancel may wait on the server for as long as it likes, so it is sent from a
+        // reaper thread. Its connection counts it as taken from now on: a statement that comes
+        // next waits out the grace at most, and not even that when the driver refuses it.
+        if (m_handle)
+            m_handle->noteCancel(true);
+        if (m_cancel) {
+            Reaper::post([cancel = m_cancel, connection = m_handle] {
+                if (!cancel->cancel() && connection)
+                    connection->noteCancel(false);
+            });
+        }
+    }
+    forgetWorker();
+    setState(State::Idle);
 }
 
 void QueryControl::pollProgress()
 {
-    if (!m_current || !m_current->FetchToEnd) {
+    if (!m_worker || m_state != State::FetchingToEnd) {
         m_progressTimer->stop();
         return;
     }
-    const int fetched = m_current->Fetched.load();
+    const int fetched = m_worker->Fetched.load();
     if (fetched != m_reported) {
         m_reported = fetched;
         emit progress(fetched);

@@ -2,6 +2,7 @@
 #include "history/HistoryDb.h"
 #include "history/HistoryStore.h"
 #include "query/QThread.h"
+#include "support/ConnectWait.h"
 #include "support/ModalScript.h"
 #include "support/TestEnv.h"
 #include "support/WaitIdle.h"
@@ -111,6 +112,7 @@ void tst_historysearch::newWindow()
 void tst_historysearch::start(QToolButton *runOrExec, const QString &sql)
 {
     m_form->setEditorText(sql);
+    QVERIFY(connectAndWait(*m_form, QStringLiteral("HSLITE"))); // the click starts the worker
     child<QComboBox>(m_form, "ComboBox1")->setEditText(QStringLiteral("hslite"));
     runOrExec->click();
 }

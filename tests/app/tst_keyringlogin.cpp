@@ -3,6 +3,7 @@
 #include "connection/Connection.h"
 #include "connection/Session.h"
 #include "settings/crypt.h"
+#include "support/ConnectWait.h"
 #include "support/KeyringSession.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
@@ -110,7 +111,7 @@ void tst_keyringlogin::loginKeptAcrossRuns()
 
     {
         ModalScript script({ typeLogin(user, password) });
-        QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
+        QVERIFY(connectAndWait(*window, QStringLiteral("DB2T301")));
         QVERIFY(script.done());
         QCOMPARE(script.unexpected, 0);
     }
@@ -131,7 +132,7 @@ void tst_keyringlogin::loginKeptAcrossRuns()
     {
         ModalScript script(kept ? QList<ModalScript::Answer>()
                                 : QList<ModalScript::Answer> { typeLogin(user, password) });
-        QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T302")));
+        QVERIFY(connectAndWait(*window, QStringLiteral("DB2T302")));
         QVERIFY(script.done());
         QCOMPARE(script.unexpected, 0);
     }
@@ -145,7 +146,7 @@ void tst_keyringlogin::loginKeptAcrossRuns()
         QCOMPARE(KeyringSession::password(), OptionalText());
     {
         ModalScript script({ typeLogin(user, password) });
-        QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T302")));
+        QVERIFY(connectAndWait(*window, QStringLiteral("DB2T302")));
         QVERIFY(script.done());
     }
 }

@@ -5,6 +5,7 @@
 #include "connection/QueryDataset.h"
 #include "connection/Session.h"
 #include "settings/crypt.h"
+#include "support/ConnectWait.h"
 #include "support/ModalScript.h"
 #include "support/PgLock.h"
 #include "support/PgServer.h"
@@ -175,7 +176,7 @@ void tst_login::loginDialogForm()
 void tst_login::firstLoginServesEveryAlias()
 {
     ModalResponder responder(user, password);
-    QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
+    QVERIFY(connectAndWait(*window, QStringLiteral("DB2T301")));
     QCOMPARE(responder.seen.size(), 1);
     QCOMPARE(responder.seen.at(0).kind, QStringLiteral("login"));
     QCOMPARE(responder.seen.at(0).text, WindowsUserName());
@@ -188,8 +189,8 @@ void tst_login::firstLoginServesEveryAlias()
     QVERIFY(TestEnv::session().FindConnection(QStringLiteral("db2t301"))->IsConnected());
 
     // Another alias uses the same set, and an open alias is simply reused: no dialog.
-    QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T302")));
-    QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
+    QVERIFY(connectAndWait(*window, QStringLiteral("DB2T302")));
+    QVERIFY(connectAndWait(*window, QStringLiteral("DB2T301")));
     QCOMPARE(responder.seen.size(), 1);
     QVERIFY(TestEnv::session().FindConnection(QStringLiteral("DB2T302"))->IsConnected());
 }
@@ -200,7 +201,7 @@ void tst_login::storedSetInNewRun()
     storeParms(plain);
     ModalResponder responder { QString(), QString() };
     QVERIFY(window->CachedParms.isEmpty());
-    QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T303")));
+    QVERIFY(connectAndWait(*window, QStringLiteral("DB2T303")));
     QCOMPARE(responder.seen.size(), 0);
     QCOMPARE(window->CachedParms, plain);
 
@@ -213,7 +214,7 @@ void tst_login::wrongPassword()
 {
     {
         ModalResponder responder(QStringLiteral("typed-id"), QStringLiteral("wrong"));
-        QVERIFY(!window->ConnectDatabase(QStringLiteral("DB2T301")));
+        QVERIFY(!connectAndWait(*window, QStringLiteral("DB2T301")));
         QCOMPARE(responder.seen.size(), 2);
         QCOMPARE(responder.seen.at(1).kind, QStringLiteral("ConnectErrorBox"));
         const QString text = responder.seen.at(1).text;
@@ -231,7 +232,7 @@ void tst_login::wrongPassword()
 
     // The next attempt asks again, prefilled with the account name rather than the typed ID.
     ModalResponder responder(user, password);
-    QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
+    QVERIFY(connectAndWait(*window, QStringLiteral("DB2T301")));
     QCOMPARE(responder.seen.size(), 1);
     QCOMPARE(responder.seen.at(0).text, WindowsUserName());
 }
@@ -241,7 +242,7 @@ void tst_login::storedSetFails()
     storeParms(loginText(user, QStringLiteral("changed-on-the-server")));
     {
         ModalResponder responder { QString(), QString() };
-        QVERIFY(!window->ConnectDatabase(QStringLiteral("DB2T302")));
+        QVERIFY(!connectAndWait(*window, QStringLiteral("DB2T302")));
         QCOMPARE(responder.seen.size(), 1); // the message only, no dialog
         QCOMPARE(responder.seen.at(0).kind, QStringLiteral("ConnectErrorBox"));
         QVERIFY(responder.seen.at(0).text.startsWith(prefix));
@@ -250,7 +251,7 @@ void tst_login::storedSetFails()
     QVERIFY(window->CachedParms.isEmpty());
 
     ModalResponder responder(user, password);
-    QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T302")));
+    QVERIFY(connectAndWait(*window, QStringLiteral("DB2T302")));
     QCOMPARE(responder.count(QStringLiteral("login")), 1);
 }
 
@@ -258,8 +259,8 @@ void tst_login::closeAndLogout()
 {
     {
         ModalResponder responder(user, password);
-        QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
-        QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T302")));
+        QVERIFY(connectAndWait(*window, QStringLiteral("DB2T301")));
+        QVERIFY(connectAndWait(*window, QStringLiteral("DB2T302")));
     }
     auto *logout = window->findChild<QToolButton *>(QStringLiteral("SpeedButton12"));
     QVERIFY(logout);
@@ -273,7 +274,7 @@ void tst_login::closeAndLogout()
     QVERIFY(!TestEnv::session().FindConnection(QStringLiteral("DB2T302"))->IsConnected());
 
     ModalResponder responder(user, password);
-    QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
+    QVERIFY(connectAndWait(*window, QStringLiteral("DB2T301")));
     QCOMPARE(responder.count(QStringLiteral("login")), 1);
     // The same connection object is opened again.
     QCOMPARE(TestEnv::session().FindConnection(QStringLiteral("DB2T301")), first);
@@ -284,17 +285,17 @@ void tst_login::openAliasWithClearedSet()
 {
     {
         ModalResponder responder(user, password);
-        QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
+        QVERIFY(connectAndWait(*window, QStringLiteral("DB2T301")));
     }
     window->setDBParms(loginText(user, QStringLiteral("bad")));
     {
         ModalResponder responder { QString(), QString() };
-        QVERIFY(!window->ConnectDatabase(QStringLiteral("DB2T302")));
+        QVERIFY(!connectAndWait(*window, QStringLiteral("DB2T302")));
     }
     QVERIFY(window->getDBParms().isEmpty());
 
     ModalResponder responder { QString(), QString() };
-    QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
+    QVERIFY(connectAndWait(*window, QStringLiteral("DB2T301")));
     QCOMPARE(responder.seen.size(), 0);
 }
 
@@ -303,9 +304,9 @@ void tst_login::passwordOutsideAlphabet()
     const QString plain = loginText(QStringLiteral("mend"), QStringLiteral("pa#ss_1.x"));
     {
         ModalResponder responder(QStringLiteral("mend"), QStringLiteral("pa#ss_1.x"));
-        QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
+        QVERIFY(connectAndWait(*window, QStringLiteral("DB2T301")));
         // Kept for this run, so a second alias needs no dialog...
-        QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T302")));
+        QVERIFY(connectAndWait(*window, QStringLiteral("DB2T302")));
         QCOMPARE(responder.seen.size(), 1);
     }
     QCOMPARE(window->CachedParms, plain);
@@ -316,7 +317,7 @@ void tst_login::passwordOutsideAlphabet()
     // The next run asks for the login instead of failing with a stored, corrupted set.
     window = std::make_unique<TForm1>();
     ModalResponder responder(QStringLiteral("mend"), QStringLiteral("pa#ss_1.x"));
-    QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
+    QVERIFY(connectAndWait(*window, QStringLiteral("DB2T301")));
     QCOMPARE(responder.seen.size(), 1);
     QCOMPARE(responder.seen.at(0).kind, QStringLiteral("login"));
 }
@@ -325,8 +326,8 @@ void tst_login::closeWhileStatementRuns()
 {
     {
         ModalResponder responder(user, password);
-        QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
-        QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T302")));
+        QVERIFY(connectAndWait(*window, QStringLiteral("DB2T301")));
+        QVERIFY(connectAndWait(*window, QStringLiteral("DB2T302")));
     }
     auto dataset = std::make_unique<QueryDataset>();
     dataset->setConnection(QStringLiteral("DB2T301"), sessionConnection(QStringLiteral("DB2T301")));
@@ -380,7 +381,7 @@ void tst_login::closeWhileStatementRuns()
 
     // The connection can be opened again afterwards.
     ModalResponder responder(user, password);
-    QVERIFY(window->ConnectDatabase(QStringLiteral("DB2T301")));
+    QVERIFY(connectAndWait(*window, QStringLiteral("DB2T301")));
     QCOMPARE(responder.count(QStringLiteral("login")), 1);
 }
 

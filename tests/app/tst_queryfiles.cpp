@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 #include "support/ModalScript.h"
 #include "support/TestEnv.h"
+#include "support/WaitIdle.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -315,7 +316,7 @@ void tst_queryfiles::noPopupOutlivesItsDialog()
         child<QComboBox>(m_form.get(), "ComboBox1")->setEditText(QStringLiteral("FILESLITE"));
         m_form->setEditorText(QStringLiteral("select id, name from t"));
         click("SpeedButton1");
-        QTRY_VERIFY(!m_form->CurrentThread);
+        QVERIFY(waitForNoWorker(*m_form));
         QVERIFY(m_form->CurrentQuery);
         answers << ModalScript::accept();
     } else if (before == QLatin1String("history")) {

@@ -3,9 +3,13 @@
 #include "connection/QueryDataset.h"
 #include "query/QThread.h"
 #include "query/QueryControl.h"
+#include "query/Reaper.h"
 #include "results/DataSource.h"
+#include "support/ConnectWait.h"
+#include "support/FileSizeLimit.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
+#include "support/ProcessPause.h"
 #include "support/SilentServer.h"
 #include "support/TestEnv.h"
 
@@ -41,7 +45,11 @@ private slots:
     void connectToSilentServer();
     void closeQueryCancelsOnServer();
     void closingWindowCancelsOnServer();
+    void nothingWaitsOnHungServer_data();
+    void nothingWaitsOnHungServer();
     void lateCountOffUiThread();
+    void countStoppedByFullDisk_data();
+    void countStoppedByFullDisk();
     void ctrlEndFetchesToEnd_data();
     void ctrlEndFetchesToEnd();
     void keys_data();
@@ -57,6 +65,8 @@ private:
     bool idle() const;
     // Rows of pg_stat_activity running that statement, read on a connection of its own.
     int activeBackends(const QString &sql);
+    // The first column of the first row of a query on the watching connection.
+    QString watch(const QString &sql);
     static void setLoginTimeout(int seconds);
 
     QPointer<TForm1> m_form;
@@ -70,6 +80,9 @@ void tst_responsive::initTestCase()
     TestEnv::addSqliteDsn(QStringLiteral("RESPLITE"),
         { QStringLiteral("create table big as with recursive s(n) as (select 1 union all "
                          "select n + 1 from s where n < 20000) select n from s"),
+            QStringLiteral("create table filler as with recursive s(n) as (select 1 union all "
+                           "select n + 1 from s where n < 200000) select n, printf('%060d', n) "
+                           "as s from s"),
             QStringLiteral("create table wide(a varchar(120), b integer)"),
             QStringLiteral("insert into wide values ('x', 1)"),
             QStringLiteral("create table huge(v text)"),
@@ -121,6 +134,9 @@ void tst_responsive::setLoginTimeout(int seconds)
 
 void tst_responsive::setUp(const QString &alias, const QString &sql)
 {
+    // Connected first, so that a click starts the worker at once, as on every later Run.
+    if (alias != QLatin1String("silent"))
+        QVERIFY(connectAndWait(*m_form, alias.toUpper()));
     m_form->setEditorText(sql);
     child<QComboBox>(m_form, "ComboBox1")->setEditText(alias);
 }
@@ -131,31 +147,42 @@ bool tst_responsive::idle() const
         && button("SpeedButton2")->isEnabled() && QApplication::overrideCursor() == nullptr;
 }
 
-int tst_responsive::activeBackends(const QString &sql)
+QString tst_responsive::watch(const QString &sql)
 {
+    if (!m_watch->IsConnected()) // Close and Logout closes every connection
+        m_watch->OpenConnection();
     QueryDataset watch;
     watch.setConnection(QStringLiteral("WATCHPG"), m_watch->handle());
-    // The driver may wrap the statement (in a cursor declaration): its text is part of the query.
-    watch.setSql(QStringLiteral("select count(*) from pg_stat_activity where state = 'active' "
-                                "and pid <> pg_backend_pid() and position('%1' in query) > 0")
-                     .arg(sql));
+    watch.setSql(sql);
     watch.OpenQuery();
-    return watch.FieldString(0).toInt();
+    return watch.FieldString(0);
+}
+
+int tst_responsive::activeBackends(const QString &sql)
+{
+    // The driver may wrap the statement (in a cursor declaration): its text is part of the query.
+    return watch(QStringLiteral("select count(*) from pg_stat_activity where state = 'active' "
+                                "and pid <> pg_backend_pid() and position('%1' in query) > 0")
+                     .arg(sql))
+        .toInt();
 }
 
 void tst_responsive::connectToSilentServer_data()
 {
     QTest::addColumn<int>("loginTimeout");
     QTest::addColumn<bool>("closeQuery"); // else the driver gives up
+    QTest::addColumn<QString>("closer"); // the button that abandons the connect
 
-    QTest::newRow("Close Query abandons") << 0 << true;
-    QTest::newRow("login timeout") << 2 << false;
+    QTest::newRow("Close Query abandons") << 0 << true << "SpeedButton4";
+    QTest::newRow("Close and Logout abandons") << 0 << true << "SpeedButton12";
+    QTest::newRow("login timeout") << 2 << false << QString();
 }
 
 void tst_responsive::connectToSilentServer()
 {
     QFETCH(int, loginTimeout);
     QFETCH(bool, closeQuery);
+    QFETCH(QString, closer);
 
     setLoginTimeout(loginTimeout);
     m_form->setStatusText(1, QStringLiteral("before"));
@@ -172,7 +199,9 @@ void tst_responsive::connectToSilentServer()
         bool waitCursor = false;
         int repaints = 0;
     } seen;
-    connect(control(), &QueryControl::connectStarted, this, [&] {
+    connect(control(), &QueryControl::stateChanged, this, [&](QueryControl::State state) {
+        if (state != QueryControl::State::Connecting)
+            return;
         seen.called = true;
         seen.panel = m_form->statusText(1);
         seen.runEnabled = button("SpeedButton1")->isEnabled();
@@ -181,11 +210,11 @@ void tst_responsive::connectToSilentServer()
             && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
         // The window goes on handling its events: a timer fires, then Close Query is pressed.
         auto *ticker = new QTimer(m_form); // owned by the window
-        connect(ticker, &QTimer::timeout, m_form, [&seen, ticker, closeQuery, this] {
+        connect(ticker, &QTimer::timeout, m_form, [&seen, ticker, closeQuery, closer, this] {
             if (++seen.repaints == 3) {
                 ticker->stop();
                 if (closeQuery)
-                    button("SpeedButton4")->click();
+                    button(closer.toLatin1().constData())->click();
             }
         });
         ticker->start(10);
@@ -194,7 +223,8 @@ void tst_responsive::connectToSilentServer()
     QString message;
     ModalScript script(closeQuery ? QList<ModalScript::Answer> {}
                                   : QList<ModalScript::Answer> { ModalScript::note(&message) });
-    button("SpeedButton1")->click(); // returns once the connect was abandoned or failed
+    button("SpeedButton1")->click(); // returns at once: the connect goes on meanwhile
+    QTRY_VERIFY_WITH_TIMEOUT(seen.repaints >= 3 && script.done() && idle(), 60000);
 
     QVERIFY(seen.called);
     QCOMPARE(seen.panel, QStringLiteral("Connecting to SILENT"));
@@ -208,8 +238,9 @@ void tst_responsive::connectToSilentServer()
     QVERIFY(idle());
     QCOMPARE(m_form->statusText(1), QStringLiteral("before"));
     if (closeQuery) {
-        // Abandoned: neither a success nor a failure, the login stays.
-        QCOMPARE(m_form->getDBParms(), stored);
+        // Abandoned: neither a success nor a failure; the login stays unless logged out.
+        QCOMPARE(
+            m_form->getDBParms(), closer == QLatin1String("SpeedButton4") ? stored : QString());
     } else {
         QVERIFY2(
             message.startsWith(QStringLiteral("Error Connecting to Database.  Error Message is: ")),
@@ -264,6 +295,54 @@ void tst_responsive::closingWindowCancelsOnServer()
     QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 30000);
 }
 
+void tst_responsive::nothingWaitsOnHungServer_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("running"); // the server hangs, else the backend of a result
+    QTest::addColumn<bool>("closeWindow"); // else Close Query
+
+    QTest::newRow("cancel") << "select pg_sleep(602)" << true << false;
+    QTest::newRow("window closed") << "select pg_sleep(602)" << true << true;
+    QTest::newRow("free of a result") << "select n from bigpg" << false << false;
+}
+
+void tst_responsive::nothingWaitsOnHungServer()
+{
+    QFETCH(QString, sql);
+    QFETCH(bool, running);
+    QFETCH(bool, closeWindow);
+
+    setUp(QStringLiteral("resppg"), sql);
+    button("SpeedButton1")->click();
+    if (running)
+        QTRY_COMPARE_WITH_TIMEOUT(activeBackends(sql), 1, 30000);
+    else
+        QTRY_VERIFY_WITH_TIMEOUT(idle() && m_form->CurrentQuery, 30000);
+    // The form's backend: running the statement, or holding its cursor open between fetches.
+    const pid_t backend =
+        watch(QStringLiteral("select pid from pg_stat_activity where pid <> "
+                             "pg_backend_pid() and %1")
+                  .arg(running ? QStringLiteral("position('%1' in query) > 0").arg(sql)
+                               : QStringLiteral("state = 'idle in transaction'")))
+            .toInt();
+    {
+        const ProcessPause hung(running ? ProcessPause::parentOf(backend) : backend);
+        if (closeWindow) {
+            m_form->close(); // returns at once, as the program's exit would
+        } else {
+            button("SpeedButton4")->click(); // returns at once
+            QVERIFY(idle());
+            // The window goes on with its work: a statement on another database runs to its end.
+            setUp(QStringLiteral("resplite"), QStringLiteral("select n from big where n = 7"));
+            button("SpeedButton1")->click();
+            QTRY_VERIFY_WITH_TIMEOUT(idle() && m_form->CurrentQuery, 30000);
+            QCOMPARE(grid()->model()->index(0, 0).data().toString(), QStringLiteral("7"));
+        }
+        QVERIFY(Reaper::pending() > 0); // what waits for the server is off the UI thread
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(Reaper::pending(), 0, 60000);
+}
+
 void tst_responsive::lateCountOffUiThread()
 {
     m_form->setStatusText(0, QStringLiteral("earlier"));
@@ -275,8 +354,11 @@ void tst_responsive::lateCountOffUiThread()
     bool countRequested = false;
     bool busyWhileCounting = false;
     QMetaObject::Connection watch =
-        connect(control(), &QueryControl::handedBack, this, [&](TQthread *worker) {
-            countRequested = worker->CountLater;
+        connect(control(), &QueryControl::stateChanged, this, [&](QueryControl::State state) {
+            if (state != QueryControl::State::Counting)
+                return;
+            TQthread *worker = m_form->CurrentThread;
+            countRequested = worker && worker->CountLater;
             busyWhileCounting = m_form->CurrentThread == worker && !m_form->CurrentQuery
                 && !button("SpeedButton1")->isEnabled() && QApplication::overrideCursor();
             // Pressed as soon as the window handles events again, while the count runs.
@@ -307,6 +389,42 @@ void tst_responsive::lateCountOffUiThread()
     QCOMPARE(grid()->model()->rowCount(), 20000);
 }
 
+void tst_responsive::countStoppedByFullDisk_data()
+{
+    QTest::addColumn<bool>("late"); // Record Count ticked while the select runs
+    QTest::newRow("ticked before the run") << false;
+    QTest::newRow("ticked while it runs") << true;
+}
+
+void tst_responsive::countStoppedByFullDisk()
+{
+    QFETCH(bool, late);
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Varnholt"),
+        QStringLiteral("Stelvik"));
+    settings.setValue(QStringLiteral("ResultMemoryMB"), 1); // the rest goes to the cache folder
+    auto *countBox = child<QCheckBox>(m_form, "CheckBox1");
+    countBox->setChecked(!late);
+    setUp(QStringLiteral("resplite"), QStringLiteral("select n, s from filler"));
+    QString message;
+    ModalScript script({ ModalScript::note(&message) });
+    {
+        const FileSizeLimit full(4 << 20); // the cache folder takes 4 MB of the 13 MB
+        button("SpeedButton1")->click();
+        countBox->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(idle() && script.done(), 60000);
+    }
+    settings.remove(QStringLiteral("ResultMemoryMB"));
+    QVERIFY(script.done());
+    QCOMPARE(script.unexpected, 0);
+    // The message's promise is kept: the rows fetched so far are shown, and the run ended.
+    QVERIFY2(message.contains(QStringLiteral("those stay available")), qPrintable(message));
+    QVERIFY(m_form->CurrentQuery);
+    const int kept = grid()->model()->rowCount();
+    QVERIFY2(kept > 1000 && kept < 200000, qPrintable(QString::number(kept)));
+    QCOMPARE(grid()->model()->index(kept - 1, 0).data().toString(), QString::number(kept));
+    QVERIFY(m_form->statusText(1).startsWith(QStringLiteral("Select Complete in : ")));
+}
+
 void tst_responsive::ctrlEndFetchesToEnd_data()
 {
     QTest::addColumn<QString>("alias");
@@ -325,6 +443,7 @@ void tst_responsive::ctrlEndFetchesToEnd()
     QFETCH(QString, sql);
     QFETCH(int, rows);
 
+    m_form->setStatusText(0, QStringLiteral("earlier"));
     setUp(alias, sql);
     button("SpeedButton1")->click();
     QTRY_VERIFY_WITH_TIMEOUT(idle(), 30000);
@@ -340,8 +459,10 @@ void tst_responsive::ctrlEndFetchesToEnd()
     QCOMPARE(grid()->currentIndex().data().toString(), QString::number(rows));
     QCOMPARE(m_form->CurrentQuery->RecNo(), rows - 1);
 
-    // Esc while the walk runs stops it and closes the result, as Close Query does.
+    // Esc while the walk runs stops it and closes the result, as Close Query does. The count of
+    // fetched records leaves panel 0 with the result it described.
     button("SpeedButton1")->click();
+    QCOMPARE(m_form->statusText(0), QStringLiteral("earlier"));
     QTRY_VERIFY_WITH_TIMEOUT(idle(), 30000);
     QTest::keyClick(grid(), Qt::Key_End, Qt::ControlModifier);
     QPointer<TQthread> walk = m_form->CurrentThread;
@@ -349,6 +470,7 @@ void tst_responsive::ctrlEndFetchesToEnd()
     QSignalSpy ended(walk.data(), &QObject::destroyed);
     QTest::keyClick(grid(), Qt::Key_Escape);
     QVERIFY(idle());
+    QCOMPARE(m_form->statusText(0), QStringLiteral("earlier"));
     QVERIFY(!m_form->CurrentQuery);
     QCOMPARE(grid()->model()->rowCount(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 30000);

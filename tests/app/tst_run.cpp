@@ -2,6 +2,7 @@
 #include "connection/QueryDataset.h"
 #include "query/QThread.h"
 #include "results/DataSource.h"
+#include "support/ConnectWait.h"
 #include "support/ModalScript.h"
 #include "support/PgLock.h"
 #include "support/PgServer.h"
@@ -141,6 +142,9 @@ void tst_run::cleanup()
 
 void tst_run::start(QToolButton *button, const QString &alias, const QString &sql)
 {
+    // Connected first, so that the click starts the worker at once, as on every later Run.
+    if (!alias.isEmpty())
+        QVERIFY(connectAndWait(*m_form, alias.toUpper()));
     m_form->setEditorText(sql);
     child<QComboBox>("ComboBox1")->setEditText(alias);
     button->click();

@@ -1,9 +1,11 @@
 #include "app/Unit1.h"
 #include "connection/QueryDataset.h"
+#include "support/ConnectWait.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/SessionConnection.h"
 #include "support/TestEnv.h"
+#include "support/WaitIdle.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -100,7 +102,7 @@ void tst_statements::cleanup()
 
 QString tst_statements::value(const QString &alias, const QString &sql)
 {
-    if (!m_form->ConnectDatabase(alias))
+    if (!connectAndWait(*m_form, alias))
         return QStringLiteral("no connection");
     QueryDataset query;
     query.setConnection(alias, sessionConnection(alias));
@@ -143,7 +145,7 @@ void tst_statements::nulCharacterRefused()
     child<QComboBox>(m_form.get(), "ComboBox1")->setEditText(alias);
     m_form->setEditorText(QStringLiteral("select id from t where id = 1"));
     child<QToolButton>(m_form.get(), "SpeedButton1")->click();
-    QTRY_VERIFY(!m_form->CurrentThread);
+    QVERIFY(waitForNoWorker(*m_form));
     QVERIFY(m_form->CurrentQuery);
     const QStringList settingsBefore = settingsValues();
     QCOMPARE(m_form->HistoryList.size(), 1);
@@ -205,7 +207,7 @@ void tst_statements::runQueryWithoutResultSet()
     QString message;
     ModalScript script({ ModalScript::note(&message) });
     child<QToolButton>(m_form.get(), "SpeedButton1")->click();
-    QTRY_VERIFY(!m_form->CurrentThread);
+    QVERIFY(waitForNoWorker(*m_form));
     QVERIFY(script.done());
     QCOMPARE(script.unexpected, 0);
 
