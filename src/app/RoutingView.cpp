@@ -30,7 +30,7 @@ RoutingView::RoutingView(QPlainTextEdit *editor, QComboBox *aliases, QLabel *lab
 {
     m_typing->setSingleShot(true);
     m_typing->setInterval(300);
-    connect(m_typing, &QTimer::timeout, this, &RoutingView::refresh);
+    connect(m_typing, &QTimer::timeout, this, [this] { refresh(); });
     connect(editor, &QPlainTextEdit::textChanged, this, [this] {
         if (m_editor->document()->characterCount() <= kLiveRoutingLimit)
             m_typing->start();
@@ -63,9 +63,14 @@ bool RoutingView::isProduction(const QString &alias) const
 
 Routing::Choice RoutingView::refresh()
 {
+    return refresh(m_editor->toPlainText());
+}
+
+Routing::Choice RoutingView::refresh(const QString &text)
+{
     m_typing->stop();
     m_productionAliases = productionAliases();
-    m_choice = Routing::route(m_editor->toPlainText());
+    m_choice = Routing::route(text);
     show(m_choice);
     return m_choice;
 }

@@ -29,6 +29,7 @@ public:
 
     // Routes the editor's text now (Run and Exec call it before they read the alias box).
     Routing::Choice refresh();
+    Routing::Choice refresh(const QString &text); // a text about to run
     // The whole routing text; the label shows as much of it as fits.
     QString text() const { return m_text; }
 

@@ -13,5 +13,6 @@ int main(int argc, char *argv[])
 
     TForm1 Form1;
     Form1.show();
+    Form1.offerRecovery(); // the text of a window that ended without closing
     return application.exec();
 }

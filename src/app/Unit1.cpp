@@ -2,6 +2,7 @@
 
 #include "app/Aliases.h"
 #include "app/ClipboardHandover.h"
+#include "app/EditorRecovery.h"
 #include "app/RoutingView.h"
 #include "app/SqlHighlighter.h"
 #include "app/WindowPlacement.h"
@@ -19,6 +20,9 @@
 #include <QCompleter>
 #include <QEvent>
 #include <QFileDialog>
+#include <QLocale>
+#include <QMessageBox>
+#include <QTextCursor>
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QHelpEvent>
@@ -229,6 +233,12 @@ TForm1::TForm1(QWidget *parent)
     new SqlHighlighter(ui->RE1); // owned by RE1
     new SqlHighlighter(ui->HistFullSQL); // owned by HistFullSQL
     m_routing = new RoutingView(ui->RE1, ui->ComboBox1, ui->RoutingLabel, this); // owned (parent)
+    m_recovery = new EditorRecovery(EditorRecovery::defaultFolder(), this); // owned (parent)
+    m_recovery->watch(ui->RE1, [this] {
+        return RecoveredQuery { ui->RE1->toPlainText(), m_queryFile,
+            m_windows1252File ? QByteArrayLiteral("windows-1252") : QByteArrayLiteral("UTF-8"),
+            ui->RE1->textCursor().position(), {}, {} };
+    });
     ui->Aboutlabel->setFont(aboutFont(false));
     for (QLabel *link :
         { static_cast<QLabel *>(ui->TovohtmlLabel1), static_cast<QLabel *>(ui->TovohtmlLabel2) }) {
@@ -422,7 +432,35 @@ void TForm1::FormDestroy(QObject *)
 void TForm1::closeEvent(QCloseEvent *event)
 {
     WindowPlacement::save(this);
+    m_recovery->discard(); // a normal close: nothing to offer at the next start
     cancelForExit();
     event->accept();
     FormDestroy(this);
+}
+
+void TForm1::offerRecovery()
+{
+    for (const RecoveredQuery &orphan : m_recovery->orphans()) {
+        QMessageBox box(QMessageBox::Question, titleText(),
+            QStringLiteral("Restore the unsaved query from %1?")
+                .arg(QLocale().toString(orphan.saved.toLocalTime(), QLocale::ShortFormat)),
+            QMessageBox::Yes | QMessageBox::No, this);
+        box.setObjectName(QStringLiteral("RecoveryQuestion"));
+        box.setDefaultButton(QMessageBox::Yes);
+        if (box.exec() != QMessageBox::Yes) {
+            m_recovery->keepAside(orphan); // offered again if this window ends the same way
+            continue;
+        }
+        // Never over text already in the editor, and one text at most: the rest wait.
+        m_recovery->adopt(orphan);
+        setEditorText(orphan.text);
+        QueryChanged = true;
+        m_queryFile = orphan.fileName;
+        m_windows1252File = orphan.encoding == "windows-1252";
+        QTextCursor cursor = ui->RE1->textCursor();
+        cursor.setPosition(std::min(orphan.cursor, int(orphan.text.size())));
+        ui->RE1->setTextCursor(cursor);
+        m_recovery->saveNow();
+        return;
+    }
 }

@@ -19,6 +19,7 @@ class TForm1;
 }
 class Connection;
 class RoutingView;
+class EditorRecovery;
 class QueryDataset;
 class TQthread;
 class DataSource;
@@ -69,6 +70,9 @@ public:
     // then done(false); a connect abandoned by Close Query or Logout never calls done.
     void ConnectDatabase(const QString &name, std::function<void(bool)> done);
     void SelectDatabaseFromSQL();
+    // Offers back the text of a window that ended without closing (a crash, a kill, a power
+    // cut); the program entry calls it once the window shows.
+    void offerRecovery();
 
     // --- History (Unit1History.cpp) ---
     void LoadHistory();
@@ -115,8 +119,13 @@ private:
     void Button1Click(QObject *Sender);
     void Button3Click(QObject *Sender);
     void Button2Click(QObject *Sender);
-    void startStatement(bool isExec);
+    // Runs the editor's whole text, or (atCursor) the selection or the statement at the cursor.
+    void startStatement(bool isExec, bool atCursor = false);
     void runStatement(const QString &alias, bool isExec); // once the connection is open
+    bool statementAtCursor(QStringList &lines, int &origin); // false: nothing to run there
+    void markInEditor(int from, int to, const QColor &background); // until the next edit
+    // Where the driver's message points in the statement sent from the editor at origin.
+    void markErrorPlace(const QString &message, const QString &sent, int origin);
 
     // Close and Logout (Unit1Login.cpp).
     void SpeedButton12Click(QObject *Sender);
@@ -186,7 +195,7 @@ private:
     void showState(QueryControl::State state);
     std::optional<QString> m_panelBeforeConnect; // panel 1 before "Connecting to ..."
     // Message boxes of a statement, shown after its hand-back (the worker does not wait on them).
-    void showQueryError(const QString &text);
+    void showQueryError(const TQthread *worker);
     void postError(const QString &text);
     // The driver's login timeout in seconds: the user's setting "LoginTimeout", 30 when unset.
     static int loginTimeout();
@@ -207,6 +216,13 @@ private:
     bool m_bindingGrid = false; // the grid's columns and current row are being set from code
     QueryControl *m_control = nullptr; // owned by the window (Qt parent)
     RoutingView *m_routing = nullptr; // owned by the window (Qt parent)
+    EditorRecovery *m_recovery = nullptr; // owned by the window (Qt parent)
+    // The statement being run: its lines as sent (the whole editor, or the piece at the cursor),
+    // where they start in the editor, and its alias.
+    QStringList m_runLines;
+    int m_runOrigin = 0;
+    QString m_runAlias;
+    void selectDatabaseFor(const QString &text); // the routing rule over a text that runs
     // Declared after CurrentQuery, so destroyed before it: when the window goes, the grid lets
     // go of the result before the result is freed, a running worker is abandoned and the
     // window's wait cursor is given back.
@@ -238,6 +254,7 @@ private:
     // Writes EditorText in the encoding of the query file loaded last.
     bool writeQueryFile(const QString &path); // false: the user chose not to write
     bool m_windows1252File = false; // the query file loaded last was read as Windows-1252
+    QString m_queryFile; // the query file loaded or saved last, for the recovery file
     void setFileTitle(const QString &path);
     void printText(QPrinter *printer, const QStringList &lines, const QString &title);
     // [Unit1History.cpp]

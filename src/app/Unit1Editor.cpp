@@ -1,3 +1,4 @@
+#include "app/EditorRecovery.h"
 #include "app/ReplaceText.h"
 #include "app/Unit1.h"
 #include "history/HistoryStore.h"
@@ -404,6 +405,8 @@ bool TForm1::writeQueryFile(const QString &path)
 
 void TForm1::setFileTitle(const QString &path)
 {
+    m_queryFile = path;
+    m_recovery->fileSaved(); // the text is in a query file now
     setWindowTitle(
         titleText() + QLatin1String(" [") + QFileInfo(path).fileName() + QLatin1Char(']'));
 }

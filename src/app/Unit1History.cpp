@@ -142,9 +142,9 @@ void TForm1::historyDatabaseFailed(const QString &message)
 void TForm1::historyRunStarted(const QString &alias)
 {
     m_historyClock.start();
-    m_historyRun = m_history
-        ? m_history->runStarted(EditorText(), alias, QDateTime::currentMSecsSinceEpoch())
-        : 0;
+    m_historyRun = m_history ? m_history->runStarted(HistoryStore::joinLines(m_runLines), alias,
+                       QDateTime::currentMSecsSinceEpoch())
+                             : 0;
 }
 
 void TForm1::historyRunEnded(const TQthread *worker)

@@ -107,7 +107,12 @@ void TForm1::ConnectDatabase(const QString &name, std::function<void(bool)> done
 
 void TForm1::SelectDatabaseFromSQL()
 {
-    const Routing::Choice choice = m_routing->refresh();
+    selectDatabaseFor(EditorText());
+}
+
+void TForm1::selectDatabaseFor(const QString &text)
+{
+    const Routing::Choice choice = m_routing->refresh(text);
     if (choice.alias.isEmpty())
         return;
     // Exact comparison ignoring case: "DB2T301" finds the item "db2t301".

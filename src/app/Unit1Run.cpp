@@ -1,20 +1,27 @@
+#include "app/EditorRecovery.h"
+#include "app/RoutingView.h"
 #include "app/Unit1.h"
 #include "connection/Connection.h"
 #include "connection/ConnectionHandle.h"
 #include "connection/DatabaseError.h"
 #include "connection/QueryDataset.h"
 #include "connection/Session.h"
+#include "history/HistoryStore.h"
 #include "query/QThread.h"
 #include "query/QueryControl.h"
 #include "query/Reaper.h"
 #include "results/DataSource.h"
 #include "results/GridDelegate.h"
 #include "settings/ParmStore.h"
+#include "sql/ErrorPlace.h"
 #include "sql/SqlLexer.h"
+#include "sql/SqlStatements.h"
 #include "ui_Unit1.h"
+#include "widgets/StatementErrorBox.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDateTime>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -22,6 +29,8 @@
 #include <QPointer>
 #include <QSettings>
 #include <QShortcut>
+#include <QTextBlock>
+#include <QTimer>
 
 #include <algorithm>
 #include <exception>
@@ -190,14 +199,25 @@ void TForm1::Button2Click(QObject *)
     CloseCurrentQuery();
 }
 
-void TForm1::startStatement(bool isExec)
+void TForm1::startStatement(bool isExec, bool atCursor)
 {
     refuseNulCharacter(); // before anything is closed, run or added to the history
+    QStringList lines = EditorLines();
+    int origin = 0;
+    if (atCursor && !statementAtCursor(lines, origin))
+        return; // only blanks and comments there: nothing runs, nothing closes
+    m_recovery->saveNow(); // whatever happens to the statement, the text is kept
     CloseCurrentQuery();
-    SelectDatabaseFromSQL();
+    m_runLines = lines;
+    m_runOrigin = origin;
+    if (atCursor)
+        selectDatabaseFor(HistoryStore::joinLines(lines));
+    else
+        SelectDatabaseFromSQL();
     if (ui->ComboBox1->currentText().isEmpty())
         return;
     const QString alias = Sql::asciiUpper(ui->ComboBox1->currentText());
+    m_runAlias = alias;
     // The rest of the command runs once the connection is open; a failed connect has reported
     // itself, an abandoned one never comes back.
     ConnectDatabase(alias, [this, alias, isExec](bool connected) {
@@ -212,10 +232,14 @@ void TForm1::runStatement(const QString &alias, bool isExec)
     if (!connection || !connection->IsConnected())
         return;
     // Panel 1, the buttons and the cursor follow the state that this start enters.
-    CurrentThread = m_control->startStatement(EditorText(), connection, isExec,
-        !isExec && ui->CheckBox1->isChecked()); // frees itself
+    CurrentThread = m_control->startStatement(HistoryStore::joinLines(m_runLines), connection,
+        isExec, !isExec && ui->CheckBox1->isChecked()); // frees itself
     historyRunStarted(alias);
-    AddToHistory(EditorLines()); // while the worker works
+    // A part of the editor in the history is not the editor's text: that stays unsaved.
+    const bool wasChanged = QueryChanged;
+    AddToHistory(m_runLines); // while the worker works
+    if (m_runLines != EditorLines())
+        QueryChanged = wasChanged;
 }
 
 void TForm1::showState(QueryControl::State state)
@@ -309,7 +333,7 @@ void TForm1::QueryFinished(TQthread *worker)
     const bool keptRows = !worker->ErrorText.isEmpty() && !worker->IsExec && worker->Opened
         && worker->Query && worker->Query->IsOpen();
     if (!worker->ErrorText.isEmpty() && !keptRows) {
-        showQueryError(worker->ErrorText); // panel 1 keeps "Running Query" or "Executing SQL"
+        showQueryError(worker); // panel 1 keeps "Running Query" or "Executing SQL"
     } else if (worker->IsExec) {
         setStatusText(1, QStringLiteral("Execute Complete!"));
     } else {
@@ -331,16 +355,28 @@ void TForm1::QueryFinished(TQthread *worker)
     }
 }
 
-void TForm1::showQueryError(const QString &text)
+void TForm1::showQueryError(const TQthread *worker)
 {
+    StatementError error;
+    error.message = worker->ErrorText;
+    for (const DiagnosticRecord &record : worker->ErrorRecords)
+        error.records.append({ record.sqlState, record.nativeError, record.message });
+    error.statement = HistoryStore::joinLines(m_runLines);
+    error.alias = m_runAlias;
+    // The user ID of the login in use, never its password.
+    for (const QString &line : CachedParms.split(QStringLiteral("\r\n"))) {
+        if (line.startsWith(QStringLiteral("USER NAME=")))
+            error.userId = line.mid(10);
+    }
+    error.time = QDateTime::currentDateTime();
     // After the hand-back, so that the worker does not wait on the box.
     QMetaObject::invokeMethod(
         this,
-        [this, text] {
-            QMessageBox box(
-                QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok, this);
+        [this, error, origin = m_runOrigin] {
+            StatementErrorBox box(error, this);
             box.setObjectName(QStringLiteral("QueryErrorBox"));
             box.exec();
+            markErrorPlace(error.message, error.statement, origin);
         },
         Qt::QueuedConnection);
 }
@@ -391,13 +427,19 @@ void TForm1::setupKeys()
         connect(shortcut, &QShortcut::activated, this, std::move(action));
     };
     const auto click = [](QAbstractButton *button) { return [button] { button->click(); }; };
-    for (const QKeySequence &run : { QKeySequence(Qt::Key_F5),
-             QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter) })
-        key(run, click(ui->SpeedButton1));
-    for (const QKeySequence &exec :
-        { QKeySequence(Qt::SHIFT | Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Return),
-            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Enter) })
-        key(exec, click(ui->SpeedButton2));
+    key(QKeySequence(Qt::Key_F5), click(ui->SpeedButton1));
+    key(QKeySequence(Qt::SHIFT | Qt::Key_F5), click(ui->SpeedButton2));
+    // The statement at the cursor (or the selection), through the same road as the buttons.
+    const auto atCursor = [this](bool isExec) {
+        return [this, isExec] {
+            if ((isExec ? ui->SpeedButton2 : ui->SpeedButton1)->isEnabled())
+                runGuarded(this, [this, isExec] { startStatement(isExec, true); });
+        };
+    };
+    for (const Qt::Key enter : { Qt::Key_Return, Qt::Key_Enter }) {
+        key(QKeySequence(Qt::CTRL | enter), atCursor(false));
+        key(QKeySequence(Qt::CTRL | Qt::SHIFT | enter), atCursor(true));
+    }
     key(QKeySequence(Qt::Key_Escape), [this] {
         if (m_control->state() != QueryControl::State::Idle)
             ui->SpeedButton4->click();
@@ -407,4 +449,59 @@ void TForm1::setupKeys()
     key(QKeySequence(Qt::CTRL | Qt::Key_S), click(ui->SpeedButton8));
     key(QKeySequence(Qt::CTRL | Qt::Key_P), click(ui->SpeedButton9));
     key(QKeySequence(Qt::CTRL | Qt::Key_H), [this] { ui->FindReplace1->trigger(); });
+}
+
+bool TForm1::statementAtCursor(QStringList &lines, int &origin)
+{
+    const QTextCursor cursor = ui->RE1->textCursor();
+    const QString text = ui->RE1->toPlainText();
+    int from = cursor.selectionStart();
+    int to = cursor.selectionEnd();
+    if (!cursor.hasSelection()) {
+        const QVector<Sql::Statement> statements = Sql::splitStatements(text);
+        const int at = Sql::statementAt(text, statements, cursor.position());
+        if (at < 0)
+            return false;
+        from = statements[at].begin;
+        to = statements[at].end;
+    }
+    if (text.mid(from, to - from).trimmed().isEmpty())
+        return false;
+    lines = text.mid(from, to - from).split(QLatin1Char('\n'));
+    origin = from;
+    // The range about to run is marked for a moment.
+    markInEditor(from, to, palette().color(QPalette::Highlight).lighter(170));
+    QTimer::singleShot(800, this, [this] { ui->RE1->setExtraSelections({}); });
+    return true;
+}
+
+void TForm1::markInEditor(int from, int to, const QColor &background)
+{
+    QTextEdit::ExtraSelection mark;
+    mark.cursor = QTextCursor(ui->RE1->document());
+    mark.cursor.setPosition(from);
+    mark.cursor.setPosition(to, QTextCursor::KeepAnchor);
+    mark.format.setBackground(background);
+    ui->RE1->setExtraSelections({ mark });
+}
+
+void TForm1::markErrorPlace(const QString &message, const QString &sent, int origin)
+{
+    const int offset = Sql::errorPlace(sent, message);
+    if (offset < 0)
+        return;
+    // The text was sent with CR LF line ends, the editor holds LF alone.
+    const int position = origin + offset - int(QStringView(sent).left(offset).count(u'\r'));
+    Sql::Lexer lexer(QStringView(sent).mid(offset));
+    const Sql::Token token = lexer.next();
+    const int length = std::max(1, token.kind == Sql::TokenKind::End ? 1 : token.length);
+    const int end = std::min(position + length, ui->RE1->document()->characterCount() - 1);
+    if (position > end)
+        return;
+    markInEditor(position, end, QColor(255, 200, 200));
+    QTextCursor cursor = ui->RE1->textCursor();
+    cursor.setPosition(position);
+    ui->RE1->setTextCursor(cursor);
+    ui->RE1->ensureCursorVisible();
+    ui->RE1->setFocus();
 }

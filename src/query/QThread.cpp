@@ -131,13 +131,20 @@ void TQthread::runStatement()
                 walkToEnd(); // the whole result here, not on the UI thread
         }
     } catch (const std::exception &error) {
-        ErrorText = errorText(error);
+        noteError(error);
         if (ErrorText.isEmpty())
             ErrorText = QStringLiteral("Unknown error");
     } catch (...) {
         ErrorText = QStringLiteral("Unknown error");
     }
     ElapsedMs = tickDifference(startTick, tickCount());
+}
+
+void TQthread::noteError(const std::exception &error)
+{
+    ErrorText = errorText(error);
+    if (const auto *database = dynamic_cast<const DatabaseError *>(&error))
+        ErrorRecords = database->records();
 }
 
 void TQthread::handBack()
@@ -161,7 +168,7 @@ void TQthread::run()
         try {
             walkToEnd();
         } catch (const std::exception &error) {
-            ErrorText = errorText(error);
+            noteError(error);
         }
     } else {
         runStatement();
@@ -176,7 +183,7 @@ void TQthread::run()
         try {
             walkToEnd();
         } catch (const std::exception &error) {
-            ErrorText = errorText(error);
+            noteError(error);
             if (ErrorText.isEmpty())
                 ErrorText = QStringLiteral("Unknown error");
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "connection/DatabaseError.h"
 #include "connection/QueryDataset.h"
 
 #include <QLocale>
@@ -34,6 +35,7 @@ public:
     bool Opened = false; // the select's dataset is open
     bool IsExec = false; // a statement without a result set
     QString ErrorText; // message of the error caught in the run; empty when none
+    QVector<DiagnosticRecord> ErrorRecords; // the driver's records of that error, when it gave any
     bool WantCount = false; // count the records after the open, on the worker thread
     qint32 ElapsedMs = 0; // milliseconds of the run, from a 32-bit tick count
     bool FetchToEnd = false; // a walk to the end of an open result instead of a statement
@@ -69,5 +71,6 @@ private:
     void useFreeConnection(); // may switch Query to a fresh connection
     void walkToEnd(); // fetches the rest of the result, stopping when cancelled
     void handBack();
+    void noteError(const std::exception &error); // ErrorText and ErrorRecords
     bool m_freeOnTerminate = false; // FreeOnTerminate as noted when the run ended
 };

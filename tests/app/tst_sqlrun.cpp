@@ -1,0 +1,232 @@
+#include "app/EditorRecovery.h"
+#include "app/Unit1.h"
+#include "support/ModalScript.h"
+#include "support/PgServer.h"
+#include "support/TestEnv.h"
+#include "support/WaitIdle.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTableView>
+#include <QtTest>
+
+#include <memory>
+
+// What the editor adds to a run, on SQLite and on the private PostgreSQL server: the statement
+// at the cursor, an error that names its codes and its place, and the text a window that died
+// leaves to the next start.
+class tst_SqlRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup() { m_form.reset(); }
+    void statementAtCursor_data();
+    void statementAtCursor();
+    void errorDetails_data();
+    void errorDetails();
+    void recoveryOffered_data();
+    void recoveryOffered();
+
+private:
+    void type(const QString &sql, const QString &alias);
+    QPlainTextEdit *editor() const { return child<QPlainTextEdit>(m_form.get(), "RE1"); }
+    std::unique_ptr<TForm1> m_form;
+};
+
+namespace {
+
+const QString Lite = QStringLiteral("RUNLITE");
+const QString Pg = QStringLiteral("RUNPG");
+
+QString loginText()
+{
+    return QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n")
+        .arg(PgServer::instance().user(), PgServer::instance().password());
+}
+
+QStringList recoveryFiles()
+{
+    return QDir(EditorRecovery::defaultFolder())
+        .entryList({ QStringLiteral("*.recovery") }, QDir::Files);
+}
+
+} // namespace
+
+void tst_SqlRun::initTestCase()
+{
+    TForm1::ExitOnDestroy = false;
+    const QStringList tables { QStringLiteral("create table t(id integer)"),
+        QStringLiteral("insert into t values (1), (2), (3)") };
+    TestEnv::addSqliteDsn(Lite, tables);
+    PgServer::instance().addDsn(Pg, QStringLiteral("sqlrun"));
+    PgServer::instance().exec(tables.join(u';'), QStringLiteral("sqlrun"));
+}
+
+void tst_SqlRun::init()
+{
+    m_form = std::make_unique<TForm1>();
+    m_form->setDBParms(loginText());
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+}
+
+void tst_SqlRun::type(const QString &sql, const QString &alias)
+{
+    auto *box = child<QComboBox>(m_form.get(), "ComboBox1");
+    box->setCurrentIndex(box->findText(alias));
+    editor()->setPlainText(sql);
+    editor()->setFocus();
+}
+
+void tst_SqlRun::statementAtCursor_data()
+{
+    QTest::addColumn<QString>("alias");
+    QTest::addColumn<QString>("sql"); // | marks the cursor, [ ] a selection
+    QTest::addColumn<bool>("exec"); // Ctrl+Shift+Return
+    QTest::addColumn<QString>("ran"); // the history's newest entry
+    QTest::addColumn<QString>("column"); // the grid's first column, or the rows of t after an exec
+    for (const QString &alias : { Lite, Pg }) {
+        const QByteArray a = alias.toLatin1();
+        QTest::addRow("%s second of two", a.constData())
+            << alias << "select 1 as a;\nselect id as b| from t order by id;" << false
+            << "select id as b from t order by id"
+            << "b";
+        QTest::addRow("%s selection", a.constData())
+            << alias << "select 1 as a, [2 as c] from t" << false << "2 as c"
+            << "";
+        QTest::addRow("%s exec at cursor", a.constData())
+            << alias << "select 1 as a;\ninsert into t values (9)|;\nselect 2;" << true
+            << "insert into t values (9)"
+            << "4";
+    }
+}
+
+void tst_SqlRun::statementAtCursor()
+{
+    QFETCH(QString, alias);
+    QFETCH(QString, sql);
+    QFETCH(bool, exec);
+    QFETCH(QString, ran);
+    QFETCH(QString, column);
+    const int from = int(sql.indexOf(u'['));
+    QString text = sql;
+    text.remove(u'|').remove(u'[').remove(u']');
+    type(text, alias);
+    QTextCursor cursor = editor()->textCursor();
+    if (from >= 0) {
+        cursor.setPosition(from);
+        cursor.setPosition(int(sql.indexOf(u']')) - 1, QTextCursor::KeepAnchor);
+    } else {
+        cursor.setPosition(int(sql.indexOf(u'|')));
+    }
+    editor()->setTextCursor(cursor);
+    ModalScript script;
+    if (column.isEmpty()) // "2 as c" alone is no statement: the driver's error box comes
+        script.setFallback(ModalScript::press(QMessageBox::Ok));
+    QTest::keyClick(editor(), Qt::Key_Return,
+        exec ? Qt::ControlModifier | Qt::ShiftModifier : Qt::ControlModifier);
+    QVERIFY(waitForNoWorker(*m_form));
+    QCOMPARE(m_form->HistoryList.first().Display, ran);
+    QCOMPARE(editor()->toPlainText(), text); // the editor keeps the whole text
+    QCOMPARE(script.unexpected, 0);
+    if (exec) {
+        QCOMPARE(m_form->statusText(1), QStringLiteral("Execute Complete!"));
+        editor()->setPlainText(QStringLiteral("select count(*) from t"));
+        QTest::keyClick(editor(), Qt::Key_F5);
+        QVERIFY(waitForNoWorker(*m_form));
+        auto *grid = child<QTableView>(m_form.get(), "DBGrid1");
+        QTRY_COMPARE(grid->model()->index(0, 0).data().toString(), column);
+        editor()->setPlainText(QStringLiteral("delete from t where id = 9"));
+        QTest::keyClick(editor(), Qt::Key_F5, Qt::ShiftModifier);
+        QVERIFY(waitForNoWorker(*m_form));
+    } else if (!column.isEmpty()) {
+        auto *grid = child<QTableView>(m_form.get(), "DBGrid1");
+        QTRY_COMPARE(grid->model()->headerData(0, Qt::Horizontal).toString().toLower(), column);
+    }
+}
+
+void tst_SqlRun::errorDetails_data()
+{
+    QTest::addColumn<QString>("alias");
+    QTest::addColumn<QString>("sql"); // | marks where the error is
+    QTest::addColumn<QString>("sqlState");
+    QTest::newRow("SQLite") << Lite << "select id\nfrom t wher |x = 1"
+                            << "HY000";
+    QTest::newRow("PostgreSQL") << Pg << "select id\nfrom t wher |x = 1"
+                                << "42601";
+}
+
+void tst_SqlRun::errorDetails()
+{
+    QFETCH(QString, alias);
+    QFETCH(QString, sql);
+    QFETCH(QString, sqlState);
+    const int place = int(sql.indexOf(u'|'));
+    sql.remove(u'|');
+    type(sql, alias);
+    QString copied;
+    QString shown;
+    ModalScript script({ [&](QWidget *box) {
+        auto *message = qobject_cast<QMessageBox *>(box);
+        QVERIFY(message);
+        shown = message->text() + QLatin1Char('\n') + message->informativeText();
+        child<QPushButton>(box, "CopyDetails")->click();
+        copied = QApplication::clipboard()->text();
+        message->accept();
+    } });
+    QTest::keyClick(editor(), Qt::Key_F5);
+    QVERIFY(waitForNoWorker(*m_form));
+    QTRY_VERIFY(script.done());
+    QVERIFY2(shown.contains(QStringLiteral("SQLSTATE ") + sqlState), qPrintable(shown));
+    for (const QString &part : { QStringLiteral("Statement:\r\nselect id\r\nfrom t wher x = 1"),
+             QStringLiteral("Alias: ") + alias,
+             QStringLiteral("User ID: ") + PgServer::instance().user(),
+             QStringLiteral("SQLSTATE: ") + sqlState })
+        QVERIFY2(copied.contains(part), qPrintable(copied));
+    QVERIFY(!copied.contains(PgServer::instance().password()));
+    QTRY_COMPARE(editor()->textCursor().position(), place);
+}
+
+void tst_SqlRun::recoveryOffered_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("restore");
+    QTest::newRow("restored") << QStringLiteral("select 'Łódź → ✓'\nfrom t") << true;
+    QTest::newRow("refused, kept until a normal close") << QStringLiteral("select 2") << false;
+}
+
+// A window that ended without closing leaves its unsaved text; the next window offers it.
+void tst_SqlRun::recoveryOffered()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, restore);
+    for (const QString &file : recoveryFiles()) // left by the windows of the tests before
+        QFile::remove(EditorRecovery::defaultFolder() + QLatin1Char('/') + file);
+    editor()->setPlainText(text);
+    QTRY_COMPARE_WITH_TIMEOUT(recoveryFiles().size(), 1, 30000); // once typing pauses
+    m_form.reset(); // gone without a normal close, as after a crash
+
+    auto next = std::make_unique<TForm1>();
+    next->show();
+    ModalScript script({ ModalScript::press(restore ? QMessageBox::Yes : QMessageBox::No) });
+    next->offerRecovery();
+    QVERIFY(script.done());
+    QCOMPARE(script.seen.first().objectName, QStringLiteral("RecoveryQuestion"));
+    auto *restored = child<QPlainTextEdit>(next.get(), "RE1");
+    QCOMPARE(restored->toPlainText(), restore ? text : QString());
+    QCOMPARE(next->QueryChanged, restore);
+    QCOMPARE(recoveryFiles().size(), 1); // adopted, or kept aside
+    next->close(); // a normal close
+    QCOMPARE(recoveryFiles().size(), 0);
+}
+
+STELVIK_TEST_MAIN(tst_SqlRun)
+#include "tst_sqlrun.moc"
