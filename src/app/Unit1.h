@@ -263,7 +263,8 @@ private:
 
 public:
     // Every Run and Exec is recorded in the history database. The run commands call these.
-    void historyRunStarted(const QString &alias); // after the worker has started
+    // After the worker has started, with the text it runs (empty: the editor's whole text).
+    void historyRunStarted(const QString &alias, const QString &text = QString());
     void historyRunEnded(const TQthread *worker); // first thing of QueryFinished
     void historyRunCounted(int count); // QueryFinished has counted the records
     void historyRunAbandoned(); // Close Query while a worker runs

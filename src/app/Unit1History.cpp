@@ -139,10 +139,10 @@ void TForm1::historyDatabaseFailed(const QString &message)
             .arg(message));
 }
 
-void TForm1::historyRunStarted(const QString &alias)
+void TForm1::historyRunStarted(const QString &alias, const QString &text)
 {
     m_historyClock.start();
-    m_historyRun = m_history ? m_history->runStarted(HistoryStore::joinLines(m_runLines), alias,
+    m_historyRun = m_history ? m_history->runStarted(text.isEmpty() ? EditorText() : text, alias,
                        QDateTime::currentMSecsSinceEpoch())
                              : 0;
 }

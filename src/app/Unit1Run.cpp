@@ -1,4 +1,6 @@
 #include "app/EditorRecovery.h"
+#include "app/GuardRails.h"
+#include "app/Routing.h"
 #include "app/RoutingView.h"
 #include "app/Unit1.h"
 #include "connection/Connection.h"
@@ -206,6 +208,16 @@ void TForm1::startStatement(bool isExec, bool atCursor)
     int origin = 0;
     if (atCursor && !statementAtCursor(lines, origin))
         return; // only blanks and comments there: nothing runs, nothing closes
+    // Asked before anything closes or runs: No leaves everything as it was.
+    const QString text = HistoryStore::joinLines(lines);
+    const Routing::Choice route = Routing::route(text);
+    const QString target =
+        route.alias.isEmpty() || ui->ComboBox1->findText(route.alias, Qt::MatchFixedString) < 0
+        ? Sql::asciiUpper(ui->ComboBox1->currentText())
+        : route.alias;
+    if (!target.isEmpty()
+        && !GuardRails::confirm(this, target, m_routing->isProduction(target), text))
+        return;
     m_recovery->saveNow(); // whatever happens to the statement, the text is kept
     CloseCurrentQuery();
     m_runLines = lines;
@@ -234,7 +246,7 @@ void TForm1::runStatement(const QString &alias, bool isExec)
     // Panel 1, the buttons and the cursor follow the state that this start enters.
     CurrentThread = m_control->startStatement(HistoryStore::joinLines(m_runLines), connection,
         isExec, !isExec && ui->CheckBox1->isChecked()); // frees itself
-    historyRunStarted(alias);
+    historyRunStarted(alias, HistoryStore::joinLines(m_runLines));
     // A part of the editor in the history is not the editor's text: that stays unsaved.
     const bool wasChanged = QueryChanged;
     AddToHistory(m_runLines); // while the worker works

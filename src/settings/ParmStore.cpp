@@ -59,6 +59,17 @@ private:
 };
 
 // Whether the file of the settings holds every value the settings object holds.
+// A value as the file holds it: the native format keeps no type for text, so a list of one and a
+// number read back as text, and are the same value for this check.
+QStringList asStored(const QVariant &value)
+{
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList();
+    if (value.typeId() == QMetaType::QByteArray)
+        return { QString::fromLatin1(value.toByteArray().toHex()) };
+    return { value.toString() };
+}
+
 bool fileHoldsAll(const QSettings &settings)
 {
 #if defined(Q_OS_UNIX)
@@ -73,7 +84,8 @@ bool fileHoldsAll(const QSettings &settings)
     const QSettings written(QFile::decodeName(check), settings.format());
     bool whole = written.allKeys().size() == keys.size();
     for (qsizetype i = 0; whole && i < keys.size(); ++i)
-        whole = written.value(keys.at(i)) == settings.value(keys.at(i));
+        whole = written.value(keys.at(i)) == settings.value(keys.at(i))
+            || asStored(written.value(keys.at(i))) == asStored(settings.value(keys.at(i)));
     ::unlink(check.constData());
     return whole;
 #else

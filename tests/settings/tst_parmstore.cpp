@@ -45,6 +45,8 @@ private slots:
     void invalidType();
     void failedWrite_data();
     void failedWrite();
+    void otherValuesDoNotStopTheLogin_data();
+    void otherValuesDoNotStopTheLogin();
     void ownerOnly_data();
     void ownerOnly();
 };
@@ -147,6 +149,25 @@ void tst_parmstore::failedWrite()
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), before);
     }
+}
+
+// Values that read back with another type than they were written with (a list of one name, a
+// number) are no failed write: the login is still stored.
+void tst_parmstore::otherValuesDoNotStopTheLogin_data()
+{
+    QTest::addColumn<QVariant>("other");
+    QTest::newRow("list of one") << QVariant(QStringList { QStringLiteral("DB2P201") });
+    QTest::newRow("number") << QVariant(30);
+    QTest::newRow("geometry bytes") << QVariant(QByteArray("\x01\xd9\xd0\xcb", 4));
+}
+
+void tst_parmstore::otherValuesDoNotStopTheLogin()
+{
+    QFETCH(QVariant, other);
+    openUserSettings()->setValue(QStringLiteral("Other"), other);
+    const QString login = QStringLiteral("USER NAME=u\r\nPASSWORD=p\r\n");
+    writeConnectParms(login);
+    QCOMPARE(readConnectParms(), login);
 }
 
 void tst_parmstore::ownerOnly_data()
