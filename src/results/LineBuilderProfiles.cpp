@@ -128,7 +128,9 @@ public:
                 int found = -1;
                 for (int n = 0; n < token.names.size() && found < 0; ++n)
                     if (!token.names.at(n).isEmpty()
-                        && text.mid(pos).startsWith(token.names.at(n), Qt::CaseInsensitive))
+                        && text.mid(pos).startsWith(token.names.at(n),
+                            token.letter.toLower() == QLatin1Char('a') ? Qt::CaseInsensitive
+                                                                       : Qt::CaseSensitive))
                         found = n;
                 if (found < 0)
                     return false;
@@ -208,36 +210,36 @@ void normalise(DateTimeParts &parts)
         parts.hour = parts.hour % 12 + (parts.pm ? 12 : 0);
 }
 
-void appendDigits(QString &out, int value, int width)
+// Writes value in width digits, zeros in front, at text; returns the end.
+char16_t *putDigits(char16_t *text, int value, int width)
 {
-    char text[12];
-    int n = 0;
-    do {
-        text[n++] = char('0' + value % 10);
-        value /= 10;
-    } while (value > 0);
-    for (int i = n; i < width; ++i)
-        out += QLatin1Char('0');
-    while (n > 0)
-        out += QLatin1Char(text[--n]);
+    for (int i = width - 1; i >= 0; --i, value /= 10)
+        text[i] = char16_t(u'0' + value % 10);
+    return text + width;
 }
 
-void appendIsoDate(QString &out, const DateTimeParts &parts)
+// The parts as 2001-12-31, 23:59:59 or the two joined by a blank, in one append.
+void appendIso(QString &out, const DateTimeParts &parts, bool date, bool time)
 {
-    appendDigits(out, parts.year, 4);
-    out += QLatin1Char('-');
-    appendDigits(out, parts.month, 2);
-    out += QLatin1Char('-');
-    appendDigits(out, parts.day, 2);
-}
-
-void appendIsoTime(QString &out, const DateTimeParts &parts)
-{
-    appendDigits(out, parts.hour, 2);
-    out += QLatin1Char(':');
-    appendDigits(out, parts.minute, 2);
-    out += QLatin1Char(':');
-    appendDigits(out, parts.second, 2);
+    char16_t text[24];
+    char16_t *end = text;
+    if (date) {
+        end = putDigits(end, parts.year, parts.year > 9999 ? 5 : 4);
+        *end++ = u'-';
+        end = putDigits(end, parts.month, 2);
+        *end++ = u'-';
+        end = putDigits(end, parts.day, 2);
+    }
+    if (date && time)
+        *end++ = u' ';
+    if (time) {
+        end = putDigits(end, parts.hour, 2);
+        *end++ = u':';
+        end = putDigits(end, parts.minute, 2);
+        *end++ = u':';
+        end = putDigits(end, parts.second, 2);
+    }
+    out.append(QStringView(text, end - text));
 }
 
 // A number's text as plain digits with an optional sign and decimal point.
@@ -278,43 +280,57 @@ bool excelWouldChange(QStringView text)
     return digits.size() > 15 || (digits.size() > 1 && digits.at(0) == QLatin1Char('0'));
 }
 
+// The value between two quote characters, each quote inside it doubled.
+void appendQuoted(QString &line, QStringView value, QChar quote)
+{
+    line += quote;
+    qsizetype start = 0;
+    for (qsizetype at = value.indexOf(quote); at >= 0; at = value.indexOf(quote, start)) {
+        line += value.mid(start, at + 1 - start);
+        line += quote;
+        start = at + 1;
+    }
+    line += value.mid(start);
+    line += quote;
+}
+
 // RFC 4180: a field is quoted when it holds the separator, a quote or a line break, when a
 // blank at either end would be lost by readers that trim, and when it is empty (so that the
 // empty text differs from NULL, which is written as nothing).
+bool csvNeedsQuotes(QStringView value, QChar separator)
+{
+    if (value.isEmpty() || value.front() == QLatin1Char(' ') || value.front() == QLatin1Char('\t')
+        || value.back() == QLatin1Char(' ') || value.back() == QLatin1Char('\t'))
+        return true;
+    for (const QChar c : value)
+        if (c == separator || c == QLatin1Char('"') || c == QLatin1Char('\r')
+            || c == QLatin1Char('\n'))
+            return true;
+    return false;
+}
+
 void appendCsvField(QString &line, QStringView value, QChar separator)
 {
-    bool quote = value.isEmpty() || value.front() == QLatin1Char(' ')
-        || value.front() == QLatin1Char('\t') || value.back() == QLatin1Char(' ')
-        || value.back() == QLatin1Char('\t');
-    for (qsizetype i = 0; i < value.size() && !quote; ++i) {
-        const QChar c = value.at(i);
-        quote = c == separator || c == QLatin1Char('"') || c == QLatin1Char('\r')
-            || c == QLatin1Char('\n');
-    }
-    if (!quote) {
+    if (csvNeedsQuotes(value, separator))
+        appendQuoted(line, value, QLatin1Char('"'));
+    else
         line += value;
-        return;
-    }
-    line += QLatin1Char('"');
-    for (const QChar c : value) {
-        if (c == QLatin1Char('"'))
-            line += QLatin1Char('"');
-        line += c;
-    }
-    line += QLatin1Char('"');
+}
+
+bool jsonNeedsEscapes(QStringView value)
+{
+    for (const QChar c : value)
+        if (c.unicode() < 0x20 || c == QLatin1Char('"') || c == QLatin1Char('\\'))
+            return true;
+    return false;
 }
 
 // Excel keeps the result of the formula ="..." as text on opening a CSV file; a value that is
 // only quoted is still converted to a number.
 void appendExcelText(QString &line, QStringView value, QChar separator)
 {
-    QString formula = QStringLiteral("=\"");
-    for (const QChar c : value) {
-        if (c == QLatin1Char('"'))
-            formula += QLatin1Char('"');
-        formula += c;
-    }
-    formula += QLatin1Char('"');
+    QString formula = QStringLiteral("=");
+    appendQuoted(formula, value, QLatin1Char('"'));
     appendCsvField(line, formula, separator);
 }
 
@@ -357,13 +373,7 @@ void appendJsonString(QString &line, QStringView value)
 
 void appendSqlString(QString &line, QStringView value)
 {
-    line += QLatin1Char('\'');
-    for (const QChar c : value) {
-        if (c == QLatin1Char('\''))
-            line += QLatin1Char('\'');
-        line += c;
-    }
-    line += QLatin1Char('\'');
+    appendQuoted(line, value, QLatin1Char('\''));
 }
 
 // Words that cannot stand as a bare column or table name in the databases the statements go to.
@@ -448,64 +458,69 @@ struct LineBuilder::Profile
         return form.trimmed();
     }
 
-    // Reads the current record's value of a field into `value` in a form no locale touches, and
-    // its kind into `kind`: Text where the value does not fit its type's form (a decimal that
-    // is not a number, a float that is not finite). False for NULL.
-    bool read(const QueryDataset &query, int field, Kind &kind)
+    // Appends the current record's value of a field to `out` in a form no locale touches, and
+    // gives its kind in `kind`: Text where the value does not fit its type's form (a decimal
+    // that is not a number, a float that is not finite). False, appending nothing, for NULL.
+    bool read(const QueryDataset &query, int field, QString &out, Kind &kind)
     {
-        value.resize(0);
         kind = kinds[std::size_t(field)];
+        const qsizetype at = out.size();
         if (kind == Kind::Float) {
             double number = 0;
             if (!query.fieldNumber(field, number))
                 return false; // a float or currency field gives its number unless it is NULL
             if (!std::isfinite(number)) {
                 kind = Kind::Text;
-                value = std::isnan(number) ? QStringLiteral("NaN")
-                                           : QLatin1String(number < 0 ? "-Infinity" : "Infinity");
+                out += std::isnan(number) ? QLatin1String("NaN")
+                                          : QLatin1String(number < 0 ? "-Infinity" : "Infinity");
                 return true;
             }
             char text[32];
             const auto end = std::to_chars(text, text + sizeof text, number).ptr;
-            value += QLatin1String(text, end - text);
+            out += QLatin1String(text, end - text);
             return true;
         }
-        if (!query.appendFieldString(field, value))
+        if (!query.appendFieldString(field, out))
             return false;
         if (kind == Kind::Decimal) {
             if (!decimalIsDot)
-                value.replace(decimal, QLatin1String("."));
-            if (!isPlainNumber(value))
+                for (qsizetype i = out.indexOf(decimal, at); i >= 0; i = out.indexOf(decimal, i))
+                    out.replace(i, decimal.size(), QLatin1Char('.'));
+            if (!isPlainNumber(QStringView(out).mid(at)))
                 kind = Kind::Text;
         } else if (kind == Kind::Date || kind == Kind::Time || kind == Kind::DateTime) {
-            toIso(kind);
+            toIso(out, at, kind);
         }
         return true;
     }
 
-    // A date or time in the locale's forms as ISO 8601: 2001-12-31, 23:59:59, and the two
-    // joined by a blank. Left as text when it cannot be read back.
-    void toIso(Kind &kind)
+    // A date or time in the locale's forms, from `at` to the end of out, as ISO 8601:
+    // 2001-12-31, 23:59:59, and the two joined by a blank. Left as text when it cannot be read.
+    void toIso(QString &out, qsizetype at, Kind &kind)
     {
+        const QStringView text = QStringView(out).mid(at);
         DateTimeParts parts;
         qsizetype pos = 0;
-        bool ok = kind == Kind::Time ? time.read(value, pos, parts) : date.read(value, pos, parts);
-        const bool withTime = kind == Kind::DateTime && pos < value.size();
+        bool ok = kind == Kind::Time ? time.read(text, pos, parts) : date.read(text, pos, parts);
+        const bool withTime = kind == Kind::DateTime && pos < text.size();
         if (ok && withTime) // the time follows a blank; a date-time at midnight has none
-            ok = value.at(pos++) == QLatin1Char(' ') && time.read(value, pos, parts);
-        if (!ok || pos != value.size()) {
+            ok = text.at(pos++) == QLatin1Char(' ') && time.read(text, pos, parts);
+        if (!ok || pos != text.size()) {
             kind = Kind::Text;
             return;
         }
         normalise(parts);
-        iso.resize(0);
-        if (kind != Kind::Time)
-            appendIsoDate(iso, parts);
-        if (kind == Kind::DateTime)
-            iso += QLatin1Char(' ');
-        if (kind != Kind::Date)
-            appendIsoTime(iso, parts);
-        value.swap(iso);
+        out.truncate(at);
+        appendIso(out, parts, kind != Kind::Time, kind != Kind::Date);
+    }
+
+    // Replaces the value from `at` to the end of line by what `write` appends for it.
+    template <typename Write>
+    void rewrite(QString &line, qsizetype at, Write write)
+    {
+        value = QStringView(line).mid(at).toString();
+        line.truncate(at);
+        write(line, QStringView(value));
     }
 
     std::vector<Kind> kinds;
@@ -517,7 +532,6 @@ struct LineBuilder::Profile
     LocaleFormReader date;
     LocaleFormReader time;
     QString value; // the value being written, its room kept from record to record
-    QString iso;
 };
 
 void LineBuilder::ProfileFree::operator()(Profile *profile) const noexcept
@@ -573,86 +587,89 @@ void LineBuilder::appendProfileHeader(QString &line) const
     }
 }
 
+// Each value is read straight into the line and changed there only where the format needs it.
 void LineBuilder::appendProfileRecord(QString &line)
 {
     Profile &p = *m_profile;
-    const QString &value = p.value;
+    const QChar separator = p.separator;
     if (m_format == LineFormat::JsonLines)
         line += QLatin1Char('{');
     else if (m_format == LineFormat::SqlInsert)
         line += p.insertPrefix;
     for (std::size_t i = 0; i < m_fields.size(); ++i) {
+        if (i > 0 && m_format == LineFormat::JsonLines)
+            line += QLatin1Char(',');
+        else if (i > 0 && m_format == LineFormat::SqlInsert)
+            line += QLatin1String(", ");
+        else if (i > 0)
+            line += separator;
+        if (m_format == LineFormat::JsonLines)
+            line += p.keys[i];
         Kind kind;
-        const bool present = p.read(m_query, int(i), kind);
+        const qsizetype at = line.size();
+        if (!p.read(m_query, int(i), line, kind)) {
+            if (m_format == LineFormat::JsonLines)
+                line += QLatin1String("null");
+            else if (m_format == LineFormat::SqlInsert)
+                line += QLatin1String("NULL");
+            continue; // CSV: NULL is the empty field
+        }
+        const QStringView value = QStringView(line).mid(at);
+        const bool number = kind == Kind::Integer || kind == Kind::Decimal || kind == Kind::Float;
         switch (m_format) {
         case LineFormat::Csv:
-            if (i > 0)
-                line += p.separator;
-            if (present)
-                appendCsvField(line, value, p.separator);
+            if (csvNeedsQuotes(value, separator))
+                p.rewrite(line, at,
+                    [](QString &out, QStringView v) { appendQuoted(out, v, QLatin1Char('"')); });
             break;
-        case LineFormat::Excel: {
-            if (i > 0)
-                line += p.separator;
-            if (!present)
-                break;
-            const bool number = kind == Kind::Integer || kind == Kind::Decimal;
-            if ((number && digitCount(value) > 15)
+        case LineFormat::Excel:
+            if ((number && kind != Kind::Float && digitCount(value) > 15)
                 || ((kind == Kind::Text || kind == Kind::Binary) && excelWouldChange(value))) {
-                appendExcelText(line, value, p.separator);
-            } else if ((number || kind == Kind::Float) && !p.decimalIsDot) {
-                QString local = value;
-                appendCsvField(line, local.replace(QLatin1Char('.'), p.decimal), p.separator);
-            } else {
-                appendCsvField(line, value, p.separator);
+                p.rewrite(line, at, [separator](QString &out, QStringView v) {
+                    appendExcelText(out, v, separator);
+                });
+            } else if (number) {
+                // A number holds no separator, quote or blank: it is never quoted.
+                if (!p.decimalIsDot)
+                    for (qsizetype dot = line.indexOf(QLatin1Char('.'), at); dot >= 0;
+                         dot = line.indexOf(QLatin1Char('.'), dot))
+                        line.replace(dot, 1, p.decimal);
+            } else if (csvNeedsQuotes(value, separator)) {
+                p.rewrite(line, at,
+                    [](QString &out, QStringView v) { appendQuoted(out, v, QLatin1Char('"')); });
             }
             break;
-        }
         case LineFormat::JsonLines:
-            if (i > 0)
-                line += QLatin1Char(',');
-            line += p.keys[i];
-            if (!present)
-                line += QLatin1String("null");
-            else if (kind == Kind::Integer || kind == Kind::Decimal || kind == Kind::Float)
-                line += value;
-            else if (kind == Kind::Boolean)
-                line +=
-                    value == QLatin1String("True") ? QLatin1String("true") : QLatin1String("false");
-            else
-                appendJsonString(line, value);
+            if (number)
+                break;
+            if (kind == Kind::Boolean) {
+                const bool yes = value == QLatin1String("True");
+                line.truncate(at);
+                line += yes ? QLatin1String("true") : QLatin1String("false");
+            } else if (jsonNeedsEscapes(value)) {
+                p.rewrite(line, at, [](QString &out, QStringView v) { appendJsonString(out, v); });
+            } else {
+                line.insert(at, QLatin1Char('"'));
+                line += QLatin1Char('"');
+            }
             break;
         default: // SqlInsert
-            if (i > 0)
-                line += QLatin1String(", ");
-            if (!present) {
-                line += QLatin1String("NULL");
+            if (number)
                 break;
-            }
-            switch (kind) {
-            case Kind::Integer:
-            case Kind::Decimal:
-            case Kind::Float:
-                line += value;
-                break;
-            case Kind::Boolean:
-                line +=
-                    value == QLatin1String("True") ? QLatin1String("TRUE") : QLatin1String("FALSE");
-                break;
-            case Kind::Binary:
-                line += QLatin1Char('X');
-                appendSqlString(line, value);
-                break;
-            case Kind::Date:
-            case Kind::Time:
-            case Kind::DateTime:
-                line += kind == Kind::Date ? QLatin1String("DATE ")
-                    : kind == Kind::Time   ? QLatin1String("TIME ")
-                                           : QLatin1String("TIMESTAMP ");
-                appendSqlString(line, value);
-                break;
-            default:
-                appendSqlString(line, value);
+            if (kind == Kind::Boolean) {
+                const bool yes = value == QLatin1String("True");
+                line.truncate(at);
+                line += yes ? QLatin1String("TRUE") : QLatin1String("FALSE");
+            } else if (value.contains(QLatin1Char('\''))) {
+                p.rewrite(line, at, [](QString &out, QStringView v) { appendSqlString(out, v); });
+            } else {
+                line.insert(at,
+                    kind == Kind::Date           ? QLatin1String("DATE '")
+                        : kind == Kind::Time     ? QLatin1String("TIME '")
+                        : kind == Kind::DateTime ? QLatin1String("TIMESTAMP '")
+                        : kind == Kind::Binary   ? QLatin1String("X'")
+                                                 : QLatin1String("'"));
+                line += QLatin1Char('\'');
             }
         }
     }
