@@ -125,13 +125,19 @@ public:
                 continue;
             }
             if (!token.names.isEmpty()) {
+                // Names are written from the same tables, so they match exactly; the markers
+                // may be written in upper or lower case.
+                const bool marker =
+                    token.letter == QLatin1Char('a') || token.letter == QLatin1Char('A');
+                const QStringView rest = text.mid(pos);
                 int found = -1;
-                for (int n = 0; n < token.names.size() && found < 0; ++n)
-                    if (!token.names.at(n).isEmpty()
-                        && text.mid(pos).startsWith(token.names.at(n),
-                            token.letter.toLower() == QLatin1Char('a') ? Qt::CaseInsensitive
-                                                                       : Qt::CaseSensitive))
+                for (int n = 0; n < token.names.size() && found < 0; ++n) {
+                    const QString &name = token.names.at(n);
+                    if (!name.isEmpty() && !rest.isEmpty()
+                        && (marker ? rest.startsWith(name, Qt::CaseInsensitive)
+                                   : rest.front() == name.front() && rest.startsWith(name)))
                         found = n;
+                }
                 if (found < 0)
                     return false;
                 pos += token.names.at(found).size();
@@ -147,7 +153,7 @@ public:
             const int most = letter == 'y' ? (token.count >= 4 ? 4 : 2) : letter == 'z' ? 3 : 2;
             int value = 0, digits = 0;
             while (digits < most && pos < text.size() && isDigit(text.at(pos))) {
-                value = value * 10 + text.at(pos++).digitValue();
+                value = value * 10 + (text.at(pos++).unicode() - u'0');
                 ++digits;
             }
             if (digits == 0 || (token.count == 2 && digits != 2))
@@ -518,7 +524,8 @@ struct LineBuilder::Profile
     template <typename Write>
     void rewrite(QString &line, qsizetype at, Write write)
     {
-        value = QStringView(line).mid(at).toString();
+        value.resize(0); // keeps its room
+        value += QStringView(line).mid(at);
         line.truncate(at);
         write(line, QStringView(value));
     }
