@@ -1,9 +1,9 @@
-// Export speed and memory: the comma-quote and report exports, through the code the export buttons
-// use, against the plain fetch loop and unixODBC's isql (its batch table, and delimited text),
-// on SQLite and on the private PostgreSQL server. Prints "name value unit" lines on stdout.
-// Usage: bench_export [ROWS]   (or ROWS in the environment; default 1000000). With 10,000,000
-// rows or more (or BIG=1) it also runs the bounded-memory export of a result beyond a 64 MB
-// budget and checks its files against a run without that budget.
+// Export speed and memory: the comma-quote and report exports and the CSV and JSON Lines profiles,
+// through the code the export buttons use, against the plain fetch loop and unixODBC's isql (its
+// batch table, and delimited text), on SQLite and on the private PostgreSQL server. Prints "name
+// value unit" lines on stdout. Usage: bench_export [ROWS]   (or ROWS in the environment; default
+// 1000000). With 10,000,000 rows or more (or BIG=1) it also runs the bounded-memory export of a
+// result beyond a 64 MB budget and checks its files against a run without that budget.
 
 #include "BenchFloor.h"
 #include "BenchTable.h"
@@ -205,10 +205,12 @@ int main(int argc, char **argv)
         const int repeats = benchRepeats();
         const QString out = QDir(folder).filePath(QStringLiteral("export.txt"));
         double reportVsCq = 0;
+        double csvVsCq = 0;
+        double jsonlVsCq = 0;
         double fileVsStore = 0;
         auto measure = [&](const QByteArray &prefix, const QString &dsn, const QString &user,
                            const QString &password) {
-            Export cq, rp;
+            Export cq, rp, csv, jsonl;
             double isql = 0;
             double isqlDelimited = 0;
             double floor = 0;
@@ -224,6 +226,13 @@ int main(int argc, char **argv)
                 const Export r = exportRun(dsn, sql, ExportFormat::Report, out);
                 if (rp.seconds == 0 || r.seconds < rp.seconds)
                     rp = r;
+                // The profiles: RFC 4180 CSV and JSON Lines of the same result.
+                const Export v = exportRun(dsn, sql, ExportFormat::Csv, out);
+                if (csv.seconds == 0 || v.seconds < csv.seconds)
+                    csv = v;
+                const Export j = exportRun(dsn, sql, ExportFormat::JsonLines, out);
+                if (jsonl.seconds == 0 || j.seconds < jsonl.seconds)
+                    jsonl = j;
                 const double s = isqlSeconds(dsn, user, password, sql, out, false);
                 if (isql == 0 || s < isql)
                     isql = s;
@@ -248,10 +257,16 @@ int main(int argc, char **argv)
             figure("export_cq_vs_isql_delimited_" + driver, isqlDelimited / cq.seconds, "x");
             figure("export_cq_vs_floor_" + driver, cq.rows / cq.seconds / floor, "x");
             reportVsCq = std::max(reportVsCq, rp.seconds / cq.seconds);
+            figure(prefix + "_csv_vs_cq", csv.seconds / cq.seconds, "x");
+            figure(prefix + "_jsonl_vs_cq", jsonl.seconds / cq.seconds, "x");
+            csvVsCq = std::max(csvVsCq, csv.seconds / cq.seconds);
+            jsonlVsCq = std::max(jsonlVsCq, jsonl.seconds / cq.seconds);
         };
         measure("export_sqlite", QStringLiteral("BENCHLITE"), {}, {});
         measure("export_pg", QStringLiteral("BENCHPG"), server.user(), server.password());
         figure("export_report_vs_cq", reportVsCq, "x");
+        figure("export_csv_vs_cq", csvVsCq, "x"); // the slower of the two drivers
+        figure("export_jsonl_vs_cq", jsonlVsCq, "x");
         figure("export_file_peak_vs_store", fileVsStore, "x");
         QFile::remove(out);
         // Ten million rows and more, or BIG=1: the bounded-memory run (it takes minutes).

@@ -29,6 +29,7 @@ void TForm1::runExport(ExportFormat format)
     auto dialog = std::make_unique<TCountForm>( // freed on every path below
         this, glyph(QStringLiteral("ok")), glyph(QStringLiteral("cancel")));
     CountForm = dialog.get();
+    dialog->setExportFormat(format);
     // Runs whether the export ends normally, is cancelled or is ended by an error.
     auto finish = [&] {
         dialog.reset();
@@ -42,6 +43,7 @@ void TForm1::runExport(ExportFormat format)
             return finish();
         const bool toClipboard = dialog->toClipboardChecked();
         const int limit = dialog->allRecords() ? -1 : dialog->amount();
+        const ExportProfile profile = dialog->exportProfile();
 
         QString fileName;
         if (!toClipboard) {
@@ -59,7 +61,7 @@ void TForm1::runExport(ExportFormat format)
             return finish();
         if (!unbindBeforeDialogs)
             UnbindGrid();
-        exportResult(*query, format, limit, toClipboard, fileName, this);
+        exportResult(*query, profile, limit, toClipboard, fileName, this);
     } catch (...) {
         finish();
         throw;

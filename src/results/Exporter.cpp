@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QProgressDialog>
+#include <QStringDecoder>
 #include <QStringEncoder>
 
 #include <memory>
@@ -81,17 +82,20 @@ private:
 class TextSink
 {
 public:
-    TextSink(QByteArray &out, QIODevice *file, bool toFile)
+    TextSink(QByteArray &out, QIODevice *file, bool toFile, ExportFormat format)
         : m_out(out)
         , m_file(file)
         , m_toFile(toFile)
-        , m_encoder(QStringConverter::System)
+        , m_encoder(ExportProfiles::encoding(format),
+              ExportProfiles::byteOrderMark(format) ? QStringConverter::Flag::WriteBom
+                                                    : QStringConverter::Flag::Default)
+        , m_lineEnd(ExportProfiles::lineEnd(format))
     { }
 
     // Ends the line that was appended to batch; converts the batch once it is large enough.
     void endLine(QString &batch)
     {
-        batch.append(QLatin1String("\r\n"));
+        batch.append(m_lineEnd);
         if (batch.size() >= BatchChars)
             flush(batch);
     }
@@ -128,21 +132,23 @@ private:
     QIODevice *m_file; // not owned
     bool m_toFile; // else the text collects in m_out
     QStringEncoder m_encoder;
+    QLatin1String m_lineEnd;
     bool m_writing = true;
 };
 
 // The walk shared by both destinations: the header line, then one line per record from the
 // first, at most `limit` of them (all when negative). Returns false when the user cancelled.
-bool walk(
-    QueryDataset &query, ExportFormat format, int limit, TextSink &sink, QWidget *progressParent)
+bool walk(QueryDataset &query, const ExportProfile &profile, int limit, TextSink &sink,
+    QWidget *progressParent)
 {
     ExportProgress progress(progressParent);
-    LineBuilder builder(
-        query, format == ExportFormat::Report ? LineFormat::Report : LineFormat::CommaQuote);
+    LineBuilder builder(query, ExportProfiles::lineFormat(profile.format), profile.tableName);
     query.GoFirst();
     QString line; // the lines not yet converted
-    builder.appendHeader(line);
-    sink.endLine(line);
+    if (ExportProfiles::hasHeader(profile.format)) {
+        builder.appendHeader(line);
+        sink.endLine(line);
+    }
 
     // The next blocks are fetched while this thread formats and writes the ones it has.
     QueryDataset::ReadAhead ahead(query, limit);
@@ -247,30 +253,30 @@ bool TargetFile::commit()
     return written;
 }
 
-bool buildExportText(
-    QueryDataset &query, ExportFormat format, int limit, QByteArray &text, QWidget *progressParent)
+bool buildExportText(QueryDataset &query, const ExportProfile &profile, int limit, QByteArray &text,
+    QWidget *progressParent)
 {
     text.clear();
-    TextSink sink(text, nullptr, false);
-    if (walk(query, format, limit, sink, progressParent))
+    TextSink sink(text, nullptr, false, profile.format);
+    if (walk(query, profile, limit, sink, progressParent))
         return true;
     text.clear();
     return false;
 }
 
-bool writeExportFile(QueryDataset &query, ExportFormat format, int limit, const QString &fileName,
-    QWidget *progressParent)
+bool writeExportFile(QueryDataset &query, const ExportProfile &profile, int limit,
+    const QString &fileName, QWidget *progressParent)
 {
     TargetFile file(fileName); // a folder is refused before the walk
     const bool created = file.open();
     QByteArray batch;
-    TextSink sink(batch, created ? &file.device() : nullptr, true);
+    TextSink sink(batch, created ? &file.device() : nullptr, true, profile.format);
     // A file that cannot be created or written is reported after the walk, as when the whole
     // text was built before the file was touched: the walk leaves the record pointer where it
     // always did.
     if (!created)
         sink.discard();
-    if (!walk(query, format, limit, sink, progressParent))
+    if (!walk(query, profile, limit, sink, progressParent))
         return false; // a file aside goes with `file`
     if (!created)
         throw std::runtime_error(
@@ -287,15 +293,19 @@ void putTextOnClipboard(const QString &text)
     QGuiApplication::clipboard()->setText(text);
 }
 
-bool exportResult(QueryDataset &query, ExportFormat format, int limit, bool toClipboard,
+bool exportResult(QueryDataset &query, const ExportProfile &profile, int limit, bool toClipboard,
     const QString &fileName, QWidget *progressParent)
 {
     if (!toClipboard)
-        return writeExportFile(query, format, limit, fileName, progressParent);
-    // The clipboard takes the whole text at once, so it is built in memory.
+        return writeExportFile(query, profile, limit, fileName, progressParent);
+    // The clipboard takes the whole text at once, so it is built in memory. Its text is Unicode:
+    // a byte-order mark, which only tells a file's encoding, is not part of it.
     QByteArray text;
-    if (!buildExportText(query, format, limit, text, progressParent))
+    if (!buildExportText(query, profile, limit, text, progressParent))
         return false;
-    putTextOnClipboard(QString::fromLocal8Bit(text));
+    const auto encoding = ExportProfiles::encoding(profile.format);
+    putTextOnClipboard(encoding == QStringConverter::System
+            ? QString::fromLocal8Bit(text)
+            : QString(QStringDecoder(encoding).decode(text)));
     return true;
 }

@@ -2,7 +2,7 @@
 
 #include "connection/QueryDataset.h"
 
-LineBuilder::LineBuilder(const QueryDataset &query, LineFormat format)
+LineBuilder::LineBuilder(const QueryDataset &query, LineFormat format, const QString &tableName)
     : m_query(query)
     , m_format(format)
     , m_fields(std::size_t(query.FieldCount()))
@@ -12,10 +12,17 @@ LineBuilder::LineBuilder(const QueryDataset &query, LineFormat format)
         m_fields[i].type = query.FieldType(int(i));
         m_fields[i].displayWidth = query.DisplayWidth(int(i));
     }
+    if (format != LineFormat::CommaQuote && format != LineFormat::Report
+        && format != LineFormat::RowCopy)
+        m_profile = makeProfile(tableName);
 }
+
+LineBuilder::~LineBuilder() = default;
 
 void LineBuilder::appendHeader(QString &line) const
 {
+    if (m_profile)
+        return appendProfileHeader(line);
     for (std::size_t i = 0; i < m_fields.size(); ++i) {
         if (m_format == LineFormat::CommaQuote) {
             if (i > 0)
@@ -31,6 +38,8 @@ void LineBuilder::appendHeader(QString &line) const
 
 void LineBuilder::appendRecord(QString &line)
 {
+    if (m_profile)
+        return appendProfileRecord(line);
     for (std::size_t i = 0; i < m_fields.size(); ++i) {
         const int field = int(i);
         if (m_format == LineFormat::CommaQuote) {

@@ -4,14 +4,16 @@
 
 #include <QString>
 
+#include <memory>
 #include <vector>
 
 class QueryDataset;
 
 // The line formats of a result's text outputs: the comma-quote lines, the report lines and the
 // report-layout row copy (which differs from a report line only in the widths of date and time
-// columns). The one place that builds them, for the exports and the copies alike.
-enum class LineFormat { CommaQuote, Report, RowCopy };
+// columns), and the lines of the export profiles (RFC 4180 CSV, CSV for Excel, JSON Lines, SQL
+// INSERT). The one place that builds them, for the exports and the copies alike.
+enum class LineFormat { CommaQuote, Report, RowCopy, Csv, Excel, JsonLines, SqlInsert };
 
 // Builds header and record lines of one format over a dataset; the field descriptions are read
 // once, so a walk allocates nothing per record. Reads the current record, never moves it. UI
@@ -19,7 +21,9 @@ enum class LineFormat { CommaQuote, Report, RowCopy };
 class LineBuilder
 {
 public:
-    LineBuilder(const QueryDataset &query, LineFormat format);
+    // tableName: the table that SQL INSERT statements name, as the user typed it.
+    LineBuilder(const QueryDataset &query, LineFormat format, const QString &tableName = {});
+    ~LineBuilder();
 
     // The line of field titles (comma-quote and report), appended without a line end.
     void appendHeader(QString &line) const;
@@ -30,7 +34,17 @@ public:
     QString record();
 
 private:
+    struct Profile; // what the profile lines need, read once (LineBuilderProfiles.cpp)
+    struct ProfileFree
+    {
+        void operator()(Profile *profile) const noexcept;
+    };
+    std::unique_ptr<Profile, ProfileFree> makeProfile(const QString &tableName) const;
+    void appendProfileHeader(QString &line) const;
+    void appendProfileRecord(QString &line);
+
     const QueryDataset &m_query;
     LineFormat m_format;
     std::vector<FieldInfo> m_fields;
+    std::unique_ptr<Profile, ProfileFree> m_profile; // null for the comma-quote and report formats
 };

@@ -42,6 +42,15 @@ TCountForm::TCountForm(QWidget *parent, const QIcon &okGlyph, const QIcon &cance
         ui->AllRecords, &QRadioButton::toggled, this, [this] { EXTtoCountClick(ui->AllRecords); });
     connect(
         ui->EXTtoCount, &QRadioButton::toggled, this, [this] { EXTtoCountClick(ui->EXTtoCount); });
+
+    for (const ExportFormat format :
+        { ExportFormat::CommaQuote, ExportFormat::Report, ExportFormat::Csv, ExportFormat::Excel,
+            ExportFormat::JsonLines, ExportFormat::SqlInsert })
+        ui->ExportProfile->addItem(ExportProfiles::name(format), int(format));
+    connect(ui->ExportProfile, &QComboBox::currentIndexChanged, this,
+        [this] { ExportProfileChange(ui->ExportProfile); });
+    connect(ui->ExportTable, &QLineEdit::textChanged, this,
+        [this] { ExportProfileChange(ui->ExportTable); });
 }
 
 TCountForm::~TCountForm() = default;
@@ -63,6 +72,25 @@ int TCountForm::amount() const
 bool TCountForm::toClipboardChecked() const
 {
     return ui->toClipboard->isChecked();
+}
+
+ExportProfile TCountForm::exportProfile() const
+{
+    const auto format = ExportFormat(ui->ExportProfile->currentData().toInt());
+    return ExportProfile(
+        format, format == ExportFormat::SqlInsert ? ui->ExportTable->text().trimmed() : QString());
+}
+
+void TCountForm::setExportFormat(ExportFormat format)
+{
+    ui->ExportProfile->setCurrentIndex(ui->ExportProfile->findData(int(format)));
+}
+
+void TCountForm::ExportProfileChange(QObject *)
+{
+    const bool insert = exportProfile().format == ExportFormat::SqlInsert;
+    ui->ExportTable->setEnabled(insert);
+    ui->BitBtn1->setEnabled(!insert || !ui->ExportTable->text().trimmed().isEmpty());
 }
 
 void TCountForm::resizeEvent(QResizeEvent *event)

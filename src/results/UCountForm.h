@@ -1,5 +1,7 @@
 #pragma once
 
+#include "results/ExportProfile.h"
+
 #include <QDialog>
 #include <QIcon>
 
@@ -9,10 +11,10 @@ namespace Ui {
 class TCountForm;
 }
 
-// The extract dialog: asks how many records an export writes and whether they go to the
-// clipboard instead of a file. Each export creates one (parent: the main window), reads its
-// controls after OK and frees it on every path. The caller hands in the OK and Cancel buttons'
-// glyphs. UI thread only.
+// The extract dialog: asks how many records an export writes, whether they go to the clipboard
+// instead of a file, and in which format (the button's own by default). Each export creates one
+// (parent: the main window), reads its controls after OK and frees it on every path. The caller
+// hands in the OK and Cancel buttons' glyphs. UI thread only.
 class TCountForm : public QDialog
 {
     Q_OBJECT
@@ -26,6 +28,11 @@ public:
     bool allRecords() const; // AllRecords chosen
     int amount() const; // ExtractCount's text as a whole number; 1 when it is not one
     bool toClipboardChecked() const; // toClipboard ticked
+    // The format chosen in ExportProfile, with the table name typed for SQL INSERT.
+    ExportProfile exportProfile() const;
+
+    // Chooses the format the dialog opens with: the one of the button that opened it.
+    void setExportFormat(ExportFormat format);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -33,6 +40,8 @@ protected:
 private:
     // Both radio buttons: the amount box is enabled exactly while "Amount Specified:" is chosen.
     void EXTtoCountClick(QObject *Sender);
+    // The table name is asked for SQL INSERT only, and OK waits for one there.
+    void ExportProfileChange(QObject *Sender);
 
     std::unique_ptr<Ui::TCountForm> ui;
 };

@@ -3,6 +3,7 @@
 #include "support/TestEnv.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -22,6 +23,8 @@ private slots:
     void typedAmount_data();
     void typedAmount();
     void cancelKeepsToTheRightEdge();
+    void profileChoice_data();
+    void profileChoice();
 
 private:
     struct Controls
@@ -170,6 +173,36 @@ void tst_countform::cancelKeepsToTheRightEdge()
     form.resize(form.width() + 120, form.height() + 40);
     QTRY_COMPARE(form.width() - c.cancel->geometry().right(), gap);
     QCOMPARE(c.ok->x(), 32);
+}
+
+void tst_countform::profileChoice_data()
+{
+    QTest::addColumn<int>("chosen");
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<bool>("okEnabled");
+    QTest::newRow("the button's own") << int(ExportFormat::Report) << "" << true;
+    QTest::newRow("JSON Lines, no table asked") << int(ExportFormat::JsonLines) << "T" << true;
+    QTest::newRow("INSERT, no table yet") << int(ExportFormat::SqlInsert) << "  " << false;
+    QTest::newRow("INSERT into a table") << int(ExportFormat::SqlInsert) << " s.T " << true;
+}
+
+void tst_countform::profileChoice()
+{
+    QFETCH(int, chosen);
+    QFETCH(QString, table);
+    QFETCH(bool, okEnabled);
+    TCountForm form;
+    form.setExportFormat(ExportFormat::Report);
+    auto *profile = form.findChild<QComboBox *>("ExportProfile");
+    auto *name = form.findChild<QLineEdit *>("ExportTable");
+    QCOMPARE(form.exportProfile().format, ExportFormat::Report);
+    QVERIFY(!name->isEnabled());
+    profile->setCurrentIndex(profile->findData(chosen));
+    name->setText(table);
+    QCOMPARE(name->isEnabled(), chosen == int(ExportFormat::SqlInsert));
+    QCOMPARE(controls(form).ok->isEnabled(), okEnabled);
+    QCOMPARE(int(form.exportProfile().format), chosen);
+    QCOMPARE(form.exportProfile().tableName, name->isEnabled() ? table.trimmed() : QString());
 }
 
 STELVIK_TEST_MAIN(tst_countform)

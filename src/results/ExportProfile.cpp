@@ -1,0 +1,65 @@
+#include "results/ExportProfile.h"
+
+namespace ExportProfiles {
+
+QString name(ExportFormat format)
+{
+    switch (format) {
+    case ExportFormat::CommaQuote:
+        return QStringLiteral("Comma-Quote Delimited");
+    case ExportFormat::Report:
+        return QStringLiteral("Report Format");
+    case ExportFormat::Csv:
+        return QStringLiteral("CSV (RFC 4180)");
+    case ExportFormat::Excel:
+        return QStringLiteral("CSV for Excel");
+    case ExportFormat::JsonLines:
+        return QStringLiteral("JSON Lines");
+    case ExportFormat::SqlInsert:
+        return QStringLiteral("SQL INSERT statements");
+    }
+    return QString();
+}
+
+LineFormat lineFormat(ExportFormat format)
+{
+    switch (format) {
+    case ExportFormat::CommaQuote:
+        return LineFormat::CommaQuote;
+    case ExportFormat::Report:
+        return LineFormat::Report;
+    case ExportFormat::Csv:
+        return LineFormat::Csv;
+    case ExportFormat::Excel:
+        return LineFormat::Excel;
+    case ExportFormat::JsonLines:
+        return LineFormat::JsonLines;
+    case ExportFormat::SqlInsert:
+        return LineFormat::SqlInsert;
+    }
+    return LineFormat::CommaQuote;
+}
+
+QStringConverter::Encoding encoding(ExportFormat format)
+{
+    return format == ExportFormat::CommaQuote || format == ExportFormat::Report
+        ? QStringConverter::System
+        : QStringConverter::Utf8;
+}
+
+bool byteOrderMark(ExportFormat format)
+{
+    return format == ExportFormat::Excel;
+}
+
+QLatin1String lineEnd(ExportFormat format)
+{
+    return format == ExportFormat::JsonLines ? QLatin1String("\n") : QLatin1String("\r\n");
+}
+
+bool hasHeader(ExportFormat format)
+{
+    return format != ExportFormat::JsonLines && format != ExportFormat::SqlInsert;
+}
+
+} // namespace ExportProfiles

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "results/LineBuilder.h"
+
+#include <QLatin1String>
+#include <QString>
+#include <QStringConverter>
+
+// The formats an export can write: the comma-quote and report layouts of the two export buttons
+// (their defaults) and the profiles that other programs read: RFC 4180 CSV, CSV for Excel, JSON
+// Lines and SQL INSERT statements.
+enum class ExportFormat { CommaQuote, Report, Csv, Excel, JsonLines, SqlInsert };
+
+// What one export writes: the format and, for SQL INSERT, the table its statements name.
+struct ExportProfile
+{
+    ExportProfile(ExportFormat format = ExportFormat::CommaQuote, const QString &tableName = {})
+        : format(format)
+        , tableName(tableName)
+    { }
+
+    ExportFormat format;
+    QString tableName;
+};
+
+namespace ExportProfiles {
+
+// The name the extract dialog lists the format under.
+QString name(ExportFormat format);
+LineFormat lineFormat(ExportFormat format);
+// The two layouts of the buttons keep the system's 8-bit text; the profiles are UTF-8.
+QStringConverter::Encoding encoding(ExportFormat format);
+// Excel needs a byte-order mark to read the file as UTF-8; the other formats have none.
+bool byteOrderMark(ExportFormat format);
+QLatin1String lineEnd(ExportFormat format); // LF for JSON Lines, CR LF for the rest
+bool hasHeader(ExportFormat format); // no header line for JSON Lines and SQL INSERT
+
+} // namespace ExportProfiles

@@ -1,0 +1,687 @@
+#include "connection/QueryDataset.h"
+#include "results/LineBuilder.h"
+#include "valuetext/ValueLocale.h"
+
+#include <QDate>
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+
+// The lines of the export profiles. Values are read through the dataset's text forms (the
+// user's locale) and written in forms no locale touches: numbers with a decimal point, dates
+// and times as ISO 8601, binary values as upper-case hex. Only the Excel profile writes the
+// locale's decimal separator, as Excel reads numbers in it.
+
+namespace {
+
+// How a profile writes a value, from the field's type code.
+enum class Kind { Integer, Decimal, Float, Boolean, Date, Time, DateTime, Binary, Text };
+
+Kind kindOf(int type)
+{
+    switch (type) {
+    case FieldTypes::SmallInt:
+    case FieldTypes::Integer:
+    case FieldTypes::Word:
+    case FieldTypes::AutoInc:
+    case FieldTypes::LargeInt:
+        return Kind::Integer;
+    case FieldTypes::BCD:
+        return Kind::Decimal;
+    case FieldTypes::Float:
+    case FieldTypes::Currency:
+        return Kind::Float;
+    case FieldTypes::Boolean:
+        return Kind::Boolean;
+    case FieldTypes::Date:
+        return Kind::Date;
+    case FieldTypes::Time:
+        return Kind::Time;
+    case FieldTypes::DateTime:
+        return Kind::DateTime;
+    case FieldTypes::Bytes:
+    case FieldTypes::VarBytes:
+    case FieldTypes::Blob:
+        return Kind::Binary;
+    default:
+        return Kind::Text;
+    }
+}
+
+bool isDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+struct DateTimeParts
+{
+    int year = 0, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+    bool pm = false, hasMarker = false, twelveHour = false, twoDigitYear = false;
+};
+
+// Reads a date or time back from the text the dataset wrote in one of the locale's forms (the
+// short date or the long time), part by part as the form gives them.
+class LocaleFormReader
+{
+public:
+    LocaleFormReader(const QString &format, const QLocale &locale)
+    {
+        for (int i = 0; i < format.size();) {
+            const QChar c = format.at(i);
+            if (c == QLatin1Char('\'')) { // quoted literal text; '' is a quote
+                int end = i + 1;
+                QString text;
+                while (end < format.size()) {
+                    if (format.at(end) == QLatin1Char('\'')) {
+                        if (end + 1 < format.size() && format.at(end + 1) == QLatin1Char('\'')) {
+                            text += QLatin1Char('\'');
+                            end += 2;
+                            continue;
+                        }
+                        break;
+                    }
+                    text += format.at(end++);
+                }
+                m_tokens.push_back({ QChar(), 0, end == i + 1 ? QStringLiteral("'") : text, {} });
+                i = end + 1;
+                continue;
+            }
+            const char letter = c.toLatin1();
+            int run = 1;
+            if (letter == 'a' || letter == 'A') // "AP", "ap": one marker
+                run =
+                    i + 1 < format.size() && format.at(i + 1).toLower() == QLatin1Char('p') ? 2 : 1;
+            else
+                while (i + run < format.size() && format.at(i + run) == c)
+                    ++run;
+            Token token { QChar(letter), run, {}, {} };
+            if (letter == 'M' && run >= 3)
+                for (int m = 1; m <= 12; ++m)
+                    token.names.append(
+                        locale.monthName(m, run == 3 ? QLocale::ShortFormat : QLocale::LongFormat));
+            else if (letter == 'd' && run >= 3)
+                for (int d = 1; d <= 7; ++d)
+                    token.names.append(
+                        locale.dayName(d, run == 3 ? QLocale::ShortFormat : QLocale::LongFormat));
+            else if (letter == 'a' || letter == 'A')
+                token.names = QStringList { locale.amText(), locale.pmText() };
+            else if (letter == 0 || !std::strchr("dMyhHmsz", letter))
+                token = { QChar(), 0, QString(format.mid(i, run)), {} };
+            m_tokens.push_back(token);
+            i += run;
+        }
+    }
+
+    // Reads the form from text at pos, moving pos past it; false when the text does not fit.
+    bool read(QStringView text, qsizetype &pos, DateTimeParts &parts) const
+    {
+        for (const Token &token : m_tokens) {
+            if (token.letter.isNull() || token.count == 0) {
+                if (!text.mid(pos).startsWith(token.text))
+                    return false;
+                pos += token.text.size();
+                continue;
+            }
+            if (!token.names.isEmpty()) {
+                // Names are written from the same tables, so they match exactly; the markers
+                // may be written in upper or lower case.
+                const bool marker =
+                    token.letter == QLatin1Char('a') || token.letter == QLatin1Char('A');
+                const QStringView rest = text.mid(pos);
+                int found = -1;
+                for (int n = 0; n < token.names.size() && found < 0; ++n) {
+                    const QString &name = token.names.at(n);
+                    if (!name.isEmpty() && !rest.isEmpty()
+                        && (marker ? rest.startsWith(name, Qt::CaseInsensitive)
+                                   : rest.front() == name.front() && rest.startsWith(name)))
+                        found = n;
+                }
+                if (found < 0)
+                    return false;
+                pos += token.names.at(found).size();
+                if (token.letter == QLatin1Char('M'))
+                    parts.month = found + 1;
+                else if (token.letter != QLatin1Char('d')) { // the morning or afternoon marker
+                    parts.hasMarker = true;
+                    parts.pm = found == 1;
+                }
+                continue;
+            }
+            const char letter = token.letter.toLatin1();
+            const int most = letter == 'y' ? (token.count >= 4 ? 4 : 2) : letter == 'z' ? 3 : 2;
+            int value = 0, digits = 0;
+            while (digits < most && pos < text.size() && isDigit(text.at(pos))) {
+                value = value * 10 + (text.at(pos++).unicode() - u'0');
+                ++digits;
+            }
+            if (digits == 0 || (token.count == 2 && digits != 2))
+                return false;
+            switch (letter) {
+            case 'd':
+                parts.day = value;
+                break;
+            case 'M':
+                parts.month = value;
+                break;
+            case 'y':
+                parts.year = value;
+                parts.twoDigitYear = token.count < 4;
+                break;
+            case 'h':
+                parts.hour = value;
+                parts.twelveHour = true;
+                break;
+            case 'H':
+                parts.hour = value;
+                break;
+            case 'm':
+                parts.minute = value;
+                break;
+            case 's':
+                parts.second = value;
+                break;
+            default: // milliseconds: a database time written by the locale has none
+                break;
+            }
+        }
+        return true;
+    }
+
+private:
+    struct Token
+    {
+        QChar letter; // null for literal text
+        int count; // the run of the letter; 0 for literal text
+        QString text; // literal text
+        QStringList names; // month or day names, or the two markers, to match
+    };
+    std::vector<Token> m_tokens;
+};
+
+// The parts of a date or time read back, as numbers that need no locale.
+void normalise(DateTimeParts &parts)
+{
+    // A two-digit year has lost its century: the one that puts it nearest to today is taken.
+    if (parts.twoDigitYear) {
+        const int now = QDate::currentDate().year();
+        parts.year += now / 100 * 100;
+        if (parts.year > now + 50)
+            parts.year -= 100;
+        else if (parts.year <= now - 50)
+            parts.year += 100;
+    }
+    if (parts.twelveHour && parts.hasMarker)
+        parts.hour = parts.hour % 12 + (parts.pm ? 12 : 0);
+}
+
+// Writes value in width digits, zeros in front, at text; returns the end.
+char16_t *putDigits(char16_t *text, int value, int width)
+{
+    for (int i = width - 1; i >= 0; --i, value /= 10)
+        text[i] = char16_t(u'0' + value % 10);
+    return text + width;
+}
+
+// The parts as 2001-12-31, 23:59:59 or the two joined by a blank, in one append.
+void appendIso(QString &out, const DateTimeParts &parts, bool date, bool time)
+{
+    char16_t text[24];
+    char16_t *end = text;
+    if (date) {
+        end = putDigits(end, parts.year, parts.year > 9999 ? 5 : 4);
+        *end++ = u'-';
+        end = putDigits(end, parts.month, 2);
+        *end++ = u'-';
+        end = putDigits(end, parts.day, 2);
+    }
+    if (date && time)
+        *end++ = u' ';
+    if (time) {
+        end = putDigits(end, parts.hour, 2);
+        *end++ = u':';
+        end = putDigits(end, parts.minute, 2);
+        *end++ = u':';
+        end = putDigits(end, parts.second, 2);
+    }
+    out.append(QStringView(text, end - text));
+}
+
+// A number's text as plain digits with an optional sign and decimal point.
+bool isPlainNumber(QStringView text)
+{
+    qsizetype i = text.startsWith(QLatin1Char('-')) ? 1 : 0;
+    bool digits = false, point = false;
+    for (; i < text.size(); ++i) {
+        if (isDigit(text.at(i)))
+            digits = true;
+        else if (text.at(i) == QLatin1Char('.') && !point)
+            point = true;
+        else
+            return false;
+    }
+    return digits;
+}
+
+qsizetype digitCount(QStringView text)
+{
+    qsizetype count = 0;
+    for (const QChar c : text)
+        count += isDigit(c) ? 1 : 0;
+    return count;
+}
+
+// Text that Excel would turn into a number and so change: digits with a leading zero (a code,
+// "00123") or more digits than the 15 Excel keeps (an account number).
+bool excelWouldChange(QStringView text)
+{
+    const QStringView digits =
+        text.startsWith(QLatin1Char('-')) || text.startsWith(QLatin1Char('+')) ? text.mid(1) : text;
+    if (digits.isEmpty())
+        return false;
+    for (const QChar c : digits)
+        if (!isDigit(c))
+            return false;
+    return digits.size() > 15 || (digits.size() > 1 && digits.at(0) == QLatin1Char('0'));
+}
+
+// The value between two quote characters, each quote inside it doubled.
+void appendQuoted(QString &line, QStringView value, QChar quote)
+{
+    line += quote;
+    qsizetype start = 0;
+    for (qsizetype at = value.indexOf(quote); at >= 0; at = value.indexOf(quote, start)) {
+        line += value.mid(start, at + 1 - start);
+        line += quote;
+        start = at + 1;
+    }
+    line += value.mid(start);
+    line += quote;
+}
+
+// RFC 4180: a field is quoted when it holds the separator, a quote or a line break, when a
+// blank at either end would be lost by readers that trim, and when it is empty (so that the
+// empty text differs from NULL, which is written as nothing).
+bool csvNeedsQuotes(QStringView value, QChar separator)
+{
+    if (value.isEmpty() || value.front() == QLatin1Char(' ') || value.front() == QLatin1Char('\t')
+        || value.back() == QLatin1Char(' ') || value.back() == QLatin1Char('\t'))
+        return true;
+    for (const QChar c : value)
+        if (c == separator || c == QLatin1Char('"') || c == QLatin1Char('\r')
+            || c == QLatin1Char('\n'))
+            return true;
+    return false;
+}
+
+void appendCsvField(QString &line, QStringView value, QChar separator)
+{
+    if (csvNeedsQuotes(value, separator))
+        appendQuoted(line, value, QLatin1Char('"'));
+    else
+        line += value;
+}
+
+bool jsonNeedsEscapes(QStringView value)
+{
+    for (const QChar c : value)
+        if (c.unicode() < 0x20 || c == QLatin1Char('"') || c == QLatin1Char('\\'))
+            return true;
+    return false;
+}
+
+// Excel keeps the result of the formula ="..." as text on opening a CSV file; a value that is
+// only quoted is still converted to a number.
+void appendExcelText(QString &line, QStringView value, QChar separator)
+{
+    QString formula = QStringLiteral("=");
+    appendQuoted(formula, value, QLatin1Char('"'));
+    appendCsvField(line, formula, separator);
+}
+
+void appendJsonString(QString &line, QStringView value)
+{
+    static const char hex[] = "0123456789abcdef";
+    line += QLatin1Char('"');
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const char16_t c = value.at(i).unicode();
+        if (c >= 0x20 && c != u'"' && c != u'\\')
+            continue;
+        line += value.mid(start, i - start);
+        start = i + 1;
+        switch (c) {
+        case u'"':
+            line += QLatin1String("\\\"");
+            break;
+        case u'\\':
+            line += QLatin1String("\\\\");
+            break;
+        case u'\n':
+            line += QLatin1String("\\n");
+            break;
+        case u'\r':
+            line += QLatin1String("\\r");
+            break;
+        case u'\t':
+            line += QLatin1String("\\t");
+            break;
+        default:
+            line += QLatin1String("\\u00");
+            line += QLatin1Char(hex[c >> 4]);
+            line += QLatin1Char(hex[c & 15]);
+        }
+    }
+    line += value.mid(start);
+    line += QLatin1Char('"');
+}
+
+void appendSqlString(QString &line, QStringView value)
+{
+    appendQuoted(line, value, QLatin1Char('\''));
+}
+
+// Words that cannot stand as a bare column or table name in the databases the statements go to.
+bool isReservedWord(const QString &upper)
+{
+    static const QStringList words = QStringLiteral(
+        "ALL ALTER AND ANY AS ASC BETWEEN BY CASE CAST CHECK COLUMN CONSTRAINT CREATE CROSS "
+        "CURRENT CURRENT_DATE CURRENT_TIME CURRENT_TIMESTAMP CURRENT_USER DEFAULT DELETE DESC "
+        "DISTINCT DROP ELSE END EXCEPT EXISTS FALSE FETCH FOR FOREIGN FROM FULL GRANT GROUP "
+        "HAVING IN INNER INSERT INTERSECT INTO IS JOIN LEADING LEFT LIKE LIMIT NATURAL NOT NULL "
+        "OFFSET ON OR ORDER OUTER PRIMARY REFERENCES RIGHT ROW ROWS SELECT SESSION_USER SET SOME "
+        "TABLE THEN TO TRAILING TRUE UNION UNIQUE UPDATE USER USING VALUES WHEN WHERE WITH")
+                                         .split(QLatin1Char(' '));
+    return words.contains(upper);
+}
+
+// A name as the SQL text needs it: bare when it is a regular identifier, otherwise a delimited
+// identifier between double quotes, its quotes doubled.
+QString sqlIdentifier(const QString &name)
+{
+    bool regular = !name.isEmpty() && !isDigit(name.front());
+    for (const QChar c : name)
+        regular = regular
+            && ((c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+                || (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || isDigit(c)
+                || c == QLatin1Char('_'));
+    if (regular && !isReservedWord(name.toUpper()))
+        return name;
+    QString quoted = name;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+// The table name as typed: parts between dots (schema and table), each kept when the user gave
+// it between double quotes, quoted where it needs it otherwise.
+QString sqlTableName(const QString &typed)
+{
+    QStringList parts { QString() };
+    bool quoted = false;
+    for (const QChar c : typed.trimmed()) {
+        if (c == QLatin1Char('"'))
+            quoted = !quoted;
+        if (c == QLatin1Char('.') && !quoted)
+            parts.append(QString());
+        else
+            parts.last() += c;
+    }
+    for (QString &part : parts) {
+        part = part.trimmed();
+        const bool delimited = part.size() >= 2 && part.startsWith(QLatin1Char('"'))
+            && part.endsWith(QLatin1Char('"'))
+            && !part.mid(1, part.size() - 2)
+                    .replace(QLatin1String("\"\""), QString())
+                    .contains(QLatin1Char('"'));
+        if (!delimited)
+            part = sqlIdentifier(part);
+    }
+    return parts.join(QLatin1Char('.'));
+}
+
+} // namespace
+
+struct LineBuilder::Profile
+{
+    Profile()
+        : date(ValueText::localeForms().locale.dateFormat(QLocale::ShortFormat),
+            ValueText::localeForms().locale)
+        , time(timeForm(), ValueText::localeForms().locale)
+    { }
+
+    // The long time form the dataset writes: the locale's, without a time zone.
+    static QString timeForm()
+    {
+        QString form;
+        bool quoted = false;
+        for (const QChar c : ValueText::localeForms().locale.timeFormat(QLocale::LongFormat)) {
+            if (c == QLatin1Char('\''))
+                quoted = !quoted;
+            if (quoted || c != QLatin1Char('t'))
+                form += c;
+        }
+        return form.trimmed();
+    }
+
+    // Appends the current record's value of a field to `out` in a form no locale touches, and
+    // gives its kind in `kind`: Text where the value does not fit its type's form (a decimal
+    // that is not a number, a float that is not finite). False, appending nothing, for NULL.
+    bool read(const QueryDataset &query, int field, QString &out, Kind &kind)
+    {
+        kind = kinds[std::size_t(field)];
+        const qsizetype at = out.size();
+        if (kind == Kind::Float) {
+            double number = 0;
+            if (!query.fieldNumber(field, number))
+                return false; // a float or currency field gives its number unless it is NULL
+            if (!std::isfinite(number)) {
+                kind = Kind::Text;
+                out += std::isnan(number) ? QLatin1String("NaN")
+                                          : QLatin1String(number < 0 ? "-Infinity" : "Infinity");
+                return true;
+            }
+            char text[32];
+            const auto end = std::to_chars(text, text + sizeof text, number).ptr;
+            out += QLatin1String(text, end - text);
+            return true;
+        }
+        if (!query.appendFieldString(field, out))
+            return false;
+        if (kind == Kind::Decimal) {
+            if (!decimalIsDot)
+                for (qsizetype i = out.indexOf(decimal, at); i >= 0; i = out.indexOf(decimal, i))
+                    out.replace(i, decimal.size(), QLatin1Char('.'));
+            if (!isPlainNumber(QStringView(out).mid(at)))
+                kind = Kind::Text;
+        } else if (kind == Kind::Date || kind == Kind::Time || kind == Kind::DateTime) {
+            toIso(out, at, kind);
+        }
+        return true;
+    }
+
+    // A date or time in the locale's forms, from `at` to the end of out, as ISO 8601:
+    // 2001-12-31, 23:59:59, and the two joined by a blank. Left as text when it cannot be read.
+    void toIso(QString &out, qsizetype at, Kind &kind)
+    {
+        const QStringView text = QStringView(out).mid(at);
+        DateTimeParts parts;
+        qsizetype pos = 0;
+        bool ok = kind == Kind::Time ? time.read(text, pos, parts) : date.read(text, pos, parts);
+        const bool withTime = kind == Kind::DateTime && pos < text.size();
+        if (ok && withTime) // the time follows a blank; a date-time at midnight has none
+            ok = text.at(pos++) == QLatin1Char(' ') && time.read(text, pos, parts);
+        if (!ok || pos != text.size()) {
+            kind = Kind::Text;
+            return;
+        }
+        normalise(parts);
+        out.truncate(at);
+        appendIso(out, parts, kind != Kind::Time, kind != Kind::Date);
+    }
+
+    // Replaces the value from `at` to the end of line by what `write` appends for it.
+    template <typename Write>
+    void rewrite(QString &line, qsizetype at, Write write)
+    {
+        value.resize(0); // keeps its room
+        value += QStringView(line).mid(at);
+        line.truncate(at);
+        write(line, QStringView(value));
+    }
+
+    std::vector<Kind> kinds;
+    std::vector<QString> keys; // JSON Lines: each field's key with its colon
+    QString insertPrefix; // SQL INSERT: the statement up to its values
+    QChar separator = QLatin1Char(',');
+    QString decimal = ValueText::localeForms().decimal;
+    bool decimalIsDot = ValueText::localeForms().decimalIsDot;
+    LocaleFormReader date;
+    LocaleFormReader time;
+    QString value; // the value being written, its room kept from record to record
+};
+
+void LineBuilder::ProfileFree::operator()(Profile *profile) const noexcept
+{
+    delete profile;
+}
+
+std::unique_ptr<LineBuilder::Profile, LineBuilder::ProfileFree> LineBuilder::makeProfile(
+    const QString &tableName) const
+{
+    std::unique_ptr<Profile, ProfileFree> profile(new Profile); // handed to the builder
+    for (const FieldInfo &field : m_fields)
+        profile->kinds.push_back(kindOf(field.type));
+    // Excel splits at the locale's list separator, which is a semicolon where the decimal
+    // separator is a comma.
+    if (m_format == LineFormat::Excel && profile->decimal == QLatin1String(","))
+        profile->separator = QLatin1Char(';');
+    if (m_format == LineFormat::JsonLines) {
+        // Repeated column names get a number, so that no value is lost to a reader keeping one
+        // value per key.
+        QStringList used;
+        for (const FieldInfo &field : m_fields) {
+            QString name = field.title;
+            for (int n = 2; used.contains(name); ++n)
+                name = field.title + QLatin1Char('_') + QString::number(n);
+            used.append(name);
+            QString key;
+            appendJsonString(key, name);
+            profile->keys.push_back(key + QLatin1Char(':'));
+        }
+    }
+    if (m_format == LineFormat::SqlInsert) {
+        if (tableName.trimmed().isEmpty())
+            throw std::runtime_error("The INSERT statements need a table name.");
+        QStringList columns;
+        for (const FieldInfo &field : m_fields)
+            columns.append(sqlIdentifier(field.title));
+        profile->insertPrefix =
+            QStringLiteral("INSERT INTO %1 (%2) VALUES (")
+                .arg(sqlTableName(tableName), columns.join(QLatin1String(", ")));
+    }
+    return profile;
+}
+
+void LineBuilder::appendProfileHeader(QString &line) const
+{
+    if (m_format != LineFormat::Csv && m_format != LineFormat::Excel)
+        return; // JSON Lines and SQL INSERT have no header line
+    for (std::size_t i = 0; i < m_fields.size(); ++i) {
+        if (i > 0)
+            line += m_profile->separator;
+        appendCsvField(line, m_fields[i].title, m_profile->separator);
+    }
+}
+
+// Each value is read straight into the line and changed there only where the format needs it.
+void LineBuilder::appendProfileRecord(QString &line)
+{
+    Profile &p = *m_profile;
+    const QChar separator = p.separator;
+    if (m_format == LineFormat::JsonLines)
+        line += QLatin1Char('{');
+    else if (m_format == LineFormat::SqlInsert)
+        line += p.insertPrefix;
+    for (std::size_t i = 0; i < m_fields.size(); ++i) {
+        if (i > 0 && m_format == LineFormat::JsonLines)
+            line += QLatin1Char(',');
+        else if (i > 0 && m_format == LineFormat::SqlInsert)
+            line += QLatin1String(", ");
+        else if (i > 0)
+            line += separator;
+        if (m_format == LineFormat::JsonLines)
+            line += p.keys[i];
+        Kind kind;
+        const qsizetype at = line.size();
+        if (!p.read(m_query, int(i), line, kind)) {
+            if (m_format == LineFormat::JsonLines)
+                line += QLatin1String("null");
+            else if (m_format == LineFormat::SqlInsert)
+                line += QLatin1String("NULL");
+            continue; // CSV: NULL is the empty field
+        }
+        const QStringView value = QStringView(line).mid(at);
+        const bool number = kind == Kind::Integer || kind == Kind::Decimal || kind == Kind::Float;
+        switch (m_format) {
+        case LineFormat::Csv:
+            if (csvNeedsQuotes(value, separator))
+                p.rewrite(line, at,
+                    [](QString &out, QStringView v) { appendQuoted(out, v, QLatin1Char('"')); });
+            break;
+        case LineFormat::Excel:
+            if ((number && kind != Kind::Float && digitCount(value) > 15)
+                || ((kind == Kind::Text || kind == Kind::Binary) && excelWouldChange(value))) {
+                p.rewrite(line, at, [separator](QString &out, QStringView v) {
+                    appendExcelText(out, v, separator);
+                });
+            } else if (number) {
+                // A number holds no separator, quote or blank: it is never quoted.
+                if (!p.decimalIsDot)
+                    for (qsizetype dot = line.indexOf(QLatin1Char('.'), at); dot >= 0;
+                         dot = line.indexOf(QLatin1Char('.'), dot))
+                        line.replace(dot, 1, p.decimal);
+            } else if (csvNeedsQuotes(value, separator)) {
+                p.rewrite(line, at,
+                    [](QString &out, QStringView v) { appendQuoted(out, v, QLatin1Char('"')); });
+            }
+            break;
+        case LineFormat::JsonLines:
+            if (number)
+                break;
+            if (kind == Kind::Boolean) {
+                const bool yes = value == QLatin1String("True");
+                line.truncate(at);
+                line += yes ? QLatin1String("true") : QLatin1String("false");
+            } else if (jsonNeedsEscapes(value)) {
+                p.rewrite(line, at, [](QString &out, QStringView v) { appendJsonString(out, v); });
+            } else {
+                line.insert(at, QLatin1Char('"'));
+                line += QLatin1Char('"');
+            }
+            break;
+        default: // SqlInsert
+            if (number)
+                break;
+            if (kind == Kind::Boolean) {
+                const bool yes = value == QLatin1String("True");
+                line.truncate(at);
+                line += yes ? QLatin1String("TRUE") : QLatin1String("FALSE");
+            } else if (value.contains(QLatin1Char('\''))) {
+                p.rewrite(line, at, [](QString &out, QStringView v) { appendSqlString(out, v); });
+            } else {
+                line.insert(at,
+                    kind == Kind::Date           ? QLatin1String("DATE '")
+                        : kind == Kind::Time     ? QLatin1String("TIME '")
+                        : kind == Kind::DateTime ? QLatin1String("TIMESTAMP '")
+                        : kind == Kind::Binary   ? QLatin1String("X'")
+                                                 : QLatin1String("'"));
+                line += QLatin1Char('\'');
+            }
+        }
+    }
+    if (m_format == LineFormat::JsonLines)
+        line += QLatin1Char('}');
+    else if (m_format == LineFormat::SqlInsert)
+        line += QLatin1String(");");
+}

@@ -1,0 +1,203 @@
+#include "connection/Connection.h"
+#include "connection/QueryDataset.h"
+#include "results/Exporter.h"
+#include "support/PgServer.h"
+#include "support/SessionConnection.h"
+#include "support/TestEnv.h"
+#include "valuetext/ValueLocale.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The export profiles' files read back by readers of their own: Python's csv and json modules
+// for CSV, Excel's CSV and JSON Lines, PostgreSQL for the INSERT statements. Awkward values on
+// SQLite, and the types where PostgreSQL differs (numeric, boolean, bytea).
+class tst_exportprofiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void readBack_data();
+    void readBack();
+    void insertsReplayed_data();
+    void insertsReplayed();
+
+private:
+    QByteArray exportFile(const QString &dsn, const QString &sql, const ExportProfile &profile,
+        bool toClipboard = false);
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<Connection> m_lite, m_pg;
+};
+
+namespace {
+
+const QString Lite = QStringLiteral("PROFILES");
+const QString Pg = QStringLiteral("PROFILESPG");
+const QString awkward = QStringLiteral("select * from awk order by ID");
+const QString kinds = QStringLiteral("select * from kinds");
+
+// Python readers: each turns the file's bytes `data` into `rows`.
+const char *csvReader = "assert not data.startswith(b'\\xef\\xbb\\xbf')\n"
+                        "rows = list(csv.reader(io.StringIO(data.decode(), newline='')))";
+const char *excelReader = "assert data.startswith(b'\\xef\\xbb\\xbf')\n"
+                          "rows = list(csv.reader(io.StringIO(data[3:].decode(), newline=''), "
+                          "delimiter=SEP))";
+const char *jsonReader = "assert b'\\r' not in data and data.endswith(b'\\n')\n"
+                         "rows = [json.loads(line, parse_float=decimal.Decimal) "
+                         "for line in data.decode().split('\\n')[:-1]]";
+
+} // namespace
+
+void tst_exportprofiles::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    TestEnv::addSqliteDsn(Lite,
+        { "create table awk (ID integer, NAME varchar(40), \"Note Text\" varchar(40), \"ORDER\" "
+          "varchar(40), AMOUNT decimal(12,4), RATIO double, BORN date, STAMP timestamp)",
+            "insert into awk values (1, 'say \"hi\", it''s ok', 'a' || char(13, 10) || 'b', "
+            "'00123', "
+            "1234.5678, 0.1, '2001-12-31', '2020-02-29 13:45:07'), (2, 'line' || char(10) || "
+            "'feed', '', '12345678901234567890', -0.5, -1e20, '1999-01-02', '2000-01-01 "
+            "00:00:00'), (3, ' Grüße ✓ ', null, null, null, null, null, null)" });
+    PgServer &pg = PgServer::instance();
+    pg.addDsn(Pg, QStringLiteral("profiles"));
+    pg.exec(QStringLiteral("create table kinds (n numeric(20,4), b boolean, y bytea);"
+                           "insert into kinds values (12345678901234.5678, true, '\\x00ff')"),
+        QStringLiteral("profiles"));
+    m_lite = TestEnv::connection(Lite);
+    m_lite->OpenConnection();
+    m_pg = TestEnv::connection(Pg);
+    m_pg->Params = QStringList { "USER NAME=" + pg.user(), "PASSWORD=" + pg.password() };
+    m_pg->OpenConnection();
+}
+
+QByteArray tst_exportprofiles::exportFile(
+    const QString &dsn, const QString &sql, const ExportProfile &profile, bool toClipboard)
+{
+    QueryDataset query;
+    query.setConnection(dsn, sessionConnection(dsn));
+    query.setSql(sql);
+    query.OpenQuery();
+    if (toClipboard) {
+        exportResult(query, profile, -1, true, QString(), nullptr);
+        return QGuiApplication::clipboard()->text().toUtf8();
+    }
+    const QString path = m_dir.filePath(QStringLiteral("export"));
+    exportResult(query, profile, -1, false, path, nullptr);
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void tst_exportprofiles::readBack_data()
+{
+    QTest::addColumn<QString>("dsn");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("reader");
+    QTest::addColumn<QString>("expected"); // the rows the reader must see, as Python
+    QTest::addColumn<QByteArray>("raw"); // bytes the file must hold: NULL against the empty text
+
+    const QString header = "['ID', 'NAME', 'Note Text', 'ORDER', 'AMOUNT', 'RATIO', 'BORN', "
+                           "'STAMP'], ";
+    QTest::newRow("CSV") << Lite << int(ExportFormat::Csv) << "C" << csvReader
+                         << "[" + header
+            + "['1', 'say \"hi\", it\\'s ok', 'a\\r\\nb', '00123', '1234.5678', '0.1', "
+              "'2001-12-31', "
+              "'2020-02-29 13:45:07'], ['2', 'line\\nfeed', '', '12345678901234567890', '-0.5', "
+              "'-1e+20', '1999-01-02', '2000-01-01 00:00:00'], ['3', ' Grüße ✓ ', '', '', '', '', "
+              "'', '']]" << QByteArray("\"line\nfeed\",\"\",1234567890");
+    QTest::newRow("Excel, German")
+        << Lite << int(ExportFormat::Excel) << "de_DE" << QString(excelReader).replace("SEP", "';'")
+        << "[" + header
+            + "['1', 'say \"hi\", it\\'s ok', 'a\\r\\nb', '=\"00123\"', '1234,5678', '0,1', "
+              "'2001-12-31', '2020-02-29 13:45:07'], ['2', 'line\\nfeed', '', "
+              "'=\"12345678901234567890\"', '-0,5', '-1e+20', '1999-01-02', "
+              "'2000-01-01 00:00:00'], ['3', ' Grüße ✓ ', '', '', '', '', '', '']]"
+        << QByteArray("\r\n3;\" Grüße ✓ \";;;;;;\r\n");
+    QTest::newRow("Excel, PostgreSQL")
+        << Pg << int(ExportFormat::Excel) << "C" << QString(excelReader).replace("SEP", "','")
+        << "[['n', 'b', 'y'], ['=\"12345678901234.5678\"', 'True', "
+           "'00FF']]"
+        << QByteArray("\r\n");
+    QTest::newRow("JSON Lines")
+        << Lite << int(ExportFormat::JsonLines) << "en_US" << jsonReader
+        << "[{'ID': 1, 'NAME': 'say \"hi\", it\\'s ok', 'Note Text': 'a\\r\\nb', "
+           "'ORDER': '00123', 'AMOUNT': D('1234.5678'), 'RATIO': D('0.1'), "
+           "'BORN': '2001-12-31', 'STAMP': '2020-02-29 13:45:07'}, "
+           "{'ID': 2, 'NAME': 'line\\nfeed', 'Note Text': '', "
+           "'ORDER': '12345678901234567890', 'AMOUNT': D('-0.5'), "
+           "'RATIO': D('-1e20'), 'BORN': '1999-01-02', "
+           "'STAMP': '2000-01-01 00:00:00'}, {'ID': 3, 'NAME': ' Grüße ✓ '"
+           ", 'Note Text': None, 'ORDER': None, 'AMOUNT': None, "
+           "'RATIO': None, 'BORN': None, 'STAMP': None}]"
+        << QByteArray("\"Note Text\":null");
+    QTest::newRow("JSON Lines, PostgreSQL")
+        << Pg << int(ExportFormat::JsonLines) << "C" << jsonReader
+        << "[{'n': D('12345678901234.5678'), 'b': True, 'y': '00FF'}]" << QByteArray("\n");
+}
+
+void tst_exportprofiles::readBack()
+{
+    QFETCH(QString, dsn);
+    QFETCH(int, format);
+    QFETCH(QString, locale);
+    QFETCH(QString, reader);
+    QFETCH(QString, expected);
+    QFETCH(QByteArray, raw);
+    ValueText::setLocale(QLocale(locale));
+    const QByteArray bytes = exportFile(dsn, dsn == Lite ? awkward : kinds, ExportFormat(format));
+    QVERIFY2(bytes.contains(raw), bytes.constData());
+    // The clipboard gets the same text, without the byte-order mark that marks a file's encoding.
+    const QByteArray bom("\xEF\xBB\xBF");
+    QCOMPARE(exportFile(dsn, dsn == Lite ? awkward : kinds, ExportFormat(format), true),
+        bytes.startsWith(bom) ? bytes.mid(bom.size()) : bytes);
+
+    QProcess python;
+    python.start(QStringLiteral("python3"),
+        { QStringLiteral("-c"),
+            "import csv, io, json, decimal, sys\nD = decimal.Decimal\n"
+            "data = open(sys.argv[1], 'rb').read()\n"
+                + reader + "\nexpected = " + expected
+                + "\nif rows != expected: sys.exit(repr(rows))\n",
+            m_dir.filePath(QStringLiteral("export")) });
+    QVERIFY(python.waitForFinished(60000));
+    QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
+}
+
+void tst_exportprofiles::insertsReplayed_data()
+{
+    QTest::addColumn<QString>("locale"); // dates are read back from the locale's forms
+    QTest::newRow("C") << "C";
+    QTest::newRow("English (US)") << "en_US";
+    QTest::newRow("German") << "de_DE";
+}
+
+// The statements run in PostgreSQL into a table whose name needs quoting; its rows then give
+// the same comma-quote lines as the rows they came from.
+void tst_exportprofiles::insertsReplayed()
+{
+    QFETCH(QString, locale);
+    ValueText::setLocale(QLocale(locale));
+    const QByteArray inserts =
+        exportFile(Lite, awkward, ExportProfile(ExportFormat::SqlInsert, "public.Export \"T\""));
+    QVERIFY(inserts.startsWith(
+        "INSERT INTO public.\"Export \"\"T\"\"\" (ID, NAME, \"Note Text\", \"ORDER\", AMOUNT"));
+    PgServer::instance().exec(
+        "drop table if exists \"Export \"\"T\"\"\"; create table \"Export \"\"T\"\"\" (id "
+        "integer, name text, \"Note Text\" text, \"ORDER\" text, amount numeric(12,4), ratio "
+        "double precision, born date, stamp timestamp);"
+            + QString::fromUtf8(inserts),
+        QStringLiteral("profiles"));
+    const auto records = [](QByteArray text) { return text.mid(text.indexOf("\r\n")); };
+    QCOMPARE(records(exportFile(
+                 Pg, "select * from \"Export \"\"T\"\"\" order by id", ExportFormat::CommaQuote)),
+        records(exportFile(Lite, awkward, ExportFormat::CommaQuote)));
+}
+
+STELVIK_TEST_MAIN(tst_exportprofiles)
+#include "tst_exportprofiles.moc"
