@@ -49,7 +49,7 @@ void spinFor(int ms)
 
 struct Window
 {
-    TForm1 form;
+    TForm1 form { TForm1::Options { false } }; // closing it does not end the process
     QTableView *grid = nullptr;
     QComboBox *alias = nullptr;
     QToolButton *run = nullptr;
@@ -103,7 +103,6 @@ int main(int argc, char **argv)
         rows = qEnvironmentVariableIntValue("ROWS");
     TestEnv::setUp();
     QApplication app(argc, argv);
-    TForm1::ExitOnDestroy = false;
 
     try {
         TestEnv::addSqliteDsn(QStringLiteral("RESPLITE"),

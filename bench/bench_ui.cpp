@@ -115,7 +115,6 @@ int main(int argc, char **argv)
         rows = qEnvironmentVariableIntValue("ROWS");
     TestEnv::setUp();
     QApplication app(argc, argv);
-    TForm1::ExitOnDestroy = false;
 
     try {
         TestEnv::addSqliteDsn(QStringLiteral("BENCHUI"),
@@ -130,7 +129,7 @@ int main(int argc, char **argv)
         PgServer &server = PgServer::instance();
         server.addDsn(QStringLiteral("BENCHPG"));
 
-        TForm1 form;
+        TForm1 form { TForm1::Options { false } }; // closing it does not end the process
         form.setDBParms(QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n")
                             .arg(server.user(), server.password()));
         form.show();

@@ -18,7 +18,6 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QTableView>
@@ -52,82 +51,28 @@ QString settingsPath()
     return QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).fileName();
 }
 
-// The private PostgreSQL server of this process, reached as the server's own tools reach it:
-// its cluster folder is the one marked with this process's id.
-class PgCluster
+// The private server's control as a check: false, with the reason, when the step failed.
+bool serverStep(void (*step)(PgServer &))
 {
-public:
-    PgCluster()
-    {
-        PgServer::instance(); // started
-        const QDir temp(QDir::tempPath());
-        for (const QString &name : temp.entryList({ QStringLiteral("stelvik-pg-*") }, QDir::Dirs)) {
-            const QString dir = temp.filePath(name);
-            if (readAll(dir + QStringLiteral("/owner.pid")).trimmed().toLongLong() == ::getpid())
-                m_dir = dir;
-        }
-        QStringList versions = QDir(QStringLiteral("/usr/lib/postgresql"))
-                                   .entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-        std::sort(versions.begin(), versions.end(),
-            [](const QString &a, const QString &b) { return a.toDouble() < b.toDouble(); });
-        if (!versions.isEmpty())
-            m_bin = QStringLiteral("/usr/lib/postgresql/%1/bin/").arg(versions.last());
-    }
-
-    bool found() const { return !m_dir.isEmpty() && !m_bin.isEmpty(); }
-
-    // Every session is cut at once, as in a crash of the server.
-    bool stopImmediately()
-    {
-        return pgCtl({ QStringLiteral("stop"), QStringLiteral("-w"), QStringLiteral("-m"),
-            QStringLiteral("immediate"), QStringLiteral("-D"), m_dir + QStringLiteral("/data") });
-    }
-
-    bool start()
-    {
-        return pgCtl({ QStringLiteral("start"), QStringLiteral("-w"), QStringLiteral("-D"),
-            m_dir + QStringLiteral("/data"), QStringLiteral("-l"),
-            m_dir + QStringLiteral("/server.log"), QStringLiteral("-o"),
-            QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off")
-                .arg(PgServer::instance().port())
-                .arg(m_dir) });
-    }
-
-    // One value from a query run as the superuser.
-    QString value(const QString &sql)
-    {
-        QProcess psql;
-        psql.start(m_bin + QStringLiteral("psql"),
-            { QStringLiteral("-X"), QStringLiteral("-tA"), QStringLiteral("-h"), m_dir,
-                QStringLiteral("-p"), QString::number(PgServer::instance().port()),
-                QStringLiteral("-U"), QStringLiteral("postgres"), QStringLiteral("-d"),
-                QStringLiteral("stelvik"), QStringLiteral("-c"), sql });
-        psql.waitForFinished(-1);
-        return QString::fromLocal8Bit(psql.readAllStandardOutput()).trimmed();
-    }
-
-private:
-    bool pgCtl(const QStringList &args)
-    {
-        QStringList command;
-        if (::geteuid() == 0)
-            command << QStringLiteral("runuser") << QStringLiteral("-u")
-                    << QStringLiteral("postgres") << QStringLiteral("--");
-        command << m_bin + QStringLiteral("pg_ctl") << args;
-        QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(command.first(), command.mid(1));
-        process.waitForFinished(-1);
-        if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-            qWarning("%s", process.readAll().constData());
-            return false;
-        }
+    try {
+        step(PgServer::instance());
         return true;
+    } catch (const std::exception &error) {
+        qWarning("%s", error.what());
+        return false;
     }
+}
 
-    QString m_dir;
-    QString m_bin;
-};
+// Every session is cut at once, as in a crash of the server.
+bool stopImmediately()
+{
+    return serverStep([](PgServer &pg) { pg.stop(PgServer::Stop::Immediate); });
+}
+
+bool startServer()
+{
+    return serverStep([](PgServer &pg) { pg.start(); });
+}
 
 // Answers a file dialog as a user does: the name typed into its name box, then Save or Open.
 ModalScript::Answer fileAnswer(const char *dialogName, const QString &path)
@@ -251,8 +196,7 @@ void tst_faults::serverStops_data()
 void tst_faults::serverStops()
 {
     QFETCH(QString, during);
-    PgCluster cluster;
-    QVERIFY(cluster.found());
+    QVERIFY(PgServer::instance().isRunning());
     newForm();
     m_form->setDBParms(login());
     const QString target = TestEnv::root() + QStringLiteral("/lost.csv");
@@ -268,11 +212,11 @@ void tst_faults::serverStops()
             QStringLiteral("select n, case when n = 1500 then pg_sleep(600) end as pause "
                            "from generate_series(1, 3000) n"));
         QTRY_VERIFY_WITH_TIMEOUT(
-            cluster.value(QStringLiteral(
+            PgServer::instance().value(QStringLiteral(
                 "select count(*) from pg_stat_activity where wait_event = 'PgSleep'"))
                 == QLatin1String("1"),
             60000);
-        QVERIFY(cluster.stopImmediately());
+        QVERIFY(stopImmediately());
         QVERIFY(waitIdle());
         QVERIFY(box.done());
         QCOMPARE(box.unexpected, 0);
@@ -284,7 +228,7 @@ void tst_faults::serverStops()
         QVERIFY(waitIdle());
         QVERIFY(m_form->CurrentQuery);
         QVERIFY(!m_form->CurrentQuery->allFetched());
-        QVERIFY(cluster.stopImmediately());
+        QVERIFY(stopImmediately());
         if (during == QLatin1String("fetch")) {
             ModalScript box({ ModalScript::note(&shown) });
             auto *grid = child<QTableView>(m_form.get(), "DBGrid1");
@@ -303,7 +247,7 @@ void tst_faults::serverStops()
     QVERIFY2(shown.contains(QLatin1String("connection"), Qt::CaseInsensitive), qPrintable(shown));
 
     // The server comes back: the next Run connects again with the stored login.
-    QVERIFY(cluster.start());
+    QVERIFY(startServer());
     child<QCheckBox>(m_form.get(), "CheckBox1")->setChecked(false);
     start(QStringLiteral("faultpg"), QStringLiteral("select 'back' as again"));
     QVERIFY(waitIdle());
