@@ -121,8 +121,7 @@ int main(int argc, char **argv)
             { { QStringLiteral("Servername"), QStringLiteral("127.0.0.1") },
                 { QStringLiteral("Port"), QString::number(silent.port()) },
                 { QStringLiteral("Database"), QStringLiteral("nothing") } });
-        const QString login =
-            QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n").arg(server.user(), server.password());
+        const QString login = server.loginText();
         Connection watch(TestEnv::session(), QStringLiteral("WATCHPG"));
         watch.Params = login.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         watch.OpenConnection();

@@ -130,8 +130,7 @@ int main(int argc, char **argv)
         server.addDsn(QStringLiteral("BENCHPG"));
 
         TForm1 form { TForm1::Options { false } }; // closing it does not end the process
-        form.setDBParms(QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n")
-                            .arg(server.user(), server.password()));
+        form.setDBParms(server.loginText());
         form.show();
         auto *grid = form.findChild<QTableView *>(QStringLiteral("DBGrid1"));
         auto *alias = form.findChild<QComboBox *>(QStringLiteral("ComboBox1"));

@@ -9,6 +9,7 @@
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
 #include "support/WaitIdle.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -127,18 +128,16 @@ private slots:
 
 private:
     void newForm();
-    QToolButton *button(const char *name) const { return child<QToolButton>(m_form.get(), name); }
+    QToolButton *button(const char *name) const { return m_form.child<QToolButton>(name); }
     void start(const QString &alias, const QString &sql);
     bool waitIdle();
-    QString login() const;
 
-    std::unique_ptr<TForm1> m_form;
+    WindowFixture m_form;
     QString m_liteFile;
 };
 
 void tst_faults::initTestCase()
 {
-    TForm1::ExitOnDestroy = false;
     exportProgressDelayMs = std::numeric_limits<int>::max(); // no progress dialog when slow
     m_liteFile = TestEnv::addSqliteDsn(QStringLiteral("FAULTLITE"),
         { QStringLiteral("create table t(id integer, name varchar(20))"),
@@ -148,27 +147,19 @@ void tst_faults::initTestCase()
     PgServer::instance().addDsn(QStringLiteral("FAULTPG"));
 }
 
-QString tst_faults::login() const
-{
-    return QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n")
-        .arg(PgServer::instance().user(), PgServer::instance().password());
-}
-
 void tst_faults::newForm()
 {
-    m_form = std::make_unique<TForm1>();
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
-    child<QCheckBox>(m_form.get(), "CheckBox1")->setChecked(false);
+    QVERIFY(m_form.open());
+    m_form.child<QCheckBox>("CheckBox1")->setChecked(false);
 }
 
 void tst_faults::cleanup()
 {
-    if (m_form) {
+    if (m_form.form()) {
         ModalScript closeAny; // Logout may fail to store the empty login: that box is closed
         button("SpeedButton12")->click(); // Logout: the next test connects afresh
     }
-    m_form.reset();
+    m_form.close();
     QFile::remove(settingsPath());
     QDir(settingsPath()).removeRecursively();
 }
@@ -176,7 +167,7 @@ void tst_faults::cleanup()
 void tst_faults::start(const QString &alias, const QString &sql)
 {
     m_form->setEditorText(sql);
-    child<QComboBox>(m_form.get(), "ComboBox1")->setEditText(alias);
+    m_form.child<QComboBox>("ComboBox1")->setEditText(alias);
     button("SpeedButton1")->click();
 }
 
@@ -198,7 +189,7 @@ void tst_faults::serverStops()
     QFETCH(QString, during);
     QVERIFY(PgServer::instance().isRunning());
     newForm();
-    m_form->setDBParms(login());
+    m_form->setDBParms(PgServer::instance().loginText());
     const QString target = TestEnv::root() + QStringLiteral("/lost.csv");
     writeAll(target, oldContent.toLatin1());
 
@@ -206,7 +197,7 @@ void tst_faults::serverStops()
     if (during == QLatin1String("count")) {
         // The count fetches the second block on the worker; that block waits on the server
         // until the server goes.
-        child<QCheckBox>(m_form.get(), "CheckBox1")->setChecked(true);
+        m_form.child<QCheckBox>("CheckBox1")->setChecked(true);
         ModalScript box({ ModalScript::note(&shown) });
         start(QStringLiteral("faultpg"),
             QStringLiteral("select n, case when n = 1500 then pg_sleep(600) end as pause "
@@ -231,7 +222,7 @@ void tst_faults::serverStops()
         QVERIFY(stopImmediately());
         if (during == QLatin1String("fetch")) {
             ModalScript box({ ModalScript::note(&shown) });
-            auto *grid = child<QTableView>(m_form.get(), "DBGrid1");
+            auto *grid = m_form.child<QTableView>("DBGrid1");
             grid->scrollToBottom();
             QTRY_VERIFY_WITH_TIMEOUT(box.done(), 60000);
             QCOMPARE(box.unexpected, 0);
@@ -248,7 +239,7 @@ void tst_faults::serverStops()
 
     // The server comes back: the next Run connects again with the stored login.
     QVERIFY(startServer());
-    child<QCheckBox>(m_form.get(), "CheckBox1")->setChecked(false);
+    m_form.child<QCheckBox>("CheckBox1")->setChecked(false);
     start(QStringLiteral("faultpg"), QStringLiteral("select 'back' as again"));
     QVERIFY(waitIdle());
     QVERIFY(m_form->CurrentQuery);
@@ -267,7 +258,7 @@ void tst_faults::diskFull()
 {
     QFETCH(QString, command);
     newForm();
-    m_form->setDBParms(login());
+    m_form->setDBParms(PgServer::instance().loginText());
     const QString target = TestEnv::root() + QStringLiteral("/full.txt");
     writeAll(target, oldContent.toLatin1());
     const QString longLine =
@@ -489,7 +480,7 @@ void tst_faults::damagedInput()
     const QString path = TestEnv::root() + QStringLiteral("/input.sql");
     writeAll(path, file);
     newForm();
-    m_form->setDBParms(login());
+    m_form->setDBParms(PgServer::instance().loginText());
     const qsizetype historyBefore = m_form->HistoryList.size();
 
     {
@@ -501,7 +492,7 @@ void tst_faults::damagedInput()
     // Every byte arrived in the editor: the text has as many characters as the file has bytes
     // (each line break counted as CR LF).
     QCOMPARE(m_form->EditorText().size() - (file.endsWith("\r\n") ? 0 : 2), file.size());
-    auto *editor = child<QPlainTextEdit>(m_form.get(), "RE1");
+    auto *editor = m_form.child<QPlainTextEdit>("RE1");
     QCOMPARE(
         editor->lineWrapMode(), unwrapped ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
 
@@ -510,7 +501,7 @@ void tst_faults::damagedInput()
         ModalScript run(message.isEmpty()
                 ? QList<ModalScript::Answer>()
                 : QList<ModalScript::Answer> { ModalScript::note(&shown) });
-        child<QComboBox>(m_form.get(), "ComboBox1")->setEditText(QStringLiteral("faultlite"));
+        m_form.child<QComboBox>("ComboBox1")->setEditText(QStringLiteral("faultlite"));
         button("SpeedButton1")->click();
         QVERIFY(waitIdle());
         QVERIFY(run.done());
@@ -549,7 +540,7 @@ void tst_faults::databaseFileDeleted()
         { QStringLiteral("create table kept(v integer)"),
             QStringLiteral("insert into kept values (5)") });
     newForm();
-    m_form->setDBParms(login());
+    m_form->setDBParms(PgServer::instance().loginText());
     start(QStringLiteral("gonelite"), QStringLiteral("select v from kept"));
     QVERIFY(waitIdle());
     QVERIFY(m_form->CurrentQuery);
@@ -567,7 +558,7 @@ void tst_faults::databaseFileDeleted()
 
     // A new connection finds no table: a message, and the program runs on.
     button("SpeedButton12")->click();
-    m_form->setDBParms(login());
+    m_form->setDBParms(PgServer::instance().loginText());
     QString shown;
     ModalScript box({ ModalScript::note(&shown) });
     start(QStringLiteral("gonelite"), QStringLiteral("select v from kept"));

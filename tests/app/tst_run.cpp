@@ -9,6 +9,7 @@
 #include "support/SessionConnection.h"
 #include "support/TestEnv.h"
 #include "support/WaitIdle.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -90,7 +91,7 @@ private:
     template <typename T>
     T *child(const char *name) const
     {
-        return ::child<T>(m_form.data(), name);
+        return m_form.child<T>(name);
     }
     QToolButton *runButton() const { return child<QToolButton>("SpeedButton1"); }
     QToolButton *execButton() const { return child<QToolButton>("SpeedButton2"); }
@@ -106,12 +107,11 @@ private:
     bool idleState() const;
     QString selectCompletePattern() const;
 
-    QPointer<TForm1> m_form;
+    WindowFixture m_form;
 };
 
 void tst_run::initTestCase()
 {
-    TForm1::ExitOnDestroy = false;
     TestEnv::addSqliteDsn(QStringLiteral("RUNLITE"),
         { QStringLiteral("create table t(id integer, name varchar(20))"),
             QStringLiteral("insert into t values (1, 'one'), (2, null), (3, '')"),
@@ -124,19 +124,16 @@ void tst_run::initTestCase()
 
 void tst_run::init()
 {
-    m_form = new TForm1; // deleted in cleanup()
-    m_form->setDBParms(QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n")
-                           .arg(PgServer::instance().user(), PgServer::instance().password()));
-    m_form->show();
-    m_form->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_form));
+    QVERIFY(m_form.open(WindowFixture::Shown::Active));
+    m_form->setDBParms(PgServer::instance().loginText());
+
     pages()->setCurrentIndex(0);
     countBox()->setChecked(false);
 }
 
 void tst_run::cleanup()
 {
-    delete m_form;
+    m_form.close();
     QCOMPARE(QApplication::overrideCursor(), nullptr);
 }
 
@@ -326,7 +323,7 @@ void tst_run::statementError()
 
     // The count walks the whole result, so an error in its last rows reaches the box too.
     countBox()->setChecked(true);
-    BoxAnswerer answerer(m_form);
+    BoxAnswerer answerer(m_form.form());
     start(isExec ? execButton() : runButton(), alias, sql);
     QVERIFY(waitIdle());
     QCOMPARE(answerer.answered, 1);
@@ -423,7 +420,7 @@ void tst_run::windowGoesWhileStatementRuns()
     QPointer<TQthread> worker = m_form->CurrentThread;
     QVERIFY(worker);
     QSignalSpy ended(worker.data(), &QObject::destroyed);
-    delete m_form;
+    m_form.close();
     QCOMPARE(QApplication::overrideCursor(), nullptr);
     // The worker ends on its own and hands back to nobody.
     QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 30000);

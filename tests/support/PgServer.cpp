@@ -150,6 +150,11 @@ QString PgServer::loginText(const QString &user, const QString &password)
     return QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n").arg(user, password);
 }
 
+QStringList PgServer::loginParams() const
+{
+    return { QStringLiteral("USER NAME=") + user(), QStringLiteral("PASSWORD=") + password() };
+}
+
 QString PgServer::tool(const QString &name) const
 {
     return m_bin + QLatin1Char('/') + name;
@@ -237,8 +242,8 @@ QString PgServer::value(const QString &sql, const QString &database)
 {
     return run({ tool(QStringLiteral("psql")), QStringLiteral("-X"), QStringLiteral("-tA"),
                    QStringLiteral("-h"), m_dir, QStringLiteral("-p"), QString::number(m_port),
-                   QStringLiteral("-U"), QStringLiteral("postgres"), QStringLiteral("-d"),
-                   database, QStringLiteral("-c"), sql })
+                   QStringLiteral("-U"), QStringLiteral("postgres"), QStringLiteral("-d"), database,
+                   QStringLiteral("-c"), sql })
         .trimmed();
 }
 

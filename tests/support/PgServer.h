@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // A private PostgreSQL server for the tests: a temporary cluster with password authentication
 // on 127.0.0.1 and a free port, its socket in the cluster's folder. Started on first use and
@@ -22,6 +23,8 @@ public:
     // without arguments, the server's own role's.
     static QString loginText(const QString &user, const QString &password);
     QString loginText() const { return loginText(user(), password()); }
+    // The same login as a connection's Params list.
+    QStringList loginParams() const;
 
     // Registers user data source `dsn` for `database` (created when missing, owned by user())
     // with psqlODBC, streaming (UseDeclareFetch=1, Fetch=<block>, BoolsAsChar=0); no

@@ -20,6 +20,11 @@ bool WindowFixture::open(Shown shown)
 {
     close();
     m_form = new TForm1(options()); // owned by the fixture, deleted in close()
+    return show(shown);
+}
+
+bool WindowFixture::show(Shown shown)
+{
     if (shown == Shown::No)
         return true;
     m_form->show();

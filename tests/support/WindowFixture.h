@@ -30,6 +30,7 @@ public:
     // Builds a new window in place of the one before and shows it as asked; false when it was
     // not exposed or made active in time.
     bool open(Shown shown = Shown::Exposed);
+    bool show(Shown shown = Shown::Exposed);
     void close();
 
     TForm1 *form() const { return m_form.data(); }
