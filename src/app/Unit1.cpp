@@ -181,8 +181,7 @@ QFileDialog *makeFileDialog(QWidget *parent, const QString &name, const QStringL
 
 TForm1::TForm1(QWidget *parent)
     : TForm1(Options(), parent)
-{
-}
+{ }
 
 TForm1::TForm1(const Options &options, QWidget *parent)
     : QMainWindow(parent)
