@@ -604,7 +604,7 @@ void tst_export::afterRun()
     m_form->setDBParms(pg.loginText());
     m_form->setEditorText(QStringLiteral(
         "select ID as \"ID\", NAME as \"NAME\", AMOUNT as \"AMOUNT\" from t order by ID"));
-    m_form->findChild<QComboBox *>("ComboBox1")->setEditText(alias);
+    m_form.chooseAlias(alias);
     click("SpeedButton1");
     QTRY_VERIFY_WITH_TIMEOUT(m_form->CurrentQuery && !m_form->CurrentThread, 30000);
     QVERIFY(m_form->CurrentQuery->IsOpen());

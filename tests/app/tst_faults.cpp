@@ -8,7 +8,6 @@
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
-#include "support/WaitIdle.h"
 #include "support/WindowFixture.h"
 
 #include <QApplication>
@@ -166,14 +165,12 @@ void tst_faults::cleanup()
 
 void tst_faults::start(const QString &alias, const QString &sql)
 {
-    m_form->setEditorText(sql);
-    m_form.child<QComboBox>("ComboBox1")->setEditText(alias);
-    button("SpeedButton1")->click();
+    m_form.start(m_form.runButton(), alias, sql);
 }
 
 bool tst_faults::waitIdle()
 {
-    return waitForNoWorker(*m_form, 120000);
+    return m_form.waitIdle(120000);
 }
 
 void tst_faults::serverStops_data()
@@ -501,7 +498,7 @@ void tst_faults::damagedInput()
         ModalScript run(message.isEmpty()
                 ? QList<ModalScript::Answer>()
                 : QList<ModalScript::Answer> { ModalScript::note(&shown) });
-        m_form.child<QComboBox>("ComboBox1")->setEditText(QStringLiteral("faultlite"));
+        m_form.chooseAlias(QStringLiteral("faultlite"));
         button("SpeedButton1")->click();
         QVERIFY(waitIdle());
         QVERIFY(run.done());

@@ -6,7 +6,6 @@
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
-#include "support/WaitIdle.h"
 #include "support/WindowFixture.h"
 
 #include <QApplication>
@@ -112,13 +111,13 @@ void tst_historysearch::start(QToolButton *runOrExec, const QString &sql)
 {
     m_form->setEditorText(sql);
     QVERIFY(connectAndWait(*m_form, QStringLiteral("HSLITE"))); // the click starts the worker
-    m_form.child<QComboBox>("ComboBox1")->setEditText(QStringLiteral("hslite"));
+    m_form.chooseAlias(QStringLiteral("hslite"));
     runOrExec->click();
 }
 
 bool tst_historysearch::waitIdle() const
 {
-    return waitForNoWorker(*m_form, 30000);
+    return m_form.waitIdle(30000);
 }
 
 HistoryRecord tst_historysearch::newestRun()

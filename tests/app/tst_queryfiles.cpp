@@ -2,7 +2,6 @@
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
-#include "support/WaitIdle.h"
 #include "support/WindowFixture.h"
 
 #include <QAbstractItemView>
@@ -311,10 +310,10 @@ void tst_queryfiles::noPopupOutlivesItsDialog()
     if (before == QLatin1String("result")) {
         // An export needs a result; its extract dialog comes first.
         m_form->setDBParms(PgServer::loginText(QStringLiteral("me"), QStringLiteral("pw")));
-        m_form.child<QComboBox>("ComboBox1")->setEditText(QStringLiteral("FILESLITE"));
+        m_form.chooseAlias(QStringLiteral("FILESLITE"));
         m_form->setEditorText(QStringLiteral("select id, name from t"));
         click("SpeedButton1");
-        QVERIFY(waitForNoWorker(*m_form));
+        QVERIFY(m_form.waitIdle());
         QVERIFY(m_form->CurrentQuery);
         answers << ModalScript::accept();
     } else if (before == QLatin1String("history")) {

@@ -134,7 +134,7 @@ void tst_responsive::setUp(const QString &alias, const QString &sql)
     if (alias != QLatin1String("silent"))
         QVERIFY(connectAndWait(*m_form, alias.toUpper()));
     m_form->setEditorText(sql);
-    m_form.child<QComboBox>("ComboBox1")->setEditText(alias);
+    m_form.chooseAlias(alias);
 }
 
 bool tst_responsive::idle() const

@@ -5,7 +5,6 @@
 #include "support/PgServer.h"
 #include "support/SessionConnection.h"
 #include "support/TestEnv.h"
-#include "support/WaitIdle.h"
 #include "support/WindowFixture.h"
 
 #include <QApplication>
@@ -139,10 +138,10 @@ void tst_statements::nulCharacterRefused()
     QFETCH(int, line);
 
     // A result on screen and a history entry: neither may change.
-    m_form.child<QComboBox>("ComboBox1")->setEditText(alias);
+    m_form.chooseAlias(alias);
     m_form->setEditorText(QStringLiteral("select id from t where id = 1"));
     m_form.child<QToolButton>("SpeedButton1")->click();
-    QVERIFY(waitForNoWorker(*m_form));
+    QVERIFY(m_form.waitIdle());
     QVERIFY(m_form->CurrentQuery);
     const QStringList settingsBefore = settingsValues();
     QCOMPARE(m_form->HistoryList.size(), 1);
@@ -199,12 +198,12 @@ void tst_statements::runQueryWithoutResultSet()
     QFETCH(QString, alias);
 
     const QString note = QStringLiteral("once ") + QString::fromLatin1(QTest::currentDataTag());
-    m_form.child<QComboBox>("ComboBox1")->setEditText(alias);
+    m_form.chooseAlias(alias);
     m_form->setEditorText(QStringLiteral("insert into log values ('%1')").arg(note));
     QString message;
     ModalScript script({ ModalScript::note(&message) });
     m_form.child<QToolButton>("SpeedButton1")->click();
-    QVERIFY(waitForNoWorker(*m_form));
+    QVERIFY(m_form.waitIdle());
     QVERIFY(script.done());
     QCOMPARE(script.unexpected, 0);
 

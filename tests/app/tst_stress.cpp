@@ -4,7 +4,6 @@
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
-#include "support/WaitIdle.h"
 #include "support/WindowFixture.h"
 
 #include <QApplication>
@@ -79,13 +78,13 @@ void tst_stress::initTestCase()
 void tst_stress::start(const char *buttonName, const QString &sql)
 {
     m_form->setEditorText(sql);
-    m_form.child<QComboBox>("ComboBox1")->setEditText(m_alias);
+    m_form.chooseAlias(m_alias);
     button(buttonName)->click();
 }
 
 bool tst_stress::waitIdle()
 {
-    return waitForNoWorker(*m_form);
+    return m_form.waitIdle();
 }
 
 void tst_stress::cycles_data()
