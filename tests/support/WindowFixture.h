@@ -3,13 +3,12 @@
 #include "app/Unit1.h"
 #include "support/ModalScript.h"
 
+#include <QComboBox>
+#include <QPlainTextEdit>
 #include <QPointer>
-
-class QComboBox;
-class QPlainTextEdit;
-class QTabWidget;
-class QTableView;
-class QToolButton;
+#include <QTabWidget>
+#include <QTableView>
+#include <QToolButton>
 
 // The main window of an app test: built with options that keep the process alive when it
 // closes, shown, and found by its controls' names. Owns the window (deleted with the fixture or
@@ -31,7 +30,7 @@ public:
     // not exposed or made active in time.
     bool open(Shown shown = Shown::Exposed);
     bool show(Shown shown = Shown::Exposed);
-    void close();
+    void close() { delete m_form; }
 
     TForm1 *form() const { return m_form.data(); }
     TForm1 *operator->() const { return m_form.data(); }
@@ -41,24 +40,21 @@ public:
     {
         return ::child<T>(m_form.data(), name);
     }
-    QPlainTextEdit *editor() const; // RE1
-    QComboBox *aliasBox() const; // ComboBox1
-    QToolButton *runButton() const; // SpeedButton1
-    QToolButton *execButton() const; // SpeedButton2
-    QToolButton *closeButton() const; // SpeedButton4
-    QTableView *grid() const; // DBGrid1
-    QTabWidget *pages() const; // PageControl1
-    QString status(int panel) const { return m_form->statusText(panel); }
+    QPlainTextEdit *editor() const { return child<QPlainTextEdit>("RE1"); }
+    QComboBox *aliasBox() const { return child<QComboBox>("ComboBox1"); }
+    QToolButton *runButton() const { return child<QToolButton>("SpeedButton1"); }
+    QToolButton *execButton() const { return child<QToolButton>("SpeedButton2"); }
+    QToolButton *closeButton() const { return child<QToolButton>("SpeedButton4"); }
+    QTableView *grid() const { return child<QTableView>("DBGrid1"); }
+    QTabWidget *pages() const { return child<QTabWidget>("PageControl1"); }
 
     // Puts the statement into the editor and the alias into the database box.
-    void type(const QString &sql);
-    void chooseAlias(const QString &alias);
+    void type(const QString &sql) { m_form->setEditorText(sql); }
+    void chooseAlias(const QString &alias) { aliasBox()->setEditText(alias); }
     // Types both and presses Run, Exec or another button.
     void start(QToolButton *button, const QString &alias, const QString &sql);
     // Waits until no statement is under way and what its end posted is shown.
     bool waitIdle(int timeoutMs = 60000) const;
-    // Runs the statement on the alias and waits for its end.
-    bool run(const QString &alias, const QString &sql, int timeoutMs = 60000);
 
 private:
     QPointer<TForm1> m_form;
