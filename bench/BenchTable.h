@@ -70,8 +70,7 @@ struct BenchConnections
     {
         lite.OpenConnection();
         PgServer &server = PgServer::instance();
-        pg.Params = QStringList { QStringLiteral("USER NAME=") + server.user(),
-            QStringLiteral("PASSWORD=") + server.password() };
+        pg.Params = server.loginParams();
         pg.OpenConnection();
     }
     Connection lite;

@@ -76,8 +76,7 @@ int main(int argc, char **argv)
 {
     TestEnv::setUp();
     QApplication app(argc, argv);
-    TForm1::ExitOnDestroy = false;
-    TForm1 form;
+    TForm1 form { TForm1::Options { false } }; // closing it does not end the process
     form.resize(1000, 700);
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))

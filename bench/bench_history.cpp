@@ -100,14 +100,13 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     TestEnv::setUp();
     QApplication app(argc, argv);
-    TForm1::ExitOnDestroy = false;
     try {
         std::fprintf(stderr, "storing %d history entries...\n", kEntries);
         {
             HistoryDb db(HistoryDb::defaultPath());
             db.insertMany(makeRuns(kEntries), HistoryDb::DefaultKeep);
         }
-        TForm1 form;
+        TForm1 form { TForm1::Options { false } }; // closing it does not end the process
         form.show();
         HistoryRecorder *recorder = form.historyDatabase();
         auto *search = form.findChild<QLineEdit *>(QStringLiteral("HistorySearch"));

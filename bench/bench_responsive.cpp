@@ -49,7 +49,7 @@ void spinFor(int ms)
 
 struct Window
 {
-    TForm1 form;
+    TForm1 form { TForm1::Options { false } }; // closing it does not end the process
     QTableView *grid = nullptr;
     QComboBox *alias = nullptr;
     QToolButton *run = nullptr;
@@ -103,7 +103,6 @@ int main(int argc, char **argv)
         rows = qEnvironmentVariableIntValue("ROWS");
     TestEnv::setUp();
     QApplication app(argc, argv);
-    TForm1::ExitOnDestroy = false;
 
     try {
         TestEnv::addSqliteDsn(QStringLiteral("RESPLITE"),
@@ -122,8 +121,7 @@ int main(int argc, char **argv)
             { { QStringLiteral("Servername"), QStringLiteral("127.0.0.1") },
                 { QStringLiteral("Port"), QString::number(silent.port()) },
                 { QStringLiteral("Database"), QStringLiteral("nothing") } });
-        const QString login =
-            QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n").arg(server.user(), server.password());
+        const QString login = server.loginText();
         Connection watch(TestEnv::session(), QStringLiteral("WATCHPG"));
         watch.Params = login.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         watch.OpenConnection();

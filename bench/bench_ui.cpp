@@ -115,7 +115,6 @@ int main(int argc, char **argv)
         rows = qEnvironmentVariableIntValue("ROWS");
     TestEnv::setUp();
     QApplication app(argc, argv);
-    TForm1::ExitOnDestroy = false;
 
     try {
         TestEnv::addSqliteDsn(QStringLiteral("BENCHUI"),
@@ -130,9 +129,8 @@ int main(int argc, char **argv)
         PgServer &server = PgServer::instance();
         server.addDsn(QStringLiteral("BENCHPG"));
 
-        TForm1 form;
-        form.setDBParms(QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n")
-                            .arg(server.user(), server.password()));
+        TForm1 form { TForm1::Options { false } }; // closing it does not end the process
+        form.setDBParms(server.loginText());
         form.show();
         auto *grid = form.findChild<QTableView *>(QStringLiteral("DBGrid1"));
         auto *alias = form.findChild<QComboBox *>(QStringLiteral("ComboBox1"));

@@ -66,8 +66,7 @@ int main(int argc, char **argv)
         TestEnv::addSqliteDsn(QStringLiteral("WIDELITE"),
             { wideTable(), QStringLiteral("insert into wide(id, c1, c400) values (1, 'a', 'z')") });
         Connection pg(TestEnv::session(), QStringLiteral("WIDEPG"));
-        pg.Params = QStringList { QStringLiteral("USER NAME=") + server.user(),
-            QStringLiteral("PASSWORD=") + server.password() };
+        pg.Params = server.loginParams();
         pg.OpenConnection();
         Connection lite(TestEnv::session(), QStringLiteral("WIDELITE"));
         lite.OpenConnection();

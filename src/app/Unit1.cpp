@@ -37,8 +37,6 @@
 #include <algorithm>
 #include <cstdlib>
 
-bool TForm1::ExitOnDestroy = true;
-
 namespace {
 
 constexpr int kHintHidePause = 30000; // a hint stays up for 30 seconds
@@ -186,8 +184,13 @@ QFileDialog *makeFileDialog(QWidget *parent, const QString &name, const QStringL
 } // namespace
 
 TForm1::TForm1(QWidget *parent)
+    : TForm1(Options(), parent)
+{ }
+
+TForm1::TForm1(const Options &options, QWidget *parent)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui::TForm1>())
+    , m_options(options)
 {
     ui->setupUi(this);
     setWindowIcon(glyph(QStringLiteral("app")));
@@ -423,7 +426,7 @@ void TForm1::FormDestroy(QObject *)
     // The process ends here, whatever worker still runs: nothing else is cleaned up or written.
     // Only a text on the clipboard is handed to the desktop's clipboard manager first, as the
     // toolkit's own teardown would, so that what was copied last outlives the program.
-    if (ExitOnDestroy) {
+    if (m_options.exitOnDestroy) {
         Clipboard::handOver();
         std::_Exit(0);
     }

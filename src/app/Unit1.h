@@ -40,8 +40,20 @@ class TForm1 : public QMainWindow
     Q_OBJECT
 
 public:
+    // What tests and benchmarks change about the window; the program runs with the defaults.
+    struct Options
+    {
+        bool exitOnDestroy = true; // closing the window ends the process with exit code 0
+        // Where both print commands print (not owned). Null: the printer chosen in the print
+        // dialog (Print Query) or the default printer (the history page's print).
+        QPrinter *printer = nullptr;
+    };
+
     explicit TForm1(QWidget *parent = nullptr);
+    explicit TForm1(const Options &options, QWidget *parent = nullptr);
     ~TForm1() override;
+    const Options &options() const { return m_options; }
+    void setOptions(const Options &options) { m_options = options; }
 
     // The title text, and the window caption after start-up.
     static QString titleText();
@@ -178,10 +190,9 @@ public:
     // The text of status bar panel 0 (record count) or 1 (state of the last Run or Exec).
     QString statusText(int panel) const;
     void setStatusText(int panel, const QString &text);
-    // Closing the window ends the process with exit code 0; tests switch that off.
-    static bool ExitOnDestroy;
 
 private:
+    Options m_options;
     QMenu *PopupMenu1 = nullptr; // the editor's context menu, owned by the window (Qt parent)
     QMenu *PopupMenu2 = nullptr; // the grid's context menu, owned by the window (Qt parent)
     QFontDialog *FontDialog1 = nullptr; // owned by the window (Qt parent)
@@ -236,9 +247,6 @@ private:
     QString m_lastExportFile; // the name chosen in SaveDialog1 at its last use
     // [Unit1Editor.cpp]
 public:
-    // Where both print commands print; tests put a PDF printer here. Null: the printer chosen in
-    // the print dialog (Print Query) or the default printer (the history page's print).
-    QPrinter *PrinterOverride = nullptr; // not owned
     // Raises an error naming the line when the editor's text holds a NUL character, which the
     // database would never see past.
     void refuseNulCharacter() const;

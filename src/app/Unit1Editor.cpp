@@ -489,7 +489,7 @@ void TForm1::printText(QPrinter *printer, const QStringList &lines, const QStrin
 void TForm1::SpeedButton9Click(QObject *)
 {
     QPrinter defaultPrinter;
-    QPrinter *printer = PrinterOverride ? PrinterOverride : &defaultPrinter;
+    QPrinter *printer = m_options.printer ? m_options.printer : &defaultPrinter;
     QPrintDialog PrintDialog1(printer, this);
     PrintDialog1.setObjectName(QStringLiteral("PrintDialog1"));
     if (PrintDialog1.exec() != QDialog::Accepted)

@@ -327,7 +327,7 @@ void TForm1::SpeedButton11Click(QObject *)
         return;
     // At once on the default printer, without a dialog and with no document title.
     QPrinter defaultPrinter;
-    printText(PrinterOverride ? PrinterOverride : &defaultPrinter, lines, QString());
+    printText(m_options.printer ? m_options.printer : &defaultPrinter, lines, QString());
 }
 
 void TForm1::SpeedButton10Click(QObject *)

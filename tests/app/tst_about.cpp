@@ -1,5 +1,7 @@
 #include "app/Unit1.h"
+#include "support/PgServer.h"
 #include "support/TestEnv.h"
+#include "support/WindowFixture.h"
 #include "widgets/PaintBox.h"
 #include "widgets/TovohtmlLabel.h"
 
@@ -18,7 +20,6 @@ class tst_About : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
     void contents();
@@ -39,24 +40,17 @@ private:
         return m_form->findChild<QTabWidget *>(QStringLiteral("PageControl1"));
     }
 
-    std::unique_ptr<TForm1> m_form;
+    WindowFixture m_form;
 };
-
-void tst_About::initTestCase()
-{
-    TForm1::ExitOnDestroy = false;
-}
 
 void tst_About::init()
 {
-    m_form = std::make_unique<TForm1>();
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    QVERIFY(m_form.open());
 }
 
 void tst_About::cleanup()
 {
-    m_form.reset();
+    m_form.close();
 }
 
 void tst_About::selectPageByUser(int index)
@@ -164,7 +158,7 @@ void tst_About::selectFinishingOnTheAboutPageLeavesTheTimerRunning()
     TestEnv::addSqliteDsn(QStringLiteral("ABOUTDB"),
         { QStringLiteral("create table t (n integer);"),
             QStringLiteral("insert into t values (1);") });
-    m_form->setDBParms(QStringLiteral("USER NAME=u\r\nPASSWORD=p\r\n"));
+    m_form->setDBParms(PgServer::loginText(QStringLiteral("u"), QStringLiteral("p")));
     m_form->findChild<QComboBox *>(QStringLiteral("ComboBox1"))
         ->setEditText(QStringLiteral("ABOUTDB"));
     m_form->findChild<QPlainTextEdit *>(QStringLiteral("RE1"))

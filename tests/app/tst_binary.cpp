@@ -27,7 +27,10 @@ private slots:
     void closingWhileConnectingExitsWithZero();
 
 private:
-    void startProgram(QProcess &program, const QTemporaryDir &home);
+    // Starts the real program as a user does and waits for its main window.
+    void startProgram(QProcess &program, const QTemporaryDir &home, xcb_window_t &window);
+    // The program ends, at once or within the time, with exit code 0.
+    void expectExitZero(QProcess &program, int timeoutMs);
     void closeWindow(xcb_window_t window);
     void xdotool(const QStringList &arguments);
     xcb_atom_t atom(const char *name);
@@ -163,7 +166,7 @@ bool tst_Binary::nextEvent(uint8_t type)
     return false;
 }
 
-void tst_Binary::startProgram(QProcess &program, const QTemporaryDir &home)
+void tst_Binary::startProgram(QProcess &program, const QTemporaryDir &home, xcb_window_t &window)
 {
     const QString binary = qEnvironmentVariable("STELVIK_BINARY_DIR") + "/src/app/stelvik";
     QVERIFY2(QFile::exists(binary), qPrintable(binary));
@@ -181,6 +184,15 @@ void tst_Binary::startProgram(QProcess &program, const QTemporaryDir &home)
     program.setProcessChannelMode(QProcess::ForwardedChannels);
     program.start(binary, {});
     QVERIFY(program.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (window = findWindow(QStringLiteral("Morvane version .99M"))) != XCB_WINDOW_NONE, 30000);
+}
+
+void tst_Binary::expectExitZero(QProcess &program, int timeoutMs)
+{
+    QVERIFY(program.waitForFinished(timeoutMs));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
 }
 
 // What a window manager sends when the user closes the window.
@@ -229,22 +241,17 @@ void tst_Binary::startsShowsTitleAndExitsWithZeroOnClose()
     QTemporaryDir home;
     QVERIFY(home.isValid());
     QProcess program;
-    startProgram(program, home);
+    xcb_window_t window = XCB_WINDOW_NONE;
+    startProgram(program, home, window);
     if (QTest::currentTestFailed())
         return;
-
-    xcb_window_t window = XCB_WINDOW_NONE;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        (window = findWindow(QStringLiteral("Morvane version .99M"))) != XCB_WINDOW_NONE, 30000);
     // The aliases were provisioned into the user's own data sources.
     QFile userSources(home.filePath(QStringLiteral(".odbc.ini")));
     QVERIFY(userSources.open(QIODevice::ReadOnly));
     QVERIFY(userSources.readAll().contains("[db2p201]"));
 
     closeWindow(window);
-    QVERIFY(program.waitForFinished(30000));
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 0);
+    expectExitZero(program, 30000);
 }
 
 void tst_Binary::closingWhileAStatementRunsExitsWithZero()
@@ -260,12 +267,10 @@ void tst_Binary::closingWhileAStatementRunsExitsWithZero()
     sources.close();
 
     QProcess program;
-    startProgram(program, home);
+    xcb_window_t window = XCB_WINDOW_NONE;
+    startProgram(program, home, window);
     if (QTest::currentTestFailed())
         return;
-    xcb_window_t window = XCB_WINDOW_NONE;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        (window = findWindow(QStringLiteral("Morvane version .99M"))) != XCB_WINDOW_NONE, 30000);
     const QString id = QString::number(window);
 
     // Once the login dialog is gone the statement has been handed to its worker.
@@ -280,9 +285,7 @@ void tst_Binary::closingWhileAStatementRunsExitsWithZero()
 
     closeWindow(window);
     // The statement would run for minutes: the process ends at once all the same.
-    QVERIFY(program.waitForFinished(15000));
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 0);
+    expectExitZero(program, 15000);
 }
 
 void tst_Binary::copiedTextOutlivesTheProgram()
@@ -309,12 +312,10 @@ void tst_Binary::copiedTextOutlivesTheProgram()
     QTemporaryDir home;
     QVERIFY(home.isValid());
     QProcess program;
-    startProgram(program, home);
+    xcb_window_t window = XCB_WINDOW_NONE;
+    startProgram(program, home, window);
     if (QTest::currentTestFailed())
         return;
-    xcb_window_t window = XCB_WINDOW_NONE;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        (window = findWindow(QStringLiteral("Morvane version .99M"))) != XCB_WINDOW_NONE, 30000);
     const QString id = QString::number(window);
 
     // A statement typed into the editor, selected and copied, then the window closed at once.
@@ -361,9 +362,9 @@ void tst_Binary::copiedTextOutlivesTheProgram()
     xcb_send_event(
         m_x, 0, request.requestor, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&done));
     xcb_flush(m_x);
-    QVERIFY(program.waitForFinished(30000));
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 0);
+    expectExitZero(program, 30000);
+    if (QTest::currentTestFailed())
+        return;
     // The text outlives the program that copied it.
     QCOMPARE(saved, copied);
 }
@@ -387,12 +388,10 @@ void tst_Binary::closingWhileConnectingExitsWithZero()
     settings.close();
 
     QProcess program;
-    startProgram(program, home);
+    xcb_window_t window = XCB_WINDOW_NONE;
+    startProgram(program, home, window);
     if (QTest::currentTestFailed())
         return;
-    xcb_window_t window = XCB_WINDOW_NONE;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        (window = findWindow(QStringLiteral("Morvane version .99M"))) != XCB_WINDOW_NONE, 30000);
     const QString id = QString::number(window);
 
     // The dialog is gone: the connect waits for the silent server.
@@ -402,9 +401,7 @@ void tst_Binary::closingWhileConnectingExitsWithZero()
     QCOMPARE(program.state(), QProcess::Running);
 
     closeWindow(window);
-    QVERIFY(program.waitForFinished(15000));
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 0);
+    expectExitZero(program, 15000);
 }
 
 STELVIK_TEST_GUILESS_MAIN(tst_Binary)

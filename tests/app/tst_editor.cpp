@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 #include "support/ModalScript.h"
 #include "support/TestEnv.h"
+#include "support/WindowFixture.h"
 #include "widgets/ReplaceDialog.h"
 
 #include <QAction>
@@ -95,7 +96,6 @@ class tst_Editor : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
 
@@ -135,36 +135,29 @@ private:
     template <typename T>
     T *child(const char *name) const
     {
-        return ::child<T>(m_form.get(), name);
+        return m_form.child<T>(name);
     }
     QPlainTextEdit *editor() const { return child<QPlainTextEdit>("RE1"); }
     void click(const char *name) { child<QToolButton>(name)->click(); }
     void trigger(const char *name) { child<QAction>(name)->trigger(); }
     QString path(const QString &name) const { return m_dir->filePath(name); }
 
-    std::unique_ptr<TForm1> m_form;
+    WindowFixture m_form;
     std::unique_ptr<QTemporaryDir> m_dir;
 };
-
-void tst_Editor::initTestCase()
-{
-    TForm1::ExitOnDestroy = false;
-}
 
 void tst_Editor::init()
 {
     QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).clear();
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    m_form = std::make_unique<TForm1>();
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    QVERIFY(m_form.open());
     QCOMPARE(m_form->QueryChanged, false);
 }
 
 void tst_Editor::cleanup()
 {
-    m_form.reset();
+    m_form.close();
     m_dir.reset();
 }
 
@@ -586,7 +579,7 @@ void tst_Editor::printQuery()
     QPrinter printer;
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(pdf);
-    m_form->PrinterOverride = &printer;
+    m_form->setOptions({ false, &printer });
 
     writeBytes(path(QStringLiteral("p.sql")), "x\r\n");
     ModalScript load({ chooseFile(path(QStringLiteral("p.sql"))) });
@@ -615,7 +608,7 @@ void tst_Editor::printQuery()
     QVERIFY(lines > 100 ? pages > 1 : pages == 1);
     QCOMPARE(pdfInfo(pdf, QStringLiteral("Title")),
         fromHistory ? QString() : kTitle + QStringLiteral(" [p.sql]"));
-    m_form->PrinterOverride = nullptr;
+    m_form->setOptions(WindowFixture::options());
 }
 
 void tst_Editor::printCancelled()
@@ -624,13 +617,13 @@ void tst_Editor::printCancelled()
     QPrinter printer;
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(pdf);
-    m_form->PrinterOverride = &printer;
+    m_form->setOptions({ false, &printer });
     m_form->setEditorText(QStringLiteral("select 1"));
     ModalScript dialog({ reject() });
     trigger("Print1");
     QVERIFY(dialog.done());
     QVERIFY(!QFile::exists(pdf));
-    m_form->PrinterOverride = nullptr;
+    m_form->setOptions(WindowFixture::options());
 }
 
 void tst_Editor::historySurvivesRestart()
@@ -642,7 +635,7 @@ void tst_Editor::historySurvivesRestart()
     QCOMPARE(box->currentIndex(), 0);
     QCOMPARE(child<QPlainTextEdit>("HistFullSQL")->toPlainText(), QStringLiteral("select 2"));
 
-    m_form = std::make_unique<TForm1>();
+    QVERIFY(m_form.open(WindowFixture::Shown::No));
     box = child<QComboBox>("ComboBox2");
     QCOMPARE(box->count(), 2);
     QCOMPARE(box->itemText(1), QStringLiteral("select 1"));
@@ -656,7 +649,7 @@ void tst_Editor::historySurvivesRestart()
 
 void tst_Editor::unreadableHistoryValue()
 {
-    m_form.reset();
+    m_form.close();
     {
         QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
         settings.setValue(QStringLiteral("History9"), QStringLiteral("select 9"));
@@ -664,7 +657,7 @@ void tst_Editor::unreadableHistoryValue()
         settings.setValue(QStringLiteral("History0"), QStringLiteral("select 0"));
     }
     ModalScript errorBox({ acceptDialog() });
-    m_form = std::make_unique<TForm1>();
+    QVERIFY(m_form.open(WindowFixture::Shown::No));
     QVERIFY(errorBox.done());
     QCOMPARE(errorBox.seen.first().text, QStringLiteral("Invalid data type for 'History4'"));
     // The value is skipped, the others load and are shown; it stays stored behind them.
@@ -716,7 +709,7 @@ void tst_Editor::emptyHistoryPage()
     QPrinter printer;
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(pdf);
-    m_form->PrinterOverride = &printer;
+    m_form->setOptions({ false, &printer });
     auto *pages = child<QTabWidget>("PageControl1");
     pages->setCurrentIndex(2);
     m_form->setEditorText(QStringLiteral("select 1"));
@@ -727,7 +720,7 @@ void tst_Editor::emptyHistoryPage()
     QCOMPARE(pages->currentIndex(), 2);
     QCOMPARE(m_form->EditorText(), QStringLiteral("select 1\r\n"));
     QVERIFY(!QFile::exists(pdf));
-    m_form->PrinterOverride = nullptr;
+    m_form->setOptions(WindowFixture::options());
 }
 
 void tst_Editor::makeCurrent_data()

@@ -9,6 +9,7 @@
 #include "support/PgServer.h"
 #include "support/SessionConnection.h"
 #include "support/TestEnv.h"
+#include "support/WindowFixture.h"
 #include "valuetext/ValueLocale.h"
 
 #include <QAction>
@@ -97,13 +98,12 @@ private:
     QTemporaryDir m_dir;
     std::unique_ptr<Connection> m_sqlite;
     std::unique_ptr<Connection> m_pg;
-    std::unique_ptr<TForm1> m_form;
+    WindowFixture m_form;
     QList<bool> m_boundAtDialog; // per dialog shown: was the grid bound
 };
 
 void tst_export::initTestCase()
 {
-    TForm1::ExitOnDestroy = false;
     ValueText::setLocale(QLocale::c()); // a decimal point and a group comma
     QVERIFY(m_dir.isValid());
 
@@ -132,15 +132,13 @@ void tst_export::initTestCase()
     m_sqlite = TestEnv::connection(QStringLiteral("EXP"));
     m_sqlite->OpenConnection();
     m_pg = TestEnv::connection(QStringLiteral("EXPPG"));
-    m_pg->Params = QStringList { "USER NAME=" + pg.user(), "PASSWORD=" + pg.password() };
+    m_pg->Params = pg.loginParams();
     m_pg->OpenConnection();
 }
 
 void tst_export::init()
 {
-    m_form = std::make_unique<TForm1>();
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    QVERIFY(m_form.open());
     m_boundAtDialog.clear();
     QGuiApplication::clipboard()->setText(sentinel);
     // However slow the machine, no progress dialog interrupts an export that does not ask for it.
@@ -150,7 +148,7 @@ void tst_export::init()
 void tst_export::cleanup()
 {
     exportProgressDelayMs = 500;
-    m_form.reset();
+    m_form.close();
 }
 
 void tst_export::openResult(const QString &dsn, const QString &sql)
@@ -603,11 +601,10 @@ void tst_export::afterRun()
     // The result comes from the Run command this time, as a user gets it.
     QFETCH(QString, alias);
     PgServer &pg = PgServer::instance();
-    m_form->setDBParms(
-        QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n").arg(pg.user(), pg.password()));
+    m_form->setDBParms(pg.loginText());
     m_form->setEditorText(QStringLiteral(
         "select ID as \"ID\", NAME as \"NAME\", AMOUNT as \"AMOUNT\" from t order by ID"));
-    m_form->findChild<QComboBox *>("ComboBox1")->setEditText(alias);
+    m_form.chooseAlias(alias);
     click("SpeedButton1");
     QTRY_VERIFY_WITH_TIMEOUT(m_form->CurrentQuery && !m_form->CurrentThread, 30000);
     QVERIFY(m_form->CurrentQuery->IsOpen());

@@ -8,7 +8,7 @@
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
-#include "support/WaitIdle.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -18,7 +18,6 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QTableView>
@@ -52,82 +51,28 @@ QString settingsPath()
     return QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).fileName();
 }
 
-// The private PostgreSQL server of this process, reached as the server's own tools reach it:
-// its cluster folder is the one marked with this process's id.
-class PgCluster
+// The private server's control as a check: false, with the reason, when the step failed.
+bool serverStep(void (*step)(PgServer &))
 {
-public:
-    PgCluster()
-    {
-        PgServer::instance(); // started
-        const QDir temp(QDir::tempPath());
-        for (const QString &name : temp.entryList({ QStringLiteral("stelvik-pg-*") }, QDir::Dirs)) {
-            const QString dir = temp.filePath(name);
-            if (readAll(dir + QStringLiteral("/owner.pid")).trimmed().toLongLong() == ::getpid())
-                m_dir = dir;
-        }
-        QStringList versions = QDir(QStringLiteral("/usr/lib/postgresql"))
-                                   .entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-        std::sort(versions.begin(), versions.end(),
-            [](const QString &a, const QString &b) { return a.toDouble() < b.toDouble(); });
-        if (!versions.isEmpty())
-            m_bin = QStringLiteral("/usr/lib/postgresql/%1/bin/").arg(versions.last());
-    }
-
-    bool found() const { return !m_dir.isEmpty() && !m_bin.isEmpty(); }
-
-    // Every session is cut at once, as in a crash of the server.
-    bool stopImmediately()
-    {
-        return pgCtl({ QStringLiteral("stop"), QStringLiteral("-w"), QStringLiteral("-m"),
-            QStringLiteral("immediate"), QStringLiteral("-D"), m_dir + QStringLiteral("/data") });
-    }
-
-    bool start()
-    {
-        return pgCtl({ QStringLiteral("start"), QStringLiteral("-w"), QStringLiteral("-D"),
-            m_dir + QStringLiteral("/data"), QStringLiteral("-l"),
-            m_dir + QStringLiteral("/server.log"), QStringLiteral("-o"),
-            QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off")
-                .arg(PgServer::instance().port())
-                .arg(m_dir) });
-    }
-
-    // One value from a query run as the superuser.
-    QString value(const QString &sql)
-    {
-        QProcess psql;
-        psql.start(m_bin + QStringLiteral("psql"),
-            { QStringLiteral("-X"), QStringLiteral("-tA"), QStringLiteral("-h"), m_dir,
-                QStringLiteral("-p"), QString::number(PgServer::instance().port()),
-                QStringLiteral("-U"), QStringLiteral("postgres"), QStringLiteral("-d"),
-                QStringLiteral("stelvik"), QStringLiteral("-c"), sql });
-        psql.waitForFinished(-1);
-        return QString::fromLocal8Bit(psql.readAllStandardOutput()).trimmed();
-    }
-
-private:
-    bool pgCtl(const QStringList &args)
-    {
-        QStringList command;
-        if (::geteuid() == 0)
-            command << QStringLiteral("runuser") << QStringLiteral("-u")
-                    << QStringLiteral("postgres") << QStringLiteral("--");
-        command << m_bin + QStringLiteral("pg_ctl") << args;
-        QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(command.first(), command.mid(1));
-        process.waitForFinished(-1);
-        if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-            qWarning("%s", process.readAll().constData());
-            return false;
-        }
+    try {
+        step(PgServer::instance());
         return true;
+    } catch (const std::exception &error) {
+        qWarning("%s", error.what());
+        return false;
     }
+}
 
-    QString m_dir;
-    QString m_bin;
-};
+// Every session is cut at once, as in a crash of the server.
+bool stopImmediately()
+{
+    return serverStep([](PgServer &pg) { pg.stop(PgServer::Stop::Immediate); });
+}
+
+bool startServer()
+{
+    return serverStep([](PgServer &pg) { pg.start(); });
+}
 
 // Answers a file dialog as a user does: the name typed into its name box, then Save or Open.
 ModalScript::Answer fileAnswer(const char *dialogName, const QString &path)
@@ -182,18 +127,16 @@ private slots:
 
 private:
     void newForm();
-    QToolButton *button(const char *name) const { return child<QToolButton>(m_form.get(), name); }
+    QToolButton *button(const char *name) const { return m_form.child<QToolButton>(name); }
     void start(const QString &alias, const QString &sql);
     bool waitIdle();
-    QString login() const;
 
-    std::unique_ptr<TForm1> m_form;
+    WindowFixture m_form;
     QString m_liteFile;
 };
 
 void tst_faults::initTestCase()
 {
-    TForm1::ExitOnDestroy = false;
     exportProgressDelayMs = std::numeric_limits<int>::max(); // no progress dialog when slow
     m_liteFile = TestEnv::addSqliteDsn(QStringLiteral("FAULTLITE"),
         { QStringLiteral("create table t(id integer, name varchar(20))"),
@@ -203,41 +146,31 @@ void tst_faults::initTestCase()
     PgServer::instance().addDsn(QStringLiteral("FAULTPG"));
 }
 
-QString tst_faults::login() const
-{
-    return QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n")
-        .arg(PgServer::instance().user(), PgServer::instance().password());
-}
-
 void tst_faults::newForm()
 {
-    m_form = std::make_unique<TForm1>();
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
-    child<QCheckBox>(m_form.get(), "CheckBox1")->setChecked(false);
+    QVERIFY(m_form.open());
+    m_form.child<QCheckBox>("CheckBox1")->setChecked(false);
 }
 
 void tst_faults::cleanup()
 {
-    if (m_form) {
+    if (m_form.form()) {
         ModalScript closeAny; // Logout may fail to store the empty login: that box is closed
         button("SpeedButton12")->click(); // Logout: the next test connects afresh
     }
-    m_form.reset();
+    m_form.close();
     QFile::remove(settingsPath());
     QDir(settingsPath()).removeRecursively();
 }
 
 void tst_faults::start(const QString &alias, const QString &sql)
 {
-    m_form->setEditorText(sql);
-    child<QComboBox>(m_form.get(), "ComboBox1")->setEditText(alias);
-    button("SpeedButton1")->click();
+    m_form.start(m_form.runButton(), alias, sql);
 }
 
 bool tst_faults::waitIdle()
 {
-    return waitForNoWorker(*m_form, 120000);
+    return m_form.waitIdle(120000);
 }
 
 void tst_faults::serverStops_data()
@@ -251,10 +184,9 @@ void tst_faults::serverStops_data()
 void tst_faults::serverStops()
 {
     QFETCH(QString, during);
-    PgCluster cluster;
-    QVERIFY(cluster.found());
+    QVERIFY(PgServer::instance().isRunning());
     newForm();
-    m_form->setDBParms(login());
+    m_form->setDBParms(PgServer::instance().loginText());
     const QString target = TestEnv::root() + QStringLiteral("/lost.csv");
     writeAll(target, oldContent.toLatin1());
 
@@ -262,17 +194,17 @@ void tst_faults::serverStops()
     if (during == QLatin1String("count")) {
         // The count fetches the second block on the worker; that block waits on the server
         // until the server goes.
-        child<QCheckBox>(m_form.get(), "CheckBox1")->setChecked(true);
+        m_form.child<QCheckBox>("CheckBox1")->setChecked(true);
         ModalScript box({ ModalScript::note(&shown) });
         start(QStringLiteral("faultpg"),
             QStringLiteral("select n, case when n = 1500 then pg_sleep(600) end as pause "
                            "from generate_series(1, 3000) n"));
         QTRY_VERIFY_WITH_TIMEOUT(
-            cluster.value(QStringLiteral(
+            PgServer::instance().value(QStringLiteral(
                 "select count(*) from pg_stat_activity where wait_event = 'PgSleep'"))
                 == QLatin1String("1"),
             60000);
-        QVERIFY(cluster.stopImmediately());
+        QVERIFY(stopImmediately());
         QVERIFY(waitIdle());
         QVERIFY(box.done());
         QCOMPARE(box.unexpected, 0);
@@ -284,10 +216,10 @@ void tst_faults::serverStops()
         QVERIFY(waitIdle());
         QVERIFY(m_form->CurrentQuery);
         QVERIFY(!m_form->CurrentQuery->allFetched());
-        QVERIFY(cluster.stopImmediately());
+        QVERIFY(stopImmediately());
         if (during == QLatin1String("fetch")) {
             ModalScript box({ ModalScript::note(&shown) });
-            auto *grid = child<QTableView>(m_form.get(), "DBGrid1");
+            auto *grid = m_form.child<QTableView>("DBGrid1");
             grid->scrollToBottom();
             QTRY_VERIFY_WITH_TIMEOUT(box.done(), 60000);
             QCOMPARE(box.unexpected, 0);
@@ -303,8 +235,8 @@ void tst_faults::serverStops()
     QVERIFY2(shown.contains(QLatin1String("connection"), Qt::CaseInsensitive), qPrintable(shown));
 
     // The server comes back: the next Run connects again with the stored login.
-    QVERIFY(cluster.start());
-    child<QCheckBox>(m_form.get(), "CheckBox1")->setChecked(false);
+    QVERIFY(startServer());
+    m_form.child<QCheckBox>("CheckBox1")->setChecked(false);
     start(QStringLiteral("faultpg"), QStringLiteral("select 'back' as again"));
     QVERIFY(waitIdle());
     QVERIFY(m_form->CurrentQuery);
@@ -323,7 +255,7 @@ void tst_faults::diskFull()
 {
     QFETCH(QString, command);
     newForm();
-    m_form->setDBParms(login());
+    m_form->setDBParms(PgServer::instance().loginText());
     const QString target = TestEnv::root() + QStringLiteral("/full.txt");
     writeAll(target, oldContent.toLatin1());
     const QString longLine =
@@ -545,7 +477,7 @@ void tst_faults::damagedInput()
     const QString path = TestEnv::root() + QStringLiteral("/input.sql");
     writeAll(path, file);
     newForm();
-    m_form->setDBParms(login());
+    m_form->setDBParms(PgServer::instance().loginText());
     const qsizetype historyBefore = m_form->HistoryList.size();
 
     {
@@ -557,7 +489,7 @@ void tst_faults::damagedInput()
     // Every byte arrived in the editor: the text has as many characters as the file has bytes
     // (each line break counted as CR LF).
     QCOMPARE(m_form->EditorText().size() - (file.endsWith("\r\n") ? 0 : 2), file.size());
-    auto *editor = child<QPlainTextEdit>(m_form.get(), "RE1");
+    auto *editor = m_form.child<QPlainTextEdit>("RE1");
     QCOMPARE(
         editor->lineWrapMode(), unwrapped ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
 
@@ -566,7 +498,7 @@ void tst_faults::damagedInput()
         ModalScript run(message.isEmpty()
                 ? QList<ModalScript::Answer>()
                 : QList<ModalScript::Answer> { ModalScript::note(&shown) });
-        child<QComboBox>(m_form.get(), "ComboBox1")->setEditText(QStringLiteral("faultlite"));
+        m_form.chooseAlias(QStringLiteral("faultlite"));
         button("SpeedButton1")->click();
         QVERIFY(waitIdle());
         QVERIFY(run.done());
@@ -605,7 +537,7 @@ void tst_faults::databaseFileDeleted()
         { QStringLiteral("create table kept(v integer)"),
             QStringLiteral("insert into kept values (5)") });
     newForm();
-    m_form->setDBParms(login());
+    m_form->setDBParms(PgServer::instance().loginText());
     start(QStringLiteral("gonelite"), QStringLiteral("select v from kept"));
     QVERIFY(waitIdle());
     QVERIFY(m_form->CurrentQuery);
@@ -623,7 +555,7 @@ void tst_faults::databaseFileDeleted()
 
     // A new connection finds no table: a message, and the program runs on.
     button("SpeedButton12")->click();
-    m_form->setDBParms(login());
+    m_form->setDBParms(PgServer::instance().loginText());
     QString shown;
     ModalScript box({ ModalScript::note(&shown) });
     start(QStringLiteral("gonelite"), QStringLiteral("select v from kept"));

@@ -4,6 +4,7 @@
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
 #include "support/WaitIdle.h"
+#include "support/WindowFixture.h"
 
 #include <QComboBox>
 #include <QPlainTextEdit>
@@ -36,7 +37,6 @@ const QString Pg = QStringLiteral("GUARDPG");
 
 void tst_GuardRails::initTestCase()
 {
-    TForm1::ExitOnDestroy = false;
     const QStringList tables { QStringLiteral("create table t(id integer)"),
         QStringLiteral("insert into t values (1), (2)") };
     TestEnv::addSqliteDsn(Lite, tables);
@@ -87,9 +87,8 @@ void tst_GuardRails::confirm()
         else
             settings->remove(QStringLiteral("ConfirmUnfilteredChanges"));
     }
-    TForm1 form;
-    form.setDBParms(QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n")
-                        .arg(PgServer::instance().user(), PgServer::instance().password()));
+    TForm1 form(WindowFixture::options());
+    form.setDBParms(PgServer::instance().loginText());
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     auto *box = child<QComboBox>(&form, "ComboBox1");

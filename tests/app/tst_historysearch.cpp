@@ -4,8 +4,9 @@
 #include "query/QThread.h"
 #include "support/ConnectWait.h"
 #include "support/ModalScript.h"
+#include "support/PgServer.h"
 #include "support/TestEnv.h"
-#include "support/WaitIdle.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -72,17 +73,16 @@ private:
     bool waitIdle() const;
     // The newest run of the database, once the window's writer has stored what it was given.
     HistoryRecord newestRun();
-    QLineEdit *search() const { return child<QLineEdit>(m_form, "HistorySearch"); }
-    QComboBox *list() const { return child<QComboBox>(m_form, "ComboBox2"); }
-    QPlainTextEdit *fullText() const { return child<QPlainTextEdit>(m_form, "HistFullSQL"); }
-    QToolButton *button(const char *name) const { return child<QToolButton>(m_form, name); }
+    QLineEdit *search() const { return m_form.child<QLineEdit>("HistorySearch"); }
+    QComboBox *list() const { return m_form.child<QComboBox>("ComboBox2"); }
+    QPlainTextEdit *fullText() const { return m_form.child<QPlainTextEdit>("HistFullSQL"); }
+    QToolButton *button(const char *name) const { return m_form.child<QToolButton>(name); }
 
-    QPointer<TForm1> m_form;
+    WindowFixture m_form;
 };
 
 void tst_historysearch::initTestCase()
 {
-    TForm1::ExitOnDestroy = false;
     TestEnv::addSqliteDsn(QStringLiteral("HSLITE"),
         { QStringLiteral("create table t(id integer, name varchar(20))"),
             QStringLiteral("insert into t values (1, 'one'), (2, 'two'), (3, 'three')"),
@@ -96,35 +96,33 @@ void tst_historysearch::init()
 
 void tst_historysearch::cleanup()
 {
-    delete m_form;
+    m_form.close();
     QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"))
         .remove(QStringLiteral("HistoryKeep"));
 }
 
 void tst_historysearch::newWindow()
 {
-    delete m_form;
-    m_form = new TForm1; // deleted in cleanup()
-    m_form->setDBParms(QStringLiteral("USER NAME=u\r\nPASSWORD=p\r\n"));
-    m_form->show();
+    QVERIFY(m_form.open());
+    m_form->setDBParms(PgServer::loginText(QStringLiteral("u"), QStringLiteral("p")));
 }
 
 void tst_historysearch::start(QToolButton *runOrExec, const QString &sql)
 {
     m_form->setEditorText(sql);
     QVERIFY(connectAndWait(*m_form, QStringLiteral("HSLITE"))); // the click starts the worker
-    child<QComboBox>(m_form, "ComboBox1")->setEditText(QStringLiteral("hslite"));
+    m_form.chooseAlias(QStringLiteral("hslite"));
     runOrExec->click();
 }
 
 bool tst_historysearch::waitIdle() const
 {
-    return waitForNoWorker(*m_form, 30000);
+    return m_form.waitIdle(30000);
 }
 
 HistoryRecord tst_historysearch::newestRun()
 {
-    if (m_form && m_form->historyDatabase())
+    if (m_form.form() && m_form->historyDatabase())
         [&] { QVERIFY(m_form->historyDatabase()->flush(30000)); }();
     HistoryDb db(HistoryDb::defaultPath());
     const QList<HistoryRecord> runs = db.search(QString(), 1);
@@ -167,7 +165,7 @@ void tst_historysearch::outcomesFromTheWindow()
     QFETCH(qint64, records);
     QFETCH(QString, error);
 
-    child<QCheckBox>(m_form, "CheckBox1")->setChecked(count);
+    m_form.child<QCheckBox>("CheckBox1")->setChecked(count);
     const qint64 before = QDateTime::currentMSecsSinceEpoch();
     ModalScript errorBox(outcome == RunOutcome::Error
             ? QList<ModalScript::Answer> { ModalScript::press(QMessageBox::Ok) }
@@ -178,7 +176,7 @@ void tst_historysearch::outcomesFromTheWindow()
     if (ending == Ending::CloseQuery)
         button("SpeedButton4")->click();
     else if (ending == Ending::WindowClosed)
-        delete m_form;
+        m_form.close();
     else
         QVERIFY(waitIdle());
     const qint64 after = QDateTime::currentMSecsSinceEpoch();
@@ -200,7 +198,7 @@ void tst_historysearch::outcomesFromTheWindow()
 
 void tst_historysearch::searchField()
 {
-    delete m_form;
+    m_form.close();
     removeDatabase();
     QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).clear();
     {
@@ -228,8 +226,8 @@ void tst_historysearch::searchField()
     QCOMPARE(search()->placeholderText(), QStringLiteral("Search history"));
     QVERIFY(search()->text().isEmpty());
     QCOMPARE(search()->parentWidget()->objectName(), QStringLiteral("TabSheet3"));
-    child<QTabWidget>(m_form, "PageControl1")->setCurrentIndex(2);
-    const QWidget *panel = child<QWidget>(m_form, "Panel1");
+    m_form.child<QTabWidget>("PageControl1")->setCurrentIndex(2);
+    const QWidget *panel = m_form.child<QWidget>("Panel1");
     QVERIFY(search()->geometry().bottom() < panel->geometry().top());
     QCOMPARE(partList, QStringList({ "select settings one", "select settings" }));
 
@@ -260,9 +258,9 @@ void tst_historysearch::searchField()
     QPrinter printer;
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(pdf);
-    m_form->PrinterOverride = &printer;
+    m_form->setOptions({ false, &printer });
     button("SpeedButton11")->click();
-    m_form->PrinterOverride = nullptr;
+    m_form->setOptions(WindowFixture::options());
     QProcess text;
     text.start(QStringLiteral("pdftotext"), { pdf, QStringLiteral("-") });
     QVERIFY(text.waitForFinished(30000));
@@ -270,7 +268,7 @@ void tst_historysearch::searchField()
     button("SpeedButton10")->click();
     QCOMPARE(m_form->EditorText(), QStringLiteral("select emp_no\r\nfrom T301DBA.employees\r\n"));
     QVERIFY(m_form->QueryChanged);
-    QCOMPARE(child<QTabWidget>(m_form, "PageControl1")->currentIndex(), 0);
+    QCOMPARE(m_form.child<QTabWidget>("PageControl1")->currentIndex(), 0);
 
     // Nothing matches: nothing is shown, so both buttons have nothing to act on.
     search()->setText(QStringLiteral("zebra"));
@@ -301,7 +299,7 @@ void tst_historysearch::searchField()
 
 void tst_historysearch::importAtFirstStart()
 {
-    delete m_form;
+    m_form.close();
     removeDatabase();
     {
         QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
@@ -332,7 +330,7 @@ void tst_historysearch::importAtFirstStart()
 
 void tst_historysearch::damagedDatabaseAtStart()
 {
-    delete m_form;
+    m_form.close();
     removeDatabase();
     const QByteArray garbage = QByteArray("not a database, not at all. ").repeated(100);
     {
@@ -404,7 +402,7 @@ void tst_historysearch::keepSetting()
     QFETCH(QVariant, setting);
     QFETCH(qint64, kept);
     QFETCH(QString, message);
-    delete m_form;
+    m_form.close();
     removeDatabase();
     {
         QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));

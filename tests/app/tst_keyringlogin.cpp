@@ -8,6 +8,7 @@
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
+#include "support/WindowFixture.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -33,7 +34,7 @@ private slots:
     void loginKeptAcrossRuns();
 
 private:
-    std::unique_ptr<TForm1> window;
+    WindowFixture window;
 };
 
 namespace {
@@ -64,7 +65,6 @@ void tst_keyringlogin::initTestCase()
 {
     const QString problem = KeyringSession::verify();
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    TForm1::ExitOnDestroy = false;
     try {
         PgServer &pg = PgServer::instance();
         pg.addDsn(QStringLiteral("db2t301"));
@@ -80,12 +80,12 @@ void tst_keyringlogin::init()
 {
     QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).clear();
     KeyringSession::clearPassword();
-    window = std::make_unique<TForm1>();
+    QVERIFY(window.open(WindowFixture::Shown::No));
 }
 
 void tst_keyringlogin::cleanup()
 {
-    window.reset();
+    window.close();
     TestEnv::session().CloseConnections();
 }
 
@@ -106,7 +106,7 @@ void tst_keyringlogin::loginKeptAcrossRuns()
     QFETCH(QString, user);
     QFETCH(QString, password);
     QFETCH(bool, keptWithoutKeyring);
-    const QString text = "USER NAME=" + user + "\r\nPASSWORD=" + password + "\r\n";
+    const QString text = PgServer::loginText(user, password);
     const bool keyring = KeyringSession::answers();
 
     {
@@ -125,9 +125,9 @@ void tst_keyringlogin::loginKeptAcrossRuns()
 
     // A later run: a new window and closed connections. The kept login opens another alias
     // without a dialog; only a login the settings could not hold is asked for again.
-    window.reset();
+    window.close();
     TestEnv::session().CloseConnections();
-    window = std::make_unique<TForm1>();
+    QVERIFY(window.open(WindowFixture::Shown::No));
     const bool kept = keyring || keptWithoutKeyring;
     {
         ModalScript script(kept ? QList<ModalScript::Answer>()
@@ -139,7 +139,7 @@ void tst_keyringlogin::loginKeptAcrossRuns()
     QCOMPARE(window->CachedParms, text);
 
     // Close and Logout forgets the login in the settings and in the keyring.
-    child<QToolButton>(window.get(), "SpeedButton12")->click();
+    window.child<QToolButton>("SpeedButton12")->click();
     QVERIFY(window->CachedParms.isEmpty());
     QCOMPARE(storedPlain(), QString());
     if (keyring)

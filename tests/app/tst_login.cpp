@@ -11,6 +11,7 @@
 #include "support/PgServer.h"
 #include "support/SessionConnection.h"
 #include "support/TestEnv.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -83,11 +84,6 @@ const QString prefix = QStringLiteral("Error Connecting to Database.  Error Mess
 const QString suffix =
     QStringLiteral("\r\n\r\nBut it's usually a bad password that causes this error");
 
-QString loginText(const QString &user, const QString &password)
-{
-    return "USER NAME=" + user + "\r\nPASSWORD=" + password + "\r\n";
-}
-
 QVariant storedParms()
 {
     return QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"))
@@ -108,7 +104,7 @@ class tst_login : public QObject
 
 private:
     PgServer *pg = nullptr;
-    std::unique_ptr<TForm1> window;
+    WindowFixture window;
 
 private slots:
     void initTestCase();
@@ -132,7 +128,6 @@ private slots:
 
 void tst_login::initTestCase()
 {
-    TForm1::ExitOnDestroy = false;
     try {
         pg = &PgServer::instance();
         pg->addDsn(QStringLiteral("db2t301"));
@@ -149,12 +144,12 @@ void tst_login::initTestCase()
 void tst_login::init()
 {
     QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).clear();
-    window = std::make_unique<TForm1>();
+    QVERIFY(window.open(WindowFixture::Shown::No));
 }
 
 void tst_login::cleanup()
 {
-    window.reset();
+    window.close();
     QVERIFY(!Login);
 }
 
@@ -162,7 +157,7 @@ void tst_login::loginDialogForm()
 {
     // What the user relies on: a masked password, Enter presses OK, no way to close the
     // dialog other than OK, and Tab from the user ID to the password.
-    TLogin login(window.get());
+    TLogin login(window.form());
     QCOMPARE(login.UPass->echoMode(), QLineEdit::Password);
     QVERIFY(login.BitBtn1->isDefault());
     QVERIFY(!(login.windowFlags()
@@ -183,7 +178,7 @@ void tst_login::firstLoginServesEveryAlias()
     QVERIFY(responder.seen.at(0).loginVariableSet);
     QVERIFY(!Login);
 
-    const QString plain = loginText(user, password);
+    const QString plain = PgServer::loginText(user, password);
     QCOMPARE(window->CachedParms, plain);
     QCOMPARE(storedParms().toString(), Encrypt(plain));
     QVERIFY(TestEnv::session().FindConnection(QStringLiteral("db2t301"))->IsConnected());
@@ -197,7 +192,7 @@ void tst_login::firstLoginServesEveryAlias()
 
 void tst_login::storedSetInNewRun()
 {
-    const QString plain = loginText(user, password);
+    const QString plain = PgServer::loginText(user, password);
     storeParms(plain);
     ModalResponder responder { QString(), QString() };
     QVERIFY(window->CachedParms.isEmpty());
@@ -206,7 +201,7 @@ void tst_login::storedSetInNewRun()
     QCOMPARE(window->CachedParms, plain);
 
     // Once read, the cached set is used even when the stored one changes.
-    storeParms(loginText(QStringLiteral("other"), QStringLiteral("x")));
+    storeParms(PgServer::loginText(QStringLiteral("other"), QStringLiteral("x")));
     QCOMPARE(window->getDBParms(), plain);
 }
 
@@ -239,7 +234,7 @@ void tst_login::wrongPassword()
 
 void tst_login::storedSetFails()
 {
-    storeParms(loginText(user, QStringLiteral("changed-on-the-server")));
+    storeParms(PgServer::loginText(user, QStringLiteral("changed-on-the-server")));
     {
         ModalResponder responder { QString(), QString() };
         QVERIFY(!connectAndWait(*window, QStringLiteral("DB2T302")));
@@ -287,7 +282,7 @@ void tst_login::openAliasWithClearedSet()
         ModalResponder responder(user, password);
         QVERIFY(connectAndWait(*window, QStringLiteral("DB2T301")));
     }
-    window->setDBParms(loginText(user, QStringLiteral("bad")));
+    window->setDBParms(PgServer::loginText(user, QStringLiteral("bad")));
     {
         ModalResponder responder { QString(), QString() };
         QVERIFY(!connectAndWait(*window, QStringLiteral("DB2T302")));
@@ -301,7 +296,7 @@ void tst_login::openAliasWithClearedSet()
 
 void tst_login::passwordOutsideAlphabet()
 {
-    const QString plain = loginText(QStringLiteral("mend"), QStringLiteral("pa#ss_1.x"));
+    const QString plain = PgServer::loginText(QStringLiteral("mend"), QStringLiteral("pa#ss_1.x"));
     {
         ModalResponder responder(QStringLiteral("mend"), QStringLiteral("pa#ss_1.x"));
         QVERIFY(connectAndWait(*window, QStringLiteral("DB2T301")));
@@ -315,7 +310,7 @@ void tst_login::passwordOutsideAlphabet()
     QCOMPARE(storedParms().toString(), QString());
 
     // The next run asks for the login instead of failing with a stored, corrupted set.
-    window = std::make_unique<TForm1>();
+    QVERIFY(window.open(WindowFixture::Shown::No));
     ModalResponder responder(QStringLiteral("mend"), QStringLiteral("pa#ss_1.x"));
     QVERIFY(connectAndWait(*window, QStringLiteral("DB2T301")));
     QCOMPARE(responder.seen.size(), 1);

@@ -2,6 +2,7 @@
 #include "connection/Session.h"
 #include "support/ModalScript.h"
 #include "support/TestEnv.h"
+#include "support/WindowFixture.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/ReplaceDialog.h"
 
@@ -69,17 +70,16 @@ private:
     template <typename T>
     T *child(const char *name) const
     {
-        return ::child<T>(m_form.get(), name);
+        return m_form.child<T>(name);
     }
     void makeForm();
 
-    std::unique_ptr<TForm1> m_form;
+    WindowFixture m_form;
     QTemporaryDir m_systemSettings; // stands for the machine-wide settings
 };
 
 void tst_MainWindow::initTestCase()
 {
-    TForm1::ExitOnDestroy = false;
     QApplication::setApplicationName(QStringLiteral("Stelvik"));
     QApplication::setOrganizationName(QStringLiteral("Varnholt"));
     QVERIFY(m_systemSettings.isValid());
@@ -93,9 +93,7 @@ void tst_MainWindow::initTestCase()
 
 void tst_MainWindow::makeForm()
 {
-    m_form = std::make_unique<TForm1>();
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    QVERIFY(m_form.open());
 }
 
 void tst_MainWindow::init()
@@ -105,7 +103,7 @@ void tst_MainWindow::init()
 
 void tst_MainWindow::cleanup()
 {
-    m_form.reset();
+    m_form.close();
 }
 
 void tst_MainWindow::toolButtons_data()
@@ -221,7 +219,7 @@ void tst_MainWindow::toolbarControls()
 void tst_MainWindow::focusOrder()
 {
     m_form->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    QVERIFY(QTest::qWaitForWindowActive(m_form.form()));
     auto *aliases = child<QComboBox>("ComboBox1");
     aliases->setFocus();
     QTRY_VERIFY(aliases->hasFocus());
@@ -445,7 +443,7 @@ void tst_MainWindow::startupListsEveryAliasOnceSorted()
     QVERIFY(aliases->currentText().isEmpty());
 
     // A second start creates nothing new: each alias is still listed once.
-    m_form.reset();
+    m_form.close();
     makeForm();
     QStringList again;
     for (int i = 0; i < child<QComboBox>("ComboBox1")->count(); ++i)
@@ -457,7 +455,7 @@ void tst_MainWindow::startupListsEveryAliasOnceSorted()
 
 void tst_MainWindow::startupFailureRunsTheRemainingSteps()
 {
-    m_form.reset();
+    m_form.close();
     // The DB2 client's folder holds a folder where its ini file should be: step 9 cannot write.
     QTemporaryDir client;
     QVERIFY(QDir(client.path()).mkdir(QStringLiteral("db2cli.ini")));
@@ -474,7 +472,7 @@ void tst_MainWindow::startupFailureRunsTheRemainingSteps()
 
     {
         ModalScript script({ ModalScript::press(QMessageBox::Ok) });
-        m_form = std::make_unique<TForm1>();
+        QVERIFY(m_form.open(WindowFixture::Shown::No));
         QVERIFY(script.done());
         QCOMPARE(script.seen.size(), 1);
         QCOMPARE(script.seen.first().title, QStringLiteral("Stelvik"));
@@ -494,8 +492,7 @@ void tst_MainWindow::startupFailureRunsTheRemainingSteps()
     QCOMPARE(m_form->windowTitle(), TForm1::titleText());
     QCOMPARE(m_form->HistoryList.size(), 1);
     QCOMPARE(m_form->HistoryList.first().Object.FullText, QStringLiteral("SELECT 1\r\n"));
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    QVERIFY(m_form.show());
 }
 
 void tst_MainWindow::errorBoxText_data()
@@ -534,7 +531,7 @@ void tst_MainWindow::errorBoxText()
 void tst_MainWindow::unhandledErrorShowsTheBox()
 {
     ModalScript script({ ModalScript::press(QMessageBox::Ok) });
-    runGuarded(m_form.get(), [] { throw std::runtime_error("Cannot create file x.sql"); });
+    runGuarded(m_form.form(), [] { throw std::runtime_error("Cannot create file x.sql"); });
     QVERIFY(script.done());
     QCOMPARE(script.seen.size(), 1);
     QCOMPARE(script.seen.first().title, QStringLiteral("Stelvik"));

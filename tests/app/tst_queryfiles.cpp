@@ -1,7 +1,8 @@
 #include "app/Unit1.h"
 #include "support/ModalScript.h"
+#include "support/PgServer.h"
 #include "support/TestEnv.h"
-#include "support/WaitIdle.h"
+#include "support/WindowFixture.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -36,10 +37,10 @@ private slots:
 
 private:
     void load(const QString &path);
-    void click(const char *name) { child<QToolButton>(m_form.get(), name)->click(); }
+    void click(const char *name) { m_form.child<QToolButton>(name)->click(); }
     QString path(const QString &name) const { return m_dir->filePath(name); }
 
-    std::unique_ptr<TForm1> m_form;
+    WindowFixture m_form;
     std::unique_ptr<QTemporaryDir> m_dir;
 };
 
@@ -99,7 +100,6 @@ void writeBytes(const QString &path, const QByteArray &bytes)
 
 void tst_queryfiles::initTestCase()
 {
-    TForm1::ExitOnDestroy = false;
     TestEnv::addSqliteDsn(QStringLiteral("FILESLITE"),
         { QStringLiteral("create table t(id integer, name varchar(20))"),
             QStringLiteral("insert into t values (1, 'one'), (2, 'two')") });
@@ -110,15 +110,12 @@ void tst_queryfiles::init()
     QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).clear();
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    m_form = std::make_unique<TForm1>();
-    m_form->show();
-    m_form->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    QVERIFY(m_form.open(WindowFixture::Shown::Active));
 }
 
 void tst_queryfiles::cleanup()
 {
-    m_form.reset();
+    m_form.close();
     m_dir.reset();
 }
 
@@ -312,11 +309,11 @@ void tst_queryfiles::noPopupOutlivesItsDialog()
     QList<ModalScript::Answer> answers;
     if (before == QLatin1String("result")) {
         // An export needs a result; its extract dialog comes first.
-        m_form->setDBParms(QStringLiteral("USER NAME=me\r\nPASSWORD=pw\r\n"));
-        child<QComboBox>(m_form.get(), "ComboBox1")->setEditText(QStringLiteral("FILESLITE"));
+        m_form->setDBParms(PgServer::loginText(QStringLiteral("me"), QStringLiteral("pw")));
+        m_form.chooseAlias(QStringLiteral("FILESLITE"));
         m_form->setEditorText(QStringLiteral("select id, name from t"));
         click("SpeedButton1");
-        QVERIFY(waitForNoWorker(*m_form));
+        QVERIFY(m_form.waitIdle());
         QVERIFY(m_form->CurrentQuery);
         answers << ModalScript::accept();
     } else if (before == QLatin1String("history")) {
@@ -336,7 +333,7 @@ void tst_queryfiles::noPopupOutlivesItsDialog()
         QCOMPARE(script.unexpected, 0);
         QCOMPARE(script.seen.at(typed).className, QStringLiteral("QFileDialog"));
     }
-    auto *fileDialog = child<QFileDialog>(m_form.get(), qPrintable(dialog));
+    auto *fileDialog = m_form.child<QFileDialog>(qPrintable(dialog));
     QVERIFY(!fileDialog->isVisible());
     if (before == QLatin1String("history"))
         QCOMPARE(readBytes(file), QByteArray("select 3\r\n"));
@@ -348,9 +345,9 @@ void tst_queryfiles::noPopupOutlivesItsDialog()
         QVERIFY(!completer->popup()->isVisible());
     m_form->QueryChanged = false;
     ModalScript next({ ModalScript::reject() });
-    auto *load = child<QToolButton>(m_form.get(), "SpeedButton7");
+    auto *load = m_form.child<QToolButton>("SpeedButton7");
     QTest::mouseClick(m_form->windowHandle(), Qt::LeftButton, Qt::NoModifier,
-        load->mapTo(m_form.get(), load->rect().center()));
+        load->mapTo(m_form.form(), load->rect().center()));
     QVERIFY(next.done());
     QCOMPARE(next.seen.constFirst().className, QStringLiteral("QFileDialog"));
 }

@@ -12,6 +12,7 @@
 #include "support/ProcessPause.h"
 #include "support/SilentServer.h"
 #include "support/TestEnv.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -58,8 +59,8 @@ private slots:
     void unresizedColumnsKeepDisplayWidth();
 
 private:
-    QToolButton *button(const char *name) const { return child<QToolButton>(m_form, name); }
-    QTableView *grid() const { return child<QTableView>(m_form, "DBGrid1"); }
+    QToolButton *button(const char *name) const { return m_form.child<QToolButton>(name); }
+    QTableView *grid() const { return m_form.child<QTableView>("DBGrid1"); }
     QueryControl *control() const { return m_form->findChild<QueryControl *>(); }
     void setUp(const QString &alias, const QString &sql);
     bool idle() const;
@@ -69,14 +70,13 @@ private:
     QString watch(const QString &sql);
     static void setLoginTimeout(int seconds);
 
-    QPointer<TForm1> m_form;
+    WindowFixture m_form;
     std::unique_ptr<SilentServer> m_silent; // accepts connections and never answers
     std::unique_ptr<Connection> m_watch;
 };
 
 void tst_responsive::initTestCase()
 {
-    TForm1::ExitOnDestroy = false;
     TestEnv::addSqliteDsn(QStringLiteral("RESPLITE"),
         { QStringLiteral("create table big as with recursive s(n) as (select 1 union all "
                          "select n + 1 from s where n < 20000) select n from s"),
@@ -95,8 +95,7 @@ void tst_responsive::initTestCase()
                                "create table bigpg as select generate_series(1, 500000) n; "
                                "grant select on bigpg to public"));
     m_watch = TestEnv::connection(QStringLiteral("WATCHPG"));
-    m_watch->Params = QStringList { QStringLiteral("USER NAME=") + server.user(),
-        QStringLiteral("PASSWORD=") + server.password() };
+    m_watch->Params = server.loginParams();
     m_watch->OpenConnection();
 }
 
@@ -108,18 +107,15 @@ void tst_responsive::init()
             { QStringLiteral("Port"), QString::number(m_silent->port()) },
             { QStringLiteral("Database"), QStringLiteral("nothing") } });
     setLoginTimeout(0);
-    m_form = new TForm1; // deleted in cleanup()
-    m_form->setDBParms(QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n")
-                           .arg(PgServer::instance().user(), PgServer::instance().password()));
-    m_form->show();
-    m_form->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_form));
-    child<QCheckBox>(m_form, "CheckBox1")->setChecked(false);
+    QVERIFY(m_form.open(WindowFixture::Shown::Active));
+    m_form->setDBParms(PgServer::instance().loginText());
+
+    m_form.child<QCheckBox>("CheckBox1")->setChecked(false);
 }
 
 void tst_responsive::cleanup()
 {
-    delete m_form;
+    m_form.close();
     // Ends the connects that still wait for it: their connections are closed.
     m_silent.reset();
     QCOMPARE(QApplication::overrideCursor(), nullptr);
@@ -138,7 +134,7 @@ void tst_responsive::setUp(const QString &alias, const QString &sql)
     if (alias != QLatin1String("silent"))
         QVERIFY(connectAndWait(*m_form, alias.toUpper()));
     m_form->setEditorText(sql);
-    child<QComboBox>(m_form, "ComboBox1")->setEditText(alias);
+    m_form.chooseAlias(alias);
 }
 
 bool tst_responsive::idle() const
@@ -209,8 +205,8 @@ void tst_responsive::connectToSilentServer()
         seen.waitCursor = QApplication::overrideCursor()
             && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
         // The window goes on handling its events: a timer fires, then Close Query is pressed.
-        auto *ticker = new QTimer(m_form); // owned by the window
-        connect(ticker, &QTimer::timeout, m_form, [&seen, ticker, closeQuery, closer, this] {
+        auto *ticker = new QTimer(m_form.form()); // owned by the window
+        connect(ticker, &QTimer::timeout, m_form.form(), [&seen, ticker, closeQuery, closer, this] {
             if (++seen.repaints == 3) {
                 ticker->stop();
                 if (closeQuery)
@@ -346,7 +342,7 @@ void tst_responsive::nothingWaitsOnHungServer()
 void tst_responsive::lateCountOffUiThread()
 {
     m_form->setStatusText(0, QStringLiteral("earlier"));
-    auto *countBox = child<QCheckBox>(m_form, "CheckBox1");
+    auto *countBox = m_form.child<QCheckBox>("CheckBox1");
 
     // Ticked while the select runs: the count runs on the worker, the window stays busy and
     // handles its events; Close Query stops it.
@@ -402,7 +398,7 @@ void tst_responsive::countStoppedByFullDisk()
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Varnholt"),
         QStringLiteral("Stelvik"));
     settings.setValue(QStringLiteral("ResultMemoryMB"), 1); // the rest goes to the cache folder
-    auto *countBox = child<QCheckBox>(m_form, "CheckBox1");
+    auto *countBox = m_form.child<QCheckBox>("CheckBox1");
     countBox->setChecked(!late);
     setUp(QStringLiteral("resplite"), QStringLiteral("select n, s from filler"));
     QString message;
@@ -508,7 +504,7 @@ void tst_responsive::keys()
     QFETCH(int, modifiers);
     QFETCH(QString, effect);
 
-    QWidget *target = child<QWidget>(m_form, from.toLatin1().constData());
+    QWidget *target = m_form.child<QWidget>(from.toLatin1().constData());
     const auto press = [&] {
         target->setFocus();
         QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
@@ -543,7 +539,7 @@ void tst_responsive::keys()
         press();
         if (effect == QLatin1String("ReplaceDialog1")) {
             // Modeless: shown, not answered.
-            auto *dialog = child<QWidget>(m_form, "ReplaceDialog1");
+            auto *dialog = m_form.child<QWidget>("ReplaceDialog1");
             QTRY_VERIFY(dialog->isVisible());
             dialog->hide();
             return;
@@ -566,7 +562,7 @@ void tst_responsive::bigValuesCutForDisplayOnly()
 
     // The copy takes the whole value.
     grid()->setCurrentIndex(grid()->model()->index(0, 0));
-    child<QAction>(m_form, "CopyFieldtoClipboard1")->trigger();
+    m_form.child<QAction>("CopyFieldtoClipboard1")->trigger();
     QCOMPARE(QGuiApplication::clipboard()->text().size(), 2000000);
 }
 

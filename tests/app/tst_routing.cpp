@@ -2,6 +2,7 @@
 #include "app/Unit1.h"
 #include "settings/ParmStore.h"
 #include "support/TestEnv.h"
+#include "support/WindowFixture.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -14,7 +15,6 @@ class tst_Routing : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { TForm1::ExitOnDestroy = false; }
     void route_data();
     void route();
     void shownBesideTheAliasBox_data();
@@ -95,7 +95,7 @@ void tst_Routing::shownBesideTheAliasBox()
         openUserSettings()->setValue(QStringLiteral("ProductionAliases"), setting);
     else
         openUserSettings()->remove(QStringLiteral("ProductionAliases"));
-    TForm1 form;
+    TForm1 form(WindowFixture::options());
     auto *box = form.findChild<QComboBox *>(QStringLiteral("ComboBox1"));
     auto *editor = form.findChild<QPlainTextEdit *>(QStringLiteral("RE1"));
     auto *shown = form.findChild<QLabel *>(QStringLiteral("RoutingLabel"));

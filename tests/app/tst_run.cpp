@@ -8,7 +8,7 @@
 #include "support/PgServer.h"
 #include "support/SessionConnection.h"
 #include "support/TestEnv.h"
-#include "support/WaitIdle.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -90,13 +90,8 @@ private:
     template <typename T>
     T *child(const char *name) const
     {
-        return ::child<T>(m_form.data(), name);
+        return m_form.child<T>(name);
     }
-    QToolButton *runButton() const { return child<QToolButton>("SpeedButton1"); }
-    QToolButton *execButton() const { return child<QToolButton>("SpeedButton2"); }
-    QToolButton *closeButton() const { return child<QToolButton>("SpeedButton4"); }
-    QTableView *grid() const { return child<QTableView>("DBGrid1"); }
-    QTabWidget *pages() const { return child<QTabWidget>("PageControl1"); }
     QCheckBox *countBox() const { return child<QCheckBox>("CheckBox1"); }
 
     // Puts the statement and alias in place and presses the button.
@@ -106,12 +101,11 @@ private:
     bool idleState() const;
     QString selectCompletePattern() const;
 
-    QPointer<TForm1> m_form;
+    WindowFixture m_form;
 };
 
 void tst_run::initTestCase()
 {
-    TForm1::ExitOnDestroy = false;
     TestEnv::addSqliteDsn(QStringLiteral("RUNLITE"),
         { QStringLiteral("create table t(id integer, name varchar(20))"),
             QStringLiteral("insert into t values (1, 'one'), (2, null), (3, '')"),
@@ -124,19 +118,16 @@ void tst_run::initTestCase()
 
 void tst_run::init()
 {
-    m_form = new TForm1; // deleted in cleanup()
-    m_form->setDBParms(QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n")
-                           .arg(PgServer::instance().user(), PgServer::instance().password()));
-    m_form->show();
-    m_form->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_form));
-    pages()->setCurrentIndex(0);
+    QVERIFY(m_form.open(WindowFixture::Shown::Active));
+    m_form->setDBParms(PgServer::instance().loginText());
+
+    m_form.pages()->setCurrentIndex(0);
     countBox()->setChecked(false);
 }
 
 void tst_run::cleanup()
 {
-    delete m_form;
+    m_form.close();
     QCOMPARE(QApplication::overrideCursor(), nullptr);
 }
 
@@ -146,19 +137,19 @@ void tst_run::start(QToolButton *button, const QString &alias, const QString &sq
     if (!alias.isEmpty())
         QVERIFY(connectAndWait(*m_form, alias.toUpper()));
     m_form->setEditorText(sql);
-    child<QComboBox>("ComboBox1")->setEditText(alias);
+    m_form.chooseAlias(alias);
     button->click();
 }
 
 bool tst_run::idleState() const
 {
-    return !m_form->CurrentThread && runButton()->isEnabled() && execButton()->isEnabled()
-        && QApplication::overrideCursor() == nullptr;
+    return !m_form->CurrentThread && m_form.runButton()->isEnabled()
+        && m_form.execButton()->isEnabled() && QApplication::overrideCursor() == nullptr;
 }
 
 bool tst_run::waitIdle(int timeoutMs)
 {
-    return waitForNoWorker(*m_form, timeoutMs) && idleState();
+    return m_form.waitIdle(timeoutMs) && idleState();
 }
 
 QString tst_run::selectCompletePattern() const
@@ -199,14 +190,14 @@ void tst_run::select()
 
     m_form->setStatusText(0, QStringLiteral("earlier"));
     countBox()->setChecked(recordCount);
-    start(runButton(), alias, sql);
+    start(m_form.runButton(), alias, sql);
 
     // Busy until the worker hands back.
     QCOMPARE(m_form->statusText(1), QStringLiteral("Running Query"));
     QVERIFY(m_form->CurrentThread);
-    QVERIFY(!runButton()->isEnabled());
-    QVERIFY(!execButton()->isEnabled());
-    QVERIFY(closeButton()->isEnabled());
+    QVERIFY(!m_form.runButton()->isEnabled());
+    QVERIFY(!m_form.execButton()->isEnabled());
+    QVERIFY(m_form.closeButton()->isEnabled());
     QVERIFY(QApplication::overrideCursor());
     QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
     // The statement went to the head of the history while the worker works.
@@ -221,10 +212,10 @@ void tst_run::select()
         qPrintable(m_form->statusText(1)));
     QCOMPARE(
         m_form->statusText(0), recordCount ? QString::number(rows) : QStringLiteral("earlier"));
-    QCOMPARE(pages()->currentWidget(), child<QWidget>("TabSheet2"));
-    QVERIFY(grid()->hasFocus());
+    QCOMPARE(m_form.pages()->currentWidget(), child<QWidget>("TabSheet2"));
+    QVERIFY(m_form.grid()->hasFocus());
 
-    QAbstractItemModel *model = grid()->model();
+    QAbstractItemModel *model = m_form.grid()->model();
     QCOMPARE(model->columnCount(), firstRow.size());
     for (int column = 0; column < firstRow.size(); ++column)
         QCOMPARE(model->index(0, column).data().toString(), firstRow.at(column));
@@ -237,12 +228,12 @@ void tst_run::select()
 void tst_run::countTickedWhileSelectRuns()
 {
     m_form->setStatusText(0, QStringLiteral("earlier"));
-    start(runButton(), QStringLiteral("runlite"), QStringLiteral("select n from big"));
+    start(m_form.runButton(), QStringLiteral("runlite"), QStringLiteral("select n from big"));
     countBox()->setChecked(true); // before the hand-back: the worker itself did not count
     QVERIFY(waitIdle());
     QVERIFY(m_form->CurrentQuery);
     QCOMPARE(m_form->statusText(0), QStringLiteral("20000"));
-    QCOMPARE(grid()->model()->rowCount(), 20000);
+    QCOMPARE(m_form.grid()->model()->rowCount(), 20000);
 }
 
 void tst_run::exec_data()
@@ -271,26 +262,26 @@ void tst_run::exec()
     QFETCH(QString, effect);
 
     // A result is on screen first: Exec closes it.
-    start(runButton(), alias, QStringLiteral("select 1 as one"));
+    start(m_form.runButton(), alias, QStringLiteral("select 1 as one"));
     QVERIFY(waitIdle());
     QVERIFY(m_form->CurrentQuery);
-    pages()->setCurrentIndex(0);
+    m_form.pages()->setCurrentIndex(0);
 
-    start(execButton(), alias, statement);
+    start(m_form.execButton(), alias, statement);
     QCOMPARE(m_form->statusText(1), QStringLiteral("Executing SQL"));
-    QVERIFY(!runButton()->isEnabled());
-    QCOMPARE(grid()->model()->columnCount(), 0);
+    QVERIFY(!m_form.runButton()->isEnabled());
+    QCOMPARE(m_form.grid()->model()->columnCount(), 0);
     QVERIFY(waitIdle());
     QCOMPARE(m_form->statusText(1), QStringLiteral("Execute Complete!"));
-    QCOMPARE(pages()->currentIndex(), 0);
+    QCOMPARE(m_form.pages()->currentIndex(), 0);
     QVERIFY(!m_form->CurrentQuery);
-    QCOMPARE(grid()->model()->rowCount(), 0);
-    QCOMPARE(grid()->model()->columnCount(), 0);
+    QCOMPARE(m_form.grid()->model()->rowCount(), 0);
+    QCOMPARE(m_form.grid()->model()->columnCount(), 0);
 
-    start(runButton(), alias, check);
+    start(m_form.runButton(), alias, check);
     QVERIFY(waitIdle());
     QVERIFY(m_form->CurrentQuery);
-    QCOMPARE(grid()->model()->index(0, 0).data().toString(), effect);
+    QCOMPARE(m_form.grid()->model()->index(0, 0).data().toString(), effect);
 }
 
 void tst_run::statementError_data()
@@ -326,8 +317,8 @@ void tst_run::statementError()
 
     // The count walks the whole result, so an error in its last rows reaches the box too.
     countBox()->setChecked(true);
-    BoxAnswerer answerer(m_form);
-    start(isExec ? execButton() : runButton(), alias, sql);
+    BoxAnswerer answerer(m_form.form());
+    start(isExec ? m_form.execButton() : m_form.runButton(), alias, sql);
     QVERIFY(waitIdle());
     QCOMPARE(answerer.answered, 1);
     QVERIFY2(answerer.text.contains(message, Qt::CaseInsensitive), qPrintable(answerer.text));
@@ -335,27 +326,27 @@ void tst_run::statementError()
     QVERIFY(answerer.cursorDefaultWhileShown);
     QCOMPARE(m_form->statusText(1), panel);
     QVERIFY(!m_form->CurrentQuery);
-    QCOMPARE(grid()->model()->columnCount(), 0);
-    QCOMPARE(pages()->currentIndex(), 0);
+    QCOMPARE(m_form.grid()->model()->columnCount(), 0);
+    QCOMPARE(m_form.pages()->currentIndex(), 0);
 }
 
 void tst_run::closeQueryDuringLongStatement()
 {
-    start(runButton(), QStringLiteral("runlite"), QStringLiteral("select id from t"));
+    start(m_form.runButton(), QStringLiteral("runlite"), QStringLiteral("select id from t"));
     QVERIFY(waitIdle());
-    pages()->setCurrentIndex(0);
+    m_form.pages()->setCurrentIndex(0);
 
-    start(runButton(), QStringLiteral("runpg"), QStringLiteral("select pg_sleep(5)"));
+    start(m_form.runButton(), QStringLiteral("runpg"), QStringLiteral("select pg_sleep(5)"));
     QPointer<TQthread> worker = m_form->CurrentThread;
     QVERIFY(worker);
     QSignalSpy ended(worker.data(), &QObject::destroyed);
     QVERIFY(QApplication::overrideCursor());
 
-    closeButton()->click();
+    m_form.closeButton()->click();
     // At once, without waiting for the statement.
     QVERIFY(idleState());
     QVERIFY(!m_form->CurrentQuery);
-    QCOMPARE(grid()->model()->columnCount(), 0);
+    QCOMPARE(m_form.grid()->model()->columnCount(), 0);
     QVERIFY(!ended.count());
 
     // When the statement ends, the abandoned worker frees itself and nothing changes on screen.
@@ -363,9 +354,9 @@ void tst_run::closeQueryDuringLongStatement()
     QCoreApplication::processEvents();
     QVERIFY(idleState());
     QVERIFY(!m_form->CurrentQuery);
-    QCOMPARE(grid()->model()->columnCount(), 0);
+    QCOMPARE(m_form.grid()->model()->columnCount(), 0);
     QCOMPARE(m_form->statusText(1), QStringLiteral("Running Query"));
-    QCOMPARE(pages()->currentIndex(), 0);
+    QCOMPARE(m_form.pages()->currentIndex(), 0);
     QVERIFY(!m_form->findChild<QMessageBox *>(QStringLiteral("QueryErrorBox")));
 }
 
@@ -373,11 +364,11 @@ void tst_run::newRunWhileAbandonedWorkerRuns()
 {
     // The old statement waits for a lock of the test's, so it runs until the checks are done.
     PgLock lock(QStringLiteral("RUNPGLOCK"), 7001);
-    start(runButton(), QStringLiteral("runpg"),
+    start(m_form.runButton(), QStringLiteral("runpg"),
         QStringLiteral("select 'old' as which from ") + PgLock::waitFor(7001));
     QPointer<TQthread> abandoned = m_form->CurrentThread;
     QSignalSpy abandonedEnded(abandoned.data(), &QObject::destroyed);
-    closeButton()->click();
+    m_form.closeButton()->click();
 
     // The same connection: the new worker waits for the old statement on its own thread,
     // while the window keeps handling events.
@@ -385,7 +376,7 @@ void tst_run::newRunWhileAbandonedWorkerRuns()
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
     ticker.start(10);
-    start(runButton(), QStringLiteral("runpg"), QStringLiteral("select 42 as answer"));
+    start(m_form.runButton(), QStringLiteral("runpg"), QStringLiteral("select 42 as answer"));
     // The window did not wait for it: it handles events. (Close Query also cancels the old
     // statement on the server, so when either statement ends is not known here.)
     QTRY_VERIFY(ticks >= 5);
@@ -395,35 +386,37 @@ void tst_run::newRunWhileAbandonedWorkerRuns()
     QTRY_COMPARE_WITH_TIMEOUT(abandonedEnded.count(), 1, 30000);
     QCoreApplication::processEvents();
     QVERIFY(m_form->CurrentQuery);
-    QCOMPARE(grid()->model()->columnCount(), 1);
-    QCOMPARE(grid()->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("answer"));
-    QCOMPARE(grid()->model()->index(0, 0).data().toString(), QStringLiteral("42"));
+    QCOMPARE(m_form.grid()->model()->columnCount(), 1);
+    QCOMPARE(
+        m_form.grid()->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("answer"));
+    QCOMPARE(m_form.grid()->model()->index(0, 0).data().toString(), QStringLiteral("42"));
     QVERIFY(QRegularExpression(selectCompletePattern()).match(m_form->statusText(1)).hasMatch());
 }
 
 void tst_run::emptyAliasClosesResultOnly()
 {
-    start(runButton(), QStringLiteral("runlite"), QStringLiteral("select id from t"));
+    start(m_form.runButton(), QStringLiteral("runlite"), QStringLiteral("select id from t"));
     QVERIFY(waitIdle());
     const QString panel = m_form->statusText(1);
     const qsizetype history = m_form->HistoryList.size();
 
-    start(runButton(), QString(), QStringLiteral("select name from t"));
+    start(m_form.runButton(), QString(), QStringLiteral("select name from t"));
     QCOMPARE(m_form->HistoryList.size(), history);
     QVERIFY(!m_form->CurrentThread);
     QVERIFY(!m_form->CurrentQuery);
-    QCOMPARE(grid()->model()->columnCount(), 0);
+    QCOMPARE(m_form.grid()->model()->columnCount(), 0);
     QCOMPARE(m_form->statusText(1), panel);
     QVERIFY(idleState());
 }
 
 void tst_run::windowGoesWhileStatementRuns()
 {
-    start(runButton(), QStringLiteral("runpg"), QStringLiteral("select pg_sleep(1), 1 as one"));
+    start(m_form.runButton(), QStringLiteral("runpg"),
+        QStringLiteral("select pg_sleep(1), 1 as one"));
     QPointer<TQthread> worker = m_form->CurrentThread;
     QVERIFY(worker);
     QSignalSpy ended(worker.data(), &QObject::destroyed);
-    delete m_form;
+    m_form.close();
     QCOMPARE(QApplication::overrideCursor(), nullptr);
     // The worker ends on its own and hands back to nobody.
     QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 30000);
@@ -459,10 +452,10 @@ CellInk inkIn(const QImage &image, const QRect &cell, QRgb background, QRgb colo
 
 void tst_run::nullCellsPainted()
 {
-    start(runButton(), QStringLiteral("runlite"),
+    start(m_form.runButton(), QStringLiteral("runlite"),
         QStringLiteral("select name, id from t order by id"));
     QVERIFY(waitIdle());
-    QTableView *view = grid();
+    QTableView *view = m_form.grid();
     QAbstractItemModel *model = view->model();
     QVERIFY(model->index(1, 0).data(DataSource::IsNullRole).toBool());
 
@@ -526,7 +519,7 @@ void tst_run::displayWidthFollowsResize()
     QFETCH(double, fraction);
     QFETCH(int, expected);
 
-    start(runButton(), QStringLiteral("runlite"), QStringLiteral("select id, name from t"));
+    start(m_form.runButton(), QStringLiteral("runlite"), QStringLiteral("select id, name from t"));
     QVERIFY(waitIdle());
     QueryDataset *result = m_form->CurrentQuery.get();
     QVERIFY(result);
@@ -540,8 +533,8 @@ void tst_run::displayWidthFollowsResize()
     QCOMPARE(result->DisplayWidth(1), fresh.DisplayWidth(1));
 
     // The user drags the right edge of the first column's header.
-    QHeaderView *header = grid()->horizontalHeader();
-    const int average = grid()->fontMetrics().averageCharWidth();
+    QHeaderView *header = m_form.grid()->horizontalHeader();
+    const int average = m_form.grid()->fontMetrics().averageCharWidth();
     const int target = characters * average + 3 + int(std::floor(fraction * average));
     const int edge = header->sectionViewportPosition(0) + header->sectionSize(0) - 1;
     const int y = header->height() / 2;
@@ -576,25 +569,25 @@ void tst_run::currentRowInStep()
     QFETCH(int, gridRow);
     QFETCH(int, record);
 
-    start(runButton(), QStringLiteral("runlite"), QStringLiteral("select n from big"));
+    start(m_form.runButton(), QStringLiteral("runlite"), QStringLiteral("select n from big"));
     QVERIFY(waitIdle());
     QueryDataset *result = m_form->CurrentQuery.get();
     QVERIFY(result);
     QCOMPARE(result->RecNo(), 0);
-    QCOMPARE(grid()->currentIndex().row(), 0);
+    QCOMPARE(m_form.grid()->currentIndex().row(), 0);
 
     // The grid's current row moves the dataset.
-    grid()->setCurrentIndex(grid()->model()->index(gridRow, 0));
+    m_form.grid()->setCurrentIndex(m_form.grid()->model()->index(gridRow, 0));
     QCOMPARE(result->RecNo(), gridRow);
     QCOMPARE(result->FieldString(0), QString::number(gridRow + 1));
 
     // The dataset's current record moves the grid when it is bound again.
     m_form->UnbindGrid();
-    QCOMPARE(grid()->model()->rowCount(), 0);
+    QCOMPARE(m_form.grid()->model()->rowCount(), 0);
     result->setRecNo(record);
     m_form->BindGrid();
-    QCOMPARE(grid()->currentIndex().row(), record);
-    QCOMPARE(grid()->currentIndex().data().toString(), QString::number(record + 1));
+    QCOMPARE(m_form.grid()->currentIndex().row(), record);
+    QCOMPARE(m_form.grid()->currentIndex().data().toString(), QString::number(record + 1));
     QCOMPARE(result->RecNo(), record);
 }
 

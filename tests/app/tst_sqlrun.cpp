@@ -4,6 +4,7 @@
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
 #include "support/WaitIdle.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -46,12 +47,6 @@ namespace {
 const QString Lite = QStringLiteral("RUNLITE");
 const QString Pg = QStringLiteral("RUNPG");
 
-QString loginText()
-{
-    return QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n")
-        .arg(PgServer::instance().user(), PgServer::instance().password());
-}
-
 QStringList recoveryFiles()
 {
     return QDir(EditorRecovery::defaultFolder())
@@ -62,7 +57,6 @@ QStringList recoveryFiles()
 
 void tst_SqlRun::initTestCase()
 {
-    TForm1::ExitOnDestroy = false;
     const QStringList tables { QStringLiteral("create table t(id integer)"),
         QStringLiteral("insert into t values (1), (2), (3)") };
     TestEnv::addSqliteDsn(Lite, tables);
@@ -72,8 +66,8 @@ void tst_SqlRun::initTestCase()
 
 void tst_SqlRun::init()
 {
-    m_form = std::make_unique<TForm1>();
-    m_form->setDBParms(loginText());
+    m_form = std::make_unique<TForm1>(WindowFixture::options());
+    m_form->setDBParms(PgServer::instance().loginText());
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
 }
@@ -214,7 +208,7 @@ void tst_SqlRun::recoveryOffered()
     QTRY_COMPARE_WITH_TIMEOUT(recoveryFiles().size(), 1, 30000); // once typing pauses
     m_form.reset(); // gone without a normal close, as after a crash
 
-    auto next = std::make_unique<TForm1>();
+    auto next = std::make_unique<TForm1>(WindowFixture::options());
     next->show();
     ModalScript script({ ModalScript::press(restore ? QMessageBox::Yes : QMessageBox::No) });
     next->offerRecovery();

@@ -2,6 +2,7 @@
 #include "support/ModalScript.h"
 #include "support/OrdinaryUser.h"
 #include "support/TestEnv.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -76,7 +77,6 @@ QStringList items(const QComboBox *box)
 
 void tst_startup::initTestCase()
 {
-    TForm1::ExitOnDestroy = false;
     settingsFile();
     QApplication::setApplicationName(QStringLiteral("Stelvik"));
     QApplication::setOrganizationName(QStringLiteral("Varnholt"));
@@ -164,12 +164,12 @@ void tst_startup::stepsFailOnTheirOwn()
             QVERIFY(QFile::setPermissions(settingsFile(), {}));
     }
 
-    std::unique_ptr<TForm1> form;
+    WindowFixture form;
     ModalScript script(
         QList<ModalScript::Answer>(messages.size(), ModalScript::press(QMessageBox::Ok)));
     QVERIFY(OrdinaryUser::run(
         [&] {
-            form = std::make_unique<TForm1>();
+            form.open(WindowFixture::Shown::No);
             // As a Run adds its statement.
             form->AddToHistory({ QStringLiteral("select new") });
         },
@@ -184,7 +184,7 @@ void tst_startup::stepsFailOnTheirOwn()
     QCOMPARE(readFile(client + QStringLiteral("/db2cli.ini")), cli);
 
     // The later steps ran: the alias list is filled and sorted, the history loaded and shown.
-    const QStringList aliases = items(child<QComboBox>(form.get(), "ComboBox1"));
+    const QStringList aliases = items(child<QComboBox>(form.form(), "ComboBox1"));
     QVERIFY(aliases.contains(QStringLiteral("Sales"))
         || fault == QLatin1String("data sources unreadable"));
     if (fault != QLatin1String("data sources unreadable"))
@@ -196,12 +196,12 @@ void tst_startup::stepsFailOnTheirOwn()
     for (const HistoryItem &item : std::as_const(form->HistoryList))
         history << item.Display;
     QCOMPARE(history, QStringList { QStringLiteral("select new") } + loaded);
-    QCOMPARE(items(child<QComboBox>(form.get(), "ComboBox2")), history);
+    QCOMPARE(items(child<QComboBox>(form.form(), "ComboBox2")), history);
 
     // Settings that could not be read were not written over either.
     if (fault == QLatin1String("settings unreadable")) {
         QCOMPARE(readFile(settingsFile()), stored);
-        form.reset();
+        form.close();
         return;
     }
     // Nothing stored was lost: every loaded entry behind the new one, the unreadable value kept.
@@ -212,7 +212,7 @@ void tst_startup::stepsFailOnTheirOwn()
     if (loaded.size() < 6)
         QCOMPARE(reader.value(QStringLiteral("History%1").arg(history.size())),
             QVariant(QStringList { QStringLiteral("select a"), QStringLiteral("b from t\r\n") }));
-    form.reset();
+    form.close();
 }
 
 STELVIK_TEST_MAIN(tst_startup)

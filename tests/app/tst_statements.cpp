@@ -5,7 +5,7 @@
 #include "support/PgServer.h"
 #include "support/SessionConnection.h"
 #include "support/TestEnv.h"
-#include "support/WaitIdle.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -39,7 +39,7 @@ private:
     // The number that a one-value select gives, through the window's connection of the alias.
     QString value(const QString &alias, const QString &sql);
 
-    std::unique_ptr<TForm1> m_form;
+    WindowFixture m_form;
     std::unique_ptr<QTemporaryDir> m_dir;
 };
 
@@ -72,7 +72,6 @@ QStringList settingsValues()
 
 void tst_statements::initTestCase()
 {
-    TForm1::ExitOnDestroy = false;
     const QStringList tables { QStringLiteral("create table t(id integer)"),
         QStringLiteral("insert into t values (1), (2), (3)"),
         QStringLiteral("create table log(note varchar(20))") };
@@ -87,16 +86,13 @@ void tst_statements::init()
     QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).clear();
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    m_form = std::make_unique<TForm1>();
-    m_form->setDBParms(QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n")
-                           .arg(PgServer::instance().user(), PgServer::instance().password()));
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    QVERIFY(m_form.open());
+    m_form->setDBParms(PgServer::instance().loginText());
 }
 
 void tst_statements::cleanup()
 {
-    m_form.reset();
+    m_form.close();
     m_dir.reset();
 }
 
@@ -142,10 +138,10 @@ void tst_statements::nulCharacterRefused()
     QFETCH(int, line);
 
     // A result on screen and a history entry: neither may change.
-    child<QComboBox>(m_form.get(), "ComboBox1")->setEditText(alias);
+    m_form.chooseAlias(alias);
     m_form->setEditorText(QStringLiteral("select id from t where id = 1"));
-    child<QToolButton>(m_form.get(), "SpeedButton1")->click();
-    QVERIFY(waitForNoWorker(*m_form));
+    m_form.child<QToolButton>("SpeedButton1")->click();
+    QVERIFY(m_form.waitIdle());
     QVERIFY(m_form->CurrentQuery);
     const QStringList settingsBefore = settingsValues();
     QCOMPARE(m_form->HistoryList.size(), 1);
@@ -160,7 +156,7 @@ void tst_statements::nulCharacterRefused()
     }
     {
         ModalScript load({ pick(path) });
-        child<QToolButton>(m_form.get(), "SpeedButton7")->click();
+        m_form.child<QToolButton>("SpeedButton7")->click();
         QVERIFY(load.done());
     }
     QVERIFY(m_form->EditorText().contains(QChar(0)));
@@ -168,7 +164,7 @@ void tst_statements::nulCharacterRefused()
 
     QString message;
     ModalScript script({ ModalScript::note(&message) });
-    child<QToolButton>(m_form.get(), qPrintable(button))->click();
+    m_form.child<QToolButton>(qPrintable(button))->click();
     QVERIFY(script.done());
     QCOMPARE(script.unexpected, 0);
     QCOMPARE(script.seen.constFirst().icon, QMessageBox::Critical);
@@ -183,8 +179,8 @@ void tst_statements::nulCharacterRefused()
     QCOMPARE(m_form->HistoryList.size(), 1);
     QCOMPARE(settingsValues(), settingsBefore);
     QVERIFY(!m_form->QueryChanged);
-    QVERIFY(child<QToolButton>(m_form.get(), "SpeedButton1")->isEnabled());
-    QVERIFY(child<QToolButton>(m_form.get(), "SpeedButton2")->isEnabled());
+    QVERIFY(m_form.child<QToolButton>("SpeedButton1")->isEnabled());
+    QVERIFY(m_form.child<QToolButton>("SpeedButton2")->isEnabled());
     QCOMPARE(QApplication::overrideCursor(), nullptr);
     m_form->CloseCurrentQuery();
     QCOMPARE(value(alias, QStringLiteral("select count(*) from t")), QStringLiteral("3"));
@@ -202,12 +198,12 @@ void tst_statements::runQueryWithoutResultSet()
     QFETCH(QString, alias);
 
     const QString note = QStringLiteral("once ") + QString::fromLatin1(QTest::currentDataTag());
-    child<QComboBox>(m_form.get(), "ComboBox1")->setEditText(alias);
+    m_form.chooseAlias(alias);
     m_form->setEditorText(QStringLiteral("insert into log values ('%1')").arg(note));
     QString message;
     ModalScript script({ ModalScript::note(&message) });
-    child<QToolButton>(m_form.get(), "SpeedButton1")->click();
-    QVERIFY(waitForNoWorker(*m_form));
+    m_form.child<QToolButton>("SpeedButton1")->click();
+    QVERIFY(m_form.waitIdle());
     QVERIFY(script.done());
     QCOMPARE(script.unexpected, 0);
 

@@ -4,7 +4,7 @@
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
-#include "support/WaitIdle.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -58,17 +58,16 @@ private slots:
     void cycles();
 
 private:
-    QToolButton *button(const char *name) const { return child<QToolButton>(m_form.get(), name); }
+    QToolButton *button(const char *name) const { return m_form.child<QToolButton>(name); }
     void start(const char *buttonName, const QString &sql);
     bool waitIdle();
 
-    std::unique_ptr<TForm1> m_form;
+    WindowFixture m_form;
     QString m_alias;
 };
 
 void tst_stress::initTestCase()
 {
-    TForm1::ExitOnDestroy = false;
     TestEnv::addSqliteDsn(QStringLiteral("STRESSLITE"),
         { QStringLiteral("create table big as with recursive s(n) as (select 1 union all "
                          "select n + 1 from s where n < 20000) select n, 'row ' || n as label "
@@ -79,13 +78,13 @@ void tst_stress::initTestCase()
 void tst_stress::start(const char *buttonName, const QString &sql)
 {
     m_form->setEditorText(sql);
-    child<QComboBox>(m_form.get(), "ComboBox1")->setEditText(m_alias);
+    m_form.chooseAlias(m_alias);
     button(buttonName)->click();
 }
 
 bool tst_stress::waitIdle()
 {
-    return waitForNoWorker(*m_form);
+    return m_form.waitIdle();
 }
 
 void tst_stress::cycles_data()
@@ -109,12 +108,9 @@ void tst_stress::cycles()
     QFETCH(QString, busy);
 
     m_alias = alias;
-    m_form = std::make_unique<TForm1>();
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
-    child<QCheckBox>(m_form.get(), "CheckBox1")->setChecked(false);
-    const QString login = QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n")
-                              .arg(PgServer::instance().user(), PgServer::instance().password());
+    QVERIFY(m_form.open());
+    m_form.child<QCheckBox>("CheckBox1")->setChecked(false);
+    const QString login = PgServer::instance().loginText();
 
     ModalScript noDialogs; // any box (an error, a login) is unexpected
     qint64 settled = -1;
@@ -156,7 +152,7 @@ void tst_stress::cycles()
     qInfo("%s: resident memory %lld KB after cycle %d, %lld KB after cycle %d", qPrintable(alias),
         settled / 1024, settleCycle, last / 1024, cycleCount);
     QVERIFY(settled > 0 && last > 0);
-    m_form.reset();
+    m_form.close();
     QCOMPARE(QApplication::overrideCursor(), nullptr);
     if (!residentMemoryMeaningful)
         QSKIP("resident memory is checked in the build without AddressSanitizer");

@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 #include "settings/ParmStore.h"
 #include "support/TestEnv.h"
+#include "support/WindowFixture.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -12,7 +13,6 @@ class tst_WindowPlacement : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { TForm1::ExitOnDestroy = false; }
     void roundTrip_data();
     void roundTrip();
 };
@@ -39,7 +39,7 @@ void tst_WindowPlacement::roundTrip()
     openUserSettings()->remove(QStringLiteral("WindowGeometry"));
     QRect centred;
     {
-        TForm1 first;
+        TForm1 first(WindowFixture::options());
         centred = first.geometry();
         first.show();
         QVERIFY(QTest::qWaitForWindowExposed(&first));
@@ -53,7 +53,7 @@ void tst_WindowPlacement::roundTrip()
     if (!stored.isEmpty())
         openUserSettings()->setValue(QStringLiteral("WindowGeometry"), stored);
 
-    TForm1 second;
+    TForm1 second(WindowFixture::options());
     second.show();
     QVERIFY(QTest::qWaitForWindowExposed(&second));
     if (expected.isNull()) {

@@ -124,8 +124,7 @@ void tst_dataset::initTestCase()
             .arg(HugeRows),
         QStringLiteral("datasets"));
     m_pg = TestEnv::connection(Pg);
-    m_pg->Params = QStringList { QStringLiteral("USER NAME=") + server.user(),
-        QStringLiteral("PASSWORD=") + server.password() };
+    m_pg->Params = server.loginParams();
     m_pg->OpenConnection();
 }
 

@@ -212,8 +212,7 @@ void tst_qthread::stopRequestDoesNotShorten()
     PgServer &server = PgServer::instance();
     server.addDsn(QStringLiteral("PGQ"));
     Connection pg(TestEnv::session(), QStringLiteral("PGQ"));
-    pg.Params = QStringList { QStringLiteral("USER NAME=") + server.user(),
-        QStringLiteral("PASSWORD=") + server.password() };
+    pg.Params = server.loginParams();
     pg.OpenConnection();
 
     auto *worker = new TQthread(

@@ -48,7 +48,7 @@ void tst_querycontrol::initTestCase()
     server.exec(QStringLiteral("drop table if exists many; create table many as select "
                                "generate_series(1, 5000) n; grant all on many to public"));
     m_pg = TestEnv::connection(QStringLiteral("QCPG"));
-    m_pg->Params = QStringList { "USER NAME=" + server.user(), "PASSWORD=" + server.password() };
+    m_pg->Params = server.loginParams();
     m_pg->OpenConnection();
 }
 

@@ -173,8 +173,7 @@ void tst_datasource::lostConnectionStopsFetching()
     PgServer &server = PgServer::instance();
     server.addDsn(QStringLiteral("PGDS"));
     Connection connection(TestEnv::session(), QStringLiteral("PGDS"));
-    connection.Params = QStringList { QStringLiteral("USER NAME=") + server.user(),
-        QStringLiteral("PASSWORD=") + server.password() };
+    connection.Params = server.loginParams();
     connection.OpenConnection();
     auto dataSet = std::make_unique<QueryDataset>();
     dataSet->setConnection(QStringLiteral("PGDS"), sessionConnection(QStringLiteral("PGDS")));

@@ -87,7 +87,7 @@ void tst_exporter::initTestCase()
     m_lite = TestEnv::connection(Lite);
     m_lite->OpenConnection();
     m_pg = TestEnv::connection(Pg);
-    m_pg->Params = QStringList { "USER NAME=" + pg.user(), "PASSWORD=" + pg.password() };
+    m_pg->Params = pg.loginParams();
     m_pg->OpenConnection();
 }
 

@@ -2,8 +2,8 @@
 
 #include "connection/QueryDataset.h"
 #include "support/PgServer.h"
-#include "support/TestEnv.h"
 #include "support/SessionConnection.h"
+#include "support/TestEnv.h"
 
 #include <stdexcept>
 
@@ -12,8 +12,7 @@ PgLock::PgLock(const QString &dsn, qint64 key)
     , m_connection(TestEnv::session(), dsn)
 {
     PgServer &pg = PgServer::instance();
-    m_connection.Params =
-        QStringList { QStringLiteral("USER NAME=") + pg.user(), "PASSWORD=" + pg.password() };
+    m_connection.Params = pg.loginParams();
     m_connection.OpenConnection();
     m_hold = std::make_unique<QueryDataset>();
     m_hold->setConnection(dsn, sessionConnection(dsn));

@@ -145,6 +145,16 @@ QString PgServer::password() const
     return QLatin1String(rolePassword);
 }
 
+QString PgServer::loginText(const QString &user, const QString &password)
+{
+    return QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n").arg(user, password);
+}
+
+QStringList PgServer::loginParams() const
+{
+    return { QStringLiteral("USER NAME=") + user(), QStringLiteral("PASSWORD=") + password() };
+}
+
 QString PgServer::tool(const QString &name) const
 {
     return m_bin + QLatin1Char('/') + name;
@@ -207,13 +217,14 @@ void PgServer::start()
     m_running = true;
 }
 
-void PgServer::stop()
+void PgServer::stop(Stop mode)
 {
     if (!m_running)
         return;
     run(asServerAccount(tool(QStringLiteral("pg_ctl")),
         { QStringLiteral("stop"), QStringLiteral("-w"), QStringLiteral("-m"),
-            QStringLiteral("fast"), QStringLiteral("-D"), m_dir + QStringLiteral("/data") }));
+            mode == Stop::Fast ? QStringLiteral("fast") : QStringLiteral("immediate"),
+            QStringLiteral("-D"), m_dir + QStringLiteral("/data") }));
     m_running = false;
 }
 
@@ -227,15 +238,21 @@ void PgServer::exec(const QString &sql, const QString &database)
         sql.toUtf8());
 }
 
+QString PgServer::value(const QString &sql, const QString &database)
+{
+    return run({ tool(QStringLiteral("psql")), QStringLiteral("-X"), QStringLiteral("-tA"),
+                   QStringLiteral("-h"), m_dir, QStringLiteral("-p"), QString::number(m_port),
+                   QStringLiteral("-U"), QStringLiteral("postgres"), QStringLiteral("-d"), database,
+                   QStringLiteral("-c"), sql })
+        .trimmed();
+}
+
 void PgServer::ensureDatabase(const QString &database)
 {
-    const QString exists = run({ tool(QStringLiteral("psql")), QStringLiteral("-X"),
-        QStringLiteral("-tA"), QStringLiteral("-h"), m_dir, QStringLiteral("-p"),
-        QString::number(m_port), QStringLiteral("-U"), QStringLiteral("postgres"),
-        QStringLiteral("-d"), QStringLiteral("postgres"), QStringLiteral("-c"),
-        QStringLiteral("select 1 from pg_database where datname = %1")
-            .arg(quoteLiteral(database)) });
-    if (exists.trimmed() == QLatin1String("1"))
+    const QString exists = value(
+        QStringLiteral("select 1 from pg_database where datname = %1").arg(quoteLiteral(database)),
+        QStringLiteral("postgres"));
+    if (exists == QLatin1String("1"))
         return;
     exec(QStringLiteral("create database \"%1\" owner %2").arg(database, QLatin1String(roleName)),
         QStringLiteral("postgres"));

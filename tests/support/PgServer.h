@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // A private PostgreSQL server for the tests: a temporary cluster with password authentication
 // on 127.0.0.1 and a free port, its socket in the cluster's folder. Started on first use and
@@ -18,6 +19,12 @@ public:
     int port() const { return m_port; }
     QString user() const; // a login role with a password
     QString password() const;
+    // The connection parameters text of a login, "USER NAME=<user>\r\nPASSWORD=<password>\r\n";
+    // without arguments, the server's own role's.
+    static QString loginText(const QString &user, const QString &password);
+    QString loginText() const { return loginText(user(), password()); }
+    // The same login as a connection's Params list.
+    QStringList loginParams() const;
 
     // Registers user data source `dsn` for `database` (created when missing, owned by user())
     // with psqlODBC, streaming (UseDeclareFetch=1, Fetch=<block>, BoolsAsChar=0); no
@@ -25,8 +32,12 @@ public:
     void addDsn(const QString &dsn, const QString &database = QStringLiteral("stelvik"));
     // Runs SQL through psql as the superuser; throws on failure.
     void exec(const QString &sql, const QString &database = QStringLiteral("stelvik"));
-    // Stops the server (fast shutdown: client sessions are cut) and starts it again.
-    void stop();
+    // One value of a query run through psql as the superuser; throws on failure.
+    QString value(const QString &sql, const QString &database = QStringLiteral("stelvik"));
+    // Stops the server and starts it again. Fast: client sessions are cut; Immediate: the server
+    // goes at once, as in a crash.
+    enum class Stop { Fast, Immediate };
+    void stop(Stop mode = Stop::Fast);
     void start();
     bool isRunning() const { return m_running; }
 
