@@ -2,6 +2,8 @@
 
 #include "app/Aliases.h"
 #include "app/ClipboardHandover.h"
+#include "app/FileDialogs.h"
+#include "app/QueryFiles.h"
 #include "app/RoutingView.h"
 #include "app/SqlHighlighter.h"
 #include "app/WindowPlacement.h"
@@ -152,33 +154,6 @@ QFont aboutFont(bool link)
     return font;
 }
 
-QFileDialog *makeFileDialog(QWidget *parent, const QString &name, const QStringList &filters,
-    const QString &suffix, bool save)
-{
-    auto *dialog = new QFileDialog(parent); // owned by the window
-    dialog->setObjectName(name);
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
-    // Neither save dialog asks about an existing file: the commands that use them decide.
-    dialog->setOption(QFileDialog::DontConfirmOverwrite);
-    dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    // A typed name that does not exist is handed to the command, which reports it.
-    dialog->setFileMode(QFileDialog::AnyFile);
-    dialog->setNameFilters(filters);
-    dialog->selectNameFilter(filters.first());
-    dialog->setDefaultSuffix(suffix);
-    // A name typed in full and confirmed at once closes the dialog while its completion list is
-    // still up; the list would stay over the window and take the user's next click. So every
-    // completion list goes with the dialog, and the completion it was waiting for (a folder
-    // still being read) is dropped, so that it cannot open the list afterwards.
-    QObject::connect(dialog, &QDialog::finished, dialog, [dialog] {
-        for (QCompleter *completer : dialog->findChildren<QCompleter *>()) {
-            completer->popup()->hide();
-            completer->setCompletionPrefix(QString());
-        }
-    });
-    return dialog;
-}
-
 } // namespace
 
 TForm1::TForm1(QWidget *parent)
@@ -265,14 +240,9 @@ TForm1::TForm1(QWidget *parent)
         PopupMenu2->popup(ui->DBGrid1->viewport()->mapToGlobal(pos));
     });
 
-    SaveDialog1 = makeFileDialog(this, QStringLiteral("SaveDialog1"),
+    SaveDialog1 = FileDialogs::make(this, QStringLiteral("SaveDialog1"),
         { tr("Text Files (*.txt)"), tr("AnyFile (*.*)") }, QStringLiteral("txt"), true);
-    SaveDialog2 = makeFileDialog(this, QStringLiteral("SaveDialog2"),
-        { tr("SQL Files (*.sql)"), tr("TXT Files (*.txt)"), tr("Any File (*.*)") },
-        QStringLiteral("sql"), true);
-    OpenDialog1 = makeFileDialog(this, QStringLiteral("OpenDialog1"),
-        { tr("SQL Files (*.sql)"), tr("TXT Files (*.txt)"), tr("All Files (*.*)") },
-        QStringLiteral("sql"), false);
+    m_queryFiles = new QueryFiles(this, ui->RE1); // owned by the window (Qt parent)
     FontDialog1 = new QFontDialog(this); // owned by the window
     FontDialog1->setObjectName(QStringLiteral("FontDialog1"));
     FontDialog1->setOption(QFontDialog::DontUseNativeDialog);

@@ -20,6 +20,7 @@ class TForm1;
 class Connection;
 class RoutingView;
 class QueryDataset;
+class QueryFiles;
 class TQthread;
 class DataSource;
 class TReplaceDialog;
@@ -159,8 +160,6 @@ private:
     std::unique_ptr<Ui::TForm1> ui;
     std::vector<std::unique_ptr<Connection>> m_connections; // created by ConnectDatabase
     QFileDialog *SaveDialog1 = nullptr; // owned by the window (Qt parent)
-    QFileDialog *SaveDialog2 = nullptr; // owned by the window (Qt parent)
-    QFileDialog *OpenDialog1 = nullptr; // owned by the window (Qt parent)
     QTimer *Timer1 = nullptr; // owned by the window (Qt parent)
 
     // Members that one topic file adds go below its own marker, so that topics never collide.
@@ -232,14 +231,7 @@ private:
     static QStringList controlLines(const QPlainTextEdit *edit);
     // Puts `lines` into a plain-text control so that controlLines gives them back.
     static QString controlText(const QStringList &lines);
-    // The unsaved-changes prompt with its save; false when the user cancelled the save dialog.
-    bool offerToSaveQuery();
-    QString chooseFile(QFileDialog *dialog); // empty when cancelled
-    // Writes EditorText in the encoding of the query file loaded last.
-    bool writeQueryFile(const QString &path); // false: the user chose not to write
-    bool m_windows1252File = false; // the query file loaded last was read as Windows-1252
-    void setFileTitle(const QString &path);
-    void printText(QPrinter *printer, const QStringList &lines, const QString &title);
+    QueryFiles *m_queryFiles = nullptr; // load, save and print; owned by the window (Qt parent)
     // [Unit1History.cpp]
     void fillHistoryBox(); // ComboBox2 from HistoryList, entry 0 selected and shown
     bool m_historyLoaded = false; // the stored history was read: saving it may replace it

@@ -1,3 +1,4 @@
+#include "app/QueryFiles.h"
 #include "app/Unit1.h"
 #include "history/HistoryStore.h"
 #include "query/QThread.h"
@@ -327,7 +328,7 @@ void TForm1::SpeedButton11Click(QObject *)
         return;
     // At once on the default printer, without a dialog and with no document title.
     QPrinter defaultPrinter;
-    printText(PrinterOverride ? PrinterOverride : &defaultPrinter, lines, QString());
+    m_queryFiles->printText(PrinterOverride ? PrinterOverride : &defaultPrinter, lines, QString());
 }
 
 void TForm1::SpeedButton10Click(QObject *)
@@ -335,7 +336,7 @@ void TForm1::SpeedButton10Click(QObject *)
     const QStringList lines = controlLines(ui->HistFullSQL);
     if (lines.isEmpty())
         return;
-    if (!offerToSaveQuery())
+    if (!m_queryFiles->offerToSave())
         return; // the save dialog was cancelled: everything stays as it was
     setWindowTitle(titleText());
     setEditorText(HistoryStore::joinLines(lines));
