@@ -5,7 +5,6 @@
 #include "history/HistoryRecorder.h"
 #include "query/QueryControl.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
 
@@ -21,6 +20,7 @@ class Connection;
 class RoutingView;
 class QueryDataset;
 class QueryFiles;
+class HistoryPage;
 class TQthread;
 class DataSource;
 class TReplaceDialog;
@@ -227,14 +227,9 @@ public:
     void refuseNulCharacter() const;
 
 private:
-    // The lines of a plain-text control as the editor reports them (a wrapped line is one line).
-    static QStringList controlLines(const QPlainTextEdit *edit);
-    // Puts `lines` into a plain-text control so that controlLines gives them back.
-    static QString controlText(const QStringList &lines);
     QueryFiles *m_queryFiles = nullptr; // load, save and print; owned by the window (Qt parent)
     // [Unit1History.cpp]
-    void fillHistoryBox(); // ComboBox2 from HistoryList, entry 0 selected and shown
-    bool m_historyLoaded = false; // the stored history was read: saving it may replace it
+    HistoryPage *m_historyPage = nullptr; // both histories; owned by the window (Qt parent)
 
 public:
     // Every Run and Exec is recorded in the history database. The run commands call these.
@@ -244,20 +239,8 @@ public:
     void historyRunAbandoned(); // Close Query while a worker runs
     void historyClosing(); // the window goes: a running statement is cut off
     // The history database, or null once it could not be used.
-    HistoryRecorder *historyDatabase() const { return m_history.get(); }
+    HistoryRecorder *historyDatabase() const;
 
 private:
-    void openHistoryDatabase();
-    void historySearchChanged();
-    // ComboBox2 from the search's matches, newest first; keeps the entry `keepId` selected when
-    // it still matches (else the first) and shows it.
-    void showSearchResults(qint64 keepId);
-    void historyDatabaseFailed(const QString &message);
-    std::unique_ptr<HistoryRecorder> m_history; // null when the database cannot be used
-    QList<HistoryRecord> m_searchResults; // what ComboBox2 lists while a search is typed
-    qint64 m_memoRun = 0; // the run HistFullSQL shows from a search, 0 for any other text
-    qint64 m_historyRun = 0; // key of the running statement's record, 0 when none
-    qint64 m_historyLastRun = 0; // key of the run that ended last, for its record count
-    QElapsedTimer m_historyClock; // since the running statement started
     // [Unit1About.cpp]
 };

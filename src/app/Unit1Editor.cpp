@@ -1,3 +1,4 @@
+#include "app/EditorCommands.h"
 #include "app/QueryFiles.h"
 #include "app/ReplaceText.h"
 #include "app/Unit1.h"
@@ -61,29 +62,9 @@ void reduceClipboardToPlainText()
 
 } // namespace
 
-QStringList TForm1::controlLines(const QPlainTextEdit *edit)
-{
-    // Blocks come as paragraph separators and Shift+Enter breaks as line separators: both end
-    // a line, so that no break inside the text goes unseen.
-    QString raw = edit->document()->toRawText();
-    raw.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
-    raw.replace(QChar::LineSeparator, QLatin1Char('\n'));
-    return HistoryStore::splitLines(raw);
-}
-
-QString TForm1::controlText(const QStringList &lines)
-{
-    // A final empty line needs one more break, since a final break ends a line without
-    // starting another.
-    QString text = lines.join(QLatin1Char('\n'));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        text += QLatin1Char('\n');
-    return text;
-}
-
 QStringList TForm1::EditorLines() const
 {
-    return controlLines(ui->RE1);
+    return EditorCommands::linesOf(ui->RE1);
 }
 
 QString TForm1::EditorText() const
@@ -99,7 +80,7 @@ void TForm1::setEditorText(const QString &text)
         QTextCursor cursor(ui->RE1->document());
         cursor.beginEditBlock();
         cursor.select(QTextCursor::Document);
-        cursor.insertText(controlText(HistoryStore::splitLines(text)));
+        cursor.insertText(EditorCommands::textFor(HistoryStore::splitLines(text)));
         cursor.endEditBlock();
         cursor.movePosition(QTextCursor::Start);
         ui->RE1->setTextCursor(cursor);
