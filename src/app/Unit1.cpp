@@ -243,9 +243,6 @@ TForm1::TForm1(QWidget *parent)
     SaveDialog1 = FileDialogs::make(this, QStringLiteral("SaveDialog1"),
         { tr("Text Files (*.txt)"), tr("AnyFile (*.*)") }, QStringLiteral("txt"), true);
     m_queryFiles = new QueryFiles(this, ui->RE1); // owned by the window (Qt parent)
-    FontDialog1 = new QFontDialog(this); // owned by the window
-    FontDialog1->setObjectName(QStringLiteral("FontDialog1"));
-    FontDialog1->setOption(QFontDialog::DontUseNativeDialog);
     ReplaceDialog1 = new TReplaceDialog(this); // owned by the window
     Timer1 = new QTimer(this); // owned by the window
     Timer1->setObjectName(QStringLiteral("Timer1"));

@@ -20,6 +20,7 @@ class Connection;
 class RoutingView;
 class QueryDataset;
 class QueryFiles;
+class EditorCommands;
 class HistoryPage;
 class TQthread;
 class DataSource;
@@ -31,7 +32,6 @@ class QTimer;
 enum class ExportFormat; // results/Exporter.h
 class QMenu;
 class QLabel;
-class QFontDialog;
 
 // The program's main window: every command of the tool is one of its handlers. Owns the
 // connections it creates, the history and the current result. UI thread only.
@@ -143,7 +143,6 @@ private:
     // Topic set-up called by the constructor after the controls are wired: each topic file
     // installs what its controls need beyond a click (models, delegates, key filters, signals).
     void setupEditor(); // Unit1Editor.cpp
-    void keepLongLinesUnwrapped(int position, int removed, int added); // Unit1Editor.cpp
     void setupGrid(); // Unit1Run.cpp
     void setupExport(); // Unit1Export.cpp
     void setupHistory(); // Unit1History.cpp
@@ -174,7 +173,6 @@ public:
 private:
     QMenu *PopupMenu1 = nullptr; // the editor's context menu, owned by the window (Qt parent)
     QMenu *PopupMenu2 = nullptr; // the grid's context menu, owned by the window (Qt parent)
-    QFontDialog *FontDialog1 = nullptr; // owned by the window (Qt parent)
     QLabel *m_statusPanels[2] = {}; // owned by StatusBar1
     bool m_userTabInput = false; // a user's input on the page control is being handled
     // [Unit1Login.cpp]
@@ -227,6 +225,7 @@ public:
     void refuseNulCharacter() const;
 
 private:
+    EditorCommands *m_editor = nullptr; // keys, clipboard, find/replace; owned (Qt parent)
     QueryFiles *m_queryFiles = nullptr; // load, save and print; owned by the window (Qt parent)
     // [Unit1History.cpp]
     HistoryPage *m_historyPage = nullptr; // both histories; owned by the window (Qt parent)
