@@ -20,21 +20,21 @@ class Connection;
 class RoutingView;
 class QueryDataset;
 class QueryFiles;
+class WindowLifecycle;
 class EditorCommands;
 class HistoryPage;
 class TQthread;
 class DataSource;
 class TReplaceDialog;
 class QFileDialog;
-class QPlainTextEdit;
 class QPrinter;
 class QTimer;
 enum class ExportFormat; // results/Exporter.h
-class QMenu;
-class QLabel;
 
-// The program's main window: every command of the tool is one of its handlers. Owns the
-// connections it creates, the history and the current result. UI thread only.
+// The program's main window: every command of the tool is one of its handlers, which hand the
+// work to the window's rooms (start-up, query files, editor commands, history page, the
+// statement's QueryControl). Owns the connections it creates, the history and the current
+// result. UI thread only.
 class TForm1 : public QMainWindow
 {
     Q_OBJECT
@@ -140,6 +140,8 @@ private:
     void PageControl1Change(QObject *Sender);
     void Timer1Timer(QObject *Sender);
 
+    void wireHandlers(); // one line per control and handler
+
     // Topic set-up called by the constructor after the controls are wired: each topic file
     // installs what its controls need beyond a click (models, delegates, key filters, signals).
     void setupEditor(); // Unit1Editor.cpp
@@ -171,10 +173,7 @@ public:
     static bool ExitOnDestroy;
 
 private:
-    QMenu *PopupMenu1 = nullptr; // the editor's context menu, owned by the window (Qt parent)
-    QMenu *PopupMenu2 = nullptr; // the grid's context menu, owned by the window (Qt parent)
-    QLabel *m_statusPanels[2] = {}; // owned by StatusBar1
-    bool m_userTabInput = false; // a user's input on the page control is being handled
+    WindowLifecycle *m_lifecycle = nullptr; // start-up's steps; owned by the window (Qt parent)
     // [Unit1Login.cpp]
     // [Unit1Run.cpp]
     void setWaitCursor(bool on);

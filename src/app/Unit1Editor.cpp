@@ -23,6 +23,7 @@ void TForm1::setEditorText(const QString &text)
 
 void TForm1::setupEditor()
 {
+    ReplaceDialog1 = new TReplaceDialog(this); // owned by the window
     m_editor = new EditorCommands(this, ui->RE1, ReplaceDialog1, // owned by the window (Qt parent)
         [this](int &key, Qt::KeyboardModifiers shift) { RE1KeyDown(ui->RE1, key, shift); });
     wire(ReplaceDialog1, &TReplaceDialog::Replace, &TForm1::ReplaceDialog1Replace);
