@@ -5,7 +5,6 @@
 #include "history/HistoryRecorder.h"
 #include "query/QueryControl.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
 
@@ -21,20 +20,22 @@ class Connection;
 class RoutingView;
 class EditorRecovery;
 class QueryDataset;
+class QueryFiles;
+class WindowLifecycle;
+class EditorCommands;
+class HistoryPage;
 class TQthread;
 class DataSource;
 class TReplaceDialog;
 class QFileDialog;
-class QPlainTextEdit;
 class QPrinter;
 class QTimer;
 enum class ExportFormat; // results/Exporter.h
-class QMenu;
-class QLabel;
-class QFontDialog;
 
-// The program's main window: every command of the tool is one of its handlers. Owns the
-// connections it creates, the history and the current result. UI thread only.
+// The program's main window: every command of the tool is one of its handlers, which hand the
+// work to the window's rooms (start-up, query files, editor commands, history page, the
+// statement's QueryControl). Owns the connections it creates, the history and the current
+// result. UI thread only.
 class TForm1 : public QMainWindow
 {
     Q_OBJECT
@@ -160,10 +161,11 @@ private:
     void PageControl1Change(QObject *Sender);
     void Timer1Timer(QObject *Sender);
 
+    void wireHandlers(); // one line per control and handler
+
     // Topic set-up called by the constructor after the controls are wired: each topic file
     // installs what its controls need beyond a click (models, delegates, key filters, signals).
     void setupEditor(); // Unit1Editor.cpp
-    void keepLongLinesUnwrapped(int position, int removed, int added); // Unit1Editor.cpp
     void setupGrid(); // Unit1Run.cpp
     void setupExport(); // Unit1Export.cpp
     void setupHistory(); // Unit1History.cpp
@@ -180,8 +182,6 @@ private:
     std::unique_ptr<Ui::TForm1> ui;
     std::vector<std::unique_ptr<Connection>> m_connections; // created by ConnectDatabase
     QFileDialog *SaveDialog1 = nullptr; // owned by the window (Qt parent)
-    QFileDialog *SaveDialog2 = nullptr; // owned by the window (Qt parent)
-    QFileDialog *OpenDialog1 = nullptr; // owned by the window (Qt parent)
     QTimer *Timer1 = nullptr; // owned by the window (Qt parent)
 
     // Members that one topic file adds go below its own marker, so that topics never collide.
@@ -193,11 +193,7 @@ public:
 
 private:
     Options m_options;
-    QMenu *PopupMenu1 = nullptr; // the editor's context menu, owned by the window (Qt parent)
-    QMenu *PopupMenu2 = nullptr; // the grid's context menu, owned by the window (Qt parent)
-    QFontDialog *FontDialog1 = nullptr; // owned by the window (Qt parent)
-    QLabel *m_statusPanels[2] = {}; // owned by StatusBar1
-    bool m_userTabInput = false; // a user's input on the page control is being handled
+    WindowLifecycle *m_lifecycle = nullptr; // start-up's steps; owned by the window (Qt parent)
     // [Unit1Login.cpp]
     // [Unit1Run.cpp]
     void setWaitCursor(bool on);
@@ -252,22 +248,10 @@ public:
     void refuseNulCharacter() const;
 
 private:
-    // The lines of a plain-text control as the editor reports them (a wrapped line is one line).
-    static QStringList controlLines(const QPlainTextEdit *edit);
-    // Puts `lines` into a plain-text control so that controlLines gives them back.
-    static QString controlText(const QStringList &lines);
-    // The unsaved-changes prompt with its save; false when the user cancelled the save dialog.
-    bool offerToSaveQuery();
-    QString chooseFile(QFileDialog *dialog); // empty when cancelled
-    // Writes EditorText in the encoding of the query file loaded last.
-    bool writeQueryFile(const QString &path); // false: the user chose not to write
-    bool m_windows1252File = false; // the query file loaded last was read as Windows-1252
-    QString m_queryFile; // the query file loaded or saved last, for the recovery file
-    void setFileTitle(const QString &path);
-    void printText(QPrinter *printer, const QStringList &lines, const QString &title);
+    EditorCommands *m_editor = nullptr; // keys, clipboard, find/replace; owned (Qt parent)
+    QueryFiles *m_queryFiles = nullptr; // load, save and print; owned by the window (Qt parent)
     // [Unit1History.cpp]
-    void fillHistoryBox(); // ComboBox2 from HistoryList, entry 0 selected and shown
-    bool m_historyLoaded = false; // the stored history was read: saving it may replace it
+    HistoryPage *m_historyPage = nullptr; // both histories; owned by the window (Qt parent)
 
 public:
     // Every Run and Exec is recorded in the history database. The run commands call these.
@@ -278,20 +262,8 @@ public:
     void historyRunAbandoned(); // Close Query while a worker runs
     void historyClosing(); // the window goes: a running statement is cut off
     // The history database, or null once it could not be used.
-    HistoryRecorder *historyDatabase() const { return m_history.get(); }
+    HistoryRecorder *historyDatabase() const;
 
 private:
-    void openHistoryDatabase();
-    void historySearchChanged();
-    // ComboBox2 from the search's matches, newest first; keeps the entry `keepId` selected when
-    // it still matches (else the first) and shows it.
-    void showSearchResults(qint64 keepId);
-    void historyDatabaseFailed(const QString &message);
-    std::unique_ptr<HistoryRecorder> m_history; // null when the database cannot be used
-    QList<HistoryRecord> m_searchResults; // what ComboBox2 lists while a search is typed
-    qint64 m_memoRun = 0; // the run HistFullSQL shows from a search, 0 for any other text
-    qint64 m_historyRun = 0; // key of the running statement's record, 0 when none
-    qint64 m_historyLastRun = 0; // key of the run that ended last, for its record count
-    QElapsedTimer m_historyClock; // since the running statement started
     // [Unit1About.cpp]
 };

@@ -1,4 +1,5 @@
 #include "app/Unit1.h"
+#include "app/WindowLifecycle.h"
 #include "ui_Unit1.h"
 #include "widgets/PaintBox.h"
 #include "widgets/TovohtmlLabel.h"
@@ -16,6 +17,12 @@ const QString SiteURL = QStringLiteral("https://www.example.com/stelvik/");
 
 void TForm1::setupAbout()
 {
+    Timer1 = new QTimer(this); // owned by the window
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1);
+    wire(Timer1, &QTimer::timeout, &TForm1::Timer1Timer);
+    m_lifecycle->watchUserPageChanges(
+        [this] { runGuarded(this, [this] { PageControl1Change(ui->PageControl1); }); });
     ui->TovohtmlLabel1->setText(AuthorCaption);
     ui->TovohtmlLabel1->setURL(AuthorURL);
     ui->TovohtmlLabel2->setText(SiteCaption);

@@ -1,3 +1,4 @@
+#include "app/FileDialogs.h"
 #include "app/Unit1.h"
 #include "connection/QueryDataset.h"
 #include "results/Exporter.h"
@@ -15,7 +16,8 @@
 
 void TForm1::setupExport()
 {
-    // SaveDialog1 comes ready from the constructor; the export commands need nothing else.
+    SaveDialog1 = FileDialogs::make(this, QStringLiteral("SaveDialog1"),
+        { tr("Text Files (*.txt)"), tr("AnyFile (*.*)") }, QStringLiteral("txt"), true);
 }
 
 void TForm1::runExport(ExportFormat format)

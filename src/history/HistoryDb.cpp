@@ -11,8 +11,6 @@
 #include <QStandardPaths>
 
 #include <algorithm>
-#include <cstdio>
-#include <ctime>
 #include <memory>
 #include <sqlite3.h>
 #include <vector>
@@ -67,7 +65,6 @@ qint64 columnNumber(sqlite3_stmt *statement, int column)
         : sqlite3_column_int64(statement, column);
 }
 
-// ASCII letters upper-cased, as alias names are compared.
 // A search text taken apart: the full-text query of its words, the words the index cannot find,
 // and the alias asked for.
 struct Query
@@ -117,26 +114,6 @@ void containsFunction(sqlite3_context *context, int, sqlite3_value **values)
             sqlite3_value_bytes(values[i]));
     };
     sqlite3_result_int(context, text(0).contains(text(1), Qt::CaseInsensitive) ? 1 : 0);
-}
-
-// A start time as local "yyyy-MM-dd HH:mm:ss". The C library's conversion is used: the search
-// lists a thousand of these per keystroke, and QDateTime's local conversion and formatting cost
-// several times more.
-QString localTimeText(qint64 ms)
-{
-    const std::time_t seconds = std::time_t(ms / 1000);
-    std::tm local {};
-#ifdef _WIN32
-    if (localtime_s(&local, &seconds) != 0)
-        return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-#else
-    if (!localtime_r(&seconds, &local))
-        return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-#endif
-    char text[80]; // room for any int the fields may hold
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
-        local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-    return QString::fromLatin1(text);
 }
 
 #ifndef _WIN32
@@ -262,50 +239,6 @@ private:
     fts5_tokenizer m_api {};
     Fts5Tokenizer *m_tokenizer = nullptr;
 };
-
-QString HistoryRecord::outcomeName(RunOutcome outcome)
-{
-    switch (outcome) {
-    case RunOutcome::Running:
-        return QStringLiteral("running");
-    case RunOutcome::Completed:
-        return QStringLiteral("completed");
-    case RunOutcome::Error:
-        return QStringLiteral("error");
-    case RunOutcome::Abandoned:
-        return QStringLiteral("abandoned");
-    case RunOutcome::Cancelled:
-        return QStringLiteral("cancelled");
-    case RunOutcome::Unknown:
-        break;
-    }
-    return QStringLiteral("-");
-}
-
-QString HistoryRecord::displayLine() const
-{
-    const QString dash = QStringLiteral("-");
-    const QString time = startedMs < 0 ? dash : localTimeText(startedMs);
-    return time + QLatin1String(" | ") + (alias.isEmpty() ? dash : alias) + QLatin1String(" | ")
-        + outcomeName(outcome) + QLatin1String(" | ") + HistoryStore::shownLine(text);
-}
-
-QString HistoryRecord::details() const
-{
-    QStringList lines;
-    if (startedMs >= 0)
-        lines << QStringLiteral("Started: %1").arg(localTimeText(startedMs));
-    if (!alias.isEmpty())
-        lines << QStringLiteral("Alias: %1").arg(alias);
-    if (elapsedMs >= 0)
-        lines << QStringLiteral("Elapsed: %1 ms").arg(elapsedMs);
-    if (recordCount >= 0)
-        lines << QStringLiteral("Records: %1").arg(recordCount);
-    lines << QStringLiteral("Outcome: %1").arg(outcomeName(outcome));
-    if (!errorText.isEmpty())
-        lines << errorText;
-    return lines.join(QLatin1Char('\n'));
-}
 
 HistoryDb::HistoryDb(
     const QString &path, int busyTimeoutMs, const std::function<QStringList()> &importTexts)
