@@ -39,7 +39,6 @@
 #include <functional>
 
 namespace {
-// Upper case of ASCII letters only, as alias names are compared.
 // A column is never sized wider than this many characters from code; the user may widen it.
 constexpr int maxInitialColumnChars = 60;
 

@@ -1,5 +1,5 @@
-#include "settings/ParmStore.h"
 #include "connection/QueryDataset.h"
+#include "settings/ParmStore.h"
 
 #include <QSettings>
 
