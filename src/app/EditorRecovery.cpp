@@ -1,5 +1,6 @@
 #include "app/EditorRecovery.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDataStream>
 #include <QDir>
@@ -10,6 +11,8 @@
 #include <QRandomGenerator>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <algorithm>
@@ -30,7 +33,7 @@
 
 namespace {
 
-const QByteArray kMagic = QByteArrayLiteral("STELVIK RECOVERY 1\n");
+const QByteArray kMagic = QByteArrayLiteral("STELVIK RECOVERY 2\n");
 
 QString recoveryPath(const QString &folder, const QString &id)
 {
@@ -71,13 +74,24 @@ void dropLock(int fd)
 #endif
 }
 
+// The header (magic, the query's file, encoding, cursor and time, and how the text is stored),
+// then the text itself: UTF-8, or UTF-16 as it is in memory when it holds a lone surrogate that
+// UTF-8 cannot carry. Either way the text comes back character for character.
 QByteArray encode(const RecoveredQuery &query)
 {
+    const bool utf8 = QStringView(query.text).isValidUtf16();
     QByteArray bytes = kMagic;
-    QDataStream out(&bytes, QIODevice::Append);
-    out.setVersion(QDataStream::Qt_6_0);
-    out << query.text << query.fileName << query.encoding << qint32(query.cursor)
-        << query.saved.toMSecsSinceEpoch();
+    {
+        QDataStream out(&bytes, QIODevice::Append);
+        out.setVersion(QDataStream::Qt_6_0);
+        out << query.fileName << query.encoding << qint32(query.cursor)
+            << query.saved.toMSecsSinceEpoch() << quint8(utf8 ? 8 : 16);
+    }
+    if (utf8)
+        bytes += query.text.toUtf8();
+    else
+        bytes.append(reinterpret_cast<const char *>(query.text.utf16()),
+            query.text.size() * qsizetype(sizeof(char16_t)));
     return bytes;
 }
 
@@ -235,6 +249,7 @@ void EditorRecovery::keepAside(const RecoveredQuery &orphan)
 
 void EditorRecovery::watch(QPlainTextEdit *editor, std::function<RecoveredQuery()> snapshot)
 {
+    m_editor = editor;
     m_snapshot = std::move(snapshot);
     m_pause = new QTimer(this); // owned (Qt parent)
     m_pause->setSingleShot(true);
@@ -258,9 +273,40 @@ void EditorRecovery::saveNow()
 {
     if (m_pause)
         m_pause->stop();
-    if (!m_unsaved || !m_snapshot)
+    if (!m_unsaved || !m_snapshot || !m_editor)
         return;
-    const RecoveredQuery snapshot = m_snapshot();
+    // The text is gathered a slice of blocks at a time between the window's events, so that a
+    // text of many megabytes never holds the window up; an edit meanwhile starts it again.
+    m_gathered.clear();
+    m_gatherBlock = 0;
+    m_gatherRevision = m_editor->document()->revision();
+    gatherSlice();
+}
+
+void EditorRecovery::gatherSlice()
+{
+    QTextDocument *document = m_editor->document();
+    if (document->revision() != m_gatherRevision) {
+        m_gathered.clear();
+        m_pause->start(); // changed while gathered: saved once typing pauses again
+        return;
+    }
+    constexpr qsizetype sliceChars = 256 * 1024;
+    const qsizetype until = m_gathered.size() + sliceChars;
+    QTextBlock block = document->findBlockByNumber(m_gatherBlock);
+    for (; block.isValid() && m_gathered.size() < until; block = block.next()) {
+        if (block.blockNumber() > 0)
+            m_gathered += QLatin1Char('\n');
+        m_gathered += block.text();
+    }
+    if (block.isValid()) {
+        m_gatherBlock = block.blockNumber();
+        QTimer::singleShot(0, this, &EditorRecovery::gatherSlice);
+        return;
+    }
+    RecoveredQuery snapshot = m_snapshot();
+    snapshot.text = std::move(m_gathered);
+    m_gathered.clear();
     if (snapshot.text.isEmpty())
         clear(); // nothing typed is nothing to lose
     else
@@ -381,13 +427,26 @@ bool EditorRecovery::read(const QString &path, RecoveredQuery *query)
     const QByteArray bytes = file.readAll();
     if (!bytes.startsWith(kMagic))
         return false;
-    QDataStream in(bytes.mid(kMagic.size()));
+    QBuffer header;
+    header.setData(bytes);
+    header.open(QIODevice::ReadOnly);
+    header.seek(kMagic.size());
+    QDataStream in(&header);
     in.setVersion(QDataStream::Qt_6_0);
     qint32 cursor = 0;
     qint64 saved = 0;
-    in >> query->text >> query->fileName >> query->encoding >> cursor >> saved;
-    if (in.status() != QDataStream::Ok)
+    quint8 form = 0;
+    in >> query->fileName >> query->encoding >> cursor >> saved >> form;
+    if (in.status() != QDataStream::Ok || (form != 8 && form != 16))
         return false;
+    const QByteArray body = bytes.mid(header.pos());
+    if (form == 8) {
+        query->text = QString::fromUtf8(body);
+    } else {
+        if (body.size() % 2 != 0)
+            return false;
+        query->text = QString(reinterpret_cast<const QChar *>(body.constData()), body.size() / 2);
+    }
     query->cursor = cursor;
     query->saved = QDateTime::fromMSecsSinceEpoch(saved, Qt::UTC);
     query->path = path;

@@ -52,7 +52,9 @@ public:
     // file (fileSaved) is not kept until it changes again.
     void watch(QPlainTextEdit *editor, std::function<RecoveredQuery()> snapshot);
     void fileSaved(); // the editor's text is in a query file now: nothing to recover
-    void saveNow(); // at once, when the editor holds unsaved changes (Run and Exec)
+    // Now (Run and Exec), when the editor holds unsaved changes: the text is gathered a slice at
+    // a time between the window's events, then written on the writer thread.
+    void saveNow();
 
     // The editor's state to keep; the write happens on the writer thread, the newest snapshot
     // winning over one not yet written.
@@ -75,6 +77,7 @@ signals:
     void writeFailed(const QString &message);
 
 private:
+    void gatherSlice();
     struct Writer;
     std::shared_ptr<Writer> m_writer;
     QString m_folder;
@@ -87,6 +90,10 @@ private:
     };
     QList<Held> m_aside; // orphans this window locked: kept aside or adopted
     QTimer *m_pause = nullptr; // owned (Qt parent): the pause after typing
-    std::function<RecoveredQuery()> m_snapshot;
+    std::function<RecoveredQuery()> m_snapshot; // all but the text, which is gathered here
+    QPlainTextEdit *m_editor = nullptr; // not owned: the watched editor
+    QString m_gathered; // the text gathered so far
+    int m_gatherBlock = 0; // the block the next slice starts at
+    int m_gatherRevision = 0; // the document's revision when gathering began
     bool m_unsaved = false; // the editor changed since it was last saved, loaded or emptied
 };

@@ -278,7 +278,7 @@ void QueryFiles::printQuery(QPrinter *printer)
 
 RecoveredQuery QueryFiles::recoverySnapshot() const
 {
-    return { m_editor->toPlainText(), m_fileName,
+    return { QString(), m_fileName,
         m_windows1252File ? QByteArrayLiteral("windows-1252") : QByteArrayLiteral("UTF-8"),
         m_editor->textCursor().position(), {}, {} };
 }

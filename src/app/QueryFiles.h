@@ -33,8 +33,8 @@ public:
     // Prints `lines` in the editor's font as one job named `title`.
     void printText(QPrinter *printer, const QStringList &lines, const QString &title) const;
 
-    // The editor's state for the recovery file: its text, the query file, its encoding, the
-    // cursor.
+    // The editor's state for the recovery file but its text (gathered by the recovery itself):
+    // the query file, its encoding, the cursor.
     RecoveredQuery recoverySnapshot() const;
     // Puts a recovered state back: the text as unsaved changes, the file and its encoding.
     void restore(const RecoveredQuery &recovered);
