@@ -20,6 +20,7 @@
 #include "sql/SqlStatements.h"
 #include "ui_Unit1.h"
 #include "widgets/StatementErrorBox.h"
+#include "widgets/ValueViewer.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -115,6 +116,25 @@ void TForm1::setupGrid()
         runGuarded(this, [this] { fetchToEnd(); });
         return true;
     }));
+    // A cell's whole value, however long, in a viewer of its own: double-click or Shift+Return.
+    const auto viewValue = [this, grid] {
+        const QModelIndex index = grid->currentIndex();
+        if (!CurrentQuery || !index.isValid() || m_control->state() != QueryControl::State::Idle)
+            return;
+        const QString title = grid->model()->headerData(index.column(), Qt::Horizontal).toString();
+        const QString value = CurrentQuery->isNull(index.row(), index.column())
+            ? QStringLiteral("<Null>")
+            : CurrentQuery->text(index.row(), index.column());
+        ValueViewer viewer(title, value, this);
+        viewer.exec();
+    };
+    connect(grid, &QAbstractItemView::doubleClicked, this, [viewValue] { viewValue(); });
+    for (const Qt::Key enter : { Qt::Key_Return, Qt::Key_Enter }) {
+        auto *shortcut = new QShortcut(QKeySequence(Qt::SHIFT | enter), grid); // owned by grid
+        shortcut->setContext(Qt::WidgetShortcut);
+        connect(shortcut, &QShortcut::activated, this,
+            [this, viewValue] { runGuarded(this, viewValue); });
+    }
     setupKeys();
     // A failed block fetch happens inside the view's event handling: report it afterwards.
     connect(

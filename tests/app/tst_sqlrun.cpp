@@ -33,6 +33,8 @@ private slots:
     void statementAtCursor();
     void errorDetails_data();
     void errorDetails();
+    void valueViewerShowsTheWholeCell_data();
+    void valueViewerShowsTheWholeCell();
     void recoveryOffered_data();
     void recoveryOffered();
 
@@ -187,6 +189,36 @@ void tst_SqlRun::errorDetails()
         QVERIFY2(copied.contains(part), qPrintable(copied));
     QVERIFY(!copied.contains(PgServer::instance().password()));
     QTRY_COMPARE(editor()->textCursor().position(), place);
+}
+
+void tst_SqlRun::valueViewerShowsTheWholeCell_data()
+{
+    QTest::addColumn<bool>("byKey"); // Shift+Return, else a double-click
+    QTest::newRow("double-click") << false;
+    QTest::newRow("Shift+Return") << true;
+}
+
+// A 5 MB value, cut in its grid cell, is shown whole.
+void tst_SqlRun::valueViewerShowsTheWholeCell()
+{
+    QFETCH(bool, byKey);
+    type(QStringLiteral("select replace(hex(zeroblob(2500000)), '0', 'x') || 'end' as big"), Lite);
+    QTest::keyClick(editor(), Qt::Key_F5);
+    QVERIFY(waitForNoWorker(*m_form));
+    auto *grid = child<QTableView>(m_form.get(), "DBGrid1");
+    QTRY_VERIFY(grid->model()->rowCount() == 1);
+    grid->setCurrentIndex(grid->model()->index(0, 0));
+    qsizetype shown = 0;
+    ModalScript script({ [&shown](QWidget *viewer) {
+        shown = child<QPlainTextEdit>(viewer, "ValueText")->toPlainText().size();
+        static_cast<QDialog *>(viewer)->reject();
+    } });
+    if (byKey)
+        QTest::keyClick(grid, Qt::Key_Return, Qt::ShiftModifier);
+    else
+        emit grid->doubleClicked(grid->currentIndex()); // what the view says of a double-click
+    QTRY_VERIFY(script.done());
+    QCOMPARE(shown, qsizetype(5000003));
 }
 
 void tst_SqlRun::recoveryOffered_data()
