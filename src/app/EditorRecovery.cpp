@@ -291,7 +291,7 @@ void EditorRecovery::gatherSlice()
         m_pause->start(); // changed while gathered: saved once typing pauses again
         return;
     }
-    constexpr qsizetype sliceChars = 256 * 1024;
+    constexpr qsizetype sliceChars = 64 * 1024;
     const qsizetype until = m_gathered.size() + sliceChars;
     QTextBlock block = document->findBlockByNumber(m_gatherBlock);
     for (; block.isValid() && m_gathered.size() < until; block = block.next()) {
