@@ -98,14 +98,16 @@ SqlHighlighter::SqlHighlighter(QPlainTextEdit *edit)
     connect(
         edit->document(), &QTextDocument::contentsChange, this, &SqlHighlighter::contentsChanged);
     edit->installEventFilter(this);
-    edit->viewport()->installEventFilter(this);
+    m_viewport = edit->viewport();
+    m_viewport->installEventFilter(this);
 }
 
 bool SqlHighlighter::eventFilter(QObject *watched, QEvent *event)
 {
     // Formats are made for the blocks a paint is about to show, whatever asked for the paint:
     // an edit, a scroll, a resize, an expose.
-    if (watched == m_edit->viewport() && event->type() == QEvent::Paint)
+    // Only pointers are compared here: events still come while the editor is being destroyed.
+    if (watched == m_viewport && event->type() == QEvent::Paint)
         colourVisible();
     else if (watched == m_edit && event->type() == QEvent::PaletteChange)
         updateColours();

@@ -36,6 +36,7 @@ private:
     void colour(QTextBlock &block, int carryIn);
 
     QPlainTextEdit *m_edit; // not owned: the parent
+    QObject *m_viewport = nullptr; // not owned: the editor's viewport, whose paints are watched
     int m_validUpTo = -1; // blocks 0..m_validUpTo hold their true carry-out
     bool m_reformatting = false; // our own format changes are no edits
     QTextCharFormat m_keyword, m_string, m_comment, m_number, m_name, m_parameter;

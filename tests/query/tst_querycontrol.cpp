@@ -59,7 +59,7 @@ QueryControl::Opener marked(QueryControl::Opener open, bool *ended)
 {
     std::shared_ptr<void> marker(nullptr, [ended](void *) {
         QMetaObject::invokeMethod(
-            qApp, [ended] { *ended = true; }, Qt::QueuedConnection);
+            QCoreApplication::instance(), [ended] { *ended = true; }, Qt::QueuedConnection);
     });
     return [open = std::move(open), marker] { return open(); };
 }
