@@ -25,13 +25,10 @@ public:
     // The aliases the setting "ProductionAliases" names (default DB2P201 and DB2P401), upper-cased.
     static QStringList productionAliases();
     bool isProduction(const QString &alias) const;
-    bool showsProduction() const { return m_production; }
 
     // Routes the editor's text now (Run and Exec call it before they read the alias box).
     Routing::Choice refresh();
     Routing::Choice refresh(const QString &text); // a text about to run
-    // The whole routing text; the label shows as much of it as fits.
-    QString text() const { return m_text; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override; // the label's resizes

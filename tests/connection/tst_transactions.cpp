@@ -22,21 +22,18 @@ private slots:
 
 namespace {
 
-void exec(ConnectionHandle &connection, const QString &sql)
+OdbcHandle exec(ConnectionHandle &connection, const QString &sql)
 {
     OdbcHandle statement(SQL_HANDLE_STMT, connection.get());
     Odbc::check(SQLExecDirectW(statement.get(), const_cast<SQLWCHAR *>(Odbc::wide(sql)),
                     SQLINTEGER(sql.size())),
         statement);
+    return statement;
 }
 
 int count(ConnectionHandle &connection)
 {
-    OdbcHandle statement(SQL_HANDLE_STMT, connection.get());
-    const QString sql = QStringLiteral("select count(*) from tx");
-    Odbc::check(SQLExecDirectW(statement.get(), const_cast<SQLWCHAR *>(Odbc::wide(sql)),
-                    SQLINTEGER(sql.size())),
-        statement);
+    const OdbcHandle statement = exec(connection, QStringLiteral("select count(*) from tx"));
     SQLINTEGER n = -1;
     Odbc::check(SQLFetch(statement.get()), statement);
     Odbc::check(SQLGetData(statement.get(), 1, SQL_C_SLONG, &n, 0, nullptr), statement);
