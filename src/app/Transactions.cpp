@@ -22,11 +22,12 @@ const QString settingName = QStringLiteral("AutoCommit");
 }
 
 Transactions::Transactions(QWidget *window, QueryControl *control, QToolButton *button,
-    QStatusBar *bar, QComboBox *aliasBox)
+    QStatusBar *bar, QComboBox *aliasBox, std::function<void()> letGo)
     : QObject(window)
     , m_window(window)
     , m_control(control)
     , m_aliasBox(aliasBox)
+    , m_letGo(std::move(letGo))
     , m_autoCommit(new QAction(QStringLiteral("Auto-commit"), window)) // owned by the window
     , m_commit(new QAction(QStringLiteral("Commit"), window)) // owned by the window
     , m_rollback(new QAction(QStringLiteral("Roll back"), window)) // owned by the window
@@ -160,6 +161,8 @@ bool Transactions::settleFor(const QString &alias, std::function<void()> then)
 
 void Transactions::end(bool commit, std::function<void()> then)
 {
+    if (m_control->transaction().isOpen() && m_letGo)
+        m_letGo();
     m_control->startEnd(commit, [this, then = std::move(then)](std::exception_ptr error) {
         runGuarded(m_window, [&] {
             // A lost connection has said so through workLost: the work is gone either way.

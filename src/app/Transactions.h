@@ -20,8 +20,10 @@ class QueryControl;
 class Transactions : public QObject
 {
 public:
+    // letGo lets go of what may hold the work's connection meanwhile (a result still being
+    // fetched), so that the commit or rollback gets its turn.
     Transactions(QWidget *window, QueryControl *control, QToolButton *button, QStatusBar *bar,
-        QComboBox *aliasBox);
+        QComboBox *aliasBox, std::function<void()> letGo);
 
     // Before the window closes or logs out: true when no work is open, and the caller goes on.
     // Otherwise asks Commit / Roll back / Cancel and returns false; `then` (the command again)
@@ -47,6 +49,7 @@ private:
     QWidget *m_window; // not owned: the window owns this room
     QueryControl *m_control; // not owned: the window's
     QComboBox *m_aliasBox; // not owned: the window's
+    std::function<void()> m_letGo;
     QAction *m_autoCommit = nullptr; // owned by the window (Qt parent), as are the two below
     QAction *m_commit = nullptr;
     QAction *m_rollback = nullptr;

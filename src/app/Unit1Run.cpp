@@ -84,8 +84,13 @@ void TForm1::setupGrid()
     DataSource1 = new DataSource(this); // owned by the window (Qt parent)
     m_control = new QueryControl(this); // owned by the window (Qt parent)
     m_runCleanup.form = this;
-    m_transactions = new Transactions(this, m_control, ui->TransactionButton, ui->StatusBar1,
-        ui->ComboBox1); // owned by the window (Qt parent)
+    // A result still being fetched holds its connection's turn: it goes before a commit or
+    // rollback, which would end its cursor anyway. A whole result stays on screen.
+    m_transactions = new Transactions(
+        this, m_control, ui->TransactionButton, ui->StatusBar1, ui->ComboBox1, [this] {
+            if (CurrentQuery && !CurrentQuery->allFetched())
+                CloseCurrentQuery();
+        }); // owned by the window (Qt parent)
     connect(m_control, &QueryControl::stateChanged, this, &TForm1::showState);
     connect(m_control, &QueryControl::finished, this, [this](TQthread *worker) {
         runGuarded(this, [&] {

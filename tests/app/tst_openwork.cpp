@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 #include "connection/Connection.h"
 #include "connection/ConnectionHandle.h"
+#include "connection/QueryDataset.h"
 #include "connection/Session.h"
 #include "settings/ParmStore.h"
 #include "support/ModalScript.h"
@@ -101,14 +102,16 @@ void tst_openwork::endWork_data()
     QTest::addColumn<QString>("command");
     QTest::addColumn<int>("answer"); // 0: no question
     QTest::addColumn<int>("rows"); // seen by a second connection afterwards
+    QTest::addColumn<bool>("partial"); // a result still being fetched is on screen
     const int commit = QMessageBox::Save, rollback = QMessageBox::Discard,
               cancel = QMessageBox::Cancel;
-    QTest::newRow("Commit") << "Commit1" << 0 << 1;
-    QTest::newRow("Roll back") << "Rollback1" << 0 << 0;
+    QTest::newRow("Commit") << "Commit1" << 0 << 1 << false;
+    QTest::newRow("Roll back") << "Rollback1" << 0 << 0 << false;
+    QTest::newRow("Commit after a partial select") << "Commit1" << 0 << 1 << true;
     for (const char *command : { "SpeedButton12", "close" }) {
-        QTest::addRow("%s, Commit", command) << command << commit << 1;
-        QTest::addRow("%s, Roll back", command) << command << rollback << 0;
-        QTest::addRow("%s, Cancel", command) << command << cancel << 0;
+        QTest::addRow("%s, Commit", command) << command << commit << 1 << true;
+        QTest::addRow("%s, Roll back", command) << command << rollback << 0 << false;
+        QTest::addRow("%s, Cancel", command) << command << cancel << 0 << false;
     }
 }
 
@@ -117,7 +120,13 @@ void tst_openwork::endWork()
     QFETCH(QString, command);
     QFETCH(int, answer);
     QFETCH(int, rows);
+    QFETCH(bool, partial);
     openWork();
+    if (partial) {
+        m_form.start(m_form.runButton(), "TXPG", "select n from generate_series(1, 5000) n");
+        QVERIFY(m_form.waitIdle());
+        QVERIFY(!m_form->CurrentQuery->allFetched());
+    }
     ModalScript script(answer
             ? QList<ModalScript::Answer> { ModalScript::press(QMessageBox::StandardButton(answer)) }
             : QList<ModalScript::Answer> {});
