@@ -212,7 +212,8 @@ void QueryControl::startEnd(bool commit, EndDone done)
     if (m_ending != ending)
         return; // abandoned at once
     QPointer<QueryControl> self(this);
-    std::thread([self, ending, connection = connection, commit]() mutable {
+    const int statements = m_transaction.statements(); // what this end ends
+    std::thread([self, ending, connection = connection, commit, statements]() mutable {
         // The turn may be held by a statement the user cancelled: waited for in short steps, so
         // that Close Query can still call the end off while it has not reached the server.
         bool held = false;
@@ -237,9 +238,9 @@ void QueryControl::startEnd(bool commit, EndDone done)
             connection->release();
         QMetaObject::invokeMethod(
             qApp,
-            [self, ending, began, error] {
+            [self, ending, statements, began, error] {
                 if (self)
-                    self->endEnded(ending, began, error);
+                    self->endEnded(ending, statements, began, error);
             },
             Qt::QueuedConnection);
         connection.reset(); // the last hold, if it is one, disconnects here, off the UI thread
@@ -247,11 +248,12 @@ void QueryControl::startEnd(bool commit, EndDone done)
 }
 
 void QueryControl::endEnded(
-    const std::shared_ptr<Attempt> &ending, bool began, std::exception_ptr error)
+    const std::shared_ptr<Attempt> &ending, int statements, bool began, std::exception_ptr error)
 {
-    // What reached the server counts, even for an end that Close Query called off meanwhile.
+    // What reached the server counts, even for an end that Close Query called off meanwhile
+    // (a statement started after that waited for it, and began new work).
     if (began && !error) {
-        m_transaction.clear();
+        m_transaction.ended(statements);
         emit transactionChanged();
     } else if (began) {
         checkLost();

@@ -100,7 +100,8 @@ private:
     void pollProgress();
     void checkLost();
     struct Attempt;
-    void endEnded(const std::shared_ptr<Attempt> &ending, bool began, std::exception_ptr error);
+    void endEnded(const std::shared_ptr<Attempt> &ending, int statements, bool began,
+        std::exception_ptr error);
 
     State m_state = State::Idle;
     QString m_alias;

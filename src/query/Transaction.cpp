@@ -33,6 +33,16 @@ void Transaction::moveTo(const std::shared_ptr<ConnectionHandle> &connection)
         m_connection = connection;
 }
 
+void Transaction::ended(int statements, const QDateTime &now)
+{
+    if (m_statements <= statements) {
+        clear();
+        return;
+    }
+    m_statements -= statements;
+    m_since = now;
+}
+
 void Transaction::clear()
 {
     m_alias.clear();

@@ -30,6 +30,8 @@ public:
         const QDateTime &now = QDateTime::currentDateTime());
     // The work moves to a connection that took the place of the one it began on.
     void moveTo(const std::shared_ptr<ConnectionHandle> &connection);
+    // A commit or rollback ended the first `statements`; any that started after it are new work.
+    void ended(int statements, const QDateTime &now = QDateTime::currentDateTime());
     void clear();
 
     // "Uncommitted work on <alias> since hh:mm:ss (n statements)"; empty while none is open.
