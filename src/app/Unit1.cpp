@@ -4,6 +4,7 @@
 #include "app/EditorRecovery.h"
 #include "app/QueryFiles.h"
 #include "app/RoutingView.h"
+#include "app/Transactions.h"
 #include "app/WindowLifecycle.h"
 #include "app/WindowPlacement.h"
 #include "connection/Connection.h"
@@ -129,6 +130,11 @@ void TForm1::FormDestroy(QObject *)
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
+    // Open work is committed or rolled back first; the window closes once that is done.
+    if (!m_transactions->settle([this] { close(); })) {
+        event->ignore();
+        return;
+    }
     WindowPlacement::save(this);
     m_recovery->discard(); // a normal close: nothing to offer at the next start
     cancelForExit();

@@ -18,6 +18,7 @@ class TForm1;
 }
 class Connection;
 class RoutingView;
+class Transactions;
 class EditorRecovery;
 class QueryDataset;
 class QueryFiles;
@@ -223,6 +224,7 @@ private:
     bool m_bindingGrid = false; // the grid's columns and current row are being set from code
     QueryControl *m_control = nullptr; // owned by the window (Qt parent)
     RoutingView *m_routing = nullptr; // owned by the window (Qt parent)
+    Transactions *m_transactions = nullptr; // auto-commit, commit, rollback; owned (Qt parent)
     EditorRecovery *m_recovery = nullptr; // owned by the window (Qt parent)
     // The statement being run: its lines as sent (the whole editor, or the piece at the cursor),
     // where they start in the editor, and its alias.

@@ -1,4 +1,5 @@
 #include "app/RoutingView.h"
+#include "app/Transactions.h"
 #include "app/ULogin.h"
 #include "app/Unit1.h"
 #include "connection/Connection.h"
@@ -124,6 +125,9 @@ void TForm1::selectDatabaseFor(const QString &text)
 
 void TForm1::SpeedButton12Click(QObject *)
 {
+    // Open work is committed or rolled back first, or the command does nothing.
+    if (!m_transactions->settle([this] { SpeedButton12Click(this); }))
+        return;
     // A connect under way is abandoned: what it opens afterwards is neither used nor stored.
     if (m_control->state() == QueryControl::State::Connecting)
         m_control->abandon();

@@ -2,6 +2,7 @@
 #include "app/GuardRails.h"
 #include "app/Routing.h"
 #include "app/RoutingView.h"
+#include "app/Transactions.h"
 #include "app/Unit1.h"
 #include "connection/Connection.h"
 #include "connection/ConnectionHandle.h"
@@ -83,6 +84,13 @@ void TForm1::setupGrid()
     DataSource1 = new DataSource(this); // owned by the window (Qt parent)
     m_control = new QueryControl(this); // owned by the window (Qt parent)
     m_runCleanup.form = this;
+    // A result still being fetched holds its connection's turn: it goes before a commit or
+    // rollback, which would end its cursor anyway. A whole result stays on screen.
+    m_transactions = new Transactions(
+        this, m_control, ui->TransactionButton, ui->StatusBar1, ui->ComboBox1, [this] {
+            if (CurrentQuery && !CurrentQuery->allFetched())
+                CloseCurrentQuery();
+        }); // owned by the window (Qt parent)
     connect(m_control, &QueryControl::stateChanged, this, &TForm1::showState);
     connect(m_control, &QueryControl::finished, this, [this](TQthread *worker) {
         runGuarded(this, [&] {
@@ -234,6 +242,12 @@ void TForm1::startStatement(bool isExec, bool atCursor)
         route.alias.isEmpty() || ui->ComboBox1->findText(route.alias, Qt::MatchFixedString) < 0
         ? Sql::asciiUpper(ui->ComboBox1->currentText())
         : route.alias;
+    // Open work on another alias, or held by a cancelled statement, is settled first; the
+    // command starts again once it was committed or rolled back.
+    if (!target.isEmpty() && !m_transactions->settleFor(target, [this, isExec, atCursor] {
+            startStatement(isExec, atCursor);
+        }))
+        return;
     if (!target.isEmpty()
         && !GuardRails::confirm(this, target, m_routing->isProduction(target), text))
         return;

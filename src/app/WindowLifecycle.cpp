@@ -177,9 +177,11 @@ void WindowLifecycle::dress()
     for (const auto &[button, name] : glyphs)
         button->setIcon(glyph(QLatin1String(name)));
 
-    // The three result buttons follow the window's right edge; the history list stretches.
+    // The transaction button and the three result buttons follow the window's right edge; the
+    // history list stretches.
     std::vector<RightAnchors::Anchor> toolbar;
-    for (QToolButton *button : { m_ui.SpeedButton3, m_ui.SpeedButton5, m_ui.SpeedButton6 })
+    for (QToolButton *button :
+        { m_ui.TransactionButton, m_ui.SpeedButton3, m_ui.SpeedButton5, m_ui.SpeedButton6 })
         toolbar.push_back({ button, kDesignWidth - button->x() - button->width(), false });
     toolbar.push_back({ m_ui.RoutingLabel,
         kDesignWidth - m_ui.RoutingLabel->x() - m_ui.RoutingLabel->width(), true });

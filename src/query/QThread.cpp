@@ -90,7 +90,7 @@ void TQthread::useFreeConnection()
     // its server likes: past the grace it leaves after the cancel, this statement runs on a
     // connection of its own, opened with the same login.
     const std::shared_ptr<ConnectionHandle> connection = Query->connection();
-    if (!connection || !connection->busy())
+    if (KeepConnection || !connection || !connection->busy())
         return;
     const auto deadline = connection->holdDeadline();
     if (deadline == ConnectionHandle::Clock::time_point::max())
@@ -104,6 +104,24 @@ void TQthread::useFreeConnection()
     FreshConnection = std::make_shared<ConnectionHandle>(connection->dataSource(),
         connection->user(), connection->password(), connection->loginTimeout());
     Query->setConnection(Query->databaseName(), FreshConnection);
+}
+
+void TQthread::applyAutoCommit()
+{
+    // Read and changed holding the turn, as a statement would: the mode belongs to the
+    // connection, which an abandoned statement may still be using.
+    const std::shared_ptr<ConnectionHandle> connection = Query->connection();
+    if (!connection || !connection->isAlive())
+        return; // the statement says what is wrong
+    connection->acquire();
+    try {
+        if (connection->autoCommit() != AutoCommit)
+            connection->setAutoCommit(AutoCommit);
+    } catch (...) {
+        connection->release();
+        throw;
+    }
+    connection->release();
 }
 
 void TQthread::walkToEnd()
@@ -121,6 +139,7 @@ void TQthread::runStatement()
     const quint32 startTick = tickCount();
     try {
         useFreeConnection();
+        applyAutoCommit();
         if (IsExec) {
             Query->ExecQuery();
         } else {

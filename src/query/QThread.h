@@ -47,6 +47,11 @@ public:
     // A connection of the same alias and login that the worker opened because the one it was
     // given stayed held by a cancelled statement; the window takes it over at the hand-back.
     std::shared_ptr<ConnectionHandle> FreshConnection;
+    // The connection's auto-commit mode for this statement, set on it first when it differs.
+    bool AutoCommit = true;
+    // Work is open on the connection: the statement waits for it however long it stays held,
+    // and never moves to a fresh one.
+    bool KeepConnection = false;
 
     // Completion handler, run on the UI thread while the worker waits. It is read there at the
     // moment of the call, so clearing it on the UI thread abandons the worker for good.
@@ -69,6 +74,7 @@ protected:
 private:
     void runStatement();
     void useFreeConnection(); // may switch Query to a fresh connection
+    void applyAutoCommit();
     void walkToEnd(); // fetches the rest of the result, stopping when cancelled
     void handBack();
     void noteError(const std::exception &error); // ErrorText and ErrorRecords

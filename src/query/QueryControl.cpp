@@ -2,6 +2,8 @@
 
 #include "connection/Connection.h"
 #include "connection/ConnectionHandle.h"
+#include "connection/DatabaseError.h"
+#include "connection/OdbcCursor.h"
 #include "connection/QueryDataset.h"
 #include "connection/StatementCancel.h"
 #include "query/QThread.h"
@@ -11,6 +13,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 // What a connect thread and the UI thread share: whether anyone still wants the outcome.
@@ -98,9 +101,17 @@ TQthread *QueryControl::startStatement(
     const QString &sql, Connection *connection, bool isExec, bool wantCount)
 {
     abandon();
+    checkLost(); // told before a statement may open new work on a connection opened again
     const std::shared_ptr<ConnectionHandle> handle = connection->handle();
     auto *worker = new TQthread(sql, connection->DatabaseName, handle, isExec); // frees itself
     worker->WantCount = wantCount;
+    worker->AutoCommit = m_autoCommit;
+    // Open work never moves to a fresh connection: the statement waits for its own.
+    worker->KeepConnection = m_transaction.holds(handle);
+    if (!m_autoCommit && handle) {
+        m_transaction.noteStatement(connection->DatabaseName, handle);
+        emit transactionChanged();
+    }
     m_connection = connection;
     m_alias = connection->DatabaseName;
     m_isExec = isExec;
@@ -152,6 +163,9 @@ void QueryControl::handBack(TQthread *worker)
         std::shared_ptr<ConnectionHandle> held = m_connection->handle();
         m_connection->adopt(worker->FreshConnection);
         m_handle = worker->FreshConnection;
+        // Only work that this very statement began can be here (KeepConnection): it ran there.
+        if (m_transaction.holds(held))
+            m_transaction.moveTo(worker->FreshConnection);
         Reaper::dispose(std::move(held));
     }
     // Record Count ticked while the select ran: the worker counts on its own thread and hands
@@ -165,8 +179,93 @@ void QueryControl::handBack(TQthread *worker)
         return;
     }
     forgetWorker();
+    checkLost();
     setState(State::Idle);
     emit finished(worker);
+}
+
+void QueryControl::checkLost()
+{
+    if (!m_transaction.lost())
+        return;
+    const QString text = m_transaction.lostText();
+    m_transaction.clear();
+    emit transactionChanged();
+    emit workLost(text);
+}
+
+void QueryControl::startEnd(bool commit, EndDone done)
+{
+    abandon();
+    checkLost();
+    const std::shared_ptr<ConnectionHandle> connection = m_transaction.connection();
+    if (!m_transaction.isOpen() || !connection) {
+        if (done)
+            done(nullptr);
+        return;
+    }
+    auto ending = std::make_shared<Attempt>();
+    m_ending = ending;
+    m_endDone = std::move(done);
+    m_alias = m_transaction.alias();
+    setState(State::Ending);
+    if (m_ending != ending)
+        return; // abandoned at once
+    QPointer<QueryControl> self(this);
+    const int statements = m_transaction.statements(); // what this end ends
+    std::thread([self, ending, connection = connection, commit, statements]() mutable {
+        // The turn may be held by a statement the user cancelled: waited for in short steps, so
+        // that Close Query can still call the end off while it has not reached the server.
+        bool held = false;
+        while (!held && !ending->abandoned.load())
+            held = connection->acquireUntil(
+                ConnectionHandle::Clock::now() + std::chrono::milliseconds(100));
+        bool began = false;
+        std::exception_ptr error;
+        if (held && !ending->abandoned.load()) {
+            began = true;
+            try {
+                connection->endTransaction(commit);
+            } catch (const DatabaseError &failure) {
+                if (OdbcCursor::connectionLost(failure, connection->get()))
+                    connection->markLost();
+                error = std::current_exception();
+            } catch (...) {
+                error = std::current_exception();
+            }
+        }
+        if (held)
+            connection->release();
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, ending, statements, began, error] {
+                if (self)
+                    self->endEnded(ending, statements, began, error);
+            },
+            Qt::QueuedConnection);
+        connection.reset(); // the last hold, if it is one, disconnects here, off the UI thread
+    }).detach();
+}
+
+void QueryControl::endEnded(
+    const std::shared_ptr<Attempt> &ending, int statements, bool began, std::exception_ptr error)
+{
+    // What reached the server counts, even for an end that Close Query called off meanwhile
+    // (a statement started after that waited for it, and began new work).
+    if (began && !error) {
+        m_transaction.ended(statements);
+        emit transactionChanged();
+    } else if (began) {
+        checkLost();
+    }
+    if (ending != m_ending)
+        return;
+    m_ending.reset();
+    const EndDone done = std::move(m_endDone);
+    m_endDone = nullptr;
+    setState(State::Idle);
+    if (done)
+        done(error);
 }
 
 void QueryControl::forgetWorker()
@@ -184,6 +283,11 @@ void QueryControl::abandon()
         m_attempt->abandoned.store(true);
         m_attempt.reset();
         m_connectDone = nullptr;
+    }
+    if (m_ending) {
+        m_ending->abandoned.store(true);
+        m_ending.reset();
+        m_endDone = nullptr;
     }
     if (m_worker) {
         m_worker->OnTerminate = nullptr;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "query/Transaction.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -17,7 +19,8 @@ class TQthread;
 
 // The life of the window's statements as one state machine: the connect before a statement
 // (Connecting), the worker that runs it (Running), the count of its records after the hand-back
-// (Counting) and the walk to the end of a result (FetchingToEnd). Nothing here waits: each step
+// (Counting), the walk to the end of a result (FetchingToEnd) and the commit or rollback of the
+// work open while auto-commit is off (Ending). Nothing here waits: each step
 // ends in a notice on the UI thread. Owned by the window; UI thread only. The workers it starts
 // free themselves; what may wait on a server goes to the Reaper.
 class QueryControl : public QObject
@@ -25,12 +28,14 @@ class QueryControl : public QObject
     Q_OBJECT
 
 public:
-    enum class State { Idle, Connecting, Running, Counting, FetchingToEnd };
+    enum class State { Idle, Connecting, Running, Counting, FetchingToEnd, Ending };
     Q_ENUM(State)
 
     using Opener = std::function<std::shared_ptr<ConnectionHandle>()>;
     // The connect's outcome: an open connection, or what the opener raised.
     using ConnectDone = std::function<void(std::shared_ptr<ConnectionHandle>, std::exception_ptr)>;
+    // The end's outcome: null when the work was committed or rolled back.
+    using EndDone = std::function<void(std::exception_ptr)>;
 
     explicit QueryControl(QObject *parent = nullptr);
     ~QueryControl() override; // abandons what is under way, says nothing
@@ -42,6 +47,14 @@ public:
 
     // Read when a select hands back: the worker then counts its records (Counting).
     void setCountWanted(bool wanted) { m_countWanted = wanted; }
+
+    // Off: each statement runs in the work open on its connection (the worker sets the
+    // connection's mode before the statement, so a connection opened again gets it too), and
+    // transaction() says what is open. Turning it on again asks nothing here: the window ends the
+    // open work first.
+    void setAutoCommit(bool on) { m_autoCommit = on; }
+    bool autoCommit() const { return m_autoCommit; }
+    const Transaction &transaction() const { return m_transaction; }
 
     // Idle -> Connecting: open() runs on a thread of its own; done() follows on this thread
     // once it returns, in state Idle, unless the connect was abandoned first (then what it
@@ -55,8 +68,14 @@ public:
     // Idle -> FetchingToEnd: a worker fetches the rest of an open result; progress() reports
     // the records fetched so far, finished() follows.
     TQthread *startFetchToEnd(std::unique_ptr<QueryDataset> result);
+    // Idle -> Ending: commits or rolls back the open work on a thread of its own, which waits
+    // for its connection's turn first; done() follows in state Idle. Nothing open: done(nullptr)
+    // at once.
+    void startEnd(bool commit, EndDone done);
     // Any state -> Idle: a connect is forgotten; a worker calls nothing more and its statement
-    // is cancelled on the server from a reaper thread.
+    // is cancelled on the server from a reaper thread. An end that still waits for its turn
+    // gives up (the work stays open); one that reached the server runs on and its outcome still
+    // counts, but done() is not called.
     void abandon();
 
 signals:
@@ -65,6 +84,11 @@ signals:
     // worker->ErrorText says why not. Emitted while the worker waits: show no dialog here.
     void finished(TQthread *worker);
     void progress(int fetched);
+    // The open work began, grew or ended.
+    void transactionChanged();
+    // The connection went with work open: the server rolled it back. Emitted where no dialog
+    // may be shown (possibly while a worker waits): post what shows the text.
+    void workLost(const QString &text);
 
 private:
     void setState(State state);
@@ -74,8 +98,11 @@ private:
     void connectEnded(std::shared_ptr<ConnectionHandle> handle, std::exception_ptr error);
     void forgetWorker();
     void pollProgress();
-
+    void checkLost();
     struct Attempt;
+    void endEnded(const std::shared_ptr<Attempt> &ending, int statements, bool began,
+        std::exception_ptr error);
+
     State m_state = State::Idle;
     QString m_alias;
     bool m_isExec = false;
@@ -83,6 +110,10 @@ private:
 
     std::shared_ptr<Attempt> m_attempt; // the connect under way, shared with its thread
     ConnectDone m_connectDone;
+    std::shared_ptr<Attempt> m_ending; // the end under way, shared with its thread
+    EndDone m_endDone;
+    bool m_autoCommit = true;
+    Transaction m_transaction;
 
     QPointer<TQthread> m_worker; // the worker under way, until it hands back for good
     std::shared_ptr<StatementCancel> m_cancel;

@@ -1,0 +1,218 @@
+#include "app/Transactions.h"
+
+#include "app/Guard.h"
+#include "connection/ConnectionHandle.h"
+#include "query/QueryControl.h"
+#include "settings/ParmStore.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QToolButton>
+
+#include <stdexcept>
+
+namespace {
+const QString settingName = QStringLiteral("AutoCommit");
+}
+
+Transactions::Transactions(QWidget *window, QueryControl *control, QToolButton *button,
+    QStatusBar *bar, QComboBox *aliasBox, std::function<void()> letGo)
+    : QObject(window)
+    , m_window(window)
+    , m_control(control)
+    , m_aliasBox(aliasBox)
+    , m_letGo(std::move(letGo))
+    , m_autoCommit(new QAction(QStringLiteral("Auto-commit"), window)) // owned by the window
+    , m_commit(new QAction(QStringLiteral("Commit"), window)) // owned by the window
+    , m_rollback(new QAction(QStringLiteral("Roll back"), window)) // owned by the window
+    , m_panel(new QLabel(bar)) // owned by the status bar
+{
+    m_autoCommit->setObjectName(QStringLiteral("AutoCommit1"));
+    m_autoCommit->setCheckable(true);
+    m_autoCommit->setIconText(QStringLiteral("AC"));
+    m_autoCommit->setToolTip(QStringLiteral(
+        "Auto-commit: each statement is committed at once. Off: statements run in a transaction "
+        "until Commit (Ctrl+Alt+C) or Roll back (Ctrl+Alt+R)"));
+    m_commit->setObjectName(QStringLiteral("Commit1"));
+    m_commit->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_C));
+    m_rollback->setObjectName(QStringLiteral("Rollback1"));
+    m_rollback->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_R));
+    for (QAction *action : { m_commit, m_rollback }) {
+        action->setShortcutContext(Qt::WindowShortcut);
+        window->addAction(action); // the keys work from the editor and the grid alike
+    }
+    auto *menu = new QMenu(button); // owned by the button
+    menu->addActions({ m_autoCommit, m_commit, m_rollback });
+    button->setDefaultAction(m_autoCommit);
+    button->setMenu(menu);
+    button->setPopupMode(QToolButton::MenuButtonPopup);
+    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+
+    // Shown only while work is open, so that panel 1 otherwise reaches the right edge.
+    m_panel->setObjectName(QStringLiteral("TransactionPanel"));
+    bar->addPermanentWidget(m_panel);
+    m_panel->hide();
+
+    const bool on = autoCommitSetting();
+    m_autoCommit->setChecked(on);
+    m_control->setAutoCommit(on);
+
+    connect(m_autoCommit, &QAction::triggered, this,
+        [this](bool checked) { runGuarded(m_window, [&] { setAutoCommit(checked); }); });
+    connect(m_commit, &QAction::triggered, this, [this] { end(true, nullptr); });
+    connect(m_rollback, &QAction::triggered, this, [this] { end(false, nullptr); });
+    connect(m_control, &QueryControl::transactionChanged, this, &Transactions::refresh);
+    connect(m_control, &QueryControl::stateChanged, this, &Transactions::refresh);
+    // The notice may come while a worker waits for its hand-back: the box follows after it.
+    connect(
+        m_control, &QueryControl::workLost, this,
+        [this](const QString &text) {
+            QMessageBox box(QMessageBox::Warning, QStringLiteral("Uncommitted work lost"), text,
+                QMessageBox::Ok, m_window);
+            box.setObjectName(QStringLiteral("WorkLostBox"));
+            box.exec();
+        },
+        Qt::QueuedConnection);
+    connect(aliasBox, &QComboBox::textActivated, this, &Transactions::aliasChosen);
+    refresh();
+}
+
+bool Transactions::autoCommitSetting()
+{
+    const QVariant value = openUserSettings()->value(settingName, true);
+    const QString text = value.toString().trimmed();
+    return text.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0 && text != u"0";
+}
+
+void Transactions::refresh()
+{
+    const Transaction &work = m_control->transaction();
+    m_panel->setText(work.statusText());
+    m_panel->setVisible(work.isOpen());
+    const bool idle = m_control->state() == QueryControl::State::Idle;
+    m_commit->setEnabled(idle && work.isOpen());
+    m_rollback->setEnabled(idle && work.isOpen());
+}
+
+Transactions::Answer Transactions::ask(const QString &text, bool offerWait)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Uncommitted work"), text,
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, m_window);
+    box.setObjectName(QStringLiteral("OpenWorkQuestion"));
+    box.button(QMessageBox::Save)->setText(QStringLiteral("Commit"));
+    box.button(QMessageBox::Discard)->setText(QStringLiteral("Roll back"));
+    if (offerWait)
+        box.addButton(QMessageBox::Retry)->setText(QStringLiteral("Wait"));
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+    case QMessageBox::Save:
+        return Answer::Commit;
+    case QMessageBox::Discard:
+        return Answer::RollBack;
+    case QMessageBox::Retry:
+        return Answer::Wait;
+    default:
+        return Answer::Cancel;
+    }
+}
+
+bool Transactions::settle(std::function<void()> then)
+{
+    const Transaction &work = m_control->transaction();
+    if (!work.isOpen())
+        return true;
+    const Answer answer =
+        ask(work.statusText() + QStringLiteral(".\n\nCommit it or roll it back?"), false);
+    if (answer == Answer::Commit || answer == Answer::RollBack)
+        end(answer == Answer::Commit, std::move(then));
+    return false;
+}
+
+bool Transactions::settleFor(const QString &alias, std::function<void()> then)
+{
+    const Transaction &work = m_control->transaction();
+    if (!work.isOpen())
+        return true;
+    if (work.alias().compare(alias, Qt::CaseInsensitive) != 0)
+        return settle(std::move(then));
+    // A statement the user cancelled may keep the connection for as long as its server likes;
+    // a statement started now would run on a fresh connection, without the open work.
+    const std::shared_ptr<ConnectionHandle> connection = work.connection();
+    if (!connection || !connection->busy()
+        || connection->holdDeadline() == ConnectionHandle::Clock::time_point::max())
+        return true;
+    const Answer answer = ask(work.statusText()
+            + QStringLiteral(".\n\nThat work is still open on its connection, which a cancelled "
+                             "statement still holds; a new connection would not see it. Wait runs "
+                             "the statement on that connection once it is free; Commit and Roll "
+                             "back end the work there first."),
+        true);
+    if (answer == Answer::Commit || answer == Answer::RollBack)
+        end(answer == Answer::Commit, std::move(then));
+    return answer == Answer::Wait;
+}
+
+void Transactions::end(bool commit, std::function<void()> then)
+{
+    if (m_control->transaction().isOpen() && m_letGo)
+        m_letGo();
+    m_control->startEnd(commit, [this, then = std::move(then)](std::exception_ptr error) {
+        runGuarded(m_window, [&] {
+            // A lost connection has said so through workLost: the work is gone either way.
+            if (error && m_control->transaction().isOpen())
+                std::rethrow_exception(error);
+            if (!error && then)
+                then();
+        });
+    });
+}
+
+void Transactions::setAutoCommit(bool on)
+{
+    // Turning auto-commit on commits what is open: asked first, the toggle stays off meanwhile.
+    if (on && m_control->transaction().isOpen()) {
+        m_autoCommit->setChecked(false);
+        settle([this] {
+            m_autoCommit->setChecked(true);
+            apply(true);
+        });
+        return;
+    }
+    apply(on);
+}
+
+void Transactions::apply(bool on)
+{
+    m_control->setAutoCommit(on);
+    const std::unique_ptr<QSettings> settings = openUserSettings();
+    settings->setValue(settingName, on);
+    if (!syncWhole(*settings))
+        throw std::runtime_error("Failed to set data for 'AutoCommit'");
+}
+
+void Transactions::aliasChosen(const QString &alias)
+{
+    const Transaction &work = m_control->transaction();
+    if (!work.isOpen() || work.alias().compare(alias, Qt::CaseInsensitive) == 0)
+        return;
+    const auto show = [this](const QString &name) {
+        const int index = m_aliasBox->findText(name, Qt::MatchFixedString);
+        if (index >= 0)
+            m_aliasBox->setCurrentIndex(index);
+        else
+            m_aliasBox->setEditText(name);
+    };
+    const QString open = work.alias();
+    runGuarded(m_window, [&] {
+        // Until the work has ended (never, after Cancel) the box names the work's alias.
+        if (!settle([show, alias] { show(alias); }))
+            show(open);
+    });
+}
