@@ -94,12 +94,13 @@ void QueryControl::connectEnded(std::shared_ptr<ConnectionHandle> handle, std::e
         done(std::move(handle), error);
 }
 
-TQthread *QueryControl::startStatement(
-    const QString &sql, Connection *connection, bool isExec, bool wantCount)
+TQthread *QueryControl::startStatement(const QString &sql, Connection *connection, bool isExec,
+    bool wantCount, std::size_t storeBudget)
 {
     abandon();
     const std::shared_ptr<ConnectionHandle> handle = connection->handle();
-    auto *worker = new TQthread(sql, connection->DatabaseName, handle, isExec); // frees itself
+    auto *worker =
+        new TQthread(sql, connection->DatabaseName, handle, isExec, storeBudget); // frees itself
     worker->WantCount = wantCount;
     m_connection = connection;
     m_alias = connection->DatabaseName;
