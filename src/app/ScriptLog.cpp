@@ -66,7 +66,8 @@ ScriptLog::ScriptLog(TForm1 *form, Ui::TForm1 &ui, QueryControl *control, QMenu 
     m_action->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
     m_action->setShortcutContext(Qt::WindowShortcut);
     form->addAction(m_action); // its key works anywhere in the window
-    editorMenu->addSeparator();
+    // After the editor's own commands, which keep their order.
+    editorMenu->addSeparator()->setObjectName(QStringLiteral("N2"));
     editorMenu->addAction(m_action);
     connect(control, &QueryControl::stateChanged, this, [this](QueryControl::State state) {
         m_action->setEnabled(state == QueryControl::State::Idle);
@@ -256,7 +257,7 @@ void ScriptLog::showLine(int index)
     QString outcome = ScriptRun::outcomeText(step);
     if (index < m_closed.size() && m_closed[index])
         outcome += QStringLiteral(" (result closed)");
-    item->setText(OutcomeColumn, outcome);
+    item->setText(OutcomeColumn, outcome.simplified()); // one line; the hint has it all
     item->setToolTip(OutcomeColumn, outcome);
     const bool ran = step.outcome != ScriptRun::Outcome::Waiting
         && step.outcome != ScriptRun::Outcome::Running
