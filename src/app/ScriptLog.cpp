@@ -50,7 +50,7 @@ ScriptLog::ScriptLog(TForm1 *form, Ui::TForm1 &ui, QueryControl *control, QMenu 
     auto *splitter = new QSplitter(Qt::Vertical, ui.TabSheet1); // owned by the page
     splitter->setObjectName(QStringLiteral("ScriptSplitter"));
     splitter->setChildrenCollapsible(false);
-    ui.TabSheet1->layout()->replaceWidget(ui.RE1, splitter);
+    delete ui.TabSheet1->layout()->replaceWidget(ui.RE1, splitter); // the editor's old item
     splitter->addWidget(ui.RE1);
     splitter->addWidget(m_log);
     splitter->setStretchFactor(0, 3);
