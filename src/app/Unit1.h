@@ -19,6 +19,7 @@ class TForm1;
 class Connection;
 class RoutingView;
 class Transactions;
+class ScriptLog;
 class EditorRecovery;
 class QueryDataset;
 class QueryFiles;
@@ -232,6 +233,13 @@ private:
     int m_runOrigin = 0;
     QString m_runAlias;
     void selectDatabaseFor(const QString &text); // the routing rule over a text that runs
+    // Settles open work elsewhere (then calls again() once it ended), asks the guard rails,
+    // closes the current query, routes `lines` (a part of the editor, or the whole) and calls
+    // run(alias) once the alias's connection is open.
+    void routeAndConnect(const QStringList &lines, int origin, bool part,
+        std::function<void()> again, std::function<void(const QString &)> run);
+    void RunScript1Click(QObject *Sender); // Run Script, Alt+X
+    ScriptLog *m_scripts = nullptr; // owned by the window (Qt parent)
     // Declared after CurrentQuery, so destroyed before it: when the window goes, the grid lets
     // go of the result before the result is freed, a running worker is abandoned and the
     // window's wait cursor is given back.

@@ -2,8 +2,10 @@
 #include "app/GuardRails.h"
 #include "app/Routing.h"
 #include "app/RoutingView.h"
+#include "app/ScriptLog.h"
 #include "app/Transactions.h"
 #include "app/Unit1.h"
+#include "app/WindowLifecycle.h"
 #include "connection/Connection.h"
 #include "connection/ConnectionHandle.h"
 #include "connection/DatabaseError.h"
@@ -23,6 +25,7 @@
 #include "widgets/StatementErrorBox.h"
 #include "widgets/ValueViewer.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
@@ -93,6 +96,8 @@ void TForm1::setupGrid()
         }); // owned by the window (Qt parent)
     connect(m_control, &QueryControl::stateChanged, this, &TForm1::showState);
     connect(m_control, &QueryControl::finished, this, [this](TQthread *worker) {
+        if (m_scripts->owns(worker))
+            return; // a script's statement: the script room tells of it
         runGuarded(this, [&] {
             if (worker->FetchToEnd)
                 FetchFinished(worker);
@@ -104,6 +109,8 @@ void TForm1::setupGrid()
     connect(ui->CheckBox1, &QCheckBox::toggled, m_control, &QueryControl::setCountWanted);
     connect(m_control, &QueryControl::progress, this,
         [this](int fetched) { setTransientCount(fetched); });
+    m_scripts = new ScriptLog(this, *ui, m_control, m_lifecycle->editorMenu()); // owned (parent)
+    wire(m_scripts->action(), &QAction::triggered, &TForm1::RunScript1Click);
     QTableView *grid = ui->DBGrid1;
     grid->setModel(DataSource1);
     grid->setItemDelegate(new GridDelegate(grid)); // owned by the grid (Qt parent)
@@ -235,6 +242,14 @@ void TForm1::startStatement(bool isExec, bool atCursor)
     int origin = 0;
     if (atCursor && !statementAtCursor(lines, origin))
         return; // only blanks and comments there: nothing runs, nothing closes
+    routeAndConnect(
+        lines, origin, atCursor, [this, isExec, atCursor] { startStatement(isExec, atCursor); },
+        [this, isExec](const QString &alias) { runStatement(alias, isExec); });
+}
+
+void TForm1::routeAndConnect(const QStringList &lines, int origin, bool part,
+    std::function<void()> again, std::function<void(const QString &)> run)
+{
     // Asked before anything closes or runs: No leaves everything as it was.
     const QString text = HistoryStore::joinLines(lines);
     const Routing::Choice route = Routing::route(text);
@@ -244,9 +259,7 @@ void TForm1::startStatement(bool isExec, bool atCursor)
         : route.alias;
     // Open work on another alias, or held by a cancelled statement, is settled first; the
     // command starts again once it was committed or rolled back.
-    if (!target.isEmpty() && !m_transactions->settleFor(target, [this, isExec, atCursor] {
-            startStatement(isExec, atCursor);
-        }))
+    if (!target.isEmpty() && !m_transactions->settleFor(target, std::move(again)))
         return;
     if (!target.isEmpty()
         && !GuardRails::confirm(this, target, m_routing->isProduction(target), text))
@@ -255,8 +268,8 @@ void TForm1::startStatement(bool isExec, bool atCursor)
     CloseCurrentQuery();
     m_runLines = lines;
     m_runOrigin = origin;
-    if (atCursor)
-        selectDatabaseFor(HistoryStore::joinLines(lines));
+    if (part)
+        selectDatabaseFor(text);
     else
         SelectDatabaseFromSQL();
     if (ui->ComboBox1->currentText().isEmpty())
@@ -265,10 +278,36 @@ void TForm1::startStatement(bool isExec, bool atCursor)
     m_runAlias = alias;
     // The rest of the command runs once the connection is open; a failed connect has reported
     // itself, an abandoned one never comes back.
-    ConnectDatabase(alias, [this, alias, isExec](bool connected) {
+    ConnectDatabase(alias, [alias, run = std::move(run)](bool connected) {
         if (connected)
-            runStatement(alias, isExec);
+            run(alias);
     });
+}
+
+void TForm1::RunScript1Click(QObject *)
+{
+    if (m_control->state() != QueryControl::State::Idle)
+        return; // as Run: nothing while a statement is under way
+    refuseNulCharacter();
+    const ScriptLog::Script script = m_scripts->script();
+    if (script.steps.isEmpty())
+        return; // only blanks and comments: nothing runs, nothing closes
+    // The guard rails ask once, listing every statement of the script that needs a Yes.
+    const QStringList lines = script.part ? script.text.split(QLatin1Char('\n')) : EditorLines();
+    routeAndConnect(
+        lines, script.origin, script.part, [this] { RunScript1Click(this); },
+        [this, script](const QString &alias) {
+            Connection *connection = Session::instance().FindConnection(alias);
+            if (!connection || !connection->IsConnected())
+                return;
+            m_scripts->start(script, connection);
+            // The settings history gets the script once; a part of the editor is not the
+            // editor's text, which stays unsaved.
+            const bool wasChanged = QueryChanged;
+            AddToHistory(m_runLines);
+            if (m_runLines != EditorLines())
+                QueryChanged = wasChanged;
+        });
 }
 
 void TForm1::runStatement(const QString &alias, bool isExec)
@@ -322,6 +361,7 @@ int TForm1::loginTimeout()
 
 void TForm1::CloseCurrentQuery()
 {
+    m_scripts->stop(); // a running script is cancelled, the rest of it skipped
     if (CurrentThread) {
         historyRunAbandoned();
         CurrentThread = nullptr;
@@ -362,6 +402,7 @@ void TForm1::endTransientCount()
 
 void TForm1::cancelForExit()
 {
+    m_scripts->stop(RunOutcome::Cancelled);
     CurrentThread = nullptr;
     m_control->abandon();
 }

@@ -33,6 +33,7 @@ public:
 
     QLabel *statusPanel(int panel) const; // 0 or 1; null for any other number
     QMenu *gridMenu() const { return m_gridMenu; }
+    QMenu *editorMenu() const { return m_editorMenu; }
 
 private:
     TForm1 *m_form; // not owned: the window owns this room

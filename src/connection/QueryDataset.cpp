@@ -46,6 +46,7 @@ struct QueryDataset::Impl
     std::vector<Field> fields;
     std::unique_ptr<ResultStore> store; // the fetched rows, from the describe on
     std::size_t storeBudget = QueryDataset::DefaultStoreBudget; // given by the dataset's maker
+    qint64 affected = -1; // rows the last ExecQuery changed
     std::unique_ptr<BlockReader> ahead; // while a walk fetches ahead
     // A fetch error met ahead of the rows taken so far: raised when those rows are asked for,
     // as a fetch of them would have raised it.
@@ -228,13 +229,22 @@ void QueryDataset::OpenQuery()
 void QueryDataset::ExecQuery()
 {
     Close();
+    d->affected = -1;
     d->acquire();
     try {
         d->cursor.execute(d->connection->get(), d->sql);
     } catch (const DatabaseError &error) {
         d->fail(error);
     }
+    SQLLEN rows = -1;
+    if (SQL_SUCCEEDED(SQLRowCount(d->cursor.statement(), &rows)))
+        d->affected = rows;
     d->finishStatement();
+}
+
+qint64 QueryDataset::rowsAffected() const
+{
+    return d->affected;
 }
 
 int QueryDataset::CountRecords()

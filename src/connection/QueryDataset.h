@@ -47,6 +47,8 @@ public:
     void OpenQuery();
     // Runs a statement without a result set. Raises DatabaseError.
     void ExecQuery();
+    // The rows the last ExecQuery changed, as the driver counts them; -1 when it does not say.
+    qint64 rowsAffected() const;
     // Fetches the rest of the result into the store and returns the number of records.
     int CountRecords();
     bool IsOpen() const;

@@ -31,8 +31,8 @@ TQthread::TQthread(const QString &sql, const QString &databaseName, bool isExec)
 }
 
 TQthread::TQthread(const QString &sql, const QString &databaseName,
-    std::shared_ptr<ConnectionHandle> connection, bool isExec)
-    : Query(std::make_unique<QueryDataset>(resultMemoryBudget()))
+    std::shared_ptr<ConnectionHandle> connection, bool isExec, std::size_t storeBudget)
+    : Query(std::make_unique<QueryDataset>(storeBudget ? storeBudget : resultMemoryBudget()))
     , IsExec(isExec)
 {
     Query->setConnection(databaseName, std::move(connection));

@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <memory>
 
@@ -24,9 +25,10 @@ class TQthread : public QThread
 public:
     // The statement runs on the connection of that alias, looked up in the Session.
     TQthread(const QString &sql, const QString &databaseName, bool isExec);
-    // The statement runs on the connection handed in.
+    // The statement runs on the connection handed in; its result may keep storeBudget bytes in
+    // memory (0: the user's setting).
     TQthread(const QString &sql, const QString &databaseName,
-        std::shared_ptr<ConnectionHandle> connection, bool isExec);
+        std::shared_ptr<ConnectionHandle> connection, bool isExec, std::size_t storeBudget = 0);
     // Fetches the rest of an open result (FetchToEnd), then hands it back.
     explicit TQthread(std::unique_ptr<QueryDataset> result);
     ~TQthread() override; // frees Query unless the completion handler took it over

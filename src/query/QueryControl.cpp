@@ -97,13 +97,14 @@ void QueryControl::connectEnded(std::shared_ptr<ConnectionHandle> handle, std::e
         done(std::move(handle), error);
 }
 
-TQthread *QueryControl::startStatement(
-    const QString &sql, Connection *connection, bool isExec, bool wantCount)
+TQthread *QueryControl::startStatement(const QString &sql, Connection *connection, bool isExec,
+    bool wantCount, std::size_t storeBudget)
 {
     abandon();
     checkLost(); // told before a statement may open new work on a connection opened again
     const std::shared_ptr<ConnectionHandle> handle = connection->handle();
-    auto *worker = new TQthread(sql, connection->DatabaseName, handle, isExec); // frees itself
+    auto *worker =
+        new TQthread(sql, connection->DatabaseName, handle, isExec, storeBudget); // frees itself
     worker->WantCount = wantCount;
     worker->AutoCommit = m_autoCommit;
     // Open work never moves to a fresh connection: the statement waits for its own.

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <cstddef>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -62,9 +63,10 @@ public:
     void startConnect(const QString &alias, Opener open, ConnectDone done);
     // Idle -> Running: a worker runs the statement on the connection's handle; finished()
     // follows. A fresh connection the worker had to open becomes the connection's own.
-    // Returns the worker, null when it was abandoned at once.
-    TQthread *startStatement(
-        const QString &sql, Connection *connection, bool isExec, bool wantCount);
+    // Returns the worker, null when it was abandoned at once. storeBudget: the bytes its result
+    // may keep in memory (0: the user's setting).
+    TQthread *startStatement(const QString &sql, Connection *connection, bool isExec,
+        bool wantCount, std::size_t storeBudget = 0);
     // Idle -> FetchingToEnd: a worker fetches the rest of an open result; progress() reports
     // the records fetched so far, finished() follows.
     TQthread *startFetchToEnd(std::unique_ptr<QueryDataset> result);

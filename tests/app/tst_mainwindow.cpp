@@ -297,9 +297,9 @@ void tst_MainWindow::menus_data()
     QTest::addColumn<QStringList>("captions"); // empty for a separator
     QTest::newRow("editor") << "PopupMenu1"
                             << QStringList { "Undo1", "N1", "Copy1", "Cut1", "Paste1", "SelectAll1",
-                                   "Font1", "Font2", "Print1", "FindReplace1" }
+                                   "Font1", "Font2", "Print1", "FindReplace1", "N2", "RunScript1" }
                             << QStringList { "Undo", "", "Copy", "Cut", "Paste", "Select All", "",
-                                   "Font", "Print", "Find-Replace" };
+                                   "Font", "Print", "Find-Replace", "", "Run Script" };
     QTest::newRow("grid") << "PopupMenu2"
                           << QStringList { "CopyFieldtoClipboard1", "CopyEntireRowtoclipboard1",
                                  "CopyEntireRowCommaQuote1" }

@@ -1,0 +1,280 @@
+#include "app/ScriptLog.h"
+
+#include "app/Unit1.h"
+#include "connection/Connection.h"
+#include "connection/QueryDataset.h"
+#include "query/QThread.h"
+#include "query/QueryControl.h"
+#include "query/Reaper.h"
+#include "settings/ParmStore.h"
+#include "ui_Unit1.h"
+
+#include <QAction>
+#include <QDateTime>
+#include <QHeaderView>
+#include <QMenu>
+#include <QSettings>
+#include <QSplitter>
+#include <QTextBlock>
+#include <QTreeWidget>
+
+#include <algorithm>
+
+namespace {
+enum Column { LineColumn, KindColumn, OutcomeColumn, ElapsedColumn };
+}
+
+ScriptLog::ScriptLog(TForm1 *form, Ui::TForm1 &ui, QueryControl *control, QMenu *editorMenu)
+    : QObject(form)
+    , m_form(form)
+    , m_ui(ui)
+    , m_control(control)
+    , m_run(new ScriptRun(control, this)) // owned (Qt parent)
+    , m_log(new QTreeWidget) // owned by the splitter below
+    , m_action(new QAction(QStringLiteral("Run Script"), this)) // owned (Qt parent)
+{
+    connect(m_run, &ScriptRun::stepStarted, this, &ScriptLog::stepStarted);
+    connect(m_run, &ScriptRun::stepEnded, this, &ScriptLog::stepEnded);
+    connect(m_run, &ScriptRun::ended, this, &ScriptLog::ended);
+
+    // The log sits under the editor, hidden until the first script: the SQL page is the editor
+    // alone until then.
+    m_log->setObjectName(QStringLiteral("ScriptLog"));
+    m_log->setHeaderLabels({ QStringLiteral("Line"), QStringLiteral("Kind"),
+        QStringLiteral("Outcome"), QStringLiteral("Elapsed") });
+    m_log->setRootIsDecorated(false);
+    m_log->setUniformRowHeights(true);
+    m_log->header()->setStretchLastSection(false);
+    m_log->header()->setSectionResizeMode(OutcomeColumn, QHeaderView::Stretch);
+    m_log->hide();
+    auto *splitter = new QSplitter(Qt::Vertical, ui.TabSheet1); // owned by the page
+    splitter->setObjectName(QStringLiteral("ScriptSplitter"));
+    splitter->setChildrenCollapsible(false);
+    delete ui.TabSheet1->layout()->replaceWidget(ui.RE1, splitter); // the editor's old item
+    splitter->addWidget(ui.RE1);
+    splitter->addWidget(m_log);
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 1);
+    // A query's line shows that statement's result, while it is kept.
+    const auto chosen = [this](QTreeWidgetItem *item) {
+        runGuarded(m_form, [&] { show(m_log->indexOfTopLevelItem(item)); });
+    };
+    connect(m_log, &QTreeWidget::itemClicked, this, chosen);
+    connect(m_log, &QTreeWidget::itemActivated, this, chosen);
+
+    m_action->setObjectName(QStringLiteral("RunScript1"));
+    m_action->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
+    m_action->setShortcutContext(Qt::WindowShortcut);
+    form->addAction(m_action); // its key works anywhere in the window
+    // After the editor's own commands, which keep their order.
+    editorMenu->addSeparator()->setObjectName(QStringLiteral("N2"));
+    editorMenu->addAction(m_action);
+    connect(control, &QueryControl::stateChanged, this, [this](QueryControl::State state) {
+        m_action->setEnabled(state == QueryControl::State::Idle);
+    });
+}
+
+ScriptLog::Script ScriptLog::script() const
+{
+    Script script;
+    const QTextCursor cursor = m_ui.RE1->textCursor();
+    script.text = m_ui.RE1->toPlainText();
+    if (cursor.hasSelection()) {
+        script.part = true;
+        script.origin = cursor.selectionStart();
+        script.text = script.text.mid(script.origin, cursor.selectionEnd() - script.origin);
+        script.firstLine = m_ui.RE1->document()->findBlock(script.origin).blockNumber() + 1;
+    }
+    script.steps = ScriptRun::stepsOf(script.text);
+    return script;
+}
+
+void ScriptLog::start(const Script &script, Connection *connection)
+{
+    stop();
+    m_script = script;
+    m_alias = connection->DatabaseName;
+    const int count = int(script.steps.size());
+    m_historyKeys.fill(0, count);
+    m_closed.fill(false, count);
+    m_log->clear();
+    for (const ScriptRun::Step &step : script.steps) {
+        auto *item = new QTreeWidgetItem(m_log); // owned by the log
+        item->setText(LineColumn, QString::number(script.firstLine + step.line - 1));
+        item->setText(KindColumn, Sql::kindName(step.kind));
+    }
+    m_log->show();
+    const bool goOn =
+        openUserSettings()->value(QStringLiteral("ScriptContinueOnError"), false).toBool();
+    // The kept results share the memory the user gives one result.
+    m_run->start(script.steps, connection, goOn, resultMemoryBudget() / KeptResults);
+}
+
+void ScriptLog::stop(RunOutcome outcome)
+{
+    if (m_run->isRunning()) {
+        const int running = m_run->current();
+        m_run->cancel();
+        const QVector<ScriptRun::Step> &steps = m_run->steps();
+        HistoryRecorder *history = m_form->historyDatabase();
+        if (history && running >= 0 && running < steps.size() && m_historyKeys[running]
+            && steps[running].outcome == ScriptRun::Outcome::Cancelled)
+            history->runEnded(m_historyKeys[running], steps[running].elapsedMs, outcome);
+    }
+    for (auto &kept : m_results) {
+        Reaper::dispose(std::move(kept.second));
+        m_closed[kept.first] = true;
+    }
+    m_results.clear();
+    if (m_shown >= 0)
+        m_closed[m_shown] = true; // the window's CurrentQuery: its caller closes it
+    m_shown = -1;
+    for (int i = 0; i < m_log->topLevelItemCount(); ++i)
+        showLine(i);
+}
+
+void ScriptLog::stepStarted(int index)
+{
+    showLine(index);
+    m_log->scrollToItem(m_log->topLevelItem(index));
+    mark(index, m_form->palette().color(QPalette::Highlight).lighter(170));
+    if (HistoryRecorder *history = m_form->historyDatabase())
+        m_historyKeys[index] = history->runStarted(
+            m_run->steps()[index].sql, m_alias, QDateTime::currentMSecsSinceEpoch());
+}
+
+void ScriptLog::stepEnded(int index, TQthread *worker)
+{
+    const ScriptRun::Step &step = m_run->steps()[index];
+    const bool failed = step.outcome == ScriptRun::Outcome::Error;
+    HistoryRecorder *history = m_form->historyDatabase();
+    if (history && m_historyKeys[index]) {
+        history->runEnded(m_historyKeys[index], step.elapsedMs,
+            failed ? RunOutcome::Error : RunOutcome::Completed, step.errorText);
+        if (step.outcome == ScriptRun::Outcome::Rows)
+            history->runCounted(m_historyKeys[index], step.count);
+    }
+    if (worker && step.outcome == ScriptRun::Outcome::Rows && worker->Query)
+        keep(index, std::move(worker->Query));
+    showLine(index);
+}
+
+void ScriptLog::ended()
+{
+    const QVector<ScriptRun::Step> &steps = m_run->steps();
+    for (int i = 0; i < m_log->topLevelItemCount(); ++i)
+        showLine(i);
+    m_ui.RE1->setExtraSelections({});
+    int errors = 0;
+    int firstError = -1;
+    int cancelled = -1;
+    for (int i = 0; i < steps.size(); ++i) {
+        if (steps[i].outcome == ScriptRun::Outcome::Error && errors++ == 0)
+            firstError = i;
+        if (steps[i].outcome == ScriptRun::Outcome::Cancelled)
+            cancelled = i;
+    }
+    const bool stopped = !steps.isEmpty() && steps.last().outcome == ScriptRun::Outcome::Skipped;
+    const auto lineOf = [this, &steps](int i) { return m_script.firstLine + steps[i].line - 1; };
+    QString summary;
+    if (cancelled >= 0) {
+        summary = QStringLiteral("Script cancelled at line %1").arg(lineOf(cancelled));
+    } else if (stopped && firstError >= 0) {
+        summary = QStringLiteral("Script stopped at line %1").arg(lineOf(firstError));
+    } else {
+        summary = QStringLiteral("Script Complete: %1 statements").arg(steps.size());
+        if (errors)
+            summary += QStringLiteral(", %1 failed").arg(errors);
+    }
+    m_form->setStatusText(1, summary);
+    if (firstError >= 0) {
+        // The statement that failed first stays marked, and its line chosen in the log.
+        mark(firstError, QColor(255, 200, 200));
+        m_log->setCurrentItem(m_log->topLevelItem(firstError));
+    } else if (cancelled < 0 && m_shown >= 0) {
+        m_ui.PageControl1->setCurrentWidget(m_ui.TabSheet2);
+        m_ui.DBGrid1->setFocus();
+    }
+}
+
+void ScriptLog::keep(int index, std::unique_ptr<QueryDataset> result)
+{
+    // The grid shows the newest query's result; the one it showed is kept beside the others.
+    m_form->UnbindGrid();
+    if (m_form->CurrentQuery && m_shown >= 0)
+        m_results[m_shown] = std::move(m_form->CurrentQuery);
+    else if (m_form->CurrentQuery)
+        Reaper::dispose(std::move(m_form->CurrentQuery));
+    m_form->CurrentQuery = std::move(result);
+    m_shown = index;
+    m_form->BindGrid();
+    while (int(m_results.size()) + 1 > KeptResults)
+        closeResult(m_results.begin()->first); // the oldest
+}
+
+void ScriptLog::closeResult(int index)
+{
+    const auto kept = m_results.find(index);
+    if (kept == m_results.end())
+        return;
+    Reaper::dispose(std::move(kept->second));
+    m_results.erase(kept);
+    m_closed[index] = true;
+    showLine(index);
+}
+
+void ScriptLog::show(int index)
+{
+    const QueryControl::State state = m_control->state();
+    if (state == QueryControl::State::FetchingToEnd || state == QueryControl::State::Counting)
+        return; // the grid's result is on a worker now
+    const auto kept = m_results.find(index);
+    if (index != m_shown && kept == m_results.end())
+        return; // no result, or closed: its line says so
+    if (index != m_shown) {
+        std::unique_ptr<QueryDataset> result = std::move(kept->second);
+        m_results.erase(kept);
+        m_form->UnbindGrid();
+        if (m_form->CurrentQuery && m_shown >= 0)
+            m_results[m_shown] = std::move(m_form->CurrentQuery);
+        else if (m_form->CurrentQuery)
+            Reaper::dispose(std::move(m_form->CurrentQuery));
+        m_form->CurrentQuery = std::move(result);
+        m_shown = index;
+        m_form->BindGrid();
+    }
+    m_ui.PageControl1->setCurrentWidget(m_ui.TabSheet2);
+    m_ui.DBGrid1->setFocus();
+}
+
+void ScriptLog::showLine(int index)
+{
+    QTreeWidgetItem *item = m_log->topLevelItem(index);
+    const QVector<ScriptRun::Step> &steps = m_run->steps();
+    if (!item || index >= steps.size())
+        return;
+    const ScriptRun::Step &step = steps[index];
+    QString outcome = ScriptRun::outcomeText(step);
+    if (index < m_closed.size() && m_closed[index])
+        outcome += QStringLiteral(" (result closed)");
+    item->setText(OutcomeColumn, outcome.simplified()); // one line; the hint has it all
+    item->setToolTip(OutcomeColumn, outcome);
+    const bool ran = step.outcome != ScriptRun::Outcome::Waiting
+        && step.outcome != ScriptRun::Outcome::Running
+        && step.outcome != ScriptRun::Outcome::Skipped;
+    item->setText(ElapsedColumn, ran ? TQthread::elapsedText(step.elapsedMs) : QString());
+}
+
+void ScriptLog::mark(int index, const QColor &background)
+{
+    const ScriptRun::Step &step = m_run->steps()[index];
+    // The editor may have changed since the script started: the mark stays inside its text.
+    const int last = m_ui.RE1->document()->characterCount() - 1;
+    QTextEdit::ExtraSelection selection;
+    selection.cursor = QTextCursor(m_ui.RE1->document());
+    selection.cursor.setPosition(std::min(m_script.origin + step.begin, last));
+    selection.cursor.setPosition(
+        std::min(m_script.origin + step.end, last), QTextCursor::KeepAnchor);
+    selection.format.setBackground(background);
+    m_ui.RE1->setExtraSelections({ selection });
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "history/HistoryRecord.h"
+#include "query/ScriptRun.h"
+
+#include <QObject>
+#include <QVector>
+
+#include <map>
+#include <memory>
+
+namespace Ui {
+class TForm1;
+}
+class Connection;
+class QAction;
+class QMenu;
+class QTreeWidget;
+class QueryControl;
+class QueryDataset;
+class TForm1;
+class TQthread;
+
+// Run Script (Alt+X, also in the editor's menu): the statements of the editor, or of its
+// selection, run one after another by a ScriptRun, with a log under the editor that lists each
+// one's line, kind, outcome and time; the running statement is marked in the editor. Each
+// statement is recorded in the history database; the results of the last few queries are kept
+// (the grid shows the newest, a query's line in the log shows its own). Owned by the window (Qt
+// parent); UI thread only.
+class ScriptLog : public QObject
+{
+public:
+    ScriptLog(TForm1 *form, Ui::TForm1 &ui, QueryControl *control, QMenu *editorMenu);
+
+    QAction *action() const { return m_action; } // RunScript1
+
+    struct Script
+    {
+        QString text; // the selection, or the editor's whole text
+        int origin = 0; // where it starts in the editor
+        int firstLine = 1; // the editor's line of its start
+        bool part = false; // a selection, not the whole text
+        QVector<ScriptRun::Step> steps;
+    };
+    Script script() const; // steps empty: nothing to run
+    // Once the alias's connection is open: the script runs on it.
+    void start(const Script &script, Connection *connection);
+    // Close Query, a new run, or the window going: the running statement is cancelled, the
+    // rest skipped, and every kept result is closed.
+    void stop(RunOutcome outcome = RunOutcome::Abandoned);
+    bool owns(const TQthread *worker) const { return m_run->owns(worker); }
+
+    static constexpr int KeptResults = 3;
+
+private:
+    void stepStarted(int index);
+    void stepEnded(int index, TQthread *worker);
+    void ended();
+    void keep(int index, std::unique_ptr<QueryDataset> result);
+    void closeResult(int index);
+    void show(int index); // the statement's kept result in the grid
+    void showLine(int index);
+    void mark(int index, const QColor &background);
+
+    TForm1 *m_form; // not owned: the window owns this room
+    Ui::TForm1 &m_ui;
+    QueryControl *m_control; // not owned: the window's
+    ScriptRun *m_run; // owned (Qt parent)
+    QTreeWidget *m_log; // ScriptLog, owned by the splitter under the editor
+    QAction *m_action; // RunScript1, owned (Qt parent)
+    Script m_script;
+    QString m_alias;
+    QVector<qint64> m_historyKeys; // per step, 0 when not recorded
+    QVector<bool> m_closed; // per step: its result was kept and is closed now
+    std::map<int, std::unique_ptr<QueryDataset>> m_results; // kept, not shown
+    int m_shown = -1; // the step whose result is the window's CurrentQuery
+};

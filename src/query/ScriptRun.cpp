@@ -1,0 +1,161 @@
+#include "query/ScriptRun.h"
+
+#include "connection/Connection.h"
+#include "connection/QueryDataset.h"
+#include "query/QThread.h"
+#include "query/QueryControl.h"
+
+ScriptRun::ScriptRun(QueryControl *control, QObject *parent)
+    : QObject(parent)
+    , m_control(control)
+{
+    connect(m_control, &QueryControl::finished, this, &ScriptRun::handBack);
+}
+
+QVector<ScriptRun::Step> ScriptRun::stepsOf(const QString &text)
+{
+    QVector<Step> steps;
+    for (const Sql::Statement &statement : Sql::splitStatements(text)) {
+        Step step;
+        // Sent as the editor's text is sent: every line followed by CR LF.
+        for (const QStringView line :
+            QStringView(text).mid(statement.begin, statement.end - statement.begin).split(u'\n'))
+            step.sql += line.toString() + QStringLiteral("\r\n");
+        step.line = statement.line;
+        step.begin = statement.begin;
+        step.end = statement.end;
+        step.kind = statement.kind;
+        steps.append(step);
+    }
+    return steps;
+}
+
+void ScriptRun::start(
+    QVector<Step> steps, Connection *connection, bool continueOnError, std::size_t storeBudget)
+{
+    cancel();
+    m_steps = std::move(steps);
+    m_connection = connection;
+    m_continueOnError = continueOnError;
+    m_storeBudget = storeBudget;
+    m_current = -1;
+    m_running = true;
+    startNext();
+}
+
+void ScriptRun::startNext()
+{
+    if (++m_current >= m_steps.size()) {
+        finish();
+        return;
+    }
+    Step &step = m_steps[m_current];
+    step.outcome = Outcome::Running;
+    m_clock.start();
+    emit stepStarted(m_current);
+    if (!m_running)
+        return; // a listener cancelled the script
+    if (!m_connection || !m_connection->IsConnected()) {
+        // Close and Logout between two statements: nothing more can run.
+        step.outcome = Outcome::Error;
+        step.errorText = QStringLiteral("The connection was closed");
+        emit stepEnded(m_current, nullptr);
+        finish();
+        return;
+    }
+    const bool isQuery = step.kind == Sql::StatementKind::Query;
+    // A query's result is fetched to its end by the worker: the connection is then free for the
+    // next statement, and the count is the log's "rows fetched".
+    m_worker = m_control->startStatement(step.sql, m_connection, !isQuery, isQuery, m_storeBudget);
+}
+
+void ScriptRun::handBack(TQthread *worker)
+{
+    if (!m_running || !worker || worker != m_worker)
+        return;
+    m_worker = nullptr;
+    m_handingBack = worker;
+    Step &step = m_steps[m_current];
+    step.elapsedMs = worker->ElapsedMs;
+    if (!worker->ErrorText.isEmpty()) {
+        step.outcome = Outcome::Error;
+        step.errorText = worker->ErrorText;
+    } else if (worker->IsExec) {
+        step.count = worker->Query ? worker->Query->rowsAffected() : -1;
+        step.outcome = step.kind == Sql::StatementKind::Change && step.count >= 0
+            ? Outcome::Affected
+            : Outcome::Completed;
+    } else {
+        step.count = worker->Query ? worker->Query->fetchedCount() : -1;
+        step.outcome = Outcome::Rows;
+    }
+    const bool failed = step.outcome == Outcome::Error;
+    emit stepEnded(m_current, worker);
+    m_handingBack = nullptr;
+    if (!m_running)
+        return; // a listener cancelled the script
+    if (failed && !m_continueOnError)
+        finish();
+    else
+        startNext();
+}
+
+void ScriptRun::cancel()
+{
+    if (!m_running)
+        return;
+    if (m_current >= 0 && m_current < m_steps.size()
+        && m_steps[m_current].outcome == Outcome::Running) {
+        m_steps[m_current].outcome = Outcome::Cancelled;
+        m_steps[m_current].elapsedMs = qint32(m_clock.elapsed());
+    }
+    if (m_worker) {
+        m_worker = nullptr;
+        m_control->abandon(); // the statement is cancelled on the server, off this thread
+    }
+    finish();
+}
+
+void ScriptRun::finish()
+{
+    for (Step &step : m_steps) {
+        if (step.outcome == Outcome::Waiting)
+            step.outcome = Outcome::Skipped;
+    }
+    m_running = false;
+    emit ended();
+}
+
+bool ScriptRun::owns(const TQthread *worker) const
+{
+    return worker && (worker == m_worker || worker == m_handingBack);
+}
+
+QString ScriptRun::outcomeText(const Step &step)
+{
+    const auto rows = [&step](const char *what) {
+        return QStringLiteral("%1 %2 %3")
+            .arg(step.count)
+            .arg(step.count == 1 ? QStringLiteral("row") : QStringLiteral("rows"))
+            .arg(QLatin1String(what));
+    };
+    switch (step.outcome) {
+    case Outcome::Waiting:
+        return QStringLiteral("waiting");
+    case Outcome::Running:
+        return QStringLiteral("running");
+    case Outcome::Rows:
+        return rows("fetched");
+    case Outcome::Affected:
+        return rows("affected");
+    case Outcome::Completed:
+        return QStringLiteral("completed");
+    case Outcome::Error:
+        return step.errorText;
+    case Outcome::Cancelled:
+        return QStringLiteral("cancelled");
+    case Outcome::Skipped:
+        return QStringLiteral("skipped");
+    }
+    return QString();
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "sql/SqlStatements.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QVector>
+
+#include <cstddef>
+
+class Connection;
+class QueryControl;
+class TQthread;
+
+// The statements of a script, run one after another on one connection through the window's
+// QueryControl: each starts when the one before has handed back, so nothing waits. It stops at
+// the first error unless told to go on; cancel() stops the running statement and skips the
+// rest. Owned by the window's script room; UI thread only.
+class ScriptRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Outcome { Waiting, Running, Rows, Affected, Completed, Error, Cancelled, Skipped };
+    struct Step
+    {
+        QString sql; // as sent: every line followed by CR LF
+        int line = 1; // where it starts in the script's text, counted from 1
+        int begin = 0; // its range in the script's text
+        int end = 0;
+        Sql::StatementKind kind = Sql::StatementKind::Other;
+        Outcome outcome = Outcome::Waiting;
+        qint64 count = -1; // rows fetched (a query) or changed (a change); -1 when unknown
+        QString errorText;
+        qint32 elapsedMs = 0;
+    };
+
+    explicit ScriptRun(QueryControl *control, QObject *parent = nullptr);
+
+    // The statements of a text, empty ones left out. A query is opened and fetched to its end
+    // (which frees the connection for the next statement); anything else is executed.
+    static QVector<Step> stepsOf(const QString &text);
+    // Runs the steps on the connection (not owned; it outlives the run). storeBudget: the bytes
+    // each query's result may keep in memory (0: the user's setting).
+    void start(QVector<Step> steps, Connection *connection, bool continueOnError,
+        std::size_t storeBudget = 0);
+    // The running statement is abandoned (cancelled on the server), the rest are skipped;
+    // ended() follows at once. Nothing when no script runs.
+    void cancel();
+
+    bool isRunning() const { return m_running; }
+    // The worker of one of this run's statements (the running one, or the one handing back).
+    bool owns(const TQthread *worker) const;
+    const QVector<Step> &steps() const { return m_steps; }
+    int current() const { return m_current; }
+
+    // "12 rows fetched", "1 row affected", "completed", the error's text, "cancelled", ...
+    static QString outcomeText(const Step &step);
+
+signals:
+    void stepStarted(int index);
+    // A statement ended. Emitted while its worker waits: a listener may take worker->Query (a
+    // query's whole result); worker is null for a statement that never reached the server.
+    void stepEnded(int index, TQthread *worker);
+    void ended(); // every step has its outcome
+
+private:
+    void startNext();
+    void handBack(TQthread *worker);
+    void finish();
+
+    QueryControl *m_control; // not owned: the window's
+    Connection *m_connection = nullptr; // not owned
+    QVector<Step> m_steps;
+    int m_current = -1;
+    bool m_continueOnError = false;
+    bool m_running = false;
+    std::size_t m_storeBudget = 0;
+    QPointer<TQthread> m_worker; // the running statement's
+    QPointer<TQthread> m_handingBack; // the worker whose hand-back is being handled
+    QElapsedTimer m_clock; // since the running statement started
+};
