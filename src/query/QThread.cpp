@@ -109,7 +109,7 @@ void TQthread::useFreeConnection()
 void TQthread::walkToEnd()
 {
     const std::shared_ptr<StatementCancel> cancel = Query->cancelPoint();
-    while (!Query->allFetched() && !cancel->isCancelled()) {
+    while (!Query->allFetched() && !cancel->isCancelled() && !StopWalk.load()) {
         Query->fetchMore();
         Fetched.store(Query->fetchedCount());
     }

@@ -55,6 +55,9 @@ public:
     // Idle -> FetchingToEnd: a worker fetches the rest of an open result; progress() reports
     // the records fetched so far, finished() follows.
     TQthread *startFetchToEnd(std::unique_ptr<QueryDataset> result);
+    // In FetchingToEnd: the walk stops between blocks and hands back (finished() follows) with
+    // the result open and the records fetched so far. Elsewhere nothing.
+    void stopFetch();
     // Any state -> Idle: a connect is forgotten; a worker calls nothing more and its statement
     // is cancelled on the server from a reaper thread.
     void abandon();
