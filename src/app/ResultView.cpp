@@ -6,7 +6,6 @@
 #include "results/DataSource.h"
 #include "results/RowOrder.h"
 
-#include <QCollator>
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -170,15 +169,15 @@ void ResultView::startWork(QueryDataset &query)
     m_stop = stop;
     m_count->setText(wanted.column >= 0 && !sorted ? QStringLiteral("Sorting… (Esc stops)")
                                                    : QStringLiteral("Filtering… (Esc stops)"));
-    QCollator collator { QLocale() };
+    const QLocale locale;
     QPointer<ResultView> self(this);
-    std::thread([self, reader, wanted, sorted, stop, collator]() mutable {
+    std::thread([self, reader, wanted, sorted, stop, locale]() mutable {
         std::shared_ptr<const std::vector<int>> shown;
         QString error;
         try {
             if (wanted.column >= 0 && !sorted) {
                 std::vector<int> order;
-                if (!RowOrder::sorted(*reader, wanted.column, wanted.order, collator, *stop, order))
+                if (!RowOrder::sorted(*reader, wanted.column, wanted.order, locale, *stop, order))
                     return;
                 sorted = std::make_shared<const std::vector<int>>(std::move(order));
             }

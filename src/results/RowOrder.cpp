@@ -1,6 +1,7 @@
 #include "results/RowOrder.h"
 
 #include "connection/ResultReader.h"
+#include "results/TextSort.h"
 
 #include <algorithm>
 #include <cmath>
@@ -147,7 +148,7 @@ int compareDecimalText(const char *a, std::size_t aLength, const char *b, std::s
     return x.negative ? -magnitude : magnitude;
 }
 
-bool sorted(const ResultReader &reader, int column, Qt::SortOrder order, const QCollator &collator,
+bool sorted(const ResultReader &reader, int column, Qt::SortOrder order, const QLocale &locale,
     const std::atomic<bool> &stop, std::vector<int> &out)
 {
     out.clear();
@@ -191,23 +192,9 @@ bool sorted(const ResultReader &reader, int column, Qt::SortOrder order, const Q
                 values, keys, descending, std::less<std::pair<std::int64_t, std::uint32_t>>());
         break;
     }
-    case StoredKind::Text: {
-        // The collator's keys, made once per value: a comparison of two keys is a byte compare.
-        std::vector<QCollatorSortKey> keys;
-        QString text;
-        walked =
-            collect(reader, column, stop, values, nulls, [&](const char *data, std::size_t length) {
-                text.resize(0);
-                ValueText::appendStoredText(text, kind, data, length);
-                keys.push_back(collator.sortKey(text));
-            });
-        if (walked)
-            sortByKeys(
-                values, keys, descending, [](const QCollatorSortKey &x, const QCollatorSortKey &y) {
-                    return x.compare(y) < 0;
-                });
+    case StoredKind::Text:
+        walked = sortTexts(reader, column, descending, locale, stop, values, nulls);
         break;
-    }
     default: {
         std::vector<std::int64_t> keys;
         walked = collect(reader, column, stop, values, nulls,

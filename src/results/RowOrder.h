@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QCollator>
+#include <QLocale>
 #include <QString>
 #include <Qt>
 
@@ -15,9 +15,9 @@ class ResultReader;
 namespace RowOrder {
 
 // Every record sorted by the column: by the values' kind (whole and decimal numbers as numbers,
-// dates and times in time order, text by the collator, bytes byte by byte), NULL before every
-// value ascending and after every value descending; equal values keep their fetched order.
-bool sorted(const ResultReader &reader, int column, Qt::SortOrder order, const QCollator &collator,
+// dates and times in time order, text by the locale's collation, bytes byte by byte), NULL before
+// every value ascending and after every value descending; equal values keep their fetched order.
+bool sorted(const ResultReader &reader, int column, Qt::SortOrder order, const QLocale &locale,
     const std::atomic<bool> &stop, std::vector<int> &out);
 
 // The records of `records` (every record in fetched order when null), in that order, where the
