@@ -73,22 +73,23 @@ ResultView::~ResultView()
 
 bool ResultView::eventFilter(QObject *watched, QEvent *event)
 {
-    // Esc in the field clears it, before the window's Esc (Close Query) sees it.
-    if (watched == m_edit
+    // Esc in the field clears it (or stops the sort or filter under way) before the window's
+    // Esc (Close Query) sees it; with nothing to clear or stop it is the window's.
+    const bool esc = watched == m_edit
         && (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)
-        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
-        event->accept();
-        if (event->type() == QEvent::KeyPress) {
-            if (!m_edit->text().isEmpty()) {
-                m_edit->clear();
-                filterEdited(QString());
-            } else {
-                stop();
-            }
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape;
+    if (!esc || (m_edit->text().isEmpty() && !m_fetching && !m_stop))
+        return QObject::eventFilter(watched, event);
+    event->accept();
+    if (event->type() == QEvent::KeyPress) {
+        if (!m_edit->text().isEmpty()) {
+            m_edit->clear();
+            filterEdited(QString());
+        } else {
+            stop();
         }
-        return true;
     }
-    return QObject::eventFilter(watched, event);
+    return true;
 }
 
 void ResultView::headerClicked(int column)
@@ -142,13 +143,18 @@ void ResultView::refresh()
     startWork(*query);
 }
 
-void ResultView::fetchEnded()
+void ResultView::fetchEnded(bool failed)
 {
     if (!m_fetching)
         return;
     m_fetching = false;
     QueryDataset *query = m_hooks.current();
-    if (query && !plainOrder(m_wanted.column, m_wanted.filter) && !query->allFetched()) {
+    if (failed || !query) {
+        refuse(QStringLiteral("Not sorted or filtered: the rest of the result could not be "
+                              "fetched"));
+        return;
+    }
+    if (!plainOrder(m_wanted.column, m_wanted.filter) && !query->allFetched()) {
         refuse(QStringLiteral("Not sorted or filtered: the fetch of the rest of the result was "
                               "stopped"));
         return;

@@ -39,8 +39,8 @@ public:
         QTableView *grid, QVBoxLayout *above, DataSource *rows, Hooks hooks, QObject *parent);
     ~ResultView() override;
 
-    // The window's walk to the end handed back (complete or not).
-    void fetchEnded();
+    // The window's walk to the end handed back: complete, stopped by Esc, or failed.
+    void fetchEnded(bool failed);
     // Esc: stops the fetch or the work for a sort or filter. False when none was under way.
     bool stop();
     // "Sorted by NAME (descending); filtered: 12 of 40 rows", or empty when every row shows in

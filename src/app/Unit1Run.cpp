@@ -447,7 +447,7 @@ void TForm1::FetchFinished(TQthread *worker)
     if (!worker->ErrorText.isEmpty()) {
         BindGrid();
         postError(worker->ErrorText);
-        m_resultView->fetchEnded();
+        m_resultView->fetchEnded(true);
         return;
     }
     const int last = CurrentQuery->fetchedCount() - 1;
@@ -459,7 +459,7 @@ void TForm1::FetchFinished(TQthread *worker)
     if (last >= 0)
         ui->DBGrid1->scrollTo(DataSource1->index(last, column));
     ui->DBGrid1->setFocus();
-    m_resultView->fetchEnded(); // a sort or filter waiting for the rest goes on
+    m_resultView->fetchEnded(false); // a sort or filter waiting for the rest goes on
 }
 
 void TForm1::setupKeys()
