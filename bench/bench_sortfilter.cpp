@@ -13,6 +13,7 @@
 #include "StallMeter.h"
 #include "app/ResultView.h"
 #include "app/Unit1.h"
+#include "connection/Connection.h"
 #include "connection/QueryDataset.h"
 #include "connection/ResultReader.h"
 #include "results/RowOrder.h"
@@ -103,6 +104,8 @@ void bigSort(long rows)
     QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
     settings.setValue(QStringLiteral("ResultMemoryMB"), 64);
     settings.sync();
+    Connection connection(TestEnv::session(), dsn);
+    connection.OpenConnection();
     malloc_trim(0);
     QFile clear(QStringLiteral("/proc/self/clear_refs"));
     if (clear.open(QIODevice::WriteOnly))

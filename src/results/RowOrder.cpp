@@ -105,47 +105,41 @@ bool collect(const ResultReader &reader, int column, const std::atomic<bool> &st
 
 namespace RowOrder {
 
-int compareDecimalText(const char *a, std::size_t aLength, const char *b, std::size_t bLength)
+std::string decimalKey(const char *text, std::size_t length)
 {
-    struct Parts
-    {
-        bool negative = false;
-        std::string whole; // no leading zeros
-        std::string fraction; // no trailing zeros
-    };
-    const auto parse = [](const char *text, std::size_t length) {
-        Parts parts;
-        std::size_t i = 0;
-        while (i < length && text[i] == ' ')
-            ++i;
-        if (i < length && (text[i] == '-' || text[i] == '+'))
-            parts.negative = text[i++] == '-';
-        while (i < length && text[i] == '0')
-            ++i;
-        while (i < length && text[i] >= '0' && text[i] <= '9')
-            parts.whole += text[i++];
-        if (i < length && (text[i] == '.' || text[i] == ','))
-            ++i;
-        while (i < length && text[i] >= '0' && text[i] <= '9')
-            parts.fraction += text[i++];
-        while (!parts.fraction.empty() && parts.fraction.back() == '0')
-            parts.fraction.pop_back();
-        if (parts.whole.empty() && parts.fraction.empty())
-            parts.negative = false; // -0 is 0
-        return parts;
-    };
-    const Parts x = parse(a, aLength);
-    const Parts y = parse(b, bLength);
-    if (x.negative != y.negative)
-        return x.negative ? -1 : 1;
-    int magnitude = 0;
-    if (x.whole.size() != y.whole.size())
-        magnitude = x.whole.size() < y.whole.size() ? -1 : 1;
-    else if (const int c = x.whole.compare(y.whole))
-        magnitude = c < 0 ? -1 : 1;
-    else if (const int f = x.fraction.compare(y.fraction))
-        magnitude = f < 0 ? -1 : 1;
-    return x.negative ? -magnitude : magnitude;
+    std::size_t i = 0;
+    while (i < length && text[i] == ' ')
+        ++i;
+    bool negative = false;
+    if (i < length && (text[i] == '-' || text[i] == '+'))
+        negative = text[i++] == '-';
+    while (i < length && text[i] == '0')
+        ++i;
+    std::string digits; // the whole part without leading zeros, then the fraction's digits
+    while (i < length && text[i] >= '0' && text[i] <= '9')
+        digits += text[i++];
+    const std::size_t whole = digits.size();
+    if (i < length && (text[i] == '.' || text[i] == ','))
+        ++i;
+    while (i < length && text[i] >= '0' && text[i] <= '9')
+        digits += text[i++];
+    while (digits.size() > whole && digits.back() == '0')
+        digits.pop_back();
+    if (digits.empty())
+        return std::string(1, '\x01'); // zero, whatever its sign
+    // Above zero: the length of the whole part, then the digits. Below zero the same bytes
+    // inverted, ended by a byte above every inverted one, so that a longer magnitude sorts first.
+    std::string key(1, negative ? '\x00' : '\x02');
+    std::string magnitude;
+    magnitude += char((whole >> 8) & 0xFF);
+    magnitude += char(whole & 0xFF);
+    magnitude += digits;
+    if (negative) {
+        for (char &c : magnitude)
+            c = char(0xFF - static_cast<unsigned char>(c));
+        magnitude += '\xFF';
+    }
+    return key + magnitude;
 }
 
 bool sorted(const ResultReader &reader, int column, Qt::SortOrder order, const QLocale &locale,
@@ -170,14 +164,14 @@ bool sorted(const ResultReader &reader, int column, Qt::SortOrder order, const Q
     }
     case StoredKind::Decimal:
     case StoredKind::Binary: {
+        // Decimals as bytes that order like their numbers; bytes as they are.
         std::vector<std::string> keys;
-        walked = collect(reader, column, stop, values, nulls,
-            [&](const char *data, std::size_t length) { keys.emplace_back(data, length); });
-        if (walked && kind == StoredKind::Decimal)
-            sortByKeys(values, keys, descending, [](const std::string &x, const std::string &y) {
-                return compareDecimalText(x.data(), x.size(), y.data(), y.size()) < 0;
+        walked =
+            collect(reader, column, stop, values, nulls, [&](const char *data, std::size_t length) {
+                keys.push_back(kind == StoredKind::Decimal ? decimalKey(data, length)
+                                                           : std::string(data, length));
             });
-        else if (walked)
+        if (walked)
             sortByKeys(values, keys, descending, std::less<std::string>());
         break;
     }

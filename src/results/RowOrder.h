@@ -5,6 +5,7 @@
 #include <Qt>
 
 #include <atomic>
+#include <string>
 #include <vector>
 
 class ResultReader;
@@ -25,7 +26,7 @@ bool sorted(const ResultReader &reader, int column, Qt::SortOrder order, const Q
 bool filtered(const ResultReader &reader, const std::vector<int> *records, const QString &text,
     int maxChars, const std::atomic<bool> &stop, std::vector<int> &out);
 
-// Orders two decimal numbers written as text ("-12.50", "3", ".5"): below zero, zero, above.
-int compareDecimalText(const char *a, std::size_t aLength, const char *b, std::size_t bLength);
+// A decimal number written as text ("-12.50", "3", ".5") as bytes that order like the numbers.
+std::string decimalKey(const char *text, std::size_t length);
 
 } // namespace RowOrder
