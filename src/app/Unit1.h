@@ -17,6 +17,7 @@ namespace Ui {
 class TForm1;
 }
 class Connection;
+class ResultView;
 class RoutingView;
 class Transactions;
 class ScriptLog;
@@ -224,6 +225,7 @@ private:
     bool m_waitCursor = false; // this window holds one override cursor of the application
     bool m_bindingGrid = false; // the grid's columns and current row are being set from code
     QueryControl *m_control = nullptr; // owned by the window (Qt parent)
+    ResultView *m_resultView = nullptr; // the grid's sort and filter; owned (Qt parent)
     RoutingView *m_routing = nullptr; // owned by the window (Qt parent)
     Transactions *m_transactions = nullptr; // auto-commit, commit, rollback; owned (Qt parent)
     EditorRecovery *m_recovery = nullptr; // owned by the window (Qt parent)

@@ -1,6 +1,8 @@
 #include "app/FileDialogs.h"
+#include "app/ResultView.h"
 #include "app/Unit1.h"
 #include "connection/QueryDataset.h"
+#include "results/DataSource.h"
 #include "results/Exporter.h"
 #include "results/LineBuilder.h"
 #include "results/UCountForm.h"
@@ -32,6 +34,7 @@ void TForm1::runExport(ExportFormat format)
         this, glyph(QStringLiteral("ok")), glyph(QStringLiteral("cancel")));
     CountForm = dialog.get();
     dialog->setExportFormat(format);
+    dialog->setViewNote(m_resultView->note());
     // Runs whether the export ends normally, is cancelled or is ended by an error.
     auto finish = [&] {
         dialog.reset();
@@ -63,7 +66,9 @@ void TForm1::runExport(ExportFormat format)
             return finish();
         if (!unbindBeforeDialogs)
             UnbindGrid();
-        exportResult(*query, profile, limit, toClipboard, fileName, this);
+        // The rows the grid shows, in its order (every record in fetched order when null).
+        const auto shown = DataSource1->shownRecords();
+        exportResult(*query, profile, limit, toClipboard, fileName, this, shown.get());
     } catch (...) {
         finish();
         throw;
@@ -103,7 +108,8 @@ void TForm1::PopupMenu2Popup(QObject *)
 
 void TForm1::CopyFieldtoClipboard1Click(QObject *)
 {
-    if (!CurrentQuery || !CurrentQuery->IsOpen())
+    // A record the filter hides is not copied: the grid shows no current row then.
+    if (!CurrentQuery || !CurrentQuery->IsOpen() || DataSource1->hides(CurrentQuery->RecNo()))
         return;
     // The grid always has a selected column; before the user picks one it is the first.
     const int field = std::max(0, ui->DBGrid1->currentIndex().column());
@@ -113,7 +119,8 @@ void TForm1::CopyFieldtoClipboard1Click(QObject *)
 
 void TForm1::CopyEntireRowtoclipboard1Click(QObject *)
 {
-    if (!CurrentQuery || !CurrentQuery->IsOpen())
+    // A record the filter hides is not copied: the grid shows no current row then.
+    if (!CurrentQuery || !CurrentQuery->IsOpen() || DataSource1->hides(CurrentQuery->RecNo()))
         return;
     // The line is built before the clipboard is touched, so a conversion error leaves it as it
     // was.
@@ -122,7 +129,8 @@ void TForm1::CopyEntireRowtoclipboard1Click(QObject *)
 
 void TForm1::CopyEntireRowCommaQuote1Click(QObject *)
 {
-    if (!CurrentQuery || !CurrentQuery->IsOpen())
+    // A record the filter hides is not copied: the grid shows no current row then.
+    if (!CurrentQuery || !CurrentQuery->IsOpen() || DataSource1->hides(CurrentQuery->RecNo()))
         return;
     putTextOnClipboard(LineBuilder(*CurrentQuery, LineFormat::CommaQuote).record());
 }

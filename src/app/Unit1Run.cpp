@@ -1,5 +1,6 @@
 #include "app/EditorRecovery.h"
 #include "app/GuardRails.h"
+#include "app/ResultView.h"
 #include "app/Routing.h"
 #include "app/RoutingView.h"
 #include "app/ScriptLog.h"
@@ -137,9 +138,10 @@ void TForm1::setupGrid()
         if (!CurrentQuery || !index.isValid() || m_control->state() != QueryControl::State::Idle)
             return;
         const QString title = grid->model()->headerData(index.column(), Qt::Horizontal).toString();
-        const QString value = CurrentQuery->isNull(index.row(), index.column())
+        const int record = DataSource1->recordAt(index.row());
+        const QString value = CurrentQuery->isNull(record, index.column())
             ? QStringLiteral("<Null>")
-            : CurrentQuery->text(index.row(), index.column());
+            : CurrentQuery->text(record, index.column());
         ValueViewer viewer(title, value, this);
         viewer.exec();
     };
@@ -150,6 +152,16 @@ void TForm1::setupGrid()
         connect(shortcut, &QShortcut::activated, this,
             [this, viewValue] { runGuarded(this, viewValue); });
     }
+    m_resultView = new ResultView(grid, ui->TabSheet2Layout, DataSource1, // owned (Qt parent)
+        { [this] { return CurrentQuery && CurrentQuery->IsOpen() ? CurrentQuery.get() : nullptr; },
+            [this] {
+                if (!CurrentQuery || m_control->state() != QueryControl::State::Idle)
+                    return false;
+                fetchToEnd();
+                return true;
+            },
+            [this] { m_control->stopFetch(); } },
+        this);
     setupKeys();
     // A failed block fetch happens inside the view's event handling: report it afterwards.
     connect(
@@ -159,10 +171,10 @@ void TForm1::setupGrid()
 
 void TForm1::gridCurrentRowChanged(int row)
 {
-    // The grid's current row is the dataset's current record.
+    // The grid's current row shows the dataset's current record (through the rows shown).
     if (m_bindingGrid || row < 0 || !CurrentQuery || DataSource1->dataSet() != CurrentQuery.get())
         return;
-    runGuarded(this, [&] { CurrentQuery->setRecNo(row); });
+    runGuarded(this, [&] { CurrentQuery->setRecNo(DataSource1->recordAt(row)); });
 }
 
 void TForm1::gridColumnsResized(int column)
@@ -199,7 +211,7 @@ void TForm1::BindGrid()
     if (record >= 0) {
         DataSource1->syncRows();
         const int column = std::max(0, grid->currentIndex().column());
-        grid->setCurrentIndex(DataSource1->index(record, column));
+        grid->setCurrentIndex(DataSource1->index(DataSource1->rowOf(record), column));
     }
     m_bindingGrid = wasBinding;
 }
@@ -490,6 +502,7 @@ void TForm1::FetchFinished(TQthread *worker)
     if (!worker->ErrorText.isEmpty()) {
         BindGrid();
         postError(worker->ErrorText);
+        m_resultView->fetchEnded(true);
         return;
     }
     const int last = CurrentQuery->fetchedCount() - 1;
@@ -501,6 +514,7 @@ void TForm1::FetchFinished(TQthread *worker)
     if (last >= 0)
         ui->DBGrid1->scrollTo(DataSource1->index(last, column));
     ui->DBGrid1->setFocus();
+    m_resultView->fetchEnded(false); // a sort or filter waiting for the rest goes on
 }
 
 void TForm1::setupKeys()
@@ -527,6 +541,8 @@ void TForm1::setupKeys()
         key(QKeySequence(Qt::CTRL | Qt::SHIFT | enter), atCursor(true));
     }
     key(QKeySequence(Qt::Key_Escape), [this] {
+        if (m_resultView->stop())
+            return; // a sort or filter (or the fetch it waits for) stopped; the result stays
         if (m_control->state() != QueryControl::State::Idle)
             ui->SpeedButton4->click();
     });

@@ -4,11 +4,13 @@
 #include "connection/DatabaseError.h"
 #include "connection/OdbcCursor.h"
 #include "connection/ReadAheadThread.h"
+#include "connection/ResultReader.h"
 #include "connection/ResultStore.h"
 #include "connection/StatementCancel.h"
 #include "valuetext/StoredValue.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <exception>
 #include <optional>
@@ -44,7 +46,9 @@ struct QueryDataset::Impl
     int recNo = -1;
     int fetched = 0;
     std::vector<Field> fields;
-    std::unique_ptr<ResultStore> store; // the fetched rows, from the describe on
+    // The fetched rows, from the describe on; shared with the readers of a result fetched whole.
+    std::shared_ptr<ResultStore> store;
+    std::uint64_t serial = 0;
     std::size_t storeBudget = QueryDataset::DefaultStoreBudget; // given by the dataset's maker
     qint64 affected = -1; // rows the last ExecQuery changed
     std::unique_ptr<BlockReader> ahead; // while a walk fetches ahead
@@ -214,7 +218,9 @@ void QueryDataset::OpenQuery()
             d->fields.push_back({ column.title, column.type, column.width, column.kind });
             fixed.push_back(ValueText::storedFixedBytes(column.kind));
         }
-        d->store = std::make_unique<ResultStore>(std::move(fixed), d->storeBudget);
+        d->store = std::make_shared<ResultStore>(std::move(fixed), d->storeBudget);
+        static std::atomic<std::uint64_t> opened { 0 };
+        d->serial = ++opened;
         d->cursor.bind();
         d->allFetched = false;
         d->open = true;
@@ -457,4 +463,19 @@ std::size_t QueryDataset::boundBytes() const
 std::size_t QueryDataset::storeBytes() const
 {
     return d->store ? d->store->memoryBytes() : 0;
+}
+
+std::unique_ptr<ResultReader> QueryDataset::reader() const
+{
+    if (!d->open || !d->allFetched || !d->store)
+        return nullptr;
+    std::vector<ValueText::StoredKind> kinds;
+    for (const Field &field : d->fields)
+        kinds.push_back(field.kind);
+    return std::make_unique<ResultReader>(d->store, std::move(kinds));
+}
+
+std::uint64_t QueryDataset::serial() const
+{
+    return d->serial;
 }

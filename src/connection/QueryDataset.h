@@ -10,6 +10,7 @@
 #include <vector>
 
 class ConnectionHandle;
+class ResultReader;
 class StatementCancel;
 
 // One statement and its result: a forward-only ODBC cursor (OdbcCursor) fetched in blocks into a
@@ -113,6 +114,13 @@ public:
     // The current record's float or currency value as fetched; false for a null value and for
     // the other kinds.
     bool fieldNumber(int field, double &value) const;
+
+    // A reader of the rows for another thread, once the result is fetched whole (null before,
+    // and when not open); the rows stay readable through it after Close.
+    std::unique_ptr<ResultReader> reader() const;
+    // A number of its own for each result opened in this process: tells two results apart
+    // where one may be freed and another made at the same address.
+    std::uint64_t serial() const;
 
     // Bytes the store holds in memory (for the benchmarks).
     std::size_t storeBytes() const;

@@ -223,19 +223,41 @@ void ResultStore::spill(Stored &block)
     m_inMemory -= block.size;
 }
 
-int ResultStore::blockOf(int row) const
+int ResultStore::blockOf(int row, int &lastBlock) const
 {
     if (row < 0 || row >= m_rows)
         return -1;
-    int index = m_lastBlock < int(m_blocks.size()) ? m_lastBlock : 0;
+    int index = lastBlock < int(m_blocks.size()) ? lastBlock : 0;
     const Stored *block = &m_blocks[std::size_t(index)];
     if (row < block->first || row >= block->first + block->rows) {
         const auto it = std::upper_bound(m_blocks.begin(), m_blocks.end(), row,
             [](int r, const Stored &b) { return r < b.first; });
         index = int(it - m_blocks.begin()) - 1;
-        m_lastBlock = index;
+        lastBlock = index;
     }
     return index;
+}
+
+void ResultStore::readBlock(int index, std::unique_ptr<char[]> &copy, std::size_t &capacity) const
+{
+    const Stored &block = m_blocks[std::size_t(index)];
+    if (capacity < block.size) {
+        copy.reset(new char[block.size]); // owned by the caller's read-back slot
+        capacity = block.size;
+    }
+    std::size_t done = 0;
+    while (done < block.size) {
+        const ssize_t got = ::pread(
+            m_file, copy.get() + done, block.size - done, off_t(block.offset + std::int64_t(done)));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            throw std::runtime_error(
+                QStringLiteral("Cannot read the result's temporary file in %1: %2")
+                    .arg(m_folder, systemError(got < 0 ? errno : EIO))
+                    .toStdString());
+        done += std::size_t(got);
+    }
 }
 
 const char *ResultStore::blockData(int index) const
@@ -249,23 +271,7 @@ const char *ResultStore::blockData(int index) const
     ReadBack &copy = m_readBack[m_nextReadBack];
     m_nextReadBack = (m_nextReadBack + 1) % int(std::size(m_readBack));
     copy.block = -1;
-    if (copy.capacity < block.size) {
-        copy.data.reset(new char[block.size]); // owned by the read-back slot
-        copy.capacity = block.size;
-    }
-    std::size_t done = 0;
-    while (done < block.size) {
-        const ssize_t got = ::pread(m_file, copy.data.get() + done, block.size - done,
-            off_t(block.offset + std::int64_t(done)));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            throw std::runtime_error(
-                QStringLiteral("Cannot read the result's temporary file in %1: %2")
-                    .arg(m_folder, systemError(got < 0 ? errno : EIO))
-                    .toStdString());
-        done += std::size_t(got);
-    }
+    readBlock(index, copy.data, copy.capacity);
     copy.block = index;
     return copy.data.get();
 }
@@ -279,10 +285,15 @@ bool ResultStore::isNull(int row, int column) const
 
 bool ResultStore::value(int row, int column, const char *&data, std::size_t &length) const
 {
-    const int index = blockOf(row);
+    const int index = blockOf(row, m_lastBlock);
     if (index < 0 || column < 0 || column >= columnCount())
         return false;
-    const char *base = blockData(index);
+    return valueIn(blockData(index), index, row, column, data, length);
+}
+
+bool ResultStore::valueIn(
+    const char *base, int index, int row, int column, const char *&data, std::size_t &length) const
+{
     const std::size_t r = std::size_t(row - m_blocks[std::size_t(index)].first);
     const char *offsets = base + std::size_t(column) * OffsetsPerColumn * sizeof(std::uint32_t);
     if ((std::uint8_t(base[readU32(offsets) + r / 8]) >> (r % 8)) & 1u)
@@ -299,6 +310,30 @@ bool ResultStore::value(int row, int column, const char *&data, std::size_t &len
     data = bytes + begin;
     length = readU32(ends + r * sizeof(std::uint32_t)) - begin;
     return true;
+}
+
+ResultStore::Reader::Reader(std::shared_ptr<const ResultStore> store)
+    : m_store(std::move(store))
+{ }
+
+bool ResultStore::Reader::value(int row, int column, const char *&data, std::size_t &length) const
+{
+    const ResultStore &store = *m_store;
+    const int index = store.blockOf(row, m_lastBlock);
+    if (index < 0 || column < 0 || column >= store.columnCount())
+        return false;
+    // Blocks in memory are never changed once the store takes no more rows; those in the file
+    // are read into this reader's own copy (pread leaves the file's offset alone).
+    const char *base = store.m_blocks[std::size_t(index)].data.get();
+    if (!base) {
+        if (m_block != index) {
+            m_block = -1;
+            store.readBlock(index, m_copy, m_capacity);
+            m_block = index;
+        }
+        base = m_copy.get();
+    }
+    return store.valueIn(base, index, row, column, data, length);
 }
 
 std::size_t ResultStore::memoryBytes() const

@@ -70,6 +70,25 @@ public:
     // file fails.
     bool value(int row, int column, const char *&data, std::size_t &length) const;
 
+    // A reader of its own over a store that takes no more rows (its result fetched whole), for
+    // another thread: it keeps its own copies of the blocks it reads back from the file, so it
+    // and the store's owner read side by side. Holds the store alive.
+    class Reader
+    {
+    public:
+        explicit Reader(std::shared_ptr<const ResultStore> store);
+        int rowCount() const { return m_store->rowCount(); }
+        // As ResultStore::value, the bytes valid until the next call on this reader.
+        bool value(int row, int column, const char *&data, std::size_t &length) const;
+
+    private:
+        std::shared_ptr<const ResultStore> m_store;
+        mutable std::unique_ptr<char[]> m_copy; // a block read back from the file
+        mutable std::size_t m_capacity = 0;
+        mutable int m_block = -1; // the block in m_copy
+        mutable int m_lastBlock = 0;
+    };
+
     std::size_t memoryBytes() const; // blocks in memory and read-back copies
     std::size_t spilledBytes() const { return m_fileSize; } // bytes in the temporary file
     int blockCount() const { return int(m_blocks.size()); }
@@ -92,7 +111,11 @@ private:
     };
 
     const char *blockData(int block) const;
-    int blockOf(int row) const;
+    int blockOf(int row, int &lastBlock) const;
+    // Reads a block from the file into `copy`, growing it when needed.
+    void readBlock(int block, std::unique_ptr<char[]> &copy, std::size_t &capacity) const;
+    bool valueIn(const char *base, int block, int row, int column, const char *&data,
+        std::size_t &length) const;
     void spill(Stored &block);
     void openFile();
 

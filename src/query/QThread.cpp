@@ -127,7 +127,7 @@ void TQthread::applyAutoCommit()
 void TQthread::walkToEnd()
 {
     const std::shared_ptr<StatementCancel> cancel = Query->cancelPoint();
-    while (!Query->allFetched() && !cancel->isCancelled()) {
+    while (!Query->allFetched() && !cancel->isCancelled() && !StopWalk.load()) {
         Query->fetchMore();
         Fetched.store(Query->fetchedCount());
     }

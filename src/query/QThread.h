@@ -46,6 +46,9 @@ public:
     bool CountLater = false;
     bool Counted = false; // every record of the result was fetched by the worker
     std::atomic<int> Fetched { 0 }; // records fetched so far; any thread may read it
+    // Any thread: a walk to the end stops between blocks and hands back what it fetched, the
+    // result still open and able to fetch on.
+    std::atomic<bool> StopWalk { false };
     // A connection of the same alias and login that the worker opened because the one it was
     // given stayed held by a cancelled statement; the window takes it over at the hand-back.
     std::shared_ptr<ConnectionHandle> FreshConnection;

@@ -278,6 +278,12 @@ void QueryControl::forgetWorker()
     m_progressTimer->stop();
 }
 
+void QueryControl::stopFetch()
+{
+    if (m_state == State::FetchingToEnd && m_worker)
+        m_worker->StopWalk.store(true);
+}
+
 void QueryControl::abandon()
 {
     if (m_attempt) {

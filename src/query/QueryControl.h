@@ -74,6 +74,9 @@ public:
     // for its connection's turn first; done() follows in state Idle. Nothing open: done(nullptr)
     // at once.
     void startEnd(bool commit, EndDone done);
+    // In FetchingToEnd: the walk stops between blocks and hands back (finished() follows) with
+    // the result open and the records fetched so far. Elsewhere nothing.
+    void stopFetch();
     // Any state -> Idle: a connect is forgotten; a worker calls nothing more and its statement
     // is cancelled on the server from a reaper thread. An end that still waits for its turn
     // gives up (the work stays open); one that reached the server runs on and its outcome still

@@ -3,11 +3,16 @@
 #include <QAbstractTableModel>
 #include <QString>
 
+#include <cstdint>
+#include <memory>
+#include <vector>
+
 class QueryDataset;
 
 // The result grid's table model over a dataset (not owned): one column per field, one row per
 // record fetched so far. The view pulls more records one block at a time as it scrolls, so a
-// large result is never fetched whole for display. UI thread only.
+// large result is never fetched whole for display. A sort or a filter gives it the rows shown:
+// record numbers in the order shown, which the grid's rows map through. UI thread only.
 class DataSource : public QAbstractTableModel
 {
     Q_OBJECT
@@ -26,6 +31,16 @@ public:
     // Announces records that the dataset fetched by itself (a count, a walk, a move).
     void syncRows();
 
+    // The rows shown: these records in this order, or (null) every fetched record in fetch
+    // order. They belong to the dataset shown now; binding another result drops them (and says
+    // so with resultChanged), unbinding and binding the same one again keeps them.
+    void setShownRecords(std::shared_ptr<const std::vector<int>> records);
+    std::shared_ptr<const std::vector<int>> shownRecords() const { return m_shown; }
+    int recordAt(int row) const; // the record a grid row shows, -1 when none
+    int rowOf(int record) const; // the grid row showing a record, -1 when none
+    // True when rows are chosen and the record is not among them.
+    bool hides(int record) const { return m_shown && record >= 0 && rowOf(record) < 0; }
+
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
@@ -37,10 +52,14 @@ public:
 signals:
     // A block fetch failed (for example the connection was lost); no more are attempted.
     void fetchFailed(const QString &message);
+    // Another result was bound: the rows shown are every record again.
+    void resultChanged();
 
 private:
     QueryDataset *m_dataSet = nullptr; // not owned: the window owns the current result
     int m_rows = 0; // records announced to the views
     int m_columns = 0;
     bool m_fetchFailed = false;
+    std::shared_ptr<const std::vector<int>> m_shown; // null: every record in fetch order
+    std::uint64_t m_serial = 0; // the result bound last (or bound still)
 };

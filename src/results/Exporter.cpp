@@ -136,10 +136,29 @@ private:
     bool m_writing = true;
 };
 
+// The walk over the rows shown: the records in their order, every one fetched already.
+bool walkRecords(QueryDataset &query, const std::vector<int> &records, int limit,
+    LineBuilder &builder, QString &line, TextSink &sink, ExportProgress &progress)
+{
+    qint64 written = 0;
+    for (const int record : records) {
+        query.setRecNo(record);
+        if (limit >= 0 && written >= limit)
+            break;
+        if ((written & 255) == 0 && !progress.keepGoing(written))
+            return false;
+        builder.appendRecord(line);
+        sink.endLine(line);
+        ++written;
+    }
+    sink.flush(line);
+    return true;
+}
+
 // The walk shared by both destinations: the header line, then one line per record from the
 // first, at most `limit` of them (all when negative). Returns false when the user cancelled.
 bool walk(QueryDataset &query, const ExportProfile &profile, int limit, TextSink &sink,
-    QWidget *progressParent)
+    QWidget *progressParent, const std::vector<int> *records)
 {
     ExportProgress progress(progressParent);
     LineBuilder builder(query, ExportProfiles::lineFormat(profile.format), profile.tableName);
@@ -149,6 +168,8 @@ bool walk(QueryDataset &query, const ExportProfile &profile, int limit, TextSink
         builder.appendHeader(line);
         sink.endLine(line);
     }
+    if (records)
+        return walkRecords(query, *records, limit, builder, line, sink, progress);
 
     // The next blocks are fetched while this thread formats and writes the ones it has.
     QueryDataset::ReadAhead ahead(query, limit);
@@ -254,18 +275,18 @@ bool TargetFile::commit()
 }
 
 bool buildExportText(QueryDataset &query, const ExportProfile &profile, int limit, QByteArray &text,
-    QWidget *progressParent)
+    QWidget *progressParent, const std::vector<int> *records)
 {
     text.clear();
     TextSink sink(text, nullptr, false, profile.format);
-    if (walk(query, profile, limit, sink, progressParent))
+    if (walk(query, profile, limit, sink, progressParent, records))
         return true;
     text.clear();
     return false;
 }
 
 bool writeExportFile(QueryDataset &query, const ExportProfile &profile, int limit,
-    const QString &fileName, QWidget *progressParent)
+    const QString &fileName, QWidget *progressParent, const std::vector<int> *records)
 {
     TargetFile file(fileName); // a folder is refused before the walk
     const bool created = file.open();
@@ -276,7 +297,7 @@ bool writeExportFile(QueryDataset &query, const ExportProfile &profile, int limi
     // always did.
     if (!created)
         sink.discard();
-    if (!walk(query, profile, limit, sink, progressParent))
+    if (!walk(query, profile, limit, sink, progressParent, records))
         return false; // a file aside goes with `file`
     if (!created)
         throw std::runtime_error(
@@ -294,14 +315,14 @@ void putTextOnClipboard(const QString &text)
 }
 
 bool exportResult(QueryDataset &query, const ExportProfile &profile, int limit, bool toClipboard,
-    const QString &fileName, QWidget *progressParent)
+    const QString &fileName, QWidget *progressParent, const std::vector<int> *records)
 {
     if (!toClipboard)
-        return writeExportFile(query, profile, limit, fileName, progressParent);
+        return writeExportFile(query, profile, limit, fileName, progressParent, records);
     // The clipboard takes the whole text at once, so it is built in memory. Its text is Unicode:
     // a byte-order mark, which only tells a file's encoding, is not part of it.
     QByteArray text;
-    if (!buildExportText(query, profile, limit, text, progressParent))
+    if (!buildExportText(query, profile, limit, text, progressParent, records))
         return false;
     const auto encoding = ExportProfiles::encoding(profile.format);
     putTextOnClipboard(encoding == QStringConverter::System

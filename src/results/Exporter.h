@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 class QueryDataset;
 class QWidget;
@@ -57,10 +58,13 @@ extern int exportProgressDelayMs;
 
 // Walks the result from its first record: the header line, then one line per record, at most
 // `limit` of them (every record when limit is negative). The record pointer is left where the
-// walk stopped. Returns false, with `text` emptied, when the user cancelled in the progress
-// dialog (parented to `progressParent`). Errors of the walk and of the cells throw.
+// walk stopped. `records`, when given, are the records to walk in their order (the rows the grid
+// shows, of a result fetched whole); the pointer is then left on the record of the row where the
+// walk stopped: the last one when they ran out, else the first one not written. Returns false, with
+// `text` emptied, when the user cancelled in the progress dialog (parented to `progressParent`).
+// Errors of the walk and of the cells throw.
 bool buildExportText(QueryDataset &query, const ExportProfile &profile, int limit, QByteArray &text,
-    QWidget *progressParent);
+    QWidget *progressParent, const std::vector<int> *records = nullptr);
 
 // Walks as buildExportText does and writes the lines to the file as they are built, as
 // TargetFile does: a regular file never holds a cut text. Returns false when the user cancelled.
@@ -69,7 +73,7 @@ bool buildExportText(QueryDataset &query, const ExportProfile &profile, int limi
 // writing fails (a full disk, a device that takes nothing).
 // The whole text is never held in memory.
 bool writeExportFile(QueryDataset &query, const ExportProfile &profile, int limit,
-    const QString &fileName, QWidget *progressParent);
+    const QString &fileName, QWidget *progressParent, const std::vector<int> *records = nullptr);
 
 // Replaces the clipboard's whole content with the text, as plain text.
 void putTextOnClipboard(const QString &text);
@@ -77,4 +81,4 @@ void putTextOnClipboard(const QString &text);
 // The export after its dialogs: writes the file or, when `toClipboard`, builds the text and
 // puts it on the clipboard. Returns false when the user cancelled the walk.
 bool exportResult(QueryDataset &query, const ExportProfile &profile, int limit, bool toClipboard,
-    const QString &fileName, QWidget *progressParent);
+    const QString &fileName, QWidget *progressParent, const std::vector<int> *records = nullptr);

@@ -86,6 +86,13 @@ void TCountForm::setExportFormat(ExportFormat format)
     ui->ExportProfile->setCurrentIndex(ui->ExportProfile->findData(int(format)));
 }
 
+void TCountForm::setViewNote(const QString &note)
+{
+    if (!note.isEmpty())
+        ui->ExportNote->setText(
+            note + QStringLiteral(". The export writes these rows, in the order shown."));
+}
+
 void TCountForm::ExportProfileChange(QObject *)
 {
     const bool insert = exportProfile().format == ExportFormat::SqlInsert;

@@ -33,6 +33,9 @@ public:
 
     // Chooses the format the dialog opens with: the one of the button that opened it.
     void setExportFormat(ExportFormat format);
+    // Says which rows the export takes when the grid shows them sorted or filtered ("Sorted by
+    // NAME; filtered: 12 of 40 rows"); empty: every row in fetched order.
+    void setViewNote(const QString &note);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

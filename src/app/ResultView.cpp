@@ -1,0 +1,315 @@
+#include "app/ResultView.h"
+
+#include "connection/DatabaseError.h"
+#include "connection/QueryDataset.h"
+#include "connection/ResultReader.h"
+#include "results/DataSource.h"
+#include "results/RowOrder.h"
+
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPointer>
+#include <QShortcut>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <exception>
+#include <thread>
+
+namespace {
+
+bool plainOrder(int column, const QString &filter)
+{
+    return column < 0 && filter.isEmpty();
+}
+
+} // namespace
+
+ResultView::ResultView(
+    QTableView *grid, QVBoxLayout *above, DataSource *rows, Hooks hooks, QObject *parent)
+    : QObject(parent)
+    , m_grid(grid)
+    , m_rows(rows)
+    , m_hooks(std::move(hooks))
+{
+    auto *bar = new QWidget(grid->parentWidget()); // owned by the grid's page (Qt parent)
+    bar->setObjectName(QStringLiteral("FilterBar"));
+    auto *layout = new QHBoxLayout(bar); // owned by the bar (Qt parent)
+    layout->setContentsMargins(2, 2, 2, 2);
+    m_edit = new QLineEdit(bar); // owned by the bar (Qt parent)
+    m_edit->setObjectName(QStringLiteral("FilterEdit"));
+    m_edit->setPlaceholderText(QStringLiteral("Filter rows (Ctrl+F)"));
+    m_edit->setClearButtonEnabled(true);
+    m_count = new QLabel(bar); // owned by the bar (Qt parent)
+    m_count->setObjectName(QStringLiteral("FilterCount"));
+    layout->addWidget(m_edit, 1);
+    layout->addWidget(m_count, 1);
+    above->insertWidget(0, bar);
+    m_edit->installEventFilter(this);
+
+    auto *find = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), grid); // owned by the grid
+    find->setContext(Qt::WidgetShortcut);
+    connect(find, &QShortcut::activated, this, [this] {
+        m_edit->setFocus(Qt::ShortcutFocusReason);
+        m_edit->selectAll();
+    });
+    connect(m_edit, &QLineEdit::textEdited, this, &ResultView::filterEdited);
+    grid->horizontalHeader()->setSectionsClickable(true);
+    connect(
+        grid->horizontalHeader(), &QHeaderView::sectionClicked, this, &ResultView::headerClicked);
+    connect(rows, &DataSource::resultChanged, this, &ResultView::resultChanged);
+}
+
+ResultView::~ResultView()
+{
+    cancelWork();
+}
+
+bool ResultView::eventFilter(QObject *watched, QEvent *event)
+{
+    // Esc in the field clears it (or stops the sort or filter under way) before the window's
+    // Esc (Close Query) sees it; with nothing to clear or stop it is the window's.
+    const bool esc = watched == m_edit
+        && (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape;
+    if (!esc || (m_edit->text().isEmpty() && !m_fetching && !m_stop))
+        return QObject::eventFilter(watched, event);
+    event->accept();
+    if (event->type() == QEvent::KeyPress) {
+        if (!m_edit->text().isEmpty()) {
+            m_edit->clear();
+            filterEdited(QString());
+        } else {
+            stop();
+        }
+    }
+    return true;
+}
+
+void ResultView::headerClicked(int column)
+{
+    showIndicator(); // the header flips its own mark on a click: it shows what the grid shows
+    if (!m_hooks.current() && !m_fetching)
+        return;
+    if (m_wanted.column != column) {
+        m_wanted.column = column;
+        m_wanted.order = Qt::AscendingOrder;
+    } else if (m_wanted.order == Qt::AscendingOrder) {
+        m_wanted.order = Qt::DescendingOrder;
+    } else {
+        m_wanted.column = -1;
+    }
+    refresh();
+}
+
+void ResultView::filterEdited(const QString &text)
+{
+    m_wanted.filter = text;
+    refresh();
+}
+
+void ResultView::refresh()
+{
+    cancelWork();
+    if (m_fetching) {
+        // The walk to the end hands back; then the newest wish is made. Nothing to make: the
+        // walk need not go on.
+        if (plainOrder(m_wanted.column, m_wanted.filter))
+            m_hooks.stopFetch();
+        return;
+    }
+    QueryDataset *query = m_hooks.current();
+    if (!query)
+        return; // the next result starts in its fetched order anyway
+    if (plainOrder(m_wanted.column, m_wanted.filter)) {
+        apply(m_wanted, nullptr, nullptr, query->fetchedCount());
+        return;
+    }
+    if (!query->allFetched()) {
+        if (!m_hooks.fetchToEnd()) {
+            refuse(QStringLiteral("Busy: try again once the statement has ended"));
+            return;
+        }
+        m_fetching = true;
+        m_count->setText(QStringLiteral("Fetching every row first (Esc stops)…"));
+        return;
+    }
+    startWork(*query);
+}
+
+void ResultView::fetchEnded(bool failed)
+{
+    if (!m_fetching)
+        return;
+    m_fetching = false;
+    QueryDataset *query = m_hooks.current();
+    if (failed || !query) {
+        refuse(QStringLiteral("Not sorted or filtered: the rest of the result could not be "
+                              "fetched"));
+        return;
+    }
+    if (!plainOrder(m_wanted.column, m_wanted.filter) && !query->allFetched()) {
+        refuse(QStringLiteral("Not sorted or filtered: the fetch of the rest of the result was "
+                              "stopped"));
+        return;
+    }
+    if (!m_wanted.filter.isEmpty())
+        m_edit->setFocus(); // typing goes on where it was
+    refresh();
+}
+
+void ResultView::startWork(QueryDataset &query)
+{
+    std::shared_ptr<const ResultReader> reader = query.reader();
+    const Wanted wanted = m_wanted;
+    std::shared_ptr<const std::vector<int>> sorted;
+    if (wanted.column >= 0 && m_sortedColumn == wanted.column && m_sortedOrder == wanted.order)
+        sorted = m_sortedAll;
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    m_stop = stop;
+    m_count->setText(wanted.column >= 0 && !sorted ? QStringLiteral("Sorting… (Esc stops)")
+                                                   : QStringLiteral("Filtering… (Esc stops)"));
+    const QLocale locale;
+    QPointer<ResultView> self(this);
+    std::thread([self, reader, wanted, sorted, stop, locale]() mutable {
+        std::shared_ptr<const std::vector<int>> shown;
+        QString error;
+        try {
+            if (wanted.column >= 0 && !sorted) {
+                std::vector<int> order;
+                if (!RowOrder::sorted(*reader, wanted.column, wanted.order, locale, *stop, order))
+                    return;
+                sorted = std::make_shared<const std::vector<int>>(std::move(order));
+            }
+            shown = sorted;
+            if (!wanted.filter.isEmpty()) {
+                std::vector<int> kept;
+                if (!RowOrder::filtered(*reader, sorted.get(), wanted.filter,
+                        DataSource::MaxDisplayChars, *stop, kept))
+                    return;
+                shown = std::make_shared<const std::vector<int>>(std::move(kept));
+            }
+        } catch (const std::exception &failure) {
+            error = errorText(failure); // the store's temporary file could not be read
+        }
+        const int total = reader->rowCount();
+        reader.reset(); // the rows may go with their result from here on
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, stop, wanted, sorted, shown, total, error] {
+                if (!self || self->m_stop != stop)
+                    return; // stopped, or another wish came meanwhile
+                self->m_stop.reset();
+                if (!error.isEmpty())
+                    self->refuse(error);
+                else
+                    self->apply(wanted, sorted, shown, total);
+            },
+            Qt::QueuedConnection);
+    }).detach();
+}
+
+void ResultView::apply(const Wanted &wanted, std::shared_ptr<const std::vector<int>> sortedAll,
+    std::shared_ptr<const std::vector<int>> shown, int total)
+{
+    QueryDataset *query = m_hooks.current();
+    if (!query)
+        return;
+    m_applied = wanted;
+    if (sortedAll) {
+        m_sortedAll = std::move(sortedAll);
+        m_sortedColumn = wanted.column;
+        m_sortedOrder = wanted.order;
+    }
+    m_shownCount = shown ? int(shown->size()) : total;
+    m_total = total;
+    m_rows->setShownRecords(std::move(shown));
+    // The current record stays current where it shows; else the first row shown becomes it.
+    int row = m_rows->rowOf(query->RecNo());
+    if (row < 0 && m_rows->rowCount() > 0)
+        row = 0;
+    if (row >= 0) {
+        const QModelIndex at = m_rows->index(row, std::max(0, m_grid->currentIndex().column()));
+        m_grid->setCurrentIndex(at);
+        m_grid->scrollTo(at);
+    }
+    showIndicator();
+    m_count->setText(wanted.filter.isEmpty()
+            ? QString()
+            : QStringLiteral("%1 of %2 rows").arg(m_shownCount).arg(m_total));
+    emit settled();
+}
+
+void ResultView::refuse(const QString &why)
+{
+    m_wanted = m_applied;
+    if (m_edit->text() != m_applied.filter)
+        m_edit->setText(m_applied.filter);
+    showIndicator();
+    m_count->setText(why);
+    emit settled();
+}
+
+bool ResultView::stop()
+{
+    if (m_fetching) {
+        m_hooks.stopFetch(); // fetchEnded follows, and says so
+        return true;
+    }
+    if (!m_stop)
+        return false;
+    cancelWork();
+    refuse(QStringLiteral("Stopped: the rows keep their order"));
+    return true;
+}
+
+void ResultView::cancelWork()
+{
+    if (m_stop)
+        m_stop->store(true);
+    m_stop.reset();
+}
+
+void ResultView::resultChanged()
+{
+    cancelWork();
+    m_fetching = false;
+    m_wanted = Wanted();
+    m_applied = Wanted();
+    m_sortedAll.reset();
+    m_sortedColumn = -1;
+    m_edit->clear();
+    m_count->clear();
+    showIndicator();
+}
+
+void ResultView::showIndicator()
+{
+    QHeaderView *header = m_grid->horizontalHeader();
+    header->setSortIndicatorShown(m_applied.column >= 0);
+    header->setSortIndicator(m_applied.column, m_applied.order);
+}
+
+QString ResultView::note() const
+{
+    QStringList parts;
+    QueryDataset *query = m_hooks.current();
+    if (m_applied.column >= 0 && query)
+        parts.append(
+            QStringLiteral("Sorted by %1%2")
+                .arg(query->FieldTitle(m_applied.column),
+                    m_applied.order == Qt::DescendingOrder ? QStringLiteral(" (descending)")
+                                                           : QString()));
+    if (!m_applied.filter.isEmpty())
+        parts.append(QStringLiteral("filtered: %1 of %2 rows").arg(m_shownCount).arg(m_total));
+    QString note = parts.join(QStringLiteral("; "));
+    if (!note.isEmpty())
+        note[0] = note[0].toUpper();
+    return note;
+}

@@ -1,0 +1,300 @@
+#include "results/TextSort.h"
+
+#include "connection/ResultReader.h"
+#include "connection/ResultStore.h"
+#include "valuetext/StoredValue.h"
+
+#include <QDir>
+#include <QString>
+#include <QTemporaryFile>
+#include <queue>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <unicode/ucol.h>
+
+namespace {
+
+// A value in a run: eight bytes of its key as a number that orders like them (those the sort
+// compares now), where the whole key starts in the run's bytes, and its record.
+struct Entry
+{
+    std::uint64_t prefix;
+    std::uint32_t offset;
+    std::int32_t row;
+};
+
+// The collator of the user's locale, as the ICU library that Qt's own collation uses gives it.
+class Collator
+{
+public:
+    explicit Collator(const QLocale &locale)
+    {
+        UErrorCode error = U_ZERO_ERROR;
+        m_collator = ucol_open(locale.name().toLatin1().constData(), &error);
+        if (U_FAILURE(error) || !m_collator) {
+            error = U_ZERO_ERROR;
+            m_collator = ucol_open("", &error); // the root collation
+        }
+        if (U_FAILURE(error) || !m_collator)
+            throw std::runtime_error("The text collation of the locale cannot be opened");
+    }
+    ~Collator() { ucol_close(m_collator); }
+    Collator(const Collator &) = delete;
+    Collator &operator=(const Collator &) = delete;
+
+    // Appends the text's key, which ends with its only zero byte, to `bytes`.
+    void appendKey(const QString &text, std::vector<std::uint8_t> &bytes) const
+    {
+        const std::size_t at = bytes.size();
+        std::size_t room = std::size_t(text.size()) * 3 + 16;
+        bytes.resize(at + room);
+        const auto *chars = reinterpret_cast<const UChar *>(text.utf16());
+        std::int32_t length =
+            ucol_getSortKey(m_collator, chars, int32_t(text.size()), &bytes[at], int32_t(room));
+        if (std::size_t(length) > room) {
+            room = std::size_t(length);
+            bytes.resize(at + room);
+            length =
+                ucol_getSortKey(m_collator, chars, int32_t(text.size()), &bytes[at], int32_t(room));
+        }
+        bytes.resize(at + std::size_t(length));
+    }
+
+private:
+    UCollator *m_collator = nullptr;
+};
+
+// Eight bytes of a key from `at` on, as a number that orders like them. Every key is followed by
+// eight zero bytes, so the bytes past its end read as zero.
+std::uint64_t eightBytes(const std::uint8_t *at)
+{
+    std::uint64_t value = 0;
+    for (int i = 0; i < 8; ++i)
+        value = (value << 8) | at[i];
+    return value;
+}
+
+// Sorts entries by their keys eight bytes at a time: each pass sorts a range by the next eight
+// bytes, held in the entries themselves, and only runs of equal bytes go on to the next eight. Keys
+// end with their only zero byte, so a run whose last byte is zero holds equal keys, ordered by
+// record.
+void sortEntries(Entry *first, Entry *last, const std::uint8_t *bytes, bool descending)
+{
+    struct Range
+    {
+        Entry *begin;
+        Entry *end;
+        std::size_t depth;
+    };
+    std::vector<Range> ranges { { first, last, 0 } }; // not recursion: equal long keys go deep
+    while (!ranges.empty()) {
+        const Range range = ranges.back();
+        ranges.pop_back();
+        for (Entry *entry = range.begin; entry != range.end; ++entry)
+            entry->prefix = eightBytes(bytes + entry->offset + range.depth);
+        std::sort(range.begin, range.end, [descending](const Entry &a, const Entry &b) {
+            if (a.prefix != b.prefix)
+                return descending ? a.prefix > b.prefix : a.prefix < b.prefix;
+            return a.row < b.row; // equal texts keep their fetched order
+        });
+        for (Entry *run = range.begin; run != range.end;) {
+            Entry *next = run + 1;
+            while (next != range.end && next->prefix == run->prefix)
+                ++next;
+            if (next - run > 1 && (run->prefix & 0xFF) != 0)
+                ranges.push_back({ run, next, range.depth + 8 });
+            run = next;
+        }
+    }
+}
+
+void sortEntries(
+    std::vector<Entry> &entries, const std::vector<std::uint8_t> &bytes, bool descending)
+{
+    sortEntries(entries.data(), entries.data() + entries.size(), bytes.data(), descending);
+}
+
+// A sorted run in a temporary file: per value its record, its key's length and its key.
+class Run
+{
+public:
+    Run()
+    {
+        const QString folder = ResultStore::defaultSpillFolder();
+        QDir().mkpath(folder);
+        m_file.setFileTemplate(folder + QStringLiteral("/stelvik-sort-XXXXXX"));
+        if (!m_file.open())
+            fail(QStringLiteral("Cannot create the sort's temporary file in %1: %2")
+                     .arg(folder, m_file.errorString()));
+    }
+
+    void write(const std::vector<Entry> &entries, const std::vector<std::uint8_t> &bytes)
+    {
+        std::vector<char> buffer;
+        buffer.reserve(BufferBytes + 64);
+        for (const Entry &entry : entries) {
+            const char *key = reinterpret_cast<const char *>(bytes.data() + entry.offset);
+            const std::uint32_t length = std::uint32_t(std::strlen(key));
+            buffer.insert(buffer.end(), reinterpret_cast<const char *>(&entry.row),
+                reinterpret_cast<const char *>(&entry.row) + sizeof entry.row);
+            buffer.insert(buffer.end(), reinterpret_cast<const char *>(&length),
+                reinterpret_cast<const char *>(&length) + sizeof length);
+            buffer.insert(buffer.end(), key, key + length);
+            if (buffer.size() >= BufferBytes)
+                flush(buffer);
+        }
+        flush(buffer);
+        if (!m_file.seek(0))
+            fail(QStringLiteral("Cannot read the sort's temporary file: %1")
+                     .arg(m_file.errorString()));
+    }
+
+    // The next value of the run; false at its end.
+    bool next()
+    {
+        char head[sizeof(std::int32_t) + sizeof(std::uint32_t)];
+        if (!read(head, sizeof head))
+            return false;
+        std::uint32_t length = 0;
+        std::memcpy(&row, head, sizeof row);
+        std::memcpy(&length, head + sizeof row, sizeof length);
+        key.resize(length);
+        if (length > 0 && !read(key.data(), length))
+            fail(QStringLiteral("The sort's temporary file ends too early"));
+        return true;
+    }
+
+    std::int32_t row = 0;
+    std::string key;
+
+private:
+    static constexpr std::size_t BufferBytes = std::size_t(1) << 20;
+
+    [[noreturn]] static void fail(const QString &message)
+    {
+        throw std::runtime_error(message.toStdString());
+    }
+
+    void flush(std::vector<char> &buffer)
+    {
+        if (!buffer.empty()
+            && m_file.write(buffer.data(), qint64(buffer.size())) != qint64(buffer.size()))
+            fail(QStringLiteral("The sort's temporary file cannot grow: %1")
+                     .arg(m_file.errorString()));
+        buffer.clear();
+    }
+
+    bool read(char *out, std::size_t bytes)
+    {
+        while (bytes > 0) {
+            if (m_at == m_buffer.size()) {
+                m_buffer.resize(BufferBytes);
+                const qint64 got = m_file.read(m_buffer.data(), qint64(m_buffer.size()));
+                if (got < 0)
+                    fail(QStringLiteral("Cannot read the sort's temporary file: %1")
+                             .arg(m_file.errorString()));
+                m_buffer.resize(std::size_t(got));
+                m_at = 0;
+                if (got == 0)
+                    return false;
+            }
+            const std::size_t part = std::min(bytes, m_buffer.size() - m_at);
+            std::memcpy(out, m_buffer.data() + m_at, part);
+            m_at += part;
+            out += part;
+            bytes -= part;
+        }
+        return true;
+    }
+
+    QTemporaryFile m_file;
+    std::vector<char> m_buffer;
+    std::size_t m_at = 0;
+};
+
+// Merges the runs into one order of records.
+void merge(std::vector<std::unique_ptr<Run>> &runs, bool descending, std::vector<int> &values)
+{
+    const auto after = [&runs, descending](std::size_t a, std::size_t b) {
+        const Run &x = *runs[a];
+        const Run &y = *runs[b];
+        const int order = x.key.compare(y.key);
+        if (order != 0)
+            return descending ? order < 0 : order > 0;
+        return x.row > y.row;
+    };
+    std::priority_queue<std::size_t, std::vector<std::size_t>, decltype(after)> heads(after);
+    for (std::size_t i = 0; i < runs.size(); ++i)
+        if (runs[i]->next())
+            heads.push(i);
+    while (!heads.empty()) {
+        const std::size_t run = heads.top();
+        heads.pop();
+        values.push_back(runs[run]->row);
+        if (runs[run]->next())
+            heads.push(run);
+    }
+}
+
+} // namespace
+
+namespace RowOrder {
+
+bool sortTexts(const ResultReader &reader, int column, bool descending, const QLocale &locale,
+    const std::atomic<bool> &stop, std::vector<int> &values, std::vector<int> &nulls,
+    std::size_t runBytes)
+{
+    const Collator collator(locale);
+    const int rows = reader.rowCount();
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(std::min(runBytes, std::size_t(rows) * 32) + 4096);
+    std::vector<Entry> entries;
+    std::vector<std::unique_ptr<Run>> runs;
+    QString text;
+    const auto endRun = [&] {
+        sortEntries(entries, bytes, descending);
+        runs.push_back(std::make_unique<Run>());
+        runs.back()->write(entries, bytes);
+        entries.clear();
+        bytes.clear();
+    };
+    for (int row = 0; row < rows; ++row) {
+        if (row % 4096 == 0 && stop.load(std::memory_order_relaxed))
+            return false;
+        const char *data = nullptr;
+        std::size_t length = 0;
+        if (!reader.value(row, column, data, length)) {
+            nulls.push_back(row);
+            continue;
+        }
+        text.resize(0);
+        ValueText::appendStoredText(text, ValueText::StoredKind::Text, data, length);
+        const std::size_t offset = bytes.size();
+        collator.appendKey(text, bytes);
+        bytes.insert(bytes.end(), 8, 0); // so that a key is always read eight bytes on
+        entries.push_back({ 0, std::uint32_t(offset), row });
+        if (bytes.size() >= runBytes)
+            endRun();
+    }
+    if (runs.empty()) {
+        sortEntries(entries, bytes, descending);
+        values.reserve(entries.size());
+        for (const Entry &entry : entries)
+            values.push_back(entry.row);
+        return !stop.load();
+    }
+    if (!entries.empty())
+        endRun();
+    std::vector<Entry>().swap(entries);
+    std::vector<std::uint8_t>().swap(bytes);
+    values.reserve(std::size_t(rows) - nulls.size());
+    merge(runs, descending, values);
+    return !stop.load();
+}
+
+} // namespace RowOrder
