@@ -8,6 +8,8 @@
 #include "app/WindowPlacement.h"
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
+#include "credentials/CredentialStore.h"
+#include "results/Exporter.h"
 #include "ui_Unit1.h"
 #include "widgets/PaintBox.h"
 
@@ -82,6 +84,9 @@ void TForm1::wireHandlers()
 
 TForm1::~TForm1()
 {
+    // A login stored or forgotten just before the window closed is in place before the
+    // process ends: waits for the credentials thread, without handling events.
+    CredentialStore::waitForPending();
     FormDestroy(this);
 }
 

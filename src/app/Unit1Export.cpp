@@ -22,30 +22,32 @@ void TForm1::setupExport()
 
 void TForm1::runExport(ExportFormat format)
 {
-    if (!CurrentQuery || !CurrentQuery->IsOpen())
+    if (!CurrentQuery || !CurrentQuery->IsOpen() || m_exportRun)
         return;
     QueryDataset *query = CurrentQuery.get();
     // The report hides the grid behind its dialogs; the comma-quote export only while it walks.
     const bool unbindBeforeDialogs = format == ExportFormat::Report;
 
-    auto dialog = std::make_unique<TCountForm>( // freed on every path below
-        this, glyph(QStringLiteral("ok")), glyph(QStringLiteral("cancel")));
-    CountForm = dialog.get();
-    dialog->setExportFormat(format);
+    // Freed on every path below, at the end of the walk at the latest.
+    auto dialog = std::make_shared<std::unique_ptr<TCountForm>>(std::make_unique<TCountForm>(
+        this, glyph(QStringLiteral("ok")), glyph(QStringLiteral("cancel"))));
+    TCountForm *form = dialog->get();
+    CountForm = form;
+    form->setExportFormat(format);
     // Runs whether the export ends normally, is cancelled or is ended by an error.
-    auto finish = [&] {
-        dialog.reset();
+    auto finish = [this, dialog] {
+        dialog->reset();
         CountForm = nullptr;
         BindGrid();
     };
     try {
         if (unbindBeforeDialogs)
             UnbindGrid();
-        if (dialog->exec() != QDialog::Accepted)
+        if (form->exec() != QDialog::Accepted)
             return finish();
-        const bool toClipboard = dialog->toClipboardChecked();
-        const int limit = dialog->allRecords() ? -1 : dialog->amount();
-        const ExportProfile profile = dialog->exportProfile();
+        const bool toClipboard = form->toClipboardChecked();
+        const int limit = form->allRecords() ? -1 : form->amount();
+        const ExportProfile profile = form->exportProfile();
 
         QString fileName;
         if (!toClipboard) {
@@ -63,12 +65,21 @@ void TForm1::runExport(ExportFormat format)
             return finish();
         if (!unbindBeforeDialogs)
             UnbindGrid();
-        exportResult(*query, profile, limit, toClipboard, fileName, this);
+        m_exportRun =
+            std::make_unique<ExportRun>(*query, profile, limit, toClipboard, fileName, this);
     } catch (...) {
         finish();
         throw;
     }
-    finish();
+    // The walk may end inside start() or later, from the event loop.
+    m_exportRun->start([this, finish](bool, std::exception_ptr error) {
+        m_exportRun.release()->deleteLater(); // it is still calling this
+        runGuarded(this, [&] {
+            finish();
+            if (error)
+                std::rethrow_exception(error);
+        });
+    });
 }
 
 void TForm1::Button5Click(QObject *)

@@ -3,12 +3,17 @@
 #include "credentials/Keyring.h"
 #include "settings/ParmStore.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QMutex>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QThread>
 
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -51,9 +56,128 @@ QString storedTextOrEmpty()
     }
 }
 
+// The credentials thread: an event loop of its own, where the keyring's jobs run and are waited
+// for, so that no wait ever spins the UI thread's loop. Started at first use, stopped when the
+// application object goes.
+QObject *worker()
+{
+    static QMutex guard;
+    static QThread *thread = nullptr; // owned here, until the application object goes
+    static QObject *inThread = nullptr; // lives in `thread`; owned here
+    const QMutexLocker lock(&guard);
+    if (!thread) {
+        thread = new QThread;
+        thread->setObjectName(QStringLiteral("credentials"));
+        inThread = new QObject;
+        inThread->moveToThread(thread);
+        thread->start();
+        qAddPostRoutine([] {
+            const QMutexLocker lock(&guard);
+            thread->quit(); // also ends a keyring wait under way
+            thread->wait();
+            delete inThread;
+            delete thread;
+            inThread = nullptr;
+            thread = nullptr;
+        });
+    }
+    return inThread;
+}
+
+// Runs work on the credentials thread and waits for it without handling events.
+template <typename Work>
+auto waitFor(Work work) -> decltype(work())
+{
+    QObject *target = worker();
+    if (QThread::currentThread() == target->thread())
+        return work();
+    std::optional<decltype(work())> result;
+    std::exception_ptr error;
+    QMetaObject::invokeMethod(
+        target,
+        [&] {
+            try {
+                result.emplace(work());
+            } catch (...) {
+                error = std::current_exception();
+            }
+        },
+        Qt::BlockingQueuedConnection);
+    if (error)
+        std::rethrow_exception(error);
+    return std::move(*result);
+}
+
+// Runs work on the credentials thread; its outcome goes back to context's thread as a queued
+// call, dropped when context is gone by then.
+template <typename Work, typename Done>
+void postTo(QObject *context, Work work, Done done)
+{
+    using Result = decltype(std::declval<Work &>()());
+    QMetaObject::invokeMethod(
+        worker(),
+        [work = std::move(work), done = std::move(done), context = QPointer<QObject>(context)] {
+            std::optional<Result> result;
+            std::exception_ptr error;
+            try {
+                result.emplace(work());
+            } catch (...) {
+                error = std::current_exception();
+            }
+            // Posted to the application object, which outlives every window, and checked there:
+            // a QPointer is only read on its object's thread.
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [done, context, result = std::move(result), error] {
+                    if (context)
+                        done(result ? *result : Result(), error);
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
+QString readHere();
+void writeHere(const QString &text);
+
 } // namespace
 
 namespace CredentialStore {
+
+QString read()
+{
+    return waitFor([] { return readHere(); });
+}
+
+void write(const QString &text)
+{
+    waitFor([&] {
+        writeHere(text);
+        return true;
+    });
+}
+
+void waitForPending()
+{
+    waitFor([] { return true; });
+}
+
+void readLater(QObject *context, std::function<void(QString, std::exception_ptr)> done)
+{
+    postTo(
+        context, [] { return readHere(); }, std::move(done));
+}
+
+void writeLater(const QString &text, QObject *context, std::function<void(std::exception_ptr)> done)
+{
+    postTo(
+        context,
+        [text] {
+            writeHere(text);
+            return true;
+        },
+        [done = std::move(done)](bool, std::exception_ptr error) { done(error); });
+}
 
 bool keyringChosen()
 {
@@ -62,7 +186,11 @@ bool keyringChosen()
     return choice.trimmed().compare(QLatin1String("settings"), Qt::CaseInsensitive) != 0;
 }
 
-QString read()
+} // namespace CredentialStore
+
+namespace {
+
+QString readHere()
 {
     const QString stored = readConnectParms();
     const QDeadlineTimer deadline(Keyring::answerTimeoutMs);
@@ -74,7 +202,7 @@ QString read()
         if (!password)
             return QString();
         const QString text = joined(stored, *password);
-        if (!keyringChosen() && survivesScrambling(text)) {
+        if (!CredentialStore::keyringChosen() && survivesScrambling(text)) {
             // The user chose the settings: the password moves back there, and leaves the keyring
             // only once the settings hold it.
             try {
@@ -90,7 +218,7 @@ QString read()
 
     // A value that still holds its password: written by an older version, or while no keyring
     // answered. It works as it is; its password moves into the keyring when one answers.
-    if (keyringChosen()) {
+    if (CredentialStore::keyringChosen()) {
         const std::optional<Login> login = splitLogin(stored);
         if (login && Keyring::writePassword(login->password, deadline)) {
             try {
@@ -104,11 +232,11 @@ QString read()
     return stored;
 }
 
-void write(const QString &text)
+void writeHere(const QString &text)
 {
     const QDeadlineTimer deadline(Keyring::answerTimeoutMs);
 
-    if (keyringChosen()) {
+    if (CredentialStore::keyringChosen()) {
         const std::optional<Login> login = splitLogin(text);
         if (login && survivesScrambling(login->userLine)
             && Keyring::writePassword(login->password, deadline)) {
@@ -129,4 +257,4 @@ void write(const QString &text)
         Keyring::deletePassword(deadline);
 }
 
-} // namespace CredentialStore
+} // namespace

@@ -84,11 +84,11 @@ QByteArray tst_exportprofiles::exportFile(
     query.setSql(sql);
     query.OpenQuery();
     if (toClipboard) {
-        exportResult(query, profile, -1, true, QString(), nullptr);
+        exportResult(query, profile, -1, true, QString());
         return QGuiApplication::clipboard()->text().toUtf8();
     }
     const QString path = m_dir.filePath(QStringLiteral("export"));
-    exportResult(query, profile, -1, false, path, nullptr);
+    exportResult(query, profile, -1, false, path);
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
