@@ -1,6 +1,7 @@
 #pragma once
 
 #include "valuetext/FieldTypes.h"
+#include "valuetext/StoredValue.h"
 
 #include <QString>
 
@@ -111,6 +112,10 @@ public:
     // The current record's float or currency value as fetched; false for a null value and for
     // the other kinds.
     bool fieldNumber(int field, double &value) const;
+    // The current record's value as the store keeps it (valuetext/StoredValue.h): its kind and
+    // bytes, valid until the record pointer moves; false for a null value.
+    bool fieldStored(
+        int field, ValueText::StoredKind &kind, const char *&data, std::size_t &length) const;
 
     // Bytes the store holds in memory (for the benchmarks).
     std::size_t storeBytes() const;
