@@ -40,6 +40,9 @@ TForm1::TForm1(const Options &options, QWidget *parent)
     m_recovery->watch(ui->RE1, [this] { return m_queryFiles->recoverySnapshot(); });
     // Text that a query file now holds is no longer kept for recovery.
     connect(m_queryFiles, &QueryFiles::fileSaved, m_recovery, &EditorRecovery::fileSaved);
+    // A recovery file that cannot be written is said, briefly, where the user looks anyway.
+    connect(m_recovery, &EditorRecovery::writeFailed, this,
+        [this](const QString &message) { ui->StatusBar1->showMessage(message, 15000); });
     wireHandlers();
     setupEditor();
     setupGrid();
