@@ -11,6 +11,9 @@
 #include <QSettings>
 #include <QThread>
 
+#include <deque>
+#include <functional>
+#include <future>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -57,52 +60,111 @@ QString storedTextOrEmpty()
 }
 
 // The credentials thread: an event loop of its own, where the keyring's jobs run and are waited
-// for, so that no wait ever spins the UI thread's loop. Started at first use, stopped when the
-// application object goes.
-QObject *worker()
+// for, so that no wait ever spins the UI thread's loop. Requests run one after another in the
+// order they were made: one that waits for the keyring in this thread's loop does not let the
+// next one start inside that wait. Started at first use, stopped when the application object
+// goes.
+class CredentialsThread
 {
-    static QMutex guard;
-    static QThread *thread = nullptr; // owned here, until the application object goes
-    static QObject *inThread = nullptr; // lives in `thread`; owned here
-    const QMutexLocker lock(&guard);
-    if (!thread) {
-        thread = new QThread;
-        thread->setObjectName(QStringLiteral("credentials"));
-        inThread = new QObject;
-        inThread->moveToThread(thread);
-        thread->start();
-        qAddPostRoutine([] {
-            const QMutexLocker lock(&guard);
-            thread->quit(); // also ends a keyring wait under way
-            thread->wait();
-            delete inThread;
-            delete thread;
-            inThread = nullptr;
-            thread = nullptr;
-        });
+public:
+    static CredentialsThread &instance()
+    {
+        static CredentialsThread credentials;
+        return credentials;
     }
-    return inThread;
-}
+
+    bool isCurrent() const
+    {
+        const QMutexLocker lock(&m_mutex);
+        return m_thread && QThread::currentThread() == m_thread;
+    }
+
+    void post(std::function<void()> request)
+    {
+        const QMutexLocker lock(&m_mutex);
+        if (!m_thread)
+            start();
+        m_requests.push_back(std::move(request));
+        QMetaObject::invokeMethod(
+            m_inThread, [this] { drain(); }, Qt::QueuedConnection);
+    }
+
+private:
+    void start() // m_mutex held
+    {
+        m_thread = new QThread; // owned here, until the application object goes
+        m_thread->setObjectName(QStringLiteral("credentials"));
+        m_inThread = new QObject; // lives in m_thread; owned here
+        m_inThread->moveToThread(m_thread);
+        m_thread->start();
+        qAddPostRoutine([] { instance().stop(); });
+    }
+
+    void stop()
+    {
+        QThread *thread = nullptr;
+        QObject *inThread = nullptr;
+        {
+            // Not held while waiting: the thread takes it for each request it runs.
+            const QMutexLocker lock(&m_mutex);
+            std::swap(thread, m_thread);
+            std::swap(inThread, m_inThread);
+        }
+        if (!thread)
+            return;
+        thread->quit(); // ends a keyring wait under way; the requests left get no keyring
+        thread->wait();
+        delete inThread;
+        delete thread;
+    }
+
+    // On the credentials thread. A drain called inside a request's keyring wait returns at once:
+    // the drain under way goes on with the next request once that one ends.
+    void drain()
+    {
+        if (m_draining)
+            return;
+        m_draining = true;
+        for (;;) {
+            std::function<void()> request;
+            {
+                const QMutexLocker lock(&m_mutex);
+                if (m_requests.empty())
+                    break;
+                request = std::move(m_requests.front());
+                m_requests.pop_front();
+            }
+            request();
+        }
+        m_draining = false;
+    }
+
+    mutable QMutex m_mutex;
+    QThread *m_thread = nullptr;
+    QObject *m_inThread = nullptr;
+    std::deque<std::function<void()>> m_requests;
+    bool m_draining = false; // touched on the credentials thread only
+};
 
 // Runs work on the credentials thread and waits for it without handling events.
 template <typename Work>
 auto waitFor(Work work) -> decltype(work())
 {
-    QObject *target = worker();
-    if (QThread::currentThread() == target->thread())
+    CredentialsThread &credentials = CredentialsThread::instance();
+    if (credentials.isCurrent())
         return work();
     std::optional<decltype(work())> result;
     std::exception_ptr error;
-    QMetaObject::invokeMethod(
-        target,
-        [&] {
-            try {
-                result.emplace(work());
-            } catch (...) {
-                error = std::current_exception();
-            }
-        },
-        Qt::BlockingQueuedConnection);
+    std::promise<void> done;
+    credentials.post([&] {
+        try {
+            result.emplace(work());
+        } catch (...) {
+            error = std::current_exception();
+        }
+        done.set_value();
+    });
+    done.get_future().wait();
     if (error)
         std::rethrow_exception(error);
     return std::move(*result);
@@ -114,8 +176,7 @@ template <typename Work, typename Done>
 void postTo(QObject *context, Work work, Done done)
 {
     using Result = decltype(std::declval<Work &>()());
-    QMetaObject::invokeMethod(
-        worker(),
+    CredentialsThread::instance().post(
         [work = std::move(work), done = std::move(done), context = QPointer<QObject>(context)] {
             std::optional<Result> result;
             std::exception_ptr error;
@@ -133,8 +194,7 @@ void postTo(QObject *context, Work work, Done done)
                         done(result ? *result : Result(), error);
                 },
                 Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
+        });
 }
 
 QString readHere();
