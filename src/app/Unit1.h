@@ -80,7 +80,7 @@ public:
     // commands use the forms that do not wait (readDBParms, storeDBParms).
     QString getDBParms();
     void setDBParms(const QString &text);
-    // A command is still reading or storing the login (before or after its connect).
+    // The login is still being read or stored (before or after a connect, or by a logout).
     bool loginPending() const { return m_parmsReads > 0 || m_parmsStores > 0; }
     // Makes sure the alias's connection is open, asking for the login when none is stored, and
     // calls done(true) once it is. The open runs off the UI thread: done comes later, from the
@@ -210,6 +210,7 @@ private:
         std::function<void(bool)> done); // ConnectDatabase once the stored login is known
     int m_parmsReads = 0; // reads under way, their `then` included
     int m_parmsStores = 0; // stores under way
+    int m_commandStores = 0; // of those, the ones a command waits for (not Close and Logout's)
     int m_parmsVersion = 0; // bumped by every store: an older store's end leaves the copy alone
     std::vector<std::function<void()>> m_afterStores; // reads waiting for them
     int m_loginRequest = 0; // a connect's read is dropped once a later command bumped this

@@ -80,11 +80,14 @@ void TForm1::readDBParms(std::function<void(const QString &)> then)
 void TForm1::storeDBParms(const QString &text, std::function<void()> then)
 {
     ++m_parmsStores;
+    const bool command = bool(then); // a store nothing waits for leaves the buttons alone
+    m_commandStores += command ? 1 : 0;
     showBusy(m_control->state());
     const int version = ++m_parmsVersion;
-    CredentialStore::writeLater(
-        text, this, [this, text, version, then = std::move(then)](std::exception_ptr error) {
+    CredentialStore::writeLater(text, this,
+        [this, text, version, command, then = std::move(then)](std::exception_ptr error) {
             --m_parmsStores;
+            m_commandStores -= command ? 1 : 0;
             showBusy(m_control->state());
             runGuarded(this, [&] {
                 if (error)

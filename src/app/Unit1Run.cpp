@@ -298,7 +298,7 @@ void TForm1::showState(QueryControl::State state)
 void TForm1::showBusy(QueryControl::State state)
 {
     // Reading or storing the login belongs to the connect, before and after it.
-    const bool busy = state != QueryControl::State::Idle || loginPending();
+    const bool busy = state != QueryControl::State::Idle || m_parmsReads > 0 || m_commandStores > 0;
     ui->SpeedButton1->setEnabled(!busy);
     ui->SpeedButton2->setEnabled(!busy);
     setWaitCursor(busy);
