@@ -81,7 +81,7 @@ Export exportRun(const QString &dsn, const char *sql, ExportFormat format, const
     const double openedPeak = statusMb("VmHWM:");
     QElapsedTimer timer;
     timer.start();
-    exportResult(query, format, -1, false, path, nullptr);
+    exportResult(query, format, -1, false, path);
     Export run;
     run.seconds = timer.nsecsElapsed() / 1e9;
     run.rows = query.fetchedCount();
@@ -121,8 +121,7 @@ void bigRun(const QString &dsn, const char *sql, const QString &folder)
         for (const ExportFormat format : { ExportFormat::CommaQuote, ExportFormat::Report })
             exportResult(query, format, -1, false,
                 QDir(folder).filePath(
-                    (format == ExportFormat::Report ? "big-report" : "big-cq") + suffix),
-                nullptr);
+                    (format == ExportFormat::Report ? "big-report" : "big-cq") + suffix));
     };
     QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
     settings.setValue(QStringLiteral("ResultMemoryMB"), 64);

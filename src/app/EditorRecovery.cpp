@@ -11,6 +11,7 @@
 #include <QRandomGenerator>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QStringEncoder>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTimer>
@@ -77,16 +78,75 @@ void dropLock(int fd)
 // The header (magic, the query's file, encoding, cursor and time, and how the text is stored),
 // then the text itself: UTF-8, or UTF-16 as it is in memory when it holds a lone surrogate that
 // UTF-8 cannot carry. Either way the text comes back character for character.
+QByteArray encodeHeader(const RecoveredQuery &query, bool utf8)
+{
+    QByteArray bytes = kMagic;
+    QDataStream out(&bytes, QIODevice::Append);
+    out.setVersion(QDataStream::Qt_6_0);
+    out << query.fileName << query.encoding << qint32(query.cursor)
+        << query.saved.toMSecsSinceEpoch() << quint8(utf8 ? 8 : 16);
+    return bytes;
+}
+
+#ifdef Q_OS_UNIX
+bool writeAll(int fd, const char *data, qsizetype size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+// Writes the header and the text as UTF-8 a piece at a time, each piece handed to the disk as
+// soon as it is encoded, so that encoding overlaps the disk's work and the sync at the end waits
+// for little more than the last piece. False with errno set when a write fails; `lone` tells a
+// text that UTF-8 cannot carry (nothing is then written after the header).
+bool writeUtf8(int fd, const RecoveredQuery &query, bool &lone)
+{
+    const QByteArray header = encodeHeader(query, true);
+    if (!writeAll(fd, header.constData(), header.size()))
+        return false;
+    constexpr qsizetype PieceChars = 1 << 19;
+    // Stateless: each piece ends on a whole character, so a lone surrogate anywhere, the end
+    // included, counts as an error.
+    QStringEncoder encoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QByteArray piece;
+    off_t offset = off_t(header.size());
+    const QStringView text(query.text);
+    for (qsizetype at = 0; at < text.size();) {
+        qsizetype length = std::min(PieceChars, text.size() - at);
+        if (at + length < text.size() && text.at(at + length - 1).isHighSurrogate())
+            ++length; // the pair stays together
+        piece.resize(encoder.requiredSpace(length));
+        const char *end = encoder.appendToBuffer(piece.data(), text.mid(at, length));
+        if (encoder.hasError()) {
+            lone = true;
+            return true;
+        }
+        const qsizetype bytes = end - piece.constData();
+        if (!writeAll(fd, piece.constData(), bytes))
+            return false;
+#ifdef Q_OS_LINUX
+        ::sync_file_range(
+            fd, offset, bytes, SYNC_FILE_RANGE_WRITE); // a hint: errors are the sync's
+#endif
+        offset += off_t(bytes);
+        at += length;
+    }
+    return true;
+}
+#endif
+
 QByteArray encode(const RecoveredQuery &query)
 {
     const bool utf8 = QStringView(query.text).isValidUtf16();
-    QByteArray bytes = kMagic;
-    {
-        QDataStream out(&bytes, QIODevice::Append);
-        out.setVersion(QDataStream::Qt_6_0);
-        out << query.fileName << query.encoding << qint32(query.cursor)
-            << query.saved.toMSecsSinceEpoch() << quint8(utf8 ? 8 : 16);
-    }
+    QByteArray bytes = encodeHeader(query, utf8);
     if (utf8)
         bytes += query.text.toUtf8();
     else
@@ -367,7 +427,6 @@ void EditorRecovery::discard()
 
 bool EditorRecovery::write(const QString &path, const RecoveredQuery &query, QString *error)
 {
-    const QByteArray bytes = encode(query);
 #ifdef Q_OS_UNIX
     // A temporary file created owner-only, written whole and synced, then renamed over the old
     // one: the recovery file is always either the last complete text or the one before it.
@@ -379,36 +438,35 @@ bool EditorRecovery::write(const QString &path, const RecoveredQuery &query, QSt
                      .arg(path, QString::fromLocal8Bit(std::strerror(errno)), QLatin1String(what));
         return false;
     };
+    const auto failAndRemove = [&](const char *what, bool open) {
+        const int saved = errno;
+        if (open)
+            ::close(fd);
+        ::unlink(temporary.constData());
+        errno = saved;
+        return fail(what);
+    };
     if (fd < 0)
         return fail("create");
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int saved = errno;
-            ::close(fd);
-            ::unlink(temporary.constData());
-            errno = saved;
-            return fail("write");
-        }
-        done += n;
+    bool lone = false;
+    if (!writeUtf8(fd, query, lone))
+        return failAndRemove("write", true);
+    if (lone) {
+        // Rare: the text as it is in memory, written over what the UTF-8 attempt left.
+        const QByteArray bytes = encode(query);
+        if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0
+            || !writeAll(fd, bytes.constData(), bytes.size()))
+            return failAndRemove("write", true);
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        const int saved = errno;
-        ::unlink(temporary.constData());
-        errno = saved;
-        return fail("sync");
-    }
-    if (::rename(temporary.constData(), target.constData()) != 0) {
-        const int saved = errno;
-        ::unlink(temporary.constData());
-        errno = saved;
-        return fail("rename");
-    }
+    if (::fsync(fd) != 0)
+        return failAndRemove("sync", true);
+    if (::close(fd) != 0)
+        return failAndRemove("sync", false);
+    if (::rename(temporary.constData(), target.constData()) != 0)
+        return failAndRemove("rename", false);
     return true;
 #else
+    const QByteArray bytes = encode(query);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
         *error =

@@ -9,6 +9,8 @@
 #include "app/WindowPlacement.h"
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
+#include "credentials/CredentialStore.h"
+#include "results/Exporter.h"
 #include "ui_Unit1.h"
 #include "widgets/PaintBox.h"
 
@@ -39,6 +41,9 @@ TForm1::TForm1(const Options &options, QWidget *parent)
     m_recovery->watch(ui->RE1, [this] { return m_queryFiles->recoverySnapshot(); });
     // Text that a query file now holds is no longer kept for recovery.
     connect(m_queryFiles, &QueryFiles::fileSaved, m_recovery, &EditorRecovery::fileSaved);
+    // A recovery file that cannot be written is said, briefly, where the user looks anyway.
+    connect(m_recovery, &EditorRecovery::writeFailed, this,
+        [this](const QString &message) { ui->StatusBar1->showMessage(message, 15000); });
     wireHandlers();
     setupEditor();
     setupGrid();
@@ -83,6 +88,9 @@ void TForm1::wireHandlers()
 
 TForm1::~TForm1()
 {
+    // A login stored or forgotten just before the window closed is in place before the
+    // process ends: waits for the credentials thread, without handling events.
+    CredentialStore::waitForPending();
     FormDestroy(this);
 }
 

@@ -29,6 +29,7 @@ class EditorCommands;
 class HistoryPage;
 class TQthread;
 class DataSource;
+class ExportRun;
 class TReplaceDialog;
 class QFileDialog;
 class QPrinter;
@@ -78,8 +79,12 @@ public:
     void setEditorText(const QString &text);
 
     // --- Login and database choice (Unit1Login.cpp) ---
+    // These two wait for the credentials thread without handling events; the window's own
+    // commands use the forms that do not wait (readDBParms, storeDBParms).
     QString getDBParms();
     void setDBParms(const QString &text);
+    // The login is still being read or stored (before or after a connect, or by a logout).
+    bool loginPending() const { return m_parmsReads > 0 || m_parmsStores > 0; }
     // Makes sure the alias's connection is open, asking for the login when none is stored, and
     // calls done(true) once it is. The open runs off the UI thread: done comes later, from the
     // event loop, or at once when the connection is open already. A failure is reported here,
@@ -198,11 +203,26 @@ private:
     Options m_options;
     WindowLifecycle *m_lifecycle = nullptr; // start-up's steps; owned by the window (Qt parent)
     // [Unit1Login.cpp]
+    // The stored login for the connect, as getDBParms and setDBParms give and take it, but
+    // without waiting: the keyring answers on a thread of its own, and `then` follows from the
+    // event loop (at once when the in-memory copy answers). A read waits for the stores made
+    // before it; a store that fails is reported and skips `then`.
+    void readDBParms(std::function<void(const QString &)> then);
+    void storeDBParms(const QString &text, std::function<void()> then);
+    void openConnection(const QString &name, Connection *connection, const QString &stored,
+        std::function<void(bool)> done); // ConnectDatabase once the stored login is known
+    int m_parmsReads = 0; // reads under way, their `then` included
+    int m_parmsStores = 0; // stores under way
+    int m_commandStores = 0; // of those, the ones a command waits for (not Close and Logout's)
+    int m_parmsVersion = 0; // bumped by every store: an older store's end leaves the copy alone
+    std::vector<std::function<void()>> m_afterStores; // reads waiting for them
+    int m_loginRequest = 0; // a connect's read is dropped once a later command bumped this
     // [Unit1Run.cpp]
     void setWaitCursor(bool on);
     // The busy state, derived from the statement's state: Run and Exec, the wait cursor and
     // panel 1's "Connecting to ...", "Running Query" or "Executing SQL".
     void showState(QueryControl::State state);
+    void showBusy(QueryControl::State state); // Run and Exec, the wait cursor
     std::optional<QString> m_panelBeforeConnect; // panel 1 before "Connecting to ..."
     // Message boxes of a statement, shown after its hand-back (the worker does not wait on them).
     void showQueryError(const TQthread *worker);
@@ -252,6 +272,8 @@ private:
     } m_runCleanup;
     // [Unit1Export.cpp]
     void runExport(ExportFormat format);
+    // The export walking the result; declared after CurrentQuery, so it ends before the result.
+    std::unique_ptr<ExportRun> m_exportRun;
     QString m_lastExportFile; // the name chosen in SaveDialog1 at its last use
     // [Unit1Editor.cpp]
 public:

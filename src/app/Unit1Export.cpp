@@ -24,31 +24,33 @@ void TForm1::setupExport()
 
 void TForm1::runExport(ExportFormat format)
 {
-    if (!CurrentQuery || !CurrentQuery->IsOpen())
+    if (!CurrentQuery || !CurrentQuery->IsOpen() || m_exportRun)
         return;
     QueryDataset *query = CurrentQuery.get();
     // The report hides the grid behind its dialogs; the comma-quote export only while it walks.
     const bool unbindBeforeDialogs = format == ExportFormat::Report;
 
-    auto dialog = std::make_unique<TCountForm>( // freed on every path below
-        this, glyph(QStringLiteral("ok")), glyph(QStringLiteral("cancel")));
-    CountForm = dialog.get();
-    dialog->setExportFormat(format);
-    dialog->setViewNote(m_resultView->note());
+    // Freed on every path below, at the end of the walk at the latest.
+    auto dialog = std::make_shared<std::unique_ptr<TCountForm>>(std::make_unique<TCountForm>(
+        this, glyph(QStringLiteral("ok")), glyph(QStringLiteral("cancel"))));
+    TCountForm *form = dialog->get();
+    CountForm = form;
+    form->setExportFormat(format);
+    form->setViewNote(m_resultView->note());
     // Runs whether the export ends normally, is cancelled or is ended by an error.
-    auto finish = [&] {
-        dialog.reset();
+    auto finish = [this, dialog] {
+        dialog->reset();
         CountForm = nullptr;
         BindGrid();
     };
     try {
         if (unbindBeforeDialogs)
             UnbindGrid();
-        if (dialog->exec() != QDialog::Accepted)
+        if (form->exec() != QDialog::Accepted)
             return finish();
-        const bool toClipboard = dialog->toClipboardChecked();
-        const int limit = dialog->allRecords() ? -1 : dialog->amount();
-        const ExportProfile profile = dialog->exportProfile();
+        const bool toClipboard = form->toClipboardChecked();
+        const int limit = form->allRecords() ? -1 : form->amount();
+        const ExportProfile profile = form->exportProfile();
 
         QString fileName;
         if (!toClipboard) {
@@ -67,13 +69,21 @@ void TForm1::runExport(ExportFormat format)
         if (!unbindBeforeDialogs)
             UnbindGrid();
         // The rows the grid shows, in its order (every record in fetched order when null).
-        const auto shown = DataSource1->shownRecords();
-        exportResult(*query, profile, limit, toClipboard, fileName, this, shown.get());
+        m_exportRun = std::make_unique<ExportRun>(
+            *query, profile, limit, toClipboard, fileName, this, DataSource1->shownRecords());
     } catch (...) {
         finish();
         throw;
     }
-    finish();
+    // The walk may end inside start() or later, from the event loop.
+    m_exportRun->start([this, finish](bool, std::exception_ptr error) {
+        m_exportRun.release()->deleteLater(); // it is still calling this
+        runGuarded(this, [&] {
+            finish();
+            if (error)
+                std::rethrow_exception(error);
+        });
+    });
 }
 
 void TForm1::Button5Click(QObject *)

@@ -19,10 +19,10 @@
 
 namespace {
 
-void showConnectError(QWidget *parent, const DatabaseError &error)
+void showConnectError(QWidget *parent, const QString &message)
 {
     const QString text = QStringLiteral("Error Connecting to Database.  Error Message is: ")
-        + error.message() + QStringLiteral("\r\n\r\n")
+        + message + QStringLiteral("\r\n\r\n")
         + QStringLiteral("But it's usually a bad password that causes this error");
     QMessageBox box(QMessageBox::NoIcon, TForm1::titleText(), text, QMessageBox::Ok, parent);
     box.setObjectName(QStringLiteral("ConnectErrorBox"));
@@ -33,7 +33,9 @@ void showConnectError(QWidget *parent, const DatabaseError &error)
 
 QString TForm1::getDBParms()
 {
-    if (!CachedParms.isEmpty())
+    // The copy answers unless a store is under way; then the stored set, which the store has
+    // reached by the time the credentials thread gets to this read.
+    if (!CachedParms.isEmpty() && m_parmsStores == 0)
         return CachedParms;
     // An empty stored value leaves the cache empty, so the next call reads the settings again.
     CachedParms = CredentialStore::read();
@@ -42,8 +44,67 @@ QString TForm1::getDBParms()
 
 void TForm1::setDBParms(const QString &text)
 {
+    ++m_parmsVersion;
     CredentialStore::write(text);
     CachedParms = text;
+}
+
+void TForm1::readDBParms(std::function<void(const QString &)> then)
+{
+    // A store under way decides what the in-memory copy holds: the read waits for it.
+    if (m_parmsStores > 0) {
+        ++m_parmsReads;
+        m_afterStores.push_back([this, then = std::move(then)] {
+            --m_parmsReads;
+            readDBParms(then);
+        });
+        return;
+    }
+    if (!CachedParms.isEmpty())
+        return then(CachedParms);
+    ++m_parmsReads;
+    showBusy(m_control->state());
+    CredentialStore::readLater(
+        this, [this, then = std::move(then)](const QString &text, std::exception_ptr error) {
+            --m_parmsReads;
+            showBusy(m_control->state()); // before the login dialog, which may follow
+            runGuarded(this, [&] {
+                if (error)
+                    std::rethrow_exception(error);
+                // An empty stored value leaves the cache empty, so the next read asks again.
+                CachedParms = text;
+                then(CachedParms);
+            });
+        });
+}
+
+void TForm1::storeDBParms(const QString &text, std::function<void()> then)
+{
+    ++m_parmsStores;
+    const bool command = bool(then); // a store nothing waits for leaves the buttons alone
+    m_commandStores += command ? 1 : 0;
+    showBusy(m_control->state());
+    const int version = ++m_parmsVersion;
+    CredentialStore::writeLater(text, this,
+        [this, text, version, command, then = std::move(then)](std::exception_ptr error) {
+            --m_parmsStores;
+            m_commandStores -= command ? 1 : 0;
+            showBusy(m_control->state());
+            runGuarded(this, [&] {
+                if (error)
+                    std::rethrow_exception(error);
+                if (version == m_parmsVersion)
+                    CachedParms = text;
+                if (then)
+                    then();
+            });
+            if (m_parmsStores == 0) {
+                const std::vector<std::function<void()>> waiting = std::move(m_afterStores);
+                m_afterStores.clear();
+                for (const std::function<void()> &read : waiting)
+                    runGuarded(this, read);
+            }
+        });
 }
 
 void TForm1::ConnectDatabase(const QString &name, std::function<void(bool)> done)
@@ -57,8 +118,17 @@ void TForm1::ConnectDatabase(const QString &name, std::function<void(bool)> done
         m_connections.push_back(std::make_unique<Connection>(Session::instance(), name));
         connection = m_connections.back().get();
     }
+    const int request = ++m_loginRequest;
+    readDBParms([this, name, connection, request, done = std::move(done)](const QString &stored) {
+        // Close Query, Close and Logout or a later Run came first: this connect is forgotten.
+        if (request == m_loginRequest)
+            openConnection(name, connection, stored, done);
+    });
+}
 
-    const QString stored = getDBParms();
+void TForm1::openConnection(const QString &name, Connection *connection, const QString &stored,
+    std::function<void(bool)> done)
+{
     if (!stored.isEmpty()) {
         connection->Params = stored.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     } else {
@@ -81,7 +151,8 @@ void TForm1::ConnectDatabase(const QString &name, std::function<void(bool)> done
     connection->LoginPrompt = false;
 
     // Opened off the UI thread; the window goes on handling events meanwhile. Working
-    // parameters from the dialog are stored, failing ones are forgotten.
+    // parameters from the dialog are stored, failing ones are forgotten; what follows waits
+    // for the store.
     const bool fromDialog = stored.isEmpty();
     m_control->startConnect(name, connection->opener(loginTimeout()),
         [this, connection, fromDialog, done = std::move(done)](
@@ -89,18 +160,20 @@ void TForm1::ConnectDatabase(const QString &name, std::function<void(bool)> done
             runGuarded(this, [&] {
                 if (!error) {
                     connection->adopt(std::move(handle));
-                    if (fromDialog)
-                        setDBParms(connection->Params.join(QStringLiteral("\r\n"))
-                            + QStringLiteral("\r\n"));
-                    done(true);
+                    if (!fromDialog)
+                        return done(true);
+                    storeDBParms(
+                        connection->Params.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"),
+                        [done] { done(true); });
                     return;
                 }
                 try {
                     std::rethrow_exception(error);
                 } catch (const DatabaseError &failure) {
-                    setDBParms(QString());
-                    showConnectError(this, failure);
-                    done(false);
+                    storeDBParms(QString(), [this, message = failure.message(), done] {
+                        showConnectError(this, message);
+                        done(false);
+                    });
                 }
             });
         });
@@ -138,5 +211,6 @@ void TForm1::SpeedButton12Click(QObject *)
         held->push_back(connection->handle());
     Session::instance().CloseConnections();
     Reaper::dispose(std::move(held));
-    setDBParms(QString());
+    ++m_loginRequest; // a connect still reading the stored login is forgotten too
+    storeDBParms(QString(), nullptr);
 }

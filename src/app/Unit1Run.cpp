@@ -341,10 +341,7 @@ void TForm1::runStatement(const QString &alias, bool isExec)
 void TForm1::showState(QueryControl::State state)
 {
     using State = QueryControl::State;
-    const bool busy = state != State::Idle;
-    ui->SpeedButton1->setEnabled(!busy);
-    ui->SpeedButton2->setEnabled(!busy);
-    setWaitCursor(busy);
+    showBusy(state);
     // "Connecting to ..." shows only while the connect waits; panel 1 then gets its earlier
     // text back, since the command itself writes what follows.
     if (state == State::Connecting) {
@@ -361,6 +358,15 @@ void TForm1::showState(QueryControl::State state)
         setStatusText(1,
             m_control->isExec() ? QStringLiteral("Executing SQL")
                                 : QStringLiteral("Running Query"));
+}
+
+void TForm1::showBusy(QueryControl::State state)
+{
+    // Reading or storing the login belongs to the connect, before and after it.
+    const bool busy = state != QueryControl::State::Idle || m_parmsReads > 0 || m_commandStores > 0;
+    ui->SpeedButton1->setEnabled(!busy);
+    ui->SpeedButton2->setEnabled(!busy);
+    setWaitCursor(busy);
 }
 
 int TForm1::loginTimeout()
@@ -381,6 +387,7 @@ void TForm1::CloseCurrentQuery()
     // A connect is forgotten; a worker is abandoned: its statement is cancelled on the server,
     // it calls nothing and frees itself.
     m_control->abandon();
+    ++m_loginRequest; // a connect still reading the stored login goes no further
     if (CurrentQuery) {
         UnbindGrid(); // before the dataset goes, so that the grid never reads a freed one
         // Closing a cursor the server has not finished talks to it: never on this thread.

@@ -450,6 +450,16 @@ bool QueryDataset::fieldNumber(int field, double &value) const
     return true;
 }
 
+bool QueryDataset::fieldStored(
+    int field, ValueText::StoredKind &kind, const char *&data, std::size_t &length) const
+{
+    if (field < 0 || field >= FieldCount() || !d->store
+        || !d->store->value(d->recNo, field, data, length))
+        return false;
+    kind = d->fields[std::size_t(field)].kind;
+    return true;
+}
+
 std::size_t QueryDataset::rowsetRows(std::size_t rowBytes)
 {
     return OdbcCursor::rowsetRows(rowBytes);

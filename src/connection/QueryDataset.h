@@ -1,6 +1,7 @@
 #pragma once
 
 #include "valuetext/FieldTypes.h"
+#include "valuetext/StoredValue.h"
 
 #include <QString>
 
@@ -114,6 +115,10 @@ public:
     // The current record's float or currency value as fetched; false for a null value and for
     // the other kinds.
     bool fieldNumber(int field, double &value) const;
+    // The current record's value as the store keeps it (valuetext/StoredValue.h): its kind and
+    // bytes, valid until the record pointer moves; false for a null value.
+    bool fieldStored(
+        int field, ValueText::StoredKind &kind, const char *&data, std::size_t &length) const;
 
     // A reader of the rows for another thread, once the result is fetched whole (null before,
     // and when not open); the rows stay readable through it after Close.

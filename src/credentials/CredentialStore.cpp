@@ -3,12 +3,20 @@
 #include "credentials/Keyring.h"
 #include "settings/ParmStore.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QMutex>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QThread>
 
+#include <deque>
+#include <functional>
+#include <future>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -51,9 +59,185 @@ QString storedTextOrEmpty()
     }
 }
 
+// The credentials thread: an event loop of its own, where the keyring's jobs run and are waited
+// for, so that no wait ever spins the UI thread's loop. Requests run one after another in the
+// order they were made: one that waits for the keyring in this thread's loop does not let the
+// next one start inside that wait. Started at first use, stopped when the application object
+// goes.
+class CredentialsThread
+{
+public:
+    static CredentialsThread &instance()
+    {
+        static CredentialsThread credentials;
+        return credentials;
+    }
+
+    bool isCurrent() const
+    {
+        const QMutexLocker lock(&m_mutex);
+        return m_thread && QThread::currentThread() == m_thread;
+    }
+
+    void post(std::function<void()> request)
+    {
+        const QMutexLocker lock(&m_mutex);
+        if (!m_thread)
+            start();
+        m_requests.push_back(std::move(request));
+        QMetaObject::invokeMethod(
+            m_inThread, [this] { drain(); }, Qt::QueuedConnection);
+    }
+
+private:
+    void start() // m_mutex held
+    {
+        m_thread = new QThread; // owned here, until the application object goes
+        m_thread->setObjectName(QStringLiteral("credentials"));
+        m_inThread = new QObject; // lives in m_thread; owned here
+        m_inThread->moveToThread(m_thread);
+        m_thread->start();
+        qAddPostRoutine([] { instance().stop(); });
+    }
+
+    void stop()
+    {
+        QThread *thread = nullptr;
+        QObject *inThread = nullptr;
+        {
+            // Not held while waiting: the thread takes it for each request it runs.
+            const QMutexLocker lock(&m_mutex);
+            std::swap(thread, m_thread);
+            std::swap(inThread, m_inThread);
+        }
+        if (!thread)
+            return;
+        thread->quit(); // ends a keyring wait under way; the requests left get no keyring
+        thread->wait();
+        delete inThread;
+        delete thread;
+    }
+
+    // On the credentials thread. A drain called inside a request's keyring wait returns at once:
+    // the drain under way goes on with the next request once that one ends.
+    void drain()
+    {
+        if (m_draining)
+            return;
+        m_draining = true;
+        for (;;) {
+            std::function<void()> request;
+            {
+                const QMutexLocker lock(&m_mutex);
+                if (m_requests.empty())
+                    break;
+                request = std::move(m_requests.front());
+                m_requests.pop_front();
+            }
+            request();
+        }
+        m_draining = false;
+    }
+
+    mutable QMutex m_mutex;
+    QThread *m_thread = nullptr;
+    QObject *m_inThread = nullptr;
+    std::deque<std::function<void()>> m_requests;
+    bool m_draining = false; // touched on the credentials thread only
+};
+
+// Runs work on the credentials thread and waits for it without handling events.
+template <typename Work>
+auto waitFor(Work work) -> decltype(work())
+{
+    CredentialsThread &credentials = CredentialsThread::instance();
+    if (credentials.isCurrent())
+        return work();
+    std::optional<decltype(work())> result;
+    std::exception_ptr error;
+    std::promise<void> done;
+    credentials.post([&] {
+        try {
+            result.emplace(work());
+        } catch (...) {
+            error = std::current_exception();
+        }
+        done.set_value();
+    });
+    done.get_future().wait();
+    if (error)
+        std::rethrow_exception(error);
+    return std::move(*result);
+}
+
+// Runs work on the credentials thread; its outcome goes back to context's thread as a queued
+// call, dropped when context is gone by then.
+template <typename Work, typename Done>
+void postTo(QObject *context, Work work, Done done)
+{
+    using Result = decltype(std::declval<Work &>()());
+    CredentialsThread::instance().post(
+        [work = std::move(work), done = std::move(done), context = QPointer<QObject>(context)] {
+            std::optional<Result> result;
+            std::exception_ptr error;
+            try {
+                result.emplace(work());
+            } catch (...) {
+                error = std::current_exception();
+            }
+            // Posted to the application object, which outlives every window, and checked there:
+            // a QPointer is only read on its object's thread.
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [done, context, result = std::move(result), error] {
+                    if (context)
+                        done(result ? *result : Result(), error);
+                },
+                Qt::QueuedConnection);
+        });
+}
+
+QString readHere();
+void writeHere(const QString &text);
+
 } // namespace
 
 namespace CredentialStore {
+
+QString read()
+{
+    return waitFor([] { return readHere(); });
+}
+
+void write(const QString &text)
+{
+    waitFor([&] {
+        writeHere(text);
+        return true;
+    });
+}
+
+void waitForPending()
+{
+    waitFor([] { return true; });
+}
+
+void readLater(QObject *context, std::function<void(QString, std::exception_ptr)> done)
+{
+    postTo(
+        context, [] { return readHere(); }, std::move(done));
+}
+
+void writeLater(const QString &text, QObject *context, std::function<void(std::exception_ptr)> done)
+{
+    postTo(
+        context,
+        [text] {
+            writeHere(text);
+            return true;
+        },
+        [done = std::move(done)](bool, std::exception_ptr error) { done(error); });
+}
 
 bool keyringChosen()
 {
@@ -62,7 +246,11 @@ bool keyringChosen()
     return choice.trimmed().compare(QLatin1String("settings"), Qt::CaseInsensitive) != 0;
 }
 
-QString read()
+} // namespace CredentialStore
+
+namespace {
+
+QString readHere()
 {
     const QString stored = readConnectParms();
     const QDeadlineTimer deadline(Keyring::answerTimeoutMs);
@@ -74,7 +262,7 @@ QString read()
         if (!password)
             return QString();
         const QString text = joined(stored, *password);
-        if (!keyringChosen() && survivesScrambling(text)) {
+        if (!CredentialStore::keyringChosen() && survivesScrambling(text)) {
             // The user chose the settings: the password moves back there, and leaves the keyring
             // only once the settings hold it.
             try {
@@ -90,7 +278,7 @@ QString read()
 
     // A value that still holds its password: written by an older version, or while no keyring
     // answered. It works as it is; its password moves into the keyring when one answers.
-    if (keyringChosen()) {
+    if (CredentialStore::keyringChosen()) {
         const std::optional<Login> login = splitLogin(stored);
         if (login && Keyring::writePassword(login->password, deadline)) {
             try {
@@ -104,11 +292,11 @@ QString read()
     return stored;
 }
 
-void write(const QString &text)
+void writeHere(const QString &text)
 {
     const QDeadlineTimer deadline(Keyring::answerTimeoutMs);
 
-    if (keyringChosen()) {
+    if (CredentialStore::keyringChosen()) {
         const std::optional<Login> login = splitLogin(text);
         if (login && survivesScrambling(login->userLine)
             && Keyring::writePassword(login->password, deadline)) {
@@ -129,4 +317,4 @@ void write(const QString &text)
         Keyring::deletePassword(deadline);
 }
 
-} // namespace CredentialStore
+} // namespace

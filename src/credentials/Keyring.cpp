@@ -9,7 +9,8 @@ namespace {
 const QString serviceName = QStringLiteral("Stelvik");
 const QString keyName = QStringLiteral("ConnectParms");
 
-// Requests that ran past their deadline and have not finished yet. QtKeychain runs its jobs one
+// Requests that ran past their deadline and have not finished yet; touched on the credentials
+// thread only. QtKeychain runs its jobs one
 // after another, so a new request would only queue behind them and time out as well.
 int unansweredJobs = 0;
 
@@ -48,7 +49,7 @@ Answer run(QKeychain::Job *job, QDeadlineTimer deadline)
     job->start();
     // A job may finish inside start(), before the loop would run.
     if (!answer.arrived)
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        loop.exec(); // the credentials thread's: no window and no user input here
 
     if (!answer.arrived) {
         ++unansweredJobs;

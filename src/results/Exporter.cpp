@@ -12,10 +12,12 @@
 #include <QProgressDialog>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QTimer>
 
+#include <limits>
 #include <memory>
+#include <optional>
 #include <stdexcept>
-#include <vector>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -27,51 +29,6 @@
 int exportProgressDelayMs = 500;
 
 namespace {
-
-// Shows the number of records written once a walk takes longer than the delay, and lets the user
-// cancel it. The walk stays on the UI thread; the dialog is application-modal, so events handled
-// while it is up cannot reach the window whose dataset is being walked.
-class ExportProgress
-{
-public:
-    explicit ExportProgress(QWidget *parent)
-        : m_parent(parent)
-    {
-        m_clock.start();
-    }
-
-    // Called every few records; false once the user has cancelled.
-    bool keepGoing(qint64 written)
-    {
-        const qint64 now = m_clock.elapsed();
-        if (!m_dialog) {
-            if (now < exportProgressDelayMs)
-                return true;
-            m_dialog = std::make_unique<QProgressDialog>(m_parent); // owned here
-            m_dialog->setObjectName(QStringLiteral("ExportProgress"));
-            m_dialog->setWindowTitle(QCoreApplication::applicationName());
-            m_dialog->setWindowModality(Qt::ApplicationModal);
-            m_dialog->setCancelButtonText(QStringLiteral("Cancel"));
-            m_dialog->setRange(0, 0);
-            m_dialog->setMinimumDuration(0);
-            m_dialog->setAutoClose(false);
-            m_dialog->setAutoReset(false);
-            m_dialog->show();
-        } else if (now - m_lastUpdate < qMin(100, exportProgressDelayMs)) {
-            return !m_dialog->wasCanceled();
-        }
-        m_lastUpdate = now;
-        m_dialog->setLabelText(QStringLiteral("%1 records written").arg(written));
-        QCoreApplication::processEvents();
-        return !m_dialog->wasCanceled();
-    }
-
-private:
-    QWidget *m_parent; // not owned
-    QElapsedTimer m_clock;
-    qint64 m_lastUpdate = 0;
-    std::unique_ptr<QProgressDialog> m_dialog;
-};
 
 // Collects the lines in a UTF-16 batch of many lines and converts each batch to the 8-bit text
 // at once, so that neither a line nor a value needs a conversion or an allocation of its own.
@@ -136,59 +93,123 @@ private:
     bool m_writing = true;
 };
 
-// The walk over the rows shown: the records in their order, every one fetched already.
-bool walkRecords(QueryDataset &query, const std::vector<int> &records, int limit,
-    LineBuilder &builder, QString &line, TextSink &sink, ExportProgress &progress)
+// The records a walk visits, in the order it writes them: the result's own order from its first
+// record, or the given records in their order (the rows the grid shows, of a result fetched
+// whole); the pointer then stays on the last one when they run out. The only place that says
+// which records an export takes and in what order.
+class WalkRows
 {
-    qint64 written = 0;
-    for (const int record : records) {
-        query.setRecNo(record);
-        if (limit >= 0 && written >= limit)
-            break;
-        if ((written & 255) == 0 && !progress.keepGoing(written))
-            return false;
-        builder.appendRecord(line);
-        sink.endLine(line);
-        ++written;
+public:
+    WalkRows(QueryDataset &query, ShownRecords records)
+        : m_query(query)
+        , m_records(std::move(records))
+    { }
+
+    bool inViewOrder() const { return m_records != nullptr; }
+    void first()
+    {
+        m_next = 0;
+        if (!m_records)
+            m_query.GoFirst();
+        else if (!m_records->empty())
+            m_query.setRecNo(m_records->front());
     }
-    sink.flush(line);
-    return true;
+    bool atEnd() const { return m_records ? m_next >= m_records->size() : m_query.AtEof(); }
+    void next()
+    {
+        if (!m_records)
+            return m_query.GoNext();
+        if (++m_next < m_records->size())
+            m_query.setRecNo((*m_records)[m_next]);
+    }
+
+private:
+    QueryDataset &m_query;
+    ShownRecords m_records;
+    std::size_t m_next = 0;
+};
+
+// One export's walk, advanced a number of records at a time: the header line, then one line per
+// record, at most `limit` of them (all when negative).
+class ExportWalk
+{
+public:
+    ExportWalk(QueryDataset &query, const ExportProfile &profile, int limit, TextSink &sink,
+        ShownRecords records)
+        : m_rows(query, std::move(records))
+        , m_builder(query, ExportProfiles::lineFormat(profile.format), profile.tableName)
+        , m_sink(sink)
+        , m_limit(limit)
+    {
+        m_rows.first();
+        if (ExportProfiles::hasHeader(profile.format)) {
+            m_builder.appendHeader(m_line);
+            m_sink.endLine(m_line);
+        }
+        // The next blocks are fetched while this thread formats and writes the ones it has (a
+        // result walked in view order is fetched whole already).
+        if (!m_rows.inViewOrder())
+            m_ahead.emplace(query, limit);
+    }
+
+    // Writes up to `records` more lines; true once the walk has ended and its text is flushed.
+    bool advance(qint64 records)
+    {
+        for (; records > 0; --records) {
+            if (m_rows.atEnd() || (m_limit >= 0 && m_written >= m_limit)) {
+                finish();
+                m_sink.flush(m_line);
+                return true;
+            }
+            m_builder.appendRecord(m_line);
+            m_sink.endLine(m_line);
+            ++m_written;
+            m_rows.next();
+        }
+        return false;
+    }
+
+    qint64 written() const { return m_written; }
+
+    // Ends the read-ahead: what was fetched ahead is kept; a failure to keep it is reported.
+    // A walk dropped without it (on an error of its own) swallows such a failure.
+    void finish()
+    {
+        if (m_ahead) {
+            m_ahead->finish();
+            m_ahead.reset();
+        }
+    }
+
+private:
+    WalkRows m_rows;
+    LineBuilder m_builder;
+    TextSink &m_sink;
+    int m_limit;
+    qint64 m_written = 0;
+    QString m_line; // the lines not yet converted
+    std::optional<QueryDataset::ReadAhead> m_ahead;
+};
+
+// Turns a file's failure after its walk into the error the user sees.
+void commitOrThrow(TargetFile &file, bool created, const TextSink &sink, const QString &fileName)
+{
+    if (!created)
+        throw std::runtime_error(
+            QStringLiteral("Cannot create file %1").arg(fileName).toStdString());
+    if (!file.commit() || sink.failed())
+        throw std::runtime_error(QStringLiteral("Unable to write to %1: %2")
+                                     .arg(fileName, file.errorString())
+                                     .toStdString());
 }
 
-// The walk shared by both destinations: the header line, then one line per record from the
-// first, at most `limit` of them (all when negative). Returns false when the user cancelled.
-bool walk(QueryDataset &query, const ExportProfile &profile, int limit, TextSink &sink,
-    QWidget *progressParent, const std::vector<int> *records)
+QString clipboardText(const QByteArray &text, ExportFormat format)
 {
-    ExportProgress progress(progressParent);
-    LineBuilder builder(query, ExportProfiles::lineFormat(profile.format), profile.tableName);
-    query.GoFirst();
-    QString line; // the lines not yet converted
-    if (ExportProfiles::hasHeader(profile.format)) {
-        builder.appendHeader(line);
-        sink.endLine(line);
-    }
-    if (records)
-        return walkRecords(query, *records, limit, builder, line, sink, progress);
-
-    // The next blocks are fetched while this thread formats and writes the ones it has.
-    QueryDataset::ReadAhead ahead(query, limit);
-    qint64 written = 0;
-    while (!query.AtEof()) {
-        if (limit >= 0 && written >= limit)
-            break;
-        if ((written & 255) == 0 && !progress.keepGoing(written)) {
-            ahead.finish(); // what was fetched ahead is kept; a failure to keep it is reported
-            return false;
-        }
-        builder.appendRecord(line);
-        sink.endLine(line);
-        ++written;
-        query.GoNext();
-    }
-    ahead.finish();
-    sink.flush(line);
-    return true;
+    // The clipboard's text is Unicode: a byte-order mark, which only tells a file's encoding, is
+    // not part of it.
+    const auto encoding = ExportProfiles::encoding(format);
+    return encoding == QStringConverter::System ? QString::fromLocal8Bit(text)
+                                                : QString(QStringDecoder(encoding).decode(text));
 }
 
 } // namespace
@@ -274,19 +295,17 @@ bool TargetFile::commit()
     return written;
 }
 
-bool buildExportText(QueryDataset &query, const ExportProfile &profile, int limit, QByteArray &text,
-    QWidget *progressParent, const std::vector<int> *records)
+void buildExportText(QueryDataset &query, const ExportProfile &profile, int limit, QByteArray &text,
+    ShownRecords records)
 {
     text.clear();
     TextSink sink(text, nullptr, false, profile.format);
-    if (walk(query, profile, limit, sink, progressParent, records))
-        return true;
-    text.clear();
-    return false;
+    ExportWalk walk(query, profile, limit, sink, std::move(records));
+    while (!walk.advance(std::numeric_limits<qint64>::max())) { }
 }
 
-bool writeExportFile(QueryDataset &query, const ExportProfile &profile, int limit,
-    const QString &fileName, QWidget *progressParent, const std::vector<int> *records)
+void writeExportFile(QueryDataset &query, const ExportProfile &profile, int limit,
+    const QString &fileName, ShownRecords records)
 {
     TargetFile file(fileName); // a folder is refused before the walk
     const bool created = file.open();
@@ -297,16 +316,9 @@ bool writeExportFile(QueryDataset &query, const ExportProfile &profile, int limi
     // always did.
     if (!created)
         sink.discard();
-    if (!walk(query, profile, limit, sink, progressParent, records))
-        return false; // a file aside goes with `file`
-    if (!created)
-        throw std::runtime_error(
-            QStringLiteral("Cannot create file %1").arg(fileName).toStdString());
-    if (!file.commit() || sink.failed())
-        throw std::runtime_error(QStringLiteral("Unable to write to %1: %2")
-                                     .arg(fileName, file.errorString())
-                                     .toStdString());
-    return true;
+    ExportWalk walk(query, profile, limit, sink, std::move(records));
+    while (!walk.advance(std::numeric_limits<qint64>::max())) { }
+    commitOrThrow(file, created, sink, fileName);
 }
 
 void putTextOnClipboard(const QString &text)
@@ -314,19 +326,143 @@ void putTextOnClipboard(const QString &text)
     QGuiApplication::clipboard()->setText(text);
 }
 
-bool exportResult(QueryDataset &query, const ExportProfile &profile, int limit, bool toClipboard,
-    const QString &fileName, QWidget *progressParent, const std::vector<int> *records)
+void exportResult(QueryDataset &query, const ExportProfile &profile, int limit, bool toClipboard,
+    const QString &fileName, ShownRecords records)
 {
     if (!toClipboard)
-        return writeExportFile(query, profile, limit, fileName, progressParent, records);
-    // The clipboard takes the whole text at once, so it is built in memory. Its text is Unicode:
-    // a byte-order mark, which only tells a file's encoding, is not part of it.
+        return writeExportFile(query, profile, limit, fileName, std::move(records));
+    // The clipboard takes the whole text at once, so it is built in memory.
     QByteArray text;
-    if (!buildExportText(query, profile, limit, text, progressParent, records))
-        return false;
-    const auto encoding = ExportProfiles::encoding(profile.format);
-    putTextOnClipboard(encoding == QStringConverter::System
-            ? QString::fromLocal8Bit(text)
-            : QString(QStringDecoder(encoding).decode(text)));
-    return true;
+    buildExportText(query, profile, limit, text, std::move(records));
+    putTextOnClipboard(clipboardText(text, profile.format));
+}
+
+// Everything one run holds while it walks; destroyed at its end, or on a cancel, which drops a
+// file written aside and leaves the clipboard alone.
+struct ExportRun::Walk
+{
+    Walk(QueryDataset &query, const ExportProfile &profile, int limit, bool toClipboard,
+        const QString &fileName, ShownRecords records)
+        : query(query)
+        , profile(profile)
+        , limit(limit)
+        , fileName(fileName)
+        , records(std::move(records))
+    {
+        if (!toClipboard) {
+            file = std::make_unique<TargetFile>(fileName); // a folder is refused here
+            created = file->open();
+        }
+        sink = std::make_unique<TextSink>(
+            text, created ? &file->device() : nullptr, !toClipboard, profile.format);
+        if (!toClipboard && !created)
+            sink->discard();
+    }
+
+    QueryDataset &query;
+    ExportProfile profile;
+    int limit;
+    QString fileName;
+    ShownRecords records;
+    std::unique_ptr<TargetFile> file; // null for the clipboard
+    bool created = false;
+    QByteArray text; // the clipboard's whole text, or a file's batch
+    std::unique_ptr<TextSink> sink;
+    std::unique_ptr<ExportWalk> walk; // declared last: it ends before the sink and the file
+    QElapsedTimer clock;
+    qint64 lastUpdate = 0;
+    std::unique_ptr<QProgressDialog> progress;
+};
+
+ExportRun::ExportRun(QueryDataset &query, const ExportProfile &profile, int limit, bool toClipboard,
+    const QString &fileName, QWidget *progressParent, ShownRecords records)
+    : m_walk(
+        std::make_unique<Walk>(query, profile, limit, toClipboard, fileName, std::move(records)))
+    , m_progressParent(progressParent)
+{ }
+
+ExportRun::~ExportRun() = default;
+
+void ExportRun::start(Done done)
+{
+    m_done = std::move(done);
+    m_walk->clock.start();
+    try {
+        m_walk->walk = std::make_unique<ExportWalk>(
+            m_walk->query, m_walk->profile, m_walk->limit, *m_walk->sink, m_walk->records);
+    } catch (...) {
+        return end(false, std::current_exception());
+    }
+    advance();
+}
+
+void ExportRun::advance()
+{
+    if (!m_walk)
+        return;
+    // Until the progress dialog is due the walk goes straight on, as the window takes no input
+    // meanwhile; then a slice is short, so that the dialog paints and its Cancel is heard.
+    const qint64 sliceMs = qBound(0, exportProgressDelayMs, 12);
+    const qint64 sliceEnd = m_walk->progress ? m_walk->clock.elapsed() + sliceMs
+                                             : qMax<qint64>(exportProgressDelayMs, 0);
+    try {
+        bool ended = false;
+        do {
+            ended = m_walk->walk->advance(256);
+        } while (!ended && m_walk->clock.elapsed() < sliceEnd);
+        if (ended) {
+            if (m_walk->file)
+                commitOrThrow(*m_walk->file, m_walk->created, *m_walk->sink, m_walk->fileName);
+            else
+                putTextOnClipboard(clipboardText(m_walk->text, m_walk->profile.format));
+            return end(true, nullptr);
+        }
+    } catch (...) {
+        return end(false, std::current_exception());
+    }
+    showProgress();
+    if (m_walk->progress->wasCanceled())
+        return end(false, nullptr);
+    QTimer::singleShot(0, this, &ExportRun::advance);
+}
+
+void ExportRun::showProgress()
+{
+    const qint64 now = m_walk->clock.elapsed();
+    if (!m_walk->progress) {
+        auto dialog = std::make_unique<QProgressDialog>(m_progressParent); // owned by the walk
+        dialog->setObjectName(QStringLiteral("ExportProgress"));
+        dialog->setWindowTitle(QCoreApplication::applicationName());
+        // Application-modal: events handled while it is up cannot reach the window whose
+        // dataset is being walked.
+        dialog->setWindowModality(Qt::ApplicationModal);
+        dialog->setCancelButtonText(QStringLiteral("Cancel"));
+        dialog->setRange(0, 0);
+        dialog->setMinimumDuration(0);
+        dialog->setAutoClose(false);
+        dialog->setAutoReset(false);
+        dialog->show();
+        m_walk->progress = std::move(dialog);
+    } else if (now - m_walk->lastUpdate < qMin(100, exportProgressDelayMs)) {
+        return;
+    }
+    m_walk->lastUpdate = now;
+    m_walk->progress->setLabelText(
+        QStringLiteral("%1 records written").arg(m_walk->walk->written()));
+}
+
+void ExportRun::end(bool written, std::exception_ptr error)
+{
+    // The walk, the progress dialog and a file written aside go before the caller hears of the
+    // end, so that it may free the dataset at once.
+    if (!error && !written && m_walk->walk) {
+        try {
+            m_walk->walk->finish(); // a cancel keeps what was fetched ahead
+        } catch (...) {
+            error = std::current_exception();
+        }
+    }
+    m_walk.reset();
+    if (Done done = std::move(m_done))
+        done(written, error);
 }

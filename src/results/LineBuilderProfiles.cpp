@@ -7,13 +7,15 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
-// The lines of the export profiles. Values are read through the dataset's text forms (the
-// user's locale) and written in forms no locale touches: numbers with a decimal point, dates
-// and times as ISO 8601, binary values as upper-case hex. Only the Excel profile writes the
-// locale's decimal separator, as Excel reads numbers in it.
+// The lines of the export profiles. Numbers and timestamps are read as the store keeps them, so
+// that they keep every digit and fraction the database gave; other values through the dataset's
+// text forms (the user's locale). Everything is written in forms no locale touches: numbers
+// with a decimal point, dates and times as ISO 8601, binary values as upper-case hex. Only the
+// Excel profile writes the locale's decimal separator, as Excel reads numbers in it.
 
 namespace {
 
@@ -295,6 +297,15 @@ struct LineBuilder::Profile
             out += QLatin1String(text, end - text);
             return true;
         }
+        if (kind == Kind::Decimal || kind == Kind::DateTime) {
+            ValueText::StoredKind stored;
+            const char *data = nullptr;
+            std::size_t length = 0;
+            if (!query.fieldStored(field, stored, data, length))
+                return false;
+            if (appendStored(out, stored, data, length))
+                return true;
+        }
         if (!query.appendFieldString(field, out))
             return false;
         if (kind == Kind::Decimal) {
@@ -305,6 +316,61 @@ struct LineBuilder::Profile
                 kind = Kind::Text;
         } else if (kind == Kind::Date || kind == Kind::Time || kind == Kind::DateTime) {
             toIso(out, at, kind);
+        }
+        return true;
+    }
+
+    // A stored exact number or timestamp in full: the decimal's digits as the driver gave them,
+    // the timestamp with its fraction of a second (no trailing zeros, none when it is zero).
+    // False, appending nothing, for the kinds the text forms serve.
+    static bool appendStored(
+        QString &out, ValueText::StoredKind stored, const char *data, std::size_t length)
+    {
+        using ValueText::StoredKind;
+        if (stored == StoredKind::Decimal) {
+            QLatin1String text(data, qsizetype(length));
+            const bool negative = text.startsWith(QLatin1Char('-'));
+            QLatin1String digits =
+                negative || text.startsWith(QLatin1Char('+')) ? text.mid(1) : text;
+            if (digits.endsWith(QLatin1Char('.')))
+                digits.chop(1);
+            if (!isPlainNumber(QString(digits)))
+                return false;
+            if (negative)
+                out += QLatin1Char('-');
+            if (digits.startsWith(QLatin1Char('.'))) // ".5": a reader of JSON wants "0.5"
+                out += QLatin1Char('0');
+            out += digits;
+            return true;
+        }
+        if (stored == StoredKind::Int64) {
+            std::int64_t number = 0;
+            std::memcpy(&number, data, sizeof number);
+            char text[24];
+            const auto end = std::to_chars(text, text + sizeof text, number).ptr;
+            out += QLatin1String(text, end - text);
+            return true;
+        }
+        if (stored != StoredKind::Timestamp || length < sizeof(ValueText::StoredTimestamp))
+            return false;
+        ValueText::StoredTimestamp stamp;
+        std::memcpy(&stamp, data, sizeof stamp);
+        DateTimeParts parts;
+        parts.year = stamp.year;
+        parts.month = stamp.month;
+        parts.day = stamp.day;
+        parts.hour = stamp.hour;
+        parts.minute = stamp.minute;
+        parts.second = stamp.second;
+        appendIso(out, parts, true, true);
+        if (stamp.fraction > 0 && stamp.fraction < 1000000000) {
+            char digits[10];
+            std::snprintf(digits, sizeof digits, "%09u", unsigned(stamp.fraction));
+            int used = 9;
+            while (digits[used - 1] == '0')
+                --used;
+            out += QLatin1Char('.');
+            out += QLatin1String(digits, used);
         }
         return true;
     }

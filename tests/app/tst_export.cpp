@@ -479,6 +479,8 @@ void tst_export::progressShownAndCancelled()
                                 progress->cancel();
                         } });
     click(report ? "SpeedButton6" : "SpeedButton5");
+    // The walk goes on from the event loop once its progress dialog shows.
+    QTRY_VERIFY_WITH_TIMEOUT(CountForm == nullptr, 60000);
 
     QVERIFY(script.done());
     QCOMPARE(script.unexpected, 0);

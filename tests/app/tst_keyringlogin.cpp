@@ -140,7 +140,7 @@ void tst_keyringlogin::loginKeptAcrossRuns()
 
     // Close and Logout forgets the login in the settings and in the keyring.
     window.child<QToolButton>("SpeedButton12")->click();
-    QVERIFY(window->CachedParms.isEmpty());
+    QTRY_VERIFY(window->CachedParms.isEmpty());
     QCOMPARE(storedPlain(), QString());
     if (keyring)
         QCOMPARE(KeyringSession::password(), OptionalText());

@@ -13,7 +13,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTableView>
+#include <QTemporaryDir>
+#include <QToolButton>
 #include <QtTest>
 
 #include <memory>
@@ -37,6 +40,7 @@ private slots:
     void valueViewerShowsTheWholeCell();
     void recoveryOffered_data();
     void recoveryOffered();
+    void recoveryWriteFailureShown();
 
 private:
     void type(const QString &sql, const QString &alias);
@@ -225,8 +229,13 @@ void tst_SqlRun::recoveryOffered_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("restore");
-    QTest::newRow("restored") << QStringLiteral("select 'Łódź → ✓'\nfrom t") << true;
-    QTest::newRow("refused, kept until a normal close") << QStringLiteral("select 2") << false;
+    QTest::addColumn<QByteArray>("file"); // a query file loaded first, saved back after
+    QTest::newRow("restored") << QStringLiteral("select 'Łódź → ✓'\nfrom t") << true
+                              << QByteArray();
+    QTest::newRow("refused, kept until a normal close")
+        << QStringLiteral("select 2") << false << QByteArray();
+    QTest::newRow("Windows-1252 file, restored and saved back")
+        << QString() << true << QByteArray("select 'caf\xe9 \x80 \xfc'\r\nfrom t\r\n");
 }
 
 // A window that ended without closing leaves its unsaved text; the next window offers it.
@@ -234,8 +243,20 @@ void tst_SqlRun::recoveryOffered()
 {
     QFETCH(QString, text);
     QFETCH(bool, restore);
-    for (const QString &file : recoveryFiles()) // left by the windows of the tests before
-        QFile::remove(EditorRecovery::defaultFolder() + QLatin1Char('/') + file);
+    QFETCH(QByteArray, file);
+    for (const QString &left : recoveryFiles()) // left by the windows of the tests before
+        QFile::remove(EditorRecovery::defaultFolder() + QLatin1Char('/') + left);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("query.sql"));
+    if (!file.isEmpty()) {
+        QFile written(path);
+        QVERIFY(written.open(QIODevice::WriteOnly) && written.write(file) == file.size());
+        written.close();
+        ModalScript load({ ModalScript::chooseFile(path) });
+        child<QToolButton>(m_form.get(), "SpeedButton7")->click();
+        QVERIFY(load.done());
+        text = editor()->toPlainText(); // the same text, changed from code: unsaved
+    }
     editor()->setPlainText(text);
     QTRY_COMPARE_WITH_TIMEOUT(recoveryFiles().size(), 1, 30000); // once typing pauses
     m_form.reset(); // gone without a normal close, as after a crash
@@ -250,8 +271,31 @@ void tst_SqlRun::recoveryOffered()
     QCOMPARE(restored->toPlainText(), restore ? text : QString());
     QCOMPARE(next->QueryChanged, restore);
     QCOMPARE(recoveryFiles().size(), 1); // adopted, or kept aside
+    if (!file.isEmpty()) {
+        ModalScript save({ ModalScript::chooseFile(path), ModalScript::press(QMessageBox::Yes) });
+        child<QToolButton>(next.get(), "SpeedButton8")->click();
+        QVERIFY(save.done());
+        QFile saved(path);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), file); // in the file's own encoding, byte for byte
+    }
     next->close(); // a normal close
     QCOMPARE(recoveryFiles().size(), 0);
+}
+
+// A recovery file that cannot be written says so in the status bar.
+void tst_SqlRun::recoveryWriteFailureShown()
+{
+    const QString folder = EditorRecovery::defaultFolder();
+    QVERIFY(QDir(folder).removeRecursively());
+    QFile blocker(folder); // a file where the folder was: nothing can be written in it
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    editor()->setPlainText(QStringLiteral("select 3"));
+    auto *bar = child<QStatusBar>(m_form.get(), "StatusBar1");
+    QTRY_VERIFY_WITH_TIMEOUT(bar->currentMessage().contains(QLatin1String("recovery")), 30000);
+    QVERIFY(blocker.remove());
+    QVERIFY(QDir().mkpath(folder));
 }
 
 STELVIK_TEST_MAIN(tst_SqlRun)

@@ -10,6 +10,7 @@
 #include <QSettings>
 #include <QtTest>
 
+#include <atomic>
 #include <optional>
 
 // Runs once in each state of the keyring (tests/keyring-session): where one answers, the
@@ -268,7 +269,8 @@ public:
     bool registered() const { return m_registered; }
     int requests() const { return m_requests; }
 
-    // From now on every request, held or new, gets an error at once.
+    // From now on every request, held or new, gets an error at once. Called on the keyring's
+    // thread.
     void answerWithErrors()
     {
         m_answering = true;
@@ -292,8 +294,8 @@ public:
 private:
     QDBusConnection m_bus;
     bool m_registered = false;
-    bool m_answering = false;
-    int m_requests = 0;
+    std::atomic<bool> m_answering = false;
+    std::atomic<int> m_requests = 0;
     QList<QDBusMessage> m_held;
 };
 
@@ -303,8 +305,17 @@ void tst_keyring::unansweredKeyring()
 {
     if (KeyringSession::mode() != QLatin1String("nodaemon"))
         QSKIP("needs a session bus on which no keyring runs (tst_keyring_nodaemon)");
+    // The keyring hears its requests on a thread of its own, as the store waits for its answers
+    // without handling this thread's events.
+    QThread bus;
+    bus.start();
     SilentKeyring keyring;
+    const auto stopBus = qScopeGuard([&] { // before the keyring goes
+        bus.quit();
+        bus.wait();
+    });
     QVERIFY(keyring.registered());
+    keyring.moveToThread(&bus);
     const QString login = loginText(QStringLiteral("jdoe"), QStringLiteral("pw-1"));
 
     // The store gives up on the keyring at its deadline and keeps the old format.
@@ -319,7 +330,8 @@ void tst_keyring::unansweredKeyring()
     QCOMPARE(keyring.requests(), requests);
 
     // The late answer changes nothing; once it came, the keyring is asked again.
-    keyring.answerWithErrors();
+    QMetaObject::invokeMethod(
+        &keyring, [&] { keyring.answerWithErrors(); }, Qt::BlockingQueuedConnection);
     QTRY_VERIFY_WITH_TIMEOUT(
         [&] {
             const int before = keyring.requests();

@@ -127,7 +127,7 @@ void tst_exporter::streamedEqualsInMemory()
 
     QByteArray inMemory;
     auto first = open(dsn, all);
-    QVERIFY(buildExportText(*first, format, limit, inMemory, nullptr));
+    buildExportText(*first, format, limit, inMemory);
     const int recordAfter = first->RecNo();
     const std::size_t unboundedStore = first->storeBytes();
     first.reset(); // a partly fetched result holds its connection's turn
@@ -140,7 +140,7 @@ void tst_exporter::streamedEqualsInMemory()
         settings.setValue(QStringLiteral("ResultMemoryMB"), budgetMb);
     auto second = open(dsn, all);
     settings.remove(QStringLiteral("ResultMemoryMB"));
-    QVERIFY(writeExportFile(*second, format, limit, path, nullptr));
+    writeExportFile(*second, format, limit, path);
     if (budgetMb > 0) {
         // The rows take more than the budget; most of them went to the temporary file.
         QVERIFY(second->storeBytes() < std::size_t(budgetMb) * 1024 * 1024 + 256 * 1024);
@@ -216,15 +216,23 @@ void tst_exporter::oldFileKept()
     ModalScript script(answers);
     QString message;
     bool completed = false;
+    bool ended = false;
     {
         std::unique_ptr<FileSizeLimit> limit;
         if (fileLimit > 0)
             limit = std::make_unique<FileSizeLimit>(rlim_t(fileLimit));
-        try {
-            completed = writeExportFile(*query, ExportFormat::CommaQuote, -1, path, &parent);
-        } catch (const std::exception &caught) {
-            message = QString::fromUtf8(caught.what());
-        }
+        ExportRun run(*query, ExportFormat::CommaQuote, -1, false, path, &parent);
+        run.start([&](bool written, std::exception_ptr error) {
+            completed = written;
+            ended = true;
+            try {
+                if (error)
+                    std::rethrow_exception(error);
+            } catch (const std::exception &caught) {
+                message = QString::fromUtf8(caught.what());
+            }
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(ended, 60000);
     }
     exportProgressDelayMs = savedDelay;
 
@@ -280,7 +288,7 @@ void tst_exporter::spillFailsDuringWalk()
     QString message;
     try {
         const FileSizeLimit full(256 * 1024);
-        buildExportText(*query, ExportFormat::CommaQuote, -1, text, nullptr);
+        buildExportText(*query, ExportFormat::CommaQuote, -1, text);
     } catch (const std::exception &caught) {
         message = QString::fromUtf8(caught.what());
     }

@@ -16,6 +16,10 @@ bool connectAndWait(Form &form, const QString &alias, int timeoutMs = 60000)
     form.ConnectDatabase(alias, [result](bool connected) { *result = connected ? 1 : 0; });
     const auto *control = form.template findChild<QueryControl *>();
     const bool ended = QTest::qWaitFor(
-        [&] { return *result >= 0 || control->state() == QueryControl::State::Idle; }, timeoutMs);
+        [&] {
+            return *result >= 0
+                || (control->state() == QueryControl::State::Idle && !form.loginPending());
+        },
+        timeoutMs);
     return ended && *result == 1;
 }

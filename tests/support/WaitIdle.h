@@ -13,7 +13,7 @@ bool waitForNoWorker(const Form &form, int timeoutMs = 60000)
     const auto *control = form.template findChild<QueryControl *>();
     const bool idle = QTest::qWaitFor(
         [&form, control] {
-            return !form.CurrentThread
+            return !form.CurrentThread && !form.loginPending()
                 && (!control || control->state() == QueryControl::State::Idle);
         },
         timeoutMs);
