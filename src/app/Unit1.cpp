@@ -2,6 +2,7 @@
 
 #include "app/ClipboardHandover.h"
 #include "app/EditorRecovery.h"
+#include "app/LoginFlow.h"
 #include "app/QueryFiles.h"
 #include "app/RoutingView.h"
 #include "app/Transactions.h"
