@@ -30,12 +30,10 @@ class EditorCommands;
 class HistoryPage;
 class TQthread;
 class DataSource;
-class ExportRun;
+class ExportCommands;
 class TReplaceDialog;
-class QFileDialog;
 class QPrinter;
 class QTimer;
-enum class ExportFormat; // results/Exporter.h
 
 // The program's main window: every command of the tool is one of its handlers, which hand the
 // work to the window's rooms (start-up, query files, editor commands, history page, the
@@ -185,7 +183,6 @@ private:
     }
 
     std::unique_ptr<Ui::TForm1> ui;
-    QFileDialog *SaveDialog1 = nullptr; // owned by the window (Qt parent)
     QTimer *Timer1 = nullptr; // owned by the window (Qt parent)
 
     // Members that one topic file adds go below its own marker, so that topics never collide.
@@ -253,10 +250,8 @@ private:
         ~RunCleanup();
     } m_runCleanup;
     // [Unit1Export.cpp]
-    void runExport(ExportFormat format);
-    // The export walking the result; declared after CurrentQuery, so it ends before the result.
-    std::unique_ptr<ExportRun> m_exportRun;
-    QString m_lastExportFile; // the name chosen in SaveDialog1 at its last use
+    // The exports and copies; declared after CurrentQuery, so an export ends before the result.
+    std::unique_ptr<ExportCommands> m_export;
     // [Unit1Editor.cpp]
 public:
     // Raises an error naming the line when the editor's text holds a NUL character, which the
