@@ -2,6 +2,8 @@
 
 #include "app/ClipboardHandover.h"
 #include "app/EditorRecovery.h"
+#include "app/ExportCommands.h"
+#include "app/LoginFlow.h"
 #include "app/QueryFiles.h"
 #include "app/RoutingView.h"
 #include "app/Transactions.h"
@@ -10,7 +12,6 @@
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
 #include "credentials/CredentialStore.h"
-#include "results/Exporter.h"
 #include "ui_Unit1.h"
 #include "widgets/PaintBox.h"
 

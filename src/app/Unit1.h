@@ -16,11 +16,12 @@
 namespace Ui {
 class TForm1;
 }
-class Connection;
+class LoginFlow;
 class ResultView;
 class RoutingView;
 class Transactions;
 class ScriptLog;
+class EditorMarks;
 class EditorRecovery;
 class QueryDataset;
 class QueryFiles;
@@ -29,12 +30,10 @@ class EditorCommands;
 class HistoryPage;
 class TQthread;
 class DataSource;
-class ExportRun;
+class ExportCommands;
 class TReplaceDialog;
-class QFileDialog;
 class QPrinter;
 class QTimer;
-enum class ExportFormat; // results/Exporter.h
 
 // The program's main window: every command of the tool is one of its handlers, which hand the
 // work to the window's rooms (start-up, query files, editor commands, history page, the
@@ -80,11 +79,11 @@ public:
 
     // --- Login and database choice (Unit1Login.cpp) ---
     // These two wait for the credentials thread without handling events; the window's own
-    // commands use the forms that do not wait (readDBParms, storeDBParms).
+    // commands use the forms that do not wait (LoginFlow).
     QString getDBParms();
     void setDBParms(const QString &text);
     // The login is still being read or stored (before or after a connect, or by a logout).
-    bool loginPending() const { return m_parmsReads > 0 || m_parmsStores > 0; }
+    bool loginPending() const;
     // Makes sure the alias's connection is open, asking for the login when none is stored, and
     // calls done(true) once it is. The open runs off the UI thread: done comes later, from the
     // event loop, or at once when the connection is open already. A failure is reported here,
@@ -143,10 +142,6 @@ private:
     // Runs the editor's whole text, or (atCursor) the selection or the statement at the cursor.
     void startStatement(bool isExec, bool atCursor = false);
     void runStatement(const QString &alias, bool isExec); // once the connection is open
-    bool statementAtCursor(QStringList &lines, int &origin); // false: nothing to run there
-    void markInEditor(int from, int to, const QColor &background); // until the next edit
-    // Where the driver's message points in the statement sent from the editor at origin.
-    void markErrorPlace(const QString &message, const QString &sent, int origin);
 
     // Close and Logout (Unit1Login.cpp).
     void SpeedButton12Click(QObject *Sender);
@@ -188,8 +183,6 @@ private:
     }
 
     std::unique_ptr<Ui::TForm1> ui;
-    std::vector<std::unique_ptr<Connection>> m_connections; // created by ConnectDatabase
-    QFileDialog *SaveDialog1 = nullptr; // owned by the window (Qt parent)
     QTimer *Timer1 = nullptr; // owned by the window (Qt parent)
 
     // Members that one topic file adds go below its own marker, so that topics never collide.
@@ -203,20 +196,7 @@ private:
     Options m_options;
     WindowLifecycle *m_lifecycle = nullptr; // start-up's steps; owned by the window (Qt parent)
     // [Unit1Login.cpp]
-    // The stored login for the connect, as getDBParms and setDBParms give and take it, but
-    // without waiting: the keyring answers on a thread of its own, and `then` follows from the
-    // event loop (at once when the in-memory copy answers). A read waits for the stores made
-    // before it; a store that fails is reported and skips `then`.
-    void readDBParms(std::function<void(const QString &)> then);
-    void storeDBParms(const QString &text, std::function<void()> then);
-    void openConnection(const QString &name, Connection *connection, const QString &stored,
-        std::function<void(bool)> done); // ConnectDatabase once the stored login is known
-    int m_parmsReads = 0; // reads under way, their `then` included
-    int m_parmsStores = 0; // stores under way
-    int m_commandStores = 0; // of those, the ones a command waits for (not Close and Logout's)
-    int m_parmsVersion = 0; // bumped by every store: an older store's end leaves the copy alone
-    std::vector<std::function<void()>> m_afterStores; // reads waiting for them
-    int m_loginRequest = 0; // a connect's read is dropped once a later command bumped this
+    std::unique_ptr<LoginFlow> m_login; // the stored login and the connect, owns the connections
     // [Unit1Run.cpp]
     void setWaitCursor(bool on);
     // The busy state, derived from the statement's state: Run and Exec, the wait cursor and
@@ -227,8 +207,6 @@ private:
     // Message boxes of a statement, shown after its hand-back (the worker does not wait on them).
     void showQueryError(const TQthread *worker);
     void postError(const QString &text);
-    // The driver's login timeout in seconds: the user's setting "LoginTimeout", 30 when unset.
-    static int loginTimeout();
     void FetchFinished(TQthread *worker);
     // Panel 0: a record count stays; the records fetched by Ctrl+End show while their result is
     // open, and panel 0 gets its earlier text back when it closes.
@@ -245,6 +223,7 @@ private:
     bool m_waitCursor = false; // this window holds one override cursor of the application
     bool m_bindingGrid = false; // the grid's columns and current row are being set from code
     QueryControl *m_control = nullptr; // owned by the window (Qt parent)
+    EditorMarks *m_marks = nullptr; // the statement at the cursor, the error place; owned (parent)
     ResultView *m_resultView = nullptr; // the grid's sort and filter; owned (Qt parent)
     RoutingView *m_routing = nullptr; // owned by the window (Qt parent)
     Transactions *m_transactions = nullptr; // auto-commit, commit, rollback; owned (Qt parent)
@@ -271,10 +250,8 @@ private:
         ~RunCleanup();
     } m_runCleanup;
     // [Unit1Export.cpp]
-    void runExport(ExportFormat format);
-    // The export walking the result; declared after CurrentQuery, so it ends before the result.
-    std::unique_ptr<ExportRun> m_exportRun;
-    QString m_lastExportFile; // the name chosen in SaveDialog1 at its last use
+    // The exports and copies; declared after CurrentQuery, so an export ends before the result.
+    std::unique_ptr<ExportCommands> m_export;
     // [Unit1Editor.cpp]
 public:
     // Raises an error naming the line when the editor's text holds a NUL character, which the

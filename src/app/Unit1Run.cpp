@@ -1,5 +1,7 @@
+#include "app/EditorMarks.h"
 #include "app/EditorRecovery.h"
 #include "app/GuardRails.h"
+#include "app/LoginFlow.h"
 #include "app/ResultView.h"
 #include "app/Routing.h"
 #include "app/RoutingView.h"
@@ -18,10 +20,7 @@
 #include "query/Reaper.h"
 #include "results/DataSource.h"
 #include "results/GridDelegate.h"
-#include "settings/ParmStore.h"
-#include "sql/ErrorPlace.h"
 #include "sql/SqlLexer.h"
-#include "sql/SqlStatements.h"
 #include "ui_Unit1.h"
 #include "widgets/StatementErrorBox.h"
 #include "widgets/ValueViewer.h"
@@ -35,10 +34,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPointer>
-#include <QSettings>
 #include <QShortcut>
-#include <QTextBlock>
-#include <QTimer>
 
 #include <algorithm>
 #include <exception>
@@ -87,6 +83,9 @@ void TForm1::setupGrid()
 {
     DataSource1 = new DataSource(this); // owned by the window (Qt parent)
     m_control = new QueryControl(this); // owned by the window (Qt parent)
+    m_marks = new EditorMarks(ui->RE1, this); // owned by the window (Qt parent)
+    m_login = std::make_unique<LoginFlow>(
+        this, m_control, CachedParms, [this] { showBusy(m_control->state()); });
     m_runCleanup.form = this;
     // A result still being fetched holds its connection's turn: it goes before a commit or
     // rollback, which would end its cursor anyway. A whole result stays on screen.
@@ -252,7 +251,7 @@ void TForm1::startStatement(bool isExec, bool atCursor)
     refuseNulCharacter(); // before anything is closed, run or added to the history
     QStringList lines = EditorLines();
     int origin = 0;
-    if (atCursor && !statementAtCursor(lines, origin))
+    if (atCursor && !m_marks->statementAtCursor(lines, origin))
         return; // only blanks and comments there: nothing runs, nothing closes
     routeAndConnect(
         lines, origin, atCursor, [this, isExec, atCursor] { startStatement(isExec, atCursor); },
@@ -363,18 +362,10 @@ void TForm1::showState(QueryControl::State state)
 void TForm1::showBusy(QueryControl::State state)
 {
     // Reading or storing the login belongs to the connect, before and after it.
-    const bool busy = state != QueryControl::State::Idle || m_parmsReads > 0 || m_commandStores > 0;
+    const bool busy = state != QueryControl::State::Idle || m_login->holdsCommands();
     ui->SpeedButton1->setEnabled(!busy);
     ui->SpeedButton2->setEnabled(!busy);
     setWaitCursor(busy);
-}
-
-int TForm1::loginTimeout()
-{
-    const std::unique_ptr<QSettings> settings = openUserSettings();
-    bool ok = false;
-    const int seconds = settings->value(QStringLiteral("LoginTimeout"), 30).toInt(&ok);
-    return ok && seconds >= 0 ? seconds : 30;
 }
 
 void TForm1::CloseCurrentQuery()
@@ -387,7 +378,7 @@ void TForm1::CloseCurrentQuery()
     // A connect is forgotten; a worker is abandoned: its statement is cancelled on the server,
     // it calls nothing and frees itself.
     m_control->abandon();
-    ++m_loginRequest; // a connect still reading the stored login goes no further
+    m_login->forgetRequest(); // a connect still reading the stored login goes no further
     if (CurrentQuery) {
         UnbindGrid(); // before the dataset goes, so that the grid never reads a freed one
         // Closing a cursor the server has not finished talks to it: never on this thread.
@@ -481,7 +472,7 @@ void TForm1::showQueryError(const TQthread *worker)
             StatementErrorBox box(error, this);
             box.setObjectName(QStringLiteral("QueryErrorBox"));
             box.exec();
-            markErrorPlace(error.message, error.statement, origin);
+            m_marks->markErrorPlace(error.message, error.statement, origin);
         },
         Qt::QueuedConnection);
 }
@@ -558,59 +549,4 @@ void TForm1::setupKeys()
     key(QKeySequence(Qt::CTRL | Qt::Key_S), click(ui->SpeedButton8));
     key(QKeySequence(Qt::CTRL | Qt::Key_P), click(ui->SpeedButton9));
     key(QKeySequence(Qt::CTRL | Qt::Key_H), [this] { ui->FindReplace1->trigger(); });
-}
-
-bool TForm1::statementAtCursor(QStringList &lines, int &origin)
-{
-    const QTextCursor cursor = ui->RE1->textCursor();
-    const QString text = ui->RE1->toPlainText();
-    int from = cursor.selectionStart();
-    int to = cursor.selectionEnd();
-    if (!cursor.hasSelection()) {
-        const QVector<Sql::Statement> statements = Sql::splitStatements(text);
-        const int at = Sql::statementAt(text, statements, cursor.position());
-        if (at < 0)
-            return false;
-        from = statements[at].begin;
-        to = statements[at].end;
-    }
-    if (text.mid(from, to - from).trimmed().isEmpty())
-        return false;
-    lines = text.mid(from, to - from).split(QLatin1Char('\n'));
-    origin = from;
-    // The range about to run is marked for a moment.
-    markInEditor(from, to, palette().color(QPalette::Highlight).lighter(170));
-    QTimer::singleShot(800, this, [this] { ui->RE1->setExtraSelections({}); });
-    return true;
-}
-
-void TForm1::markInEditor(int from, int to, const QColor &background)
-{
-    QTextEdit::ExtraSelection mark;
-    mark.cursor = QTextCursor(ui->RE1->document());
-    mark.cursor.setPosition(from);
-    mark.cursor.setPosition(to, QTextCursor::KeepAnchor);
-    mark.format.setBackground(background);
-    ui->RE1->setExtraSelections({ mark });
-}
-
-void TForm1::markErrorPlace(const QString &message, const QString &sent, int origin)
-{
-    const int offset = Sql::errorPlace(sent, message);
-    if (offset < 0)
-        return;
-    // The text was sent with CR LF line ends, the editor holds LF alone.
-    const int position = origin + offset - int(QStringView(sent).left(offset).count(u'\r'));
-    Sql::Lexer lexer(QStringView(sent).mid(offset));
-    const Sql::Token token = lexer.next();
-    const int length = std::max(1, token.kind == Sql::TokenKind::End ? 1 : token.length);
-    const int end = std::min(position + length, ui->RE1->document()->characterCount() - 1);
-    if (position > end)
-        return;
-    markInEditor(position, end, QColor(255, 200, 200));
-    QTextCursor cursor = ui->RE1->textCursor();
-    cursor.setPosition(position);
-    ui->RE1->setTextCursor(cursor);
-    ui->RE1->ensureCursorVisible();
-    ui->RE1->setFocus();
 }

@@ -1,168 +1,12 @@
 #include "connection/QueryDataset.h"
 
-#include "connection/ConnectionHandle.h"
-#include "connection/DatabaseError.h"
-#include "connection/OdbcCursor.h"
-#include "connection/ReadAheadThread.h"
+#include "connection/QueryDatasetImpl.h"
 #include "connection/ResultReader.h"
-#include "connection/ResultStore.h"
-#include "connection/StatementCancel.h"
-#include "valuetext/StoredValue.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <exception>
-#include <optional>
 #include <utility>
-
-namespace {
-
-// What the dataset keeps of a column once described: the names the window uses and how its
-// values are stored.
-struct Field
-{
-    QString title;
-    int type = FieldTypes::Unknown;
-    int width = 10;
-    ValueText::StoredKind kind = ValueText::StoredKind::Text;
-};
-
-using BlockReader = ReadAheadThread<ResultStore::Block>;
-
-} // namespace
-
-struct QueryDataset::Impl
-{
-    QString databaseName;
-    QString sql;
-    std::shared_ptr<ConnectionHandle> connection;
-    std::shared_ptr<StatementCancel> cancel = std::make_shared<StatementCancel>();
-    OdbcCursor cursor { cancel };
-    bool holdsTicket = false;
-    bool open = false;
-    bool allFetched = true;
-    bool eof = true;
-    int recNo = -1;
-    int fetched = 0;
-    std::vector<Field> fields;
-    // The fetched rows, from the describe on; shared with the readers of a result fetched whole.
-    std::shared_ptr<ResultStore> store;
-    std::uint64_t serial = 0;
-    std::size_t storeBudget = QueryDataset::DefaultStoreBudget; // given by the dataset's maker
-    qint64 affected = -1; // rows the last ExecQuery changed
-    std::unique_ptr<BlockReader> ahead; // while a walk fetches ahead
-    // A fetch error met ahead of the rows taken so far: raised when those rows are asked for,
-    // as a fetch of them would have raised it.
-    std::exception_ptr pendingError;
-
-    void acquire()
-    {
-        if (!connection || !connection->isAlive())
-            throw DatabaseError(
-                QStringLiteral("Database ") + databaseName + QStringLiteral(" is not connected"));
-        connection->acquire();
-        holdsTicket = true;
-    }
-
-    // Frees the statement, then gives the connection to the next waiting statement.
-    void finishStatement() noexcept
-    {
-        ahead.reset(); // the statement is its own again; what was fetched ahead goes
-        cursor.close();
-        if (holdsTicket && connection)
-            connection->release();
-        holdsTicket = false;
-        allFetched = true;
-    }
-
-    // A failed call: a lost connection is remembered, the statement is ended, the error
-    // goes on to the caller.
-    [[noreturn]] void fail(const DatabaseError &error)
-    {
-        if (cursor && connection && OdbcCursor::connectionLost(error, connection->get()))
-            connection->markLost();
-        open = false;
-        finishStatement();
-        throw error;
-    }
-
-    [[noreturn]] void failWith(std::exception_ptr error)
-    {
-        try {
-            std::rethrow_exception(error);
-        } catch (const DatabaseError &databaseError) {
-            fail(databaseError);
-        } catch (const std::exception &other) {
-            fail(DatabaseError(errorText(other))); // a value too large to keep
-        }
-    }
-
-    // Adds a fetched block to the store; at the end of the data ends the statement.
-    void storeBlock(ResultStore::Block &&block, bool end)
-    {
-        try {
-            store->append(std::move(block));
-        } catch (...) {
-            // The disk refused the store's temporary file: the fetch ends here, and what was
-            // fetched so far, this block included, stays readable.
-            fetched = store->rowCount();
-            finishStatement();
-            throw;
-        }
-        fetched = store->rowCount();
-        if (end) {
-            finishStatement(); // the whole result is in the store
-            cursor.releaseBuffers(); // the bind buffers are not needed any more
-        }
-    }
-
-    void fetchBlock()
-    {
-        if (allFetched || !cursor)
-            return;
-        if (ahead) {
-            std::optional<BlockReader::Item> item = ahead->take();
-            if (item) {
-                if (item->error) {
-                    stopAhead();
-                    failWith(item->error);
-                }
-                if (item->end)
-                    ahead.reset(); // its thread has ended
-                storeBlock(std::move(item->block), item->end);
-                return;
-            }
-            ahead.reset(); // it fetched what was wanted: the rest comes as asked for
-        }
-        if (pendingError)
-            failWith(std::exchange(pendingError, nullptr));
-        ResultStore::Block block = store->newBlock(cursor.blockRows());
-        bool end = false;
-        try {
-            end = cursor.readBlock(block);
-        } catch (...) {
-            failWith(std::current_exception());
-        }
-        storeBlock(std::move(block), end);
-    }
-
-    // Stops the read-ahead thread and stores what it fetched, in order.
-    void stopAhead()
-    {
-        if (!ahead)
-            return;
-        auto fetchedAhead = ahead->stop(); // in fetch order
-        ahead.reset();
-        for (BlockReader::Item &item : fetchedAhead) {
-            if (item.error) {
-                pendingError = item.error; // nothing comes after an error
-                break;
-            }
-            storeBlock(std::move(item.block), item.end);
-        }
-    }
-};
 
 QueryDataset::QueryDataset(std::size_t storeBudget)
     : d(std::make_unique<Impl>())
@@ -277,35 +121,6 @@ void QueryDataset::Close()
     d->fetched = 0;
     d->recNo = -1;
     d->eof = true;
-}
-
-QueryDataset::ReadAhead::ReadAhead(QueryDataset &query, int wantedRecords)
-    : m_query(query)
-{
-    Impl &d = *query.d;
-    if (d.ahead || d.allFetched || !d.cursor || !d.store || d.pendingError
-        || (wantedRecords >= 0 && wantedRecords <= d.fetched))
-        return;
-    d.ahead =
-        std::make_unique<BlockReader>([&d] { return d.store->newBlock(d.cursor.blockRows()); },
-            [&d](ResultStore::Block &block) { return d.cursor.readBlock(block); }, d.fetched,
-            wantedRecords);
-}
-
-QueryDataset::ReadAhead::~ReadAhead()
-{
-    try {
-        m_query.d->stopAhead();
-    } catch (...) {
-        // Storing the rows fetched ahead failed (a full disk) while the walk was already
-        // ending on an error of its own, which is the one reported. The statement has ended
-        // and the rows stored so far stay readable.
-    }
-}
-
-void QueryDataset::ReadAhead::finish()
-{
-    m_query.d->stopAhead();
 }
 
 void QueryDataset::GoFirst()
@@ -480,7 +295,7 @@ std::unique_ptr<ResultReader> QueryDataset::reader() const
     if (!d->open || !d->allFetched || !d->store)
         return nullptr;
     std::vector<ValueText::StoredKind> kinds;
-    for (const Field &field : d->fields)
+    for (const Impl::Field &field : d->fields)
         kinds.push_back(field.kind);
     return std::make_unique<ResultReader>(d->store, std::move(kinds));
 }

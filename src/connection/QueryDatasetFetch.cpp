@@ -1,0 +1,135 @@
+#include "connection/QueryDatasetImpl.h"
+
+#include <optional>
+#include <utility>
+
+void QueryDataset::Impl::acquire()
+{
+    if (!connection || !connection->isAlive())
+        throw DatabaseError(
+            QStringLiteral("Database ") + databaseName + QStringLiteral(" is not connected"));
+    connection->acquire();
+    holdsTicket = true;
+}
+
+void QueryDataset::Impl::finishStatement() noexcept
+{
+    ahead.reset(); // the statement is its own again; what was fetched ahead goes
+    cursor.close();
+    if (holdsTicket && connection)
+        connection->release();
+    holdsTicket = false;
+    allFetched = true;
+}
+
+void QueryDataset::Impl::fail(const DatabaseError &error)
+{
+    if (cursor && connection && OdbcCursor::connectionLost(error, connection->get()))
+        connection->markLost();
+    open = false;
+    finishStatement();
+    throw error;
+}
+
+void QueryDataset::Impl::failWith(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const DatabaseError &databaseError) {
+        fail(databaseError);
+    } catch (const std::exception &other) {
+        fail(DatabaseError(errorText(other))); // a value too large to keep
+    }
+}
+
+void QueryDataset::Impl::storeBlock(ResultStore::Block &&block, bool end)
+{
+    try {
+        store->append(std::move(block));
+    } catch (...) {
+        // The disk refused the store's temporary file: the fetch ends here, and what was
+        // fetched so far, this block included, stays readable.
+        fetched = store->rowCount();
+        finishStatement();
+        throw;
+    }
+    fetched = store->rowCount();
+    if (end) {
+        finishStatement(); // the whole result is in the store
+        cursor.releaseBuffers(); // the bind buffers are not needed any more
+    }
+}
+
+void QueryDataset::Impl::fetchBlock()
+{
+    if (allFetched || !cursor)
+        return;
+    if (ahead) {
+        std::optional<BlockReader::Item> item = ahead->take();
+        if (item) {
+            if (item->error) {
+                stopAhead();
+                failWith(item->error);
+            }
+            if (item->end)
+                ahead.reset(); // its thread has ended
+            storeBlock(std::move(item->block), item->end);
+            return;
+        }
+        ahead.reset(); // it fetched what was wanted: the rest comes as asked for
+    }
+    if (pendingError)
+        failWith(std::exchange(pendingError, nullptr));
+    ResultStore::Block block = store->newBlock(cursor.blockRows());
+    bool end = false;
+    try {
+        end = cursor.readBlock(block);
+    } catch (...) {
+        failWith(std::current_exception());
+    }
+    storeBlock(std::move(block), end);
+}
+
+void QueryDataset::Impl::stopAhead()
+{
+    if (!ahead)
+        return;
+    auto fetchedAhead = ahead->stop(); // in fetch order
+    ahead.reset();
+    for (BlockReader::Item &item : fetchedAhead) {
+        if (item.error) {
+            pendingError = item.error; // nothing comes after an error
+            break;
+        }
+        storeBlock(std::move(item.block), item.end);
+    }
+}
+
+QueryDataset::ReadAhead::ReadAhead(QueryDataset &query, int wantedRecords)
+    : m_query(query)
+{
+    Impl &d = *query.d;
+    if (d.ahead || d.allFetched || !d.cursor || !d.store || d.pendingError
+        || (wantedRecords >= 0 && wantedRecords <= d.fetched))
+        return;
+    d.ahead = std::make_unique<Impl::BlockReader>(
+        [&d] { return d.store->newBlock(d.cursor.blockRows()); },
+        [&d](ResultStore::Block &block) { return d.cursor.readBlock(block); }, d.fetched,
+        wantedRecords);
+}
+
+QueryDataset::ReadAhead::~ReadAhead()
+{
+    try {
+        m_query.d->stopAhead();
+    } catch (...) {
+        // Storing the rows fetched ahead failed (a full disk) while the walk was already
+        // ending on an error of its own, which is the one reported. The statement has ended
+        // and the rows stored so far stay readable.
+    }
+}
+
+void QueryDataset::ReadAhead::finish()
+{
+    m_query.d->stopAhead();
+}

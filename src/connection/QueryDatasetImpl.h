@@ -1,0 +1,69 @@
+#pragma once
+
+// The dataset's inside, shared by its source files (QueryDataset.cpp: the statement's life,
+// navigation and the values; QueryDatasetFetch.cpp: the statement's turn on its connection,
+// blocks into the store, the read-ahead thread of a walk and what becomes of a failed call).
+// Nothing outside the dataset includes this.
+
+#include "connection/ConnectionHandle.h"
+#include "connection/DatabaseError.h"
+#include "connection/OdbcCursor.h"
+#include "connection/QueryDataset.h"
+#include "connection/ReadAheadThread.h"
+#include "connection/ResultStore.h"
+#include "connection/StatementCancel.h"
+#include "valuetext/StoredValue.h"
+
+#include <exception>
+#include <memory>
+#include <vector>
+
+struct QueryDataset::Impl
+{
+    // What the dataset keeps of a column once described: the names the window uses and how its
+    // values are stored.
+    struct Field
+    {
+        QString title;
+        int type = FieldTypes::Unknown;
+        int width = 10;
+        ValueText::StoredKind kind = ValueText::StoredKind::Text;
+    };
+
+    using BlockReader = ReadAheadThread<ResultStore::Block>;
+
+    QString databaseName;
+    QString sql;
+    std::shared_ptr<ConnectionHandle> connection;
+    std::shared_ptr<StatementCancel> cancel = std::make_shared<StatementCancel>();
+    OdbcCursor cursor { cancel };
+    bool holdsTicket = false;
+    bool open = false;
+    bool allFetched = true;
+    bool eof = true;
+    int recNo = -1;
+    int fetched = 0;
+    std::vector<Field> fields;
+    // The fetched rows, from the describe on; shared with the readers of a result fetched whole.
+    std::shared_ptr<ResultStore> store;
+    std::uint64_t serial = 0;
+    std::size_t storeBudget = QueryDataset::DefaultStoreBudget; // given by the dataset's maker
+    qint64 affected = -1; // rows the last ExecQuery changed
+    std::unique_ptr<BlockReader> ahead; // while a walk fetches ahead
+    // A fetch error met ahead of the rows taken so far: raised when those rows are asked for,
+    // as a fetch of them would have raised it.
+    std::exception_ptr pendingError;
+
+    void acquire(); // the connection's turn, or an error when it is not connected
+    // Frees the statement, then gives the connection to the next waiting statement.
+    void finishStatement() noexcept;
+    // A failed call: a lost connection is remembered, the statement is ended, the error
+    // goes on to the caller.
+    [[noreturn]] void fail(const DatabaseError &error);
+    [[noreturn]] void failWith(std::exception_ptr error);
+    // Adds a fetched block to the store; at the end of the data ends the statement.
+    void storeBlock(ResultStore::Block &&block, bool end);
+    void fetchBlock(); // the next block: from the read-ahead thread when it runs
+    // Stops the read-ahead thread and stores what it fetched, in order.
+    void stopAhead();
+};
