@@ -1,5 +1,7 @@
 #pragma once
 
+#include "query/QueryControl.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
@@ -29,3 +31,13 @@ private:
     QElapsedTimer m_clock;
     qint64 m_last = -1;
 };
+
+// True once the window has nothing under way: no login read, no connect, no worker. A Run's
+// connect and login come before its worker, so the worker alone says nothing right after a click.
+template <class Form>
+bool windowIdle(const Form &form)
+{
+    const auto *control = form.template findChild<QueryControl *>();
+    return !form.CurrentThread && !form.loginPending()
+        && (!control || control->state() == QueryControl::State::Idle);
+}

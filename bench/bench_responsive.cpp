@@ -74,7 +74,7 @@ struct Window
     }
     void waitIdle()
     {
-        spinUntil([&] { return form.CurrentThread == nullptr; });
+        spinUntil([&] { return windowIdle(form); });
     }
 };
 
@@ -187,6 +187,7 @@ int main(int argc, char **argv)
             StallMeter meter;
             QTimer::singleShot(2000, w.close, &QToolButton::click);
             w.start(QStringLiteral("SILENT"), QStringLiteral("select 1"));
+            w.waitIdle(); // the connect is asynchronous: measured until Close Query ends it
             connectStall = meter.maxGapMs;
         }
         std::printf("ui_stall_connect_ms %.1f ms\n", connectStall);

@@ -149,7 +149,7 @@ int main(int argc, char **argv)
             run->click();
             spinUntil([&] { return watch.paintedAtNs >= 0; });
             bestUi = std::min(bestUi, watch.paintedAtNs / 1e6);
-            spinUntil([&] { return form.CurrentThread == nullptr; });
+            spinUntil([&] { return windowIdle(form); });
             const int block = form.CurrentQuery ? form.CurrentQuery->fetchedCount() : 1;
             const int columns = form.CurrentQuery ? form.CurrentQuery->FieldCount() : 8;
             bestPlain = std::min(bestPlain, plainOpenAndFirstBlock("BENCHUI", block, columns));
@@ -165,7 +165,7 @@ int main(int argc, char **argv)
             alias->setEditText(QStringLiteral("BENCHPG"));
             StallMeter meter;
             run->click();
-            spinUntil([&] { return form.CurrentThread == nullptr; });
+            spinUntil([&] { return windowIdle(form); });
             statementStall = meter.maxGapMs;
         }
 
@@ -175,7 +175,7 @@ int main(int argc, char **argv)
             form.setEditorText(QString::fromLatin1(kSelect));
             alias->setEditText(QStringLiteral("BENCHUI"));
             run->click();
-            spinUntil([&] { return form.CurrentThread == nullptr; });
+            spinUntil([&] { return windowIdle(form); });
             QAbstractItemModel *model = grid->model();
             StallMeter meter;
             QTimer scroller;
