@@ -7,6 +7,7 @@
 
 #include "BenchFloor.h"
 #include "BenchTable.h"
+#include "ProcessMemory.h"
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
 #include "results/Exporter.h"
@@ -34,17 +35,6 @@ void figure(const QByteArray &name, double value, const char *unit)
 {
     std::printf("%s %.3f %s\n", name.constData(), value, unit);
     std::fflush(stdout);
-}
-
-double statusMb(const char *key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(int(qstrlen(key))).trimmed().split(' ').first().toDouble() / 1024.0;
-    return 0;
 }
 
 // Resets the peak resident size to the present one (Linux: VmHWM, through clear_refs), after

@@ -4,6 +4,7 @@
 
 #include "BenchFloor.h"
 #include "BenchTable.h"
+#include "ProcessMemory.h"
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
 #include "support/PgServer.h"
@@ -35,17 +36,6 @@ void figure(const char *name, double value, const char *unit)
 
 // Memory that a run adds at its peak, in MB: VmHWM against VmRSS at the start (Linux; the peak
 // is reset through clear_refs after freed memory went back to the system).
-double statusMb(const char *key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(int(qstrlen(key))).trimmed().split(' ').first().toDouble() / 1024.0;
-    return 0;
-}
-
 double baselineMb = 0;
 
 void resetPeak()

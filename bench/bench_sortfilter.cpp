@@ -10,6 +10,7 @@
 // Usage: bench_sortfilter [ROWS]   (or ROWS in the environment; default 1000000).
 
 #include "BenchTable.h"
+#include "ProcessMemory.h"
 #include "StallMeter.h"
 #include "app/ResultView.h"
 #include "app/Unit1.h"
@@ -48,17 +49,6 @@ void spinUntil(const std::function<bool()> &done)
 {
     while (!done())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
-}
-
-double statusMb(const char *key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(int(qstrlen(key))).trimmed().split(' ').first().toDouble() / 1024.0;
-    return 0;
 }
 
 // The table "t": a number, a text in no order, a note that is NULL on every seventh row.

@@ -200,6 +200,14 @@ void ScriptLog::ended()
 void ScriptLog::keep(int index, std::unique_ptr<QueryDataset> result)
 {
     // The grid shows the newest query's result; the one it showed is kept beside the others.
+    putOnGrid(index, std::move(result));
+    while (int(m_results.size()) + 1 > KeptResults)
+        closeResult(m_results.begin()->first); // the oldest
+}
+
+void ScriptLog::putOnGrid(int index, std::unique_ptr<QueryDataset> result)
+{
+    // The result the grid showed goes back among the kept ones (one not of this script goes).
     m_form->UnbindGrid();
     if (m_form->CurrentQuery && m_shown >= 0)
         m_results[m_shown] = std::move(m_form->CurrentQuery);
@@ -208,8 +216,6 @@ void ScriptLog::keep(int index, std::unique_ptr<QueryDataset> result)
     m_form->CurrentQuery = std::move(result);
     m_shown = index;
     m_form->BindGrid();
-    while (int(m_results.size()) + 1 > KeptResults)
-        closeResult(m_results.begin()->first); // the oldest
 }
 
 void ScriptLog::closeResult(int index)
@@ -234,14 +240,7 @@ void ScriptLog::show(int index)
     if (index != m_shown) {
         std::unique_ptr<QueryDataset> result = std::move(kept->second);
         m_results.erase(kept);
-        m_form->UnbindGrid();
-        if (m_form->CurrentQuery && m_shown >= 0)
-            m_results[m_shown] = std::move(m_form->CurrentQuery);
-        else if (m_form->CurrentQuery)
-            Reaper::dispose(std::move(m_form->CurrentQuery));
-        m_form->CurrentQuery = std::move(result);
-        m_shown = index;
-        m_form->BindGrid();
+        putOnGrid(index, std::move(result));
     }
     m_ui.PageControl1->setCurrentWidget(m_ui.TabSheet2);
     m_ui.DBGrid1->setFocus();

@@ -57,6 +57,7 @@ private:
     void stepEnded(int index, TQthread *worker);
     void ended();
     void keep(int index, std::unique_ptr<QueryDataset> result);
+    void putOnGrid(int index, std::unique_ptr<QueryDataset> result); // the grid shows it
     void closeResult(int index);
     void show(int index); // the statement's kept result in the grid
     void showLine(int index);
