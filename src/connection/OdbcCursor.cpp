@@ -273,6 +273,7 @@ void OdbcCursor::bind()
                         column.elementBytes, column.indicators.data()),
             m_statement);
     }
+    m_boundToOwn = true;
 }
 
 bool OdbcCursor::getData(SQLUSMALLINT field, SQLSMALLINT cType, std::vector<char> &out)
@@ -299,64 +300,170 @@ bool OdbcCursor::getData(SQLUSMALLINT field, SQLSMALLINT cType, std::vector<char
     }
 }
 
+bool OdbcCursor::overlong(const Column &column, SQLLEN indicator) const
+{
+    if (indicator == SQL_NULL_DATA || ValueText::storedFixedBytes(column.kind))
+        return false;
+    const std::size_t room = std::size_t(column.elementBytes)
+        - (column.cType == SQL_C_WCHAR       ? 2
+                : column.cType == SQL_C_CHAR ? 1
+                                             : 0);
+    return indicator == SQL_NO_TOTAL || std::size_t(indicator) > room;
+}
+
+void OdbcCursor::appendValue(ResultStore::Block &block, std::size_t column, SQLLEN indicator,
+    const char *value, const Rowset::Whole *whole) const
+{
+    const Column &c = m_columns[column];
+    const int field = int(column);
+    std::size_t length = std::size_t(std::max<SQLLEN>(indicator, 0));
+    bool isNull = indicator == SQL_NULL_DATA;
+    if (whole) {
+        isNull = whole->isNull;
+        value = whole->bytes.data();
+        length = whole->bytes.size();
+    }
+    if (isNull) {
+        block.addNull(field);
+    } else if (c.kind == StoredKind::Timestamp) {
+        SQL_TIMESTAMP_STRUCT ts;
+        std::memcpy(&ts, value, sizeof ts);
+        const ValueText::StoredTimestamp packed { std::int16_t(ts.year), std::uint8_t(ts.month),
+            std::uint8_t(ts.day), std::uint8_t(ts.hour), std::uint8_t(ts.minute),
+            std::uint8_t(ts.second), std::uint32_t(ts.fraction) };
+        block.addValue(field, reinterpret_cast<const char *>(&packed), sizeof packed);
+    } else if (c.kind == StoredKind::Text) {
+        appendUtf8(block.valueBytes(field), reinterpret_cast<const char16_t *>(value), length / 2);
+        block.endValue(field);
+    } else {
+        const int fixed = ValueText::storedFixedBytes(c.kind);
+        block.addValue(field, value, fixed ? std::size_t(fixed) : length);
+    }
+}
+
 void OdbcCursor::appendRow(ResultStore::Block &block, SQLULEN row)
 {
-    std::vector<char> whole;
+    Rowset::Whole whole;
     bool positioned = false;
     for (std::size_t i = 0; i < m_columns.size(); ++i) {
         Column &column = m_columns[i];
-        const int field = int(i);
-        const int fixed = ValueText::storedFixedBytes(column.kind);
-        bool isNull = false;
-        const char *value = nullptr;
-        std::size_t length = 0;
-        if (column.bound) {
-            const SQLLEN indicator = column.indicators[row];
-            isNull = indicator == SQL_NULL_DATA;
-            value = column.buffer.data() + std::size_t(column.elementBytes) * row;
-            if (!isNull && !fixed) {
-                const std::size_t room = std::size_t(column.elementBytes)
-                    - (column.cType == SQL_C_WCHAR       ? 2
-                            : column.cType == SQL_C_CHAR ? 1
-                                                         : 0);
-                if (indicator == SQL_NO_TOTAL || std::size_t(indicator) > room) {
-                    // Longer than its buffer: read the whole value again.
-                    if (m_blockMode && !positioned) {
-                        Odbc::check(SQLSetPos(m_statement.get(), SQLSETPOSIROW(row + 1),
-                                        SQL_POSITION, SQL_LOCK_NO_CHANGE),
-                            m_statement);
-                        positioned = true;
-                    }
-                    isNull = !getData(SQLUSMALLINT(i + 1), column.cType, whole);
-                    value = whole.data();
-                    length = whole.size();
-                } else {
-                    length = std::size_t(indicator);
-                }
-            }
-        } else {
-            isNull = !getData(SQLUSMALLINT(i + 1), column.cType, whole);
-            value = whole.data();
-            length = whole.size();
+        if (!column.bound) {
+            whole.isNull = !getData(SQLUSMALLINT(i + 1), column.cType, whole.bytes);
+            appendValue(block, i, 0, nullptr, &whole);
+            continue;
         }
-        if (isNull) {
-            block.addNull(field);
-        } else if (column.kind == StoredKind::Timestamp) {
-            SQL_TIMESTAMP_STRUCT ts;
-            std::memcpy(&ts, value, sizeof ts);
-            const ValueText::StoredTimestamp packed { std::int16_t(ts.year), std::uint8_t(ts.month),
-                std::uint8_t(ts.day), std::uint8_t(ts.hour), std::uint8_t(ts.minute),
-                std::uint8_t(ts.second), std::uint32_t(ts.fraction) };
-            block.addValue(field, reinterpret_cast<const char *>(&packed), sizeof packed);
-        } else if (column.kind == StoredKind::Text) {
-            appendUtf8(
-                block.valueBytes(field), reinterpret_cast<const char16_t *>(value), length / 2);
-            block.endValue(field);
-        } else {
-            block.addValue(field, value, fixed ? std::size_t(fixed) : length);
+        const SQLLEN indicator = column.indicators[row];
+        const char *value = column.buffer.data() + std::size_t(column.elementBytes) * row;
+        if (!overlong(column, indicator)) {
+            appendValue(block, i, indicator, value, nullptr);
+            continue;
         }
+        // Longer than its buffer: read the whole value again.
+        if (m_blockMode && !positioned) {
+            Odbc::check(SQLSetPos(m_statement.get(), SQLSETPOSIROW(row + 1), SQL_POSITION,
+                            SQL_LOCK_NO_CHANGE),
+                m_statement);
+            positioned = true;
+        }
+        whole.isNull = !getData(SQLUSMALLINT(i + 1), column.cType, whole.bytes);
+        appendValue(block, i, indicator, value, &whole);
     }
     block.endRow();
+}
+
+void OdbcCursor::bindOwnBuffers()
+{
+    for (std::size_t i = 0; i < m_columns.size(); ++i) {
+        Column &column = m_columns[i];
+        if (column.bound)
+            Odbc::check(SQLBindCol(m_statement.get(), SQLUSMALLINT(i + 1), column.cType,
+                            column.buffer.data(), column.elementBytes, column.indicators.data()),
+                m_statement);
+    }
+    m_boundToOwn = true;
+}
+
+bool OdbcCursor::readRowset(Rowset &set)
+{
+    if (m_cancel->isCancelled())
+        throw DatabaseError(QStringLiteral("The statement was cancelled"), QStringLiteral("HY008"));
+    const SQLHSTMT statement = m_statement.get();
+    set.fetched = 0;
+    set.wholes.clear();
+    set.packed.reset();
+    if (set.buffers.size() != m_columns.size()) {
+        set.buffers.assign(m_columns.size(), {});
+        set.indicators.assign(m_columns.size(), {});
+    }
+    // The columns are bound to this rowset's buffers for this fetch only.
+    for (std::size_t i = 0; i < m_columns.size(); ++i) {
+        const Column &column = m_columns[i];
+        set.buffers[i].resize(std::size_t(column.elementBytes) * m_rowsetSize);
+        set.indicators[i].resize(m_rowsetSize);
+        Odbc::check(SQLBindCol(statement, SQLUSMALLINT(i + 1), column.cType, set.buffers[i].data(),
+                        column.elementBytes, set.indicators[i].data()),
+            m_statement);
+    }
+    m_boundToOwn = false;
+    m_rowsFetched = 0;
+    const SQLRETURN rc = Odbc::check(SQLFetch(statement), m_statement);
+    if (rc == SQL_NO_DATA)
+        return true;
+    set.fetched = m_rowsFetched;
+    for (SQLULEN row = 0; row < set.fetched; ++row) {
+        bool positioned = false;
+        for (std::size_t i = 0; i < m_columns.size(); ++i) {
+            if (!overlong(m_columns[i], set.indicators[i][row]))
+                continue;
+            if (!positioned) {
+                Odbc::check(
+                    SQLSetPos(statement, SQLSETPOSIROW(row + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE),
+                    m_statement);
+                positioned = true;
+            }
+            Rowset::Whole whole { row, i, false, {} };
+            whole.isNull = !getData(SQLUSMALLINT(i + 1), m_columns[i].cType, whole.bytes);
+            set.wholes.push_back(std::move(whole));
+        }
+    }
+    return m_rowsFetched < m_rowsetSize;
+}
+
+void OdbcCursor::packRowset(const Rowset &set, ResultStore::Block &block) const
+{
+    auto whole = set.wholes.begin();
+    for (SQLULEN row = 0; row < set.fetched; ++row) {
+        for (std::size_t i = 0; i < m_columns.size(); ++i) {
+            const SQLLEN indicator = set.indicators[i][row];
+            const char *value =
+                set.buffers[i].data() + std::size_t(m_columns[i].elementBytes) * row;
+            const bool readWhole =
+                whole != set.wholes.end() && whole->row == row && whole->column == i;
+            appendValue(block, i, indicator, value, readWhole ? &*whole : nullptr);
+            if (readWhole)
+                ++whole;
+        }
+        block.endRow();
+    }
+}
+
+OdbcCursor::Rowset OdbcCursor::newRowset()
+{
+    const std::lock_guard<std::mutex> lock(m_pool->mutex);
+    if (m_pool->free.empty())
+        return {};
+    Rowset set = std::move(m_pool->free.back());
+    m_pool->free.pop_back();
+    return set;
+}
+
+void OdbcCursor::recycle(Rowset &&set)
+{
+    set.packed.reset();
+    set.wholes.clear();
+    const std::lock_guard<std::mutex> lock(m_pool->mutex);
+    if (m_pool->free.size() < PoolSize)
+        m_pool->free.push_back(std::move(set));
 }
 
 bool OdbcCursor::readBlock(ResultStore::Block &block)
@@ -364,6 +471,8 @@ bool OdbcCursor::readBlock(ResultStore::Block &block)
     if (m_cancel->isCancelled())
         throw DatabaseError(QStringLiteral("The statement was cancelled"), QStringLiteral("HY008"));
     if (m_blockMode) {
+        if (!m_boundToOwn)
+            bindOwnBuffers(); // after a read-ahead that fetched into rowsets of its own
         m_rowsFetched = 0;
         const SQLRETURN rc = Odbc::check(SQLFetch(m_statement.get()), m_statement);
         if (rc != SQL_NO_DATA)
@@ -384,6 +493,10 @@ bool OdbcCursor::readBlock(ResultStore::Block &block)
 
 void OdbcCursor::releaseBuffers() noexcept
 {
+    {
+        const std::lock_guard<std::mutex> lock(m_pool->mutex);
+        m_pool->free.clear();
+    }
     for (Column &column : m_columns) {
         std::vector<char>().swap(column.buffer);
         std::vector<SQLLEN>().swap(column.indicators);

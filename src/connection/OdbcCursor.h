@@ -7,6 +7,8 @@
 #include <QString>
 
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 class DatabaseError;
@@ -14,8 +16,9 @@ class StatementCancel;
 
 // The ODBC side of one statement: executes it, describes its columns (type code, default width
 // and how each value is kept, from one type table), binds them and fetches rowsets packed into
-// the blocks of a result store. Owned by its dataset; one thread at a time, and readBlock alone
-// may run on a read-ahead thread while the owner waits for it.
+// the blocks of a result store. Owned by its dataset; one thread at a time, except that a
+// read-ahead thread may run readBlock while the owner waits for it, or readRowset while the owner
+// packs the rowsets read before (packRowset and the rowset pool are safe beside it).
 class OdbcCursor
 {
 public:
@@ -30,6 +33,26 @@ public:
         SQLLEN elementBytes = 0; // bytes per row in the bind buffer
         std::vector<char> buffer;
         std::vector<SQLLEN> indicators;
+    };
+
+    // One rowset as the driver filled it, in buffers of its own, so that a read-ahead thread
+    // only fetches while its taker packs the rowsets before into store blocks. Values longer
+    // than their buffer are read whole while their rowset is the current one.
+    struct Rowset
+    {
+        struct Whole
+        {
+            SQLULEN row = 0;
+            std::size_t column = 0;
+            bool isNull = false;
+            std::vector<char> bytes;
+        };
+        std::vector<std::vector<char>> buffers; // per column
+        std::vector<std::vector<SQLLEN>> indicators;
+        SQLULEN fetched = 0;
+        std::vector<Whole> wholes; // in row, then column order
+        std::optional<ResultStore::Block> packed; // one row per call: packed as it was read
+        int rows() const { return packed ? packed->rows() : int(fetched); }
     };
 
     static constexpr int BlockRows = 1000; // rows per fetch and per block of the store, at most
@@ -47,8 +70,17 @@ public:
     // Fetches the next rowset (or up to BlockRows rows one by one) into block; true at the end of
     // the data. A cancelled statement raises DatabaseError (HY008) before it fetches.
     bool readBlock(ResultStore::Block &block);
+    // Fetches the next rowset into set's own buffers (block mode only); true at the end of the
+    // data. Raises as readBlock.
+    bool readRowset(Rowset &set);
+    // Appends the rows of a rowset read by readRowset to block.
+    void packRowset(const Rowset &set, ResultStore::Block &block) const;
+    // A rowset with buffers from the pool when one is there; recycle gives one back.
+    Rowset newRowset();
+    void recycle(Rowset &&set);
     // Rows of the next block.
     int blockRows() const { return m_blockMode ? int(m_rowsetSize) : BlockRows; }
+    bool blockMode() const { return m_blockMode; }
 
     const std::vector<Column> &columns() const { return m_columns; }
     SQLHSTMT statement() const { return m_statement.get(); }
@@ -66,7 +98,13 @@ public:
 
 private:
     void appendRow(ResultStore::Block &block, SQLULEN row);
+    // Appends one row's values; a value that is null or longer than its buffer comes from
+    // `whole` when the caller read it whole.
+    void appendValue(ResultStore::Block &block, std::size_t column, SQLLEN indicator,
+        const char *value, const Rowset::Whole *whole) const;
+    bool overlong(const Column &column, SQLLEN indicator) const;
     bool getData(SQLUSMALLINT field, SQLSMALLINT cType, std::vector<char> &out);
+    void bindOwnBuffers();
 
     std::shared_ptr<StatementCancel> m_cancel;
     OdbcHandle m_statement;
@@ -74,4 +112,12 @@ private:
     bool m_blockMode = true; // a rowset of rows per SQLFetch, else one row per call
     SQLULEN m_rowsFetched = 0;
     SQLULEN m_rowsetSize = 1; // rows per SQLFetch as the driver accepted it
+    static constexpr std::size_t PoolSize = 6; // rowsets kept for reuse, at most
+    bool m_boundToOwn = true; // the columns are bound to m_columns' buffers, not a rowset's
+    struct Pool
+    {
+        std::mutex mutex;
+        std::vector<Rowset> free;
+    };
+    std::unique_ptr<Pool> m_pool = std::make_unique<Pool>();
 };

@@ -1,7 +1,12 @@
 #include "connection/QueryDatasetImpl.h"
 
+#include <algorithm>
 #include <optional>
 #include <utility>
+
+namespace {
+constexpr std::size_t AheadBytes = 16 * 1024 * 1024; // rowsets fetched ahead and not yet packed
+}
 
 void QueryDataset::Impl::acquire()
 {
@@ -73,7 +78,14 @@ void QueryDataset::Impl::fetchBlock()
             }
             if (item->end)
                 ahead.reset(); // its thread has ended
-            storeBlock(std::move(item->block), item->end);
+            ResultStore::Block block;
+            try {
+                block = packed(std::move(item->block));
+            } catch (...) {
+                ahead.reset(); // nothing after a row that could not be kept
+                failWith(std::current_exception());
+            }
+            storeBlock(std::move(block), item->end);
             return;
         }
         ahead.reset(); // it fetched what was wanted: the rest comes as asked for
@@ -101,8 +113,25 @@ void QueryDataset::Impl::stopAhead()
             pendingError = item.error; // nothing comes after an error
             break;
         }
-        storeBlock(std::move(item.block), item.end);
+        ResultStore::Block block;
+        try {
+            block = packed(std::move(item.block));
+        } catch (...) {
+            pendingError = std::current_exception();
+            break;
+        }
+        storeBlock(std::move(block), item.end);
     }
+}
+
+ResultStore::Block QueryDataset::Impl::packed(OdbcCursor::Rowset &&set)
+{
+    if (set.packed)
+        return std::move(*set.packed);
+    ResultStore::Block block = store->newBlock(set.rows());
+    cursor.packRowset(set, block);
+    cursor.recycle(std::move(set));
+    return block;
 }
 
 QueryDataset::ReadAhead::ReadAhead(QueryDataset &query, int wantedRecords)
@@ -112,10 +141,17 @@ QueryDataset::ReadAhead::ReadAhead(QueryDataset &query, int wantedRecords)
     if (d.ahead || d.allFetched || !d.cursor || !d.store || d.pendingError
         || (wantedRecords >= 0 && wantedRecords <= d.fetched))
         return;
-    d.ahead = std::make_unique<Impl::BlockReader>(
-        [&d] { return d.store->newBlock(d.cursor.blockRows()); },
-        [&d](ResultStore::Block &block) { return d.cursor.readBlock(block); }, d.fetched,
-        wantedRecords);
+    // In block mode the thread only fetches; the walk packs. Its rowsets waiting to be packed
+    // stay within AheadBytes.
+    const std::size_t rowsetBytes = std::max<std::size_t>(d.cursor.boundBytes(), 1);
+    d.ahead = std::make_unique<Impl::BlockReader>([&d] { return d.cursor.newRowset(); },
+        [&d](OdbcCursor::Rowset &set) {
+            if (d.cursor.blockMode())
+                return d.cursor.readRowset(set);
+            set.packed = d.store->newBlock(d.cursor.blockRows());
+            return d.cursor.readBlock(*set.packed);
+        },
+        d.fetched, wantedRecords, std::clamp<std::size_t>(AheadBytes / rowsetBytes, 1, 4));
 }
 
 QueryDataset::ReadAhead::~ReadAhead()

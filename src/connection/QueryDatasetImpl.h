@@ -30,7 +30,8 @@ struct QueryDataset::Impl
         ValueText::StoredKind kind = ValueText::StoredKind::Text;
     };
 
-    using BlockReader = ReadAheadThread<ResultStore::Block>;
+    // A walk's read-ahead fetches rowsets; the walking thread packs them into store blocks.
+    using BlockReader = ReadAheadThread<OdbcCursor::Rowset>;
 
     QString databaseName;
     QString sql;
@@ -63,6 +64,8 @@ struct QueryDataset::Impl
     [[noreturn]] void failWith(std::exception_ptr error);
     // Adds a fetched block to the store; at the end of the data ends the statement.
     void storeBlock(ResultStore::Block &&block, bool end);
+    // A rowset from the read-ahead thread as a store block; its buffers go back to the pool.
+    ResultStore::Block packed(OdbcCursor::Rowset &&set);
     void fetchBlock(); // the next block: from the read-ahead thread when it runs
     // Stops the read-ahead thread and stores what it fetched, in order.
     void stopAhead();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -27,10 +28,11 @@ public:
 
     // read fills a block from newBlock() and returns true at the end of the data; it runs until
     // then, until it throws, or until the rows so far (`rows` to begin with) reach `wantedRows`
-    // when that is not negative.
+    // when that is not negative. At most `depth` blocks wait to be taken.
     ReadAheadThread(std::function<Block()> newBlock, std::function<bool(Block &)> read, int rows,
-        int wantedRows)
-        : m_newBlock(std::move(newBlock))
+        int wantedRows, std::size_t depth = Depth)
+        : m_depth(std::max<std::size_t>(depth, 1))
+        , m_newBlock(std::move(newBlock))
         , m_read(std::move(read))
         , m_rows(rows)
         , m_wanted(wantedRows)
@@ -67,7 +69,7 @@ public:
         return std::exchange(m_items, {});
     }
 
-    static constexpr std::size_t Depth = 4; // blocks read and not yet taken, at most
+    static constexpr std::size_t Depth = 4; // blocks read and not yet taken, at most, by default
 
 private:
     void run()
@@ -75,7 +77,7 @@ private:
         for (;;) {
             {
                 std::unique_lock<std::mutex> lock(m_mutex);
-                m_changed.wait(lock, [this] { return m_stopping || m_items.size() < Depth; });
+                m_changed.wait(lock, [this] { return m_stopping || m_items.size() < m_depth; });
                 if (m_stopping)
                     break;
             }
@@ -102,6 +104,7 @@ private:
         m_changed.notify_all();
     }
 
+    const std::size_t m_depth;
     std::function<Block()> m_newBlock;
     std::function<bool(Block &)> m_read;
     std::mutex m_mutex;

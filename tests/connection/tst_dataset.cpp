@@ -363,10 +363,14 @@ void tst_dataset::longValues_data()
     QTest::addColumn<QString>("dsn");
     QTest::addColumn<QString>("column");
     QTest::addColumn<int>("length");
-    QTest::newRow("sqlite text of 20000") << Lite << "m" << 20000;
-    QTest::newRow("sqlite varchar(5) holding more") << Lite << "v" << 300;
-    QTest::newRow("pg text of 20000") << Pg << "m" << 20000;
-    QTest::newRow("pg varchar of 300") << Pg << "v" << 300;
+    QTest::addColumn<bool>("readAhead"); // fetched by a walk's read-ahead thread
+    for (const bool ahead : { false, true }) {
+        const char *how = ahead ? ", read ahead" : "";
+        QTest::addRow("sqlite text of 20000%s", how) << Lite << "m" << 20000 << ahead;
+        QTest::addRow("sqlite varchar(5) holding more%s", how) << Lite << "v" << 300 << ahead;
+        QTest::addRow("pg text of 20000%s", how) << Pg << "m" << 20000 << ahead;
+        QTest::addRow("pg varchar of 300%s", how) << Pg << "v" << 300 << ahead;
+    }
 }
 
 void tst_dataset::longValues()
@@ -374,6 +378,7 @@ void tst_dataset::longValues()
     QFETCH(QString, dsn);
     QFETCH(QString, column);
     QFETCH(int, length);
+    QFETCH(bool, readAhead);
     // SQLite keeps longer text than declared; PostgreSQL's unbounded varchar is reported at 255.
     exec(dsn,
         QStringLiteral("create table longs(id int, v varchar%1, m text)")
@@ -384,12 +389,29 @@ void tst_dataset::longValues()
     exec(dsn, QStringLiteral("insert into longs(id, %1) values(2, '%2')").arg(column, value));
     exec(dsn, QStringLiteral("insert into longs values(3, null, null)"));
 
-    auto query = open(dsn, QStringLiteral("select id, %1 from longs order by id").arg(column));
-    QCOMPARE(query->text(0, 1), QStringLiteral("short"));
-    QCOMPARE(query->text(1, 1).size(), value.size());
-    QCOMPARE(query->text(1, 1), value);
-    QVERIFY(query->isNull(2, 1));
-    QCOMPARE(query->text(2, 0), QStringLiteral("3"));
+    // The three rows over and over, past the first block, with the column twice: two values
+    // longer than their buffers in one row.
+    auto query = open(dsn,
+        QStringLiteral("with recursive s(n) as (select 0 union all select n + 1 from s "
+                       "where n < 1500) select l.id, l.%1, l.%1 as again from s, longs l "
+                       "where l.id = 1 + s.n % 3 order by s.n")
+            .arg(column));
+    if (readAhead) {
+        QueryDataset::ReadAhead ahead(*query);
+        for (query->GoFirst(); !query->AtEof(); query->GoNext()) { }
+        ahead.finish();
+    } else {
+        query->CountRecords(); // fetched on this thread
+    }
+    for (const int row : { 0, 1200 }) {
+        for (const int field : { 1, 2 }) {
+            QCOMPARE(query->text(row, field), QStringLiteral("short"));
+            QCOMPARE(query->text(row + 1, field).size(), value.size());
+            QCOMPARE(query->text(row + 1, field), value);
+            QVERIFY(query->isNull(row + 2, field));
+        }
+        QCOMPARE(query->text(row + 2, 0), QStringLiteral("3"));
+    }
 }
 
 void tst_dataset::decimalText_data()
