@@ -388,22 +388,24 @@ bool OdbcCursor::readRowset(Rowset &set)
     if (m_cancel->isCancelled())
         throw DatabaseError(QStringLiteral("The statement was cancelled"), QStringLiteral("HY008"));
     const SQLHSTMT statement = m_statement.get();
+    const SQLULEN rows = SQLULEN(blockRows());
     set.fetched = 0;
     set.wholes.clear();
-    set.packed.reset();
     if (set.buffers.size() != m_columns.size()) {
         set.buffers.assign(m_columns.size(), {});
         set.indicators.assign(m_columns.size(), {});
     }
-    // The columns are bound to this rowset's buffers for this fetch only.
     for (std::size_t i = 0; i < m_columns.size(); ++i) {
-        const Column &column = m_columns[i];
-        set.buffers[i].resize(std::size_t(column.elementBytes) * m_rowsetSize);
-        set.indicators[i].resize(m_rowsetSize);
-        Odbc::check(SQLBindCol(statement, SQLUSMALLINT(i + 1), column.cType, set.buffers[i].data(),
-                        column.elementBytes, set.indicators[i].data()),
-            m_statement);
+        set.buffers[i].resize(std::size_t(m_columns[i].elementBytes) * rows);
+        set.indicators[i].resize(rows);
     }
+    if (!m_blockMode)
+        return readRows(set);
+    // The columns are bound to this rowset's buffers for this fetch only.
+    for (std::size_t i = 0; i < m_columns.size(); ++i)
+        Odbc::check(SQLBindCol(statement, SQLUSMALLINT(i + 1), m_columns[i].cType,
+                        set.buffers[i].data(), m_columns[i].elementBytes, set.indicators[i].data()),
+            m_statement);
     m_boundToOwn = false;
     m_rowsFetched = 0;
     const SQLRETURN rc = Odbc::check(SQLFetch(statement), m_statement);
@@ -427,6 +429,36 @@ bool OdbcCursor::readRowset(Rowset &set)
         }
     }
     return m_rowsFetched < m_rowsetSize;
+}
+
+bool OdbcCursor::readRows(Rowset &set)
+{
+    // One row per call into the cursor's own buffers, each value copied into the rowset's row;
+    // values not bound or longer than their buffer are read whole at once.
+    if (!m_boundToOwn)
+        bindOwnBuffers();
+    for (SQLULEN row = 0; row < SQLULEN(BlockRows); ++row) {
+        if (Odbc::check(SQLFetch(m_statement.get()), m_statement) == SQL_NO_DATA)
+            return true;
+        for (std::size_t i = 0; i < m_columns.size(); ++i) {
+            const Column &column = m_columns[i];
+            const SQLLEN indicator = column.bound ? column.indicators[0] : SQL_NO_TOTAL;
+            set.indicators[i][row] = indicator;
+            if (!column.bound || overlong(column, indicator)) {
+                Rowset::Whole whole { row, i, false, {} };
+                whole.isNull = !getData(SQLUSMALLINT(i + 1), column.cType, whole.bytes);
+                set.wholes.push_back(std::move(whole));
+            } else if (indicator != SQL_NULL_DATA) {
+                const std::size_t bytes = ValueText::storedFixedBytes(column.kind)
+                    ? std::size_t(column.elementBytes)
+                    : std::size_t(indicator);
+                std::memcpy(set.buffers[i].data() + std::size_t(column.elementBytes) * row,
+                    column.buffer.data(), bytes);
+            }
+        }
+        set.fetched = row + 1;
+    }
+    return false;
 }
 
 void OdbcCursor::packRowset(const Rowset &set, ResultStore::Block &block) const
@@ -459,7 +491,6 @@ OdbcCursor::Rowset OdbcCursor::newRowset()
 
 void OdbcCursor::recycle(Rowset &&set)
 {
-    set.packed.reset();
     set.wholes.clear();
     const std::lock_guard<std::mutex> lock(m_pool->mutex);
     if (m_pool->free.size() < PoolSize)

@@ -8,7 +8,6 @@
 
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <vector>
 
 class DatabaseError;
@@ -51,8 +50,7 @@ public:
         std::vector<std::vector<SQLLEN>> indicators;
         SQLULEN fetched = 0;
         std::vector<Whole> wholes; // in row, then column order
-        std::optional<ResultStore::Block> packed; // one row per call: packed as it was read
-        int rows() const { return packed ? packed->rows() : int(fetched); }
+        int rows() const { return int(fetched); }
     };
 
     static constexpr int BlockRows = 1000; // rows per fetch and per block of the store, at most
@@ -70,8 +68,8 @@ public:
     // Fetches the next rowset (or up to BlockRows rows one by one) into block; true at the end of
     // the data. A cancelled statement raises DatabaseError (HY008) before it fetches.
     bool readBlock(ResultStore::Block &block);
-    // Fetches the next rowset into set's own buffers (block mode only); true at the end of the
-    // data. Raises as readBlock.
+    // Fetches the next rowset (or up to BlockRows rows one by one) into set's own buffers; true
+    // at the end of the data. Raises as readBlock.
     bool readRowset(Rowset &set);
     // Appends the rows of a rowset read by readRowset to block.
     void packRowset(const Rowset &set, ResultStore::Block &block) const;
@@ -80,7 +78,6 @@ public:
     void recycle(Rowset &&set);
     // Rows of the next block.
     int blockRows() const { return m_blockMode ? int(m_rowsetSize) : BlockRows; }
-    bool blockMode() const { return m_blockMode; }
 
     const std::vector<Column> &columns() const { return m_columns; }
     SQLHSTMT statement() const { return m_statement.get(); }
@@ -104,6 +101,7 @@ private:
         const char *value, const Rowset::Whole *whole) const;
     bool overlong(const Column &column, SQLLEN indicator) const;
     bool getData(SQLUSMALLINT field, SQLSMALLINT cType, std::vector<char> &out);
+    bool readRows(Rowset &set); // readRowset's way for one row per call
     void bindOwnBuffers();
 
     std::shared_ptr<StatementCancel> m_cancel;

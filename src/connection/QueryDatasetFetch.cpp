@@ -126,8 +126,6 @@ void QueryDataset::Impl::stopAhead()
 
 ResultStore::Block QueryDataset::Impl::packed(OdbcCursor::Rowset &&set)
 {
-    if (set.packed)
-        return std::move(*set.packed);
     ResultStore::Block block = store->newBlock(set.rows());
     cursor.packRowset(set, block);
     cursor.recycle(std::move(set));
@@ -141,17 +139,12 @@ QueryDataset::ReadAhead::ReadAhead(QueryDataset &query, int wantedRecords)
     if (d.ahead || d.allFetched || !d.cursor || !d.store || d.pendingError
         || (wantedRecords >= 0 && wantedRecords <= d.fetched))
         return;
-    // In block mode the thread only fetches; the walk packs. Its rowsets waiting to be packed
-    // stay within AheadBytes.
+    // The thread only fetches; the walk packs. Its rowsets waiting to be packed stay within
+    // AheadBytes.
     const std::size_t rowsetBytes = std::max<std::size_t>(d.cursor.boundBytes(), 1);
     d.ahead = std::make_unique<Impl::BlockReader>([&d] { return d.cursor.newRowset(); },
-        [&d](OdbcCursor::Rowset &set) {
-            if (d.cursor.blockMode())
-                return d.cursor.readRowset(set);
-            set.packed = d.store->newBlock(d.cursor.blockRows());
-            return d.cursor.readBlock(*set.packed);
-        },
-        d.fetched, wantedRecords, std::clamp<std::size_t>(AheadBytes / rowsetBytes, 1, 4));
+        [&d](OdbcCursor::Rowset &set) { return d.cursor.readRowset(set); }, d.fetched,
+        wantedRecords, std::clamp<std::size_t>(AheadBytes / rowsetBytes, 1, 4));
 }
 
 QueryDataset::ReadAhead::~ReadAhead()
