@@ -1,10 +1,14 @@
 #pragma once
 
+#include <QThreadPool>
+
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <exception>
 #include <functional>
+#include <future>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -15,6 +19,20 @@
 // whatever it reads from (a statement and its bind buffers) while the thread runs; the blocks go
 // to the taker in order. Block is any movable type with rows(). Made, used and stopped by one
 // thread (the taker's).
+//
+// The thread is one kept for reuse when one is free: a thread made afresh for every walk fetches
+// noticeably slower at first (its heap and caches are cold).
+inline QThreadPool &readAheadThreads()
+{
+    static QThreadPool *pool = [] {
+        auto *made = new QThreadPool; // lives as long as the process; its threads expire idle
+        made->setExpiryTimeout(60000);
+        made->setMaxThreadCount(8);
+        return made;
+    }();
+    return *pool;
+}
+
 template <typename Block>
 class ReadAheadThread
 {
@@ -36,8 +54,19 @@ public:
         , m_read(std::move(read))
         , m_rows(rows)
         , m_wanted(wantedRows)
-        , m_thread([this] { run(); })
-    { }
+    {
+        // The end is told through a promise the task owns, so the task touches nothing of this
+        // object once the taker may destroy it.
+        auto ended = std::make_shared<std::promise<void>>();
+        m_ended = ended->get_future();
+        auto task = [this, ended] {
+            run();
+            ended->set_value();
+        };
+        // Every kept thread busy: a thread of its own, so that a walk never waits for another.
+        if (!readAheadThreads().tryStart(task))
+            m_thread = std::thread(task);
+    }
     ~ReadAheadThread() { stop(); }
     ReadAheadThread(const ReadAheadThread &) = delete;
     ReadAheadThread &operator=(const ReadAheadThread &) = delete;
@@ -64,6 +93,7 @@ public:
             m_stopping = true;
         }
         m_changed.notify_all();
+        m_ended.wait();
         if (m_thread.joinable())
             m_thread.join();
         return std::exchange(m_items, {});
@@ -114,5 +144,6 @@ private:
     const int m_wanted;
     bool m_stopping = false;
     bool m_done = false;
-    std::thread m_thread; // last: starts once everything above is made
+    std::shared_future<void> m_ended; // the reading has ended
+    std::thread m_thread; // only when no kept thread was free
 };
