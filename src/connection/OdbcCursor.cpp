@@ -249,6 +249,14 @@ void OdbcCursor::bind()
         if (column.bound)
             rowBytes += std::size_t(column.elementBytes) + sizeof(SQLLEN);
     const SQLULEN rows = m_blockMode ? SQLULEN(rowsetRows(rowBytes)) : 1;
+    // A read-ahead's rowsets hold as many rows as the budget allows in either mode.
+    m_rowsetRows = SQLULEN(rowsetRows(rowBytes));
+    m_rowBytes = rowBytes;
+    {
+        const std::lock_guard<std::mutex> lock(m_pool->mutex);
+        m_pool->free.clear(); // the last statement's
+        m_pool->largest = 0;
+    }
     SQLSetStmtAttr(
         statement, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0);
     Odbc::check(
@@ -388,7 +396,7 @@ bool OdbcCursor::readRowset(Rowset &set)
     if (m_cancel->isCancelled())
         throw DatabaseError(QStringLiteral("The statement was cancelled"), QStringLiteral("HY008"));
     const SQLHSTMT statement = m_statement.get();
-    const SQLULEN rows = SQLULEN(blockRows());
+    const SQLULEN rows = m_blockMode ? m_rowsetSize : m_rowsetRows;
     set.fetched = 0;
     set.wholes.clear();
     if (set.buffers.size() != m_columns.size()) {
@@ -396,8 +404,16 @@ bool OdbcCursor::readRowset(Rowset &set)
         set.indicators.assign(m_columns.size(), {});
     }
     for (std::size_t i = 0; i < m_columns.size(); ++i) {
-        set.buffers[i].resize(std::size_t(m_columns[i].elementBytes) * rows);
+        const Column &column = m_columns[i]; // one not bound comes whole, without a buffer
+        set.buffers[i].resize(column.bound ? std::size_t(column.elementBytes) * rows : 0);
         set.indicators[i].resize(rows);
+    }
+    {
+        std::size_t bytes = 0;
+        for (std::size_t i = 0; i < set.buffers.size(); ++i)
+            bytes += set.buffers[i].capacity() + set.indicators[i].capacity() * sizeof(SQLLEN);
+        const std::lock_guard<std::mutex> lock(m_pool->mutex);
+        m_pool->largest = std::max(m_pool->largest, bytes);
     }
     if (!m_blockMode)
         return readRows(set);
@@ -437,7 +453,7 @@ bool OdbcCursor::readRows(Rowset &set)
     // values not bound or longer than their buffer are read whole at once.
     if (!m_boundToOwn)
         bindOwnBuffers();
-    for (SQLULEN row = 0; row < SQLULEN(BlockRows); ++row) {
+    for (SQLULEN row = 0; row < m_rowsetRows; ++row) {
         if (Odbc::check(SQLFetch(m_statement.get()), m_statement) == SQL_NO_DATA)
             return true;
         for (std::size_t i = 0; i < m_columns.size(); ++i) {
@@ -492,8 +508,10 @@ OdbcCursor::Rowset OdbcCursor::newRowset()
 void OdbcCursor::recycle(Rowset &&set)
 {
     set.wholes.clear();
+    const std::size_t bytes = rowsetBytes();
     const std::lock_guard<std::mutex> lock(m_pool->mutex);
-    if (m_pool->free.size() < PoolSize)
+    // One is always kept; more while they fit the pool's budget.
+    if (m_pool->free.empty() || (m_pool->free.size() + 1) * bytes <= PoolBytes)
         m_pool->free.push_back(std::move(set));
 }
 
@@ -532,6 +550,17 @@ void OdbcCursor::releaseBuffers() noexcept
         std::vector<char>().swap(column.buffer);
         std::vector<SQLLEN>().swap(column.indicators);
     }
+}
+
+std::size_t OdbcCursor::largestRowsetBytes() const
+{
+    const std::lock_guard<std::mutex> lock(m_pool->mutex);
+    return m_pool->largest;
+}
+
+std::size_t OdbcCursor::rowsetBytes() const
+{
+    return m_rowBytes * std::size_t(m_blockMode ? m_rowsetSize : m_rowsetRows);
 }
 
 std::size_t OdbcCursor::boundBytes() const

@@ -68,8 +68,8 @@ public:
     // Fetches the next rowset (or up to BlockRows rows one by one) into block; true at the end of
     // the data. A cancelled statement raises DatabaseError (HY008) before it fetches.
     bool readBlock(ResultStore::Block &block);
-    // Fetches the next rowset (or up to BlockRows rows one by one) into set's own buffers; true
-    // at the end of the data. Raises as readBlock.
+    // Fetches the next rowset (or rows one by one, as many as a rowset's budget holds) into set's
+    // own buffers; true at the end of the data. Raises as readBlock.
     bool readRowset(Rowset &set);
     // Appends the rows of a rowset read by readRowset to block.
     void packRowset(const Rowset &set, ResultStore::Block &block) const;
@@ -86,6 +86,9 @@ public:
     void close() noexcept { m_statement.reset(); }
     void releaseBuffers() noexcept;
     std::size_t boundBytes() const;
+    std::size_t largestRowsetBytes() const; // of readRowset's rowsets since the last bind
+    // The buffers of one of readRowset's rowsets, in bytes (at most about the bind budget).
+    std::size_t rowsetBytes() const;
 
     // Whether a failure means that the connection is gone: the error says so, or the driver.
     static bool connectionLost(const DatabaseError &error, SQLHDBC connection);
@@ -110,12 +113,15 @@ private:
     bool m_blockMode = true; // a rowset of rows per SQLFetch, else one row per call
     SQLULEN m_rowsFetched = 0;
     SQLULEN m_rowsetSize = 1; // rows per SQLFetch as the driver accepted it
-    static constexpr std::size_t PoolSize = 6; // rowsets kept for reuse, at most
+    SQLULEN m_rowsetRows = 1; // rows of one of readRowset's rowsets
+    std::size_t m_rowBytes = 0; // bind buffer and indicator bytes of one row
+    static constexpr std::size_t PoolBytes = 16 * 1024 * 1024; // rowsets kept for reuse, at most
     bool m_boundToOwn = true; // the columns are bound to m_columns' buffers, not a rowset's
     struct Pool
     {
         std::mutex mutex;
         std::vector<Rowset> free;
+        std::size_t largest = 0; // bytes of the largest rowset read into since the last bind
     };
     std::unique_ptr<Pool> m_pool = std::make_unique<Pool>();
 };

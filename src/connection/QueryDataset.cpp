@@ -285,6 +285,11 @@ std::size_t QueryDataset::boundBytes() const
     return d->cursor.boundBytes();
 }
 
+std::size_t QueryDataset::readAheadBytes() const
+{
+    return d->cursor.largestRowsetBytes();
+}
+
 std::size_t QueryDataset::storeBytes() const
 {
     return d->store ? d->store->memoryBytes() : 0;

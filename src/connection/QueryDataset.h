@@ -132,6 +132,8 @@ public:
     // Bytes of the bind buffers of the open statement: all of them together stay within a budget
     // of about 8 MB, whatever the width of a row.
     std::size_t boundBytes() const;
+    // The buffers of the largest rowset a walk's read-ahead fetched into for this statement.
+    std::size_t readAheadBytes() const;
     // Rows per fetch for bind buffers of rowBytes bytes a row (indicators included): as many as
     // the budget holds, at least one and at most one block of the store (1000).
     static std::size_t rowsetRows(std::size_t rowBytes);

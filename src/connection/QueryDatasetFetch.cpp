@@ -141,7 +141,7 @@ QueryDataset::ReadAhead::ReadAhead(QueryDataset &query, int wantedRecords)
         return;
     // The thread only fetches; the walk packs. Its rowsets waiting to be packed stay within
     // AheadBytes.
-    const std::size_t rowsetBytes = std::max<std::size_t>(d.cursor.boundBytes(), 1);
+    const std::size_t rowsetBytes = std::max<std::size_t>(d.cursor.rowsetBytes(), 1);
     d.ahead = std::make_unique<Impl::BlockReader>([&d] { return d.cursor.newRowset(); },
         [&d](OdbcCursor::Rowset &set) { return d.cursor.readRowset(set); }, d.fetched,
         wantedRecords, std::clamp<std::size_t>(AheadBytes / rowsetBytes, 1, 4));
