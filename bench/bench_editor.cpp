@@ -9,6 +9,7 @@
 #include "app/SqlHighlighter.h"
 #include "app/Unit1.h"
 #include "support/TestEnv.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -76,7 +77,7 @@ int main(int argc, char **argv)
 {
     TestEnv::setUp();
     QApplication app(argc, argv);
-    TForm1 form { TForm1::Options { false } }; // closing it does not end the process
+    TForm1 form(WindowFixture::options());
     form.resize(1000, 700);
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))

@@ -18,6 +18,7 @@
 #include "app/Unit1.h"
 #include "history/HistoryDb.h"
 #include "support/TestEnv.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -106,7 +107,7 @@ int main(int argc, char **argv)
             HistoryDb db(HistoryDb::defaultPath());
             db.insertMany(makeRuns(kEntries), HistoryDb::DefaultKeep);
         }
-        TForm1 form { TForm1::Options { false } }; // closing it does not end the process
+        TForm1 form(WindowFixture::options());
         form.show();
         HistoryRecorder *recorder = form.historyDatabase();
         auto *search = form.findChild<QLineEdit *>(QStringLiteral("HistorySearch"));

@@ -10,6 +10,7 @@
 #include "app/EditorRecovery.h"
 #include "app/Unit1.h"
 #include "support/TestEnv.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QDir>
@@ -44,9 +45,7 @@ int main(int argc, char **argv)
     }
     std::printf("recovery_write_ms %.1f ms\n", best);
 
-    TForm1::Options options;
-    options.exitOnDestroy = false;
-    TForm1 form(options);
+    TForm1 form(WindowFixture::options());
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         return 1;

@@ -16,6 +16,7 @@
 #include "support/PgServer.h"
 #include "support/SilentServer.h"
 #include "support/TestEnv.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -49,7 +50,7 @@ void spinFor(int ms)
 
 struct Window
 {
-    TForm1 form { TForm1::Options { false } }; // closing it does not end the process
+    TForm1 form { WindowFixture::options() }; // closing it does not end the process
     QTableView *grid = nullptr;
     QComboBox *alias = nullptr;
     QToolButton *run = nullptr;

@@ -10,6 +10,7 @@
 #include "app/Unit1.h"
 #include "connection/QueryDataset.h"
 #include "support/TestEnv.h"
+#include "support/WindowFixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -74,9 +75,7 @@ int main(int argc, char **argv)
     for (int i = 0; i < kStatements; ++i)
         statements << QStringLiteral("insert into t values (%1, 'row %1');").arg(i);
 
-    TForm1::Options options;
-    options.exitOnDestroy = false;
-    TForm1 form(options);
+    TForm1 form(WindowFixture::options());
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         return 1;

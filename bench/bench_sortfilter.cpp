@@ -20,6 +20,7 @@
 #include "results/RowOrder.h"
 #include "support/SessionConnection.h"
 #include "support/TestEnv.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -65,7 +66,7 @@ void createTable(const QString &dsn, long rows)
 
 struct Window
 {
-    TForm1 form { TForm1::Options { false } };
+    TForm1 form { WindowFixture::options() };
     QTableView *grid = form.findChild<QTableView *>(QStringLiteral("DBGrid1"));
     QLineEdit *filter = form.findChild<QLineEdit *>(QStringLiteral("FilterEdit"));
     ResultView *view = form.findChild<ResultView *>();

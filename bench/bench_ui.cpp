@@ -10,6 +10,7 @@
 #include "connection/QueryDataset.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -129,7 +130,7 @@ int main(int argc, char **argv)
         PgServer &server = PgServer::instance();
         server.addDsn(QStringLiteral("BENCHPG"));
 
-        TForm1 form { TForm1::Options { false } }; // closing it does not end the process
+        TForm1 form(WindowFixture::options());
         form.setDBParms(server.loginText());
         form.show();
         auto *grid = form.findChild<QTableView *>(QStringLiteral("DBGrid1"));
