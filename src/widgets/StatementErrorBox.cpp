@@ -38,6 +38,9 @@ StatementErrorBox::StatementErrorBox(const StatementError &error, QWidget *paren
     copy->disconnect();
     connect(copy, &QPushButton::clicked, this, &StatementErrorBox::copyDetails);
     setDefaultButton(QMessageBox::Ok);
+    // With a second button the box no longer finds its escape button by itself; without one,
+    // Esc and the close button would do nothing.
+    setEscapeButton(QMessageBox::Ok);
 }
 
 QString StatementErrorBox::detailsText(const StatementError &error)

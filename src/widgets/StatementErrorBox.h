@@ -25,7 +25,8 @@ struct StatementError
 // The box a failed statement shows: the driver's message as its text, the SQLSTATE and native
 // code of each record under it, every record in its details, and "Copy details" (Ctrl+C too),
 // which puts the statement, alias, user ID, time and records, each labelled, on the clipboard and
-// leaves the box open. Lives on its handler's stack; UI thread.
+// leaves the box open; Esc and the close button close it as OK does. Lives on its handler's stack;
+// UI thread.
 class StatementErrorBox : public QMessageBox
 {
     Q_OBJECT
