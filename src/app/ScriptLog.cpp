@@ -24,7 +24,7 @@ namespace {
 enum Column { LineColumn, KindColumn, OutcomeColumn, ElapsedColumn };
 }
 
-ScriptLog::ScriptLog(TForm1 *form, Ui::TForm1 &ui, QueryControl *control, QMenu *editorMenu)
+ScriptLog::ScriptLog(TForm1 *form, Ui::TForm1 &ui, QueryControl *control, QMenu *menu)
     : QObject(form)
     , m_form(form)
     , m_ui(ui)
@@ -66,9 +66,10 @@ ScriptLog::ScriptLog(TForm1 *form, Ui::TForm1 &ui, QueryControl *control, QMenu 
     m_action->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
     m_action->setShortcutContext(Qt::WindowShortcut);
     form->addAction(m_action); // its key works anywhere in the window
-    // After the editor's own commands, which keep their order.
-    editorMenu->addSeparator()->setObjectName(QStringLiteral("N2"));
-    editorMenu->addAction(m_action);
+    // Beside the other commands that run statements on the database; the editor's menu keeps
+    // its own commands only.
+    menu->addSeparator()->setObjectName(QStringLiteral("N2"));
+    menu->addAction(m_action);
     connect(control, &QueryControl::stateChanged, this, [this](QueryControl::State state) {
         m_action->setEnabled(state == QueryControl::State::Idle);
     });

@@ -21,8 +21,8 @@ class QueryDataset;
 class TForm1;
 class TQthread;
 
-// Run Script (Alt+X, also in the editor's menu): the statements of the editor, or of its
-// selection, run one after another by a ScriptRun, with a log under the editor that lists each
+// Run Script (Alt+X, also in the Auto-commit button's menu): the statements of the editor, or of
+// its selection, run one after another by a ScriptRun, with a log under the editor that lists each
 // one's line, kind, outcome and time; the running statement is marked in the editor. Each
 // statement is recorded in the history database; the results of the last few queries are kept
 // (the grid shows the newest, a query's line in the log shows its own). Owned by the window (Qt
@@ -30,7 +30,8 @@ class TQthread;
 class ScriptLog : public QObject
 {
 public:
-    ScriptLog(TForm1 *form, Ui::TForm1 &ui, QueryControl *control, QMenu *editorMenu);
+    // menu: where Run Script is listed, after a separator.
+    ScriptLog(TForm1 *form, Ui::TForm1 &ui, QueryControl *control, QMenu *menu);
 
     QAction *action() const { return m_action; } // RunScript1
 

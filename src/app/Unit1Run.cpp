@@ -109,7 +109,8 @@ void TForm1::setupGrid()
     connect(ui->CheckBox1, &QCheckBox::toggled, m_control, &QueryControl::setCountWanted);
     connect(m_control, &QueryControl::progress, this,
         [this](int fetched) { setTransientCount(fetched); });
-    m_scripts = new ScriptLog(this, *ui, m_control, m_lifecycle->editorMenu()); // owned (parent)
+    m_scripts =
+        new ScriptLog(this, *ui, m_control, ui->TransactionButton->menu()); // owned (parent)
     wire(m_scripts->action(), &QAction::triggered, &TForm1::RunScript1Click);
     QTableView *grid = ui->DBGrid1;
     grid->setModel(DataSource1);

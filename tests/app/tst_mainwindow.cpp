@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -20,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -29,6 +31,7 @@
 #include <QToolButton>
 #include <QToolTip>
 
+#include <map>
 #include <memory>
 #include <stdexcept>
 
@@ -53,6 +56,8 @@ private slots:
     void statusPanels();
     void menus_data();
     void menus();
+    void editorKeys_data();
+    void editorKeys();
     void contextMenusOpenOnRightClick();
     void fileDialogs_data();
     void fileDialogs();
@@ -297,9 +302,9 @@ void tst_MainWindow::menus_data()
     QTest::addColumn<QStringList>("captions"); // empty for a separator
     QTest::newRow("editor") << "PopupMenu1"
                             << QStringList { "Undo1", "N1", "Copy1", "Cut1", "Paste1", "SelectAll1",
-                                   "Font1", "Font2", "Print1", "FindReplace1", "N2", "RunScript1" }
+                                   "Font1", "Font2", "Print1", "FindReplace1" }
                             << QStringList { "Undo", "", "Copy", "Cut", "Paste", "Select All", "",
-                                   "Font", "Print", "Find-Replace", "", "Run Script" };
+                                   "Font", "Print", "Find-Replace" };
     QTest::newRow("grid") << "PopupMenu2"
                           << QStringList { "CopyFieldtoClipboard1", "CopyEntireRowtoclipboard1",
                                  "CopyEntireRowCommaQuote1" }
@@ -321,6 +326,67 @@ void tst_MainWindow::menus()
         QCOMPARE(actions[i]->isSeparator(), captions[i].isEmpty());
         QCOMPARE(actions[i]->text(), captions[i]);
     }
+    // Run Script is listed beside the other commands that run statements instead.
+    QVERIFY(child<QToolButton>("TransactionButton")
+                ->menu()
+                ->actions()
+                .contains(child<QAction>("RunScript1")));
+}
+
+void tst_MainWindow::editorKeys_data()
+{
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QString>("action"); // the one action they trigger
+    QTest::newRow("Menu, Up, Return: the last item") << "Menu Up Return"
+                                                     << "FindReplace1";
+    QTest::newRow("Menu, Down, Return: the first item") << "Menu Down Return"
+                                                        << "Undo1";
+    QTest::newRow("over the separator") << "Menu Down Down Return"
+                                        << "Copy1";
+    QTest::newRow("Run Script's own key") << "Alt+X"
+                                          << "RunScript1";
+}
+
+// The editor's keyboard paths, key by key to whatever has the focus, as a user's keys go.
+void tst_MainWindow::editorKeys()
+{
+    QFETCH(QString, keys);
+    QFETCH(QString, action);
+    m_form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_form.form()));
+    auto *editor = child<QPlainTextEdit>("RE1");
+    editor->setFocus();
+    QTRY_VERIFY(editor->hasFocus());
+    std::map<QString, std::unique_ptr<QSignalSpy>> triggered;
+    for (QAction *each : m_form->findChildren<QAction *>())
+        if (!each->objectName().isEmpty())
+            triggered[each->objectName()] = std::make_unique<QSignalSpy>(each, &QAction::triggered);
+    QVERIFY(triggered.count(action));
+
+    for (const QString &key : keys.split(QLatin1Char(' '))) {
+        QWidget *target = QApplication::activePopupWidget();
+        if (!target)
+            target = QApplication::focusWidget();
+        QVERIFY(target);
+        if (key == u"Menu") {
+            // The desktop turns the Menu key into a keyboard request for the focus's menu.
+            QTest::keyClick(target, Qt::Key_Menu);
+            QContextMenuEvent request(
+                QContextMenuEvent::Keyboard, QPoint(4, 4), target->mapToGlobal(QPoint(4, 4)));
+            QApplication::sendEvent(target, &request);
+            QTRY_VERIFY(QApplication::activePopupWidget());
+        } else if (key == u"Alt+X") {
+            QTest::keyClick(target, Qt::Key_X, Qt::AltModifier);
+        } else {
+            QTest::keyClick(target,
+                key == u"Up"         ? Qt::Key_Up
+                    : key == u"Down" ? Qt::Key_Down
+                                     : Qt::Key_Return);
+        }
+    }
+    QTRY_VERIFY(!QApplication::activePopupWidget());
+    for (const auto &[name, spy] : triggered)
+        QVERIFY2(spy->count() == (name == action ? 1 : 0), qPrintable(name));
 }
 
 void tst_MainWindow::contextMenusOpenOnRightClick()
