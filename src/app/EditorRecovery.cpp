@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -240,7 +241,7 @@ EditorRecovery::~EditorRecovery()
     if (m_writer->thread.joinable())
         m_writer->thread.join(); // a local file write: it ends soon, and no hand-back waits on us
     dropLock(m_lock);
-    for (const Held &held : std::as_const(m_aside))
+    for (const Held &held : std::as_const(m_held))
         dropLock(held.lock);
 }
 
@@ -258,38 +259,89 @@ QString EditorRecovery::path() const
 
 QList<RecoveredQuery> EditorRecovery::orphans()
 {
+    // What each window left in the folder, by its id: <id>.recovery, <id>.lock and the
+    // temporary files <id>.recovery.tmp-XXXXXX of a write.
+    struct Left
+    {
+        bool recovery = false;
+        QStringList temporaries;
+    };
+    std::map<QString, Left> left;
+    const QString temporaryMark = QStringLiteral(".recovery.tmp-");
+    const QStringList names = QDir(m_folder).entryList(QDir::Files | QDir::Hidden);
+    for (const QString &file : names) {
+        if (const qsizetype at = file.indexOf(temporaryMark); at > 0)
+            left[file.left(at)].temporaries << file;
+        else if (file.endsWith(QStringLiteral(".recovery")))
+            left[file.chopped(int(qstrlen(".recovery")))].recovery = true;
+        else if (file.endsWith(QStringLiteral(".lock")))
+            left[file.chopped(int(qstrlen(".lock")))];
+    }
+
     QList<RecoveredQuery> found;
-    const QStringList files =
-        QDir(m_folder).entryList({ QStringLiteral("*.recovery") }, QDir::Files);
-    for (const QString &file : files) {
-        const QString id = file.chopped(int(qstrlen(".recovery")));
+    for (const auto &[id, window] : left) {
         const bool held = id == m_id
-            || std::any_of(
-                m_aside.begin(), m_aside.end(), [&](const Held &h) { return h.id == id; });
+            || std::any_of(m_held.begin(), m_held.end(), [&](const Held &h) { return h.id == id; });
         if (held)
             continue;
         const int lock = takeLock(lockPath(m_folder, id));
         if (lock < 0)
             continue; // its window still runs
+        // A write its window was killed in never finishes: its temporary file goes.
+        for (const QString &temporary : window.temporaries)
+            QFile::remove(m_folder + QLatin1Char('/') + temporary);
+        const QString path = recoveryPath(m_folder, id);
         RecoveredQuery query;
-        if (!read(recoveryPath(m_folder, id), &query)) {
-            dropLock(lock); // unreadable: left where it is, for a person to look at
+        if (window.recovery && read(path, &query)) {
+            m_held.append({ id, lock, false });
+            found.append(query);
             continue;
         }
-        m_aside.append({ id, lock });
-        found.append(query);
+        // Nothing to recover: the lock goes too (its file first, so that no window sees a
+        // recovery file without its lock). An unreadable recovery file stays where it is, for a
+        // person to look at.
+        if (!QFile::exists(path))
+            QFile::remove(lockPath(m_folder, id));
+        dropLock(lock);
     }
     std::sort(found.begin(), found.end(),
         [](const RecoveredQuery &a, const RecoveredQuery &b) { return a.saved > b.saved; });
     return found;
 }
 
+std::optional<RecoveredQuery> EditorRecovery::offerOrphans(const Ask &ask)
+{
+    const QList<RecoveredQuery> found = orphans();
+    for (int i = 0; i < found.size(); ++i) {
+        if (!ask(found[i], i, int(found.size()))) {
+            keepAside(found[i]);
+            continue;
+        }
+        adopt(found[i]);
+        // One text at most goes into the editor: the others wait, untouched, for the next
+        // start.
+        for (int later = i + 1; later < found.size(); ++later)
+            leave(found[later]);
+        return found[i];
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+template <typename List>
+auto heldOrphan(List &held, const QString &path)
+{
+    const QString id = QFileInfo(path).completeBaseName();
+    return std::find_if(held.begin(), held.end(), [&](const auto &h) { return h.id == id; });
+}
+
+} // namespace
+
 void EditorRecovery::adopt(const RecoveredQuery &orphan)
 {
-    const QString id = QFileInfo(orphan.path).completeBaseName();
-    const auto it = std::find_if(
-        m_aside.begin(), m_aside.end(), [&](const Held &held) { return held.id == id; });
-    if (it == m_aside.end())
+    const auto it = heldOrphan(m_held, orphan.path);
+    if (it == m_held.end())
         return;
     // This window's own file is given up for the orphan's, which holds the same text now.
     std::lock_guard<std::mutex> lock(m_writer->mutex);
@@ -297,14 +349,25 @@ void EditorRecovery::adopt(const RecoveredQuery &orphan)
     QFile::remove(lockPath(m_folder, m_id));
     dropLock(m_lock);
     m_lock = it->lock;
-    m_id = id;
-    m_writer->path = recoveryPath(m_folder, id);
-    m_aside.erase(it);
+    m_id = it->id;
+    m_writer->path = recoveryPath(m_folder, m_id);
+    m_held.erase(it);
 }
 
 void EditorRecovery::keepAside(const RecoveredQuery &orphan)
 {
-    Q_UNUSED(orphan); // orphans() locked it already; discard() removes it
+    const auto it = heldOrphan(m_held, orphan.path);
+    if (it != m_held.end())
+        it->declined = true; // discard() removes it
+}
+
+void EditorRecovery::leave(const RecoveredQuery &orphan)
+{
+    const auto it = heldOrphan(m_held, orphan.path);
+    if (it == m_held.end())
+        return;
+    dropLock(it->lock);
+    m_held.erase(it);
 }
 
 void EditorRecovery::watch(QPlainTextEdit *editor, std::function<RecoveredQuery()> snapshot)
@@ -417,12 +480,15 @@ void EditorRecovery::discard()
     QFile::remove(lockPath(m_folder, m_id));
     dropLock(m_lock);
     m_lock = -1;
-    for (const Held &held : std::as_const(m_aside)) {
-        QFile::remove(recoveryPath(m_folder, held.id));
-        QFile::remove(lockPath(m_folder, held.id));
+    // Of the orphans, only those the user declined go; any other stays for the next start.
+    for (const Held &held : std::as_const(m_held)) {
+        if (held.declined) {
+            QFile::remove(recoveryPath(m_folder, held.id));
+            QFile::remove(lockPath(m_folder, held.id));
+        }
         dropLock(held.lock);
     }
-    m_aside.clear();
+    m_held.clear();
 }
 
 bool EditorRecovery::write(const QString &path, const RecoveredQuery &query, QString *error)

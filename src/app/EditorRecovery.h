@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QPlainTextEdit;
 class QTimer;
@@ -40,12 +41,22 @@ public:
     static QString defaultFolder();
 
     // Recovery files whose windows are gone, newest first. Each one returned is locked by this
-    // window from now on: no other window offers it while this one decides.
+    // window from now on: no other window offers it while this one decides. What a dead window
+    // left besides (the temporary file of a write it was killed in, a lock without a recovery
+    // file) is removed on the way.
     QList<RecoveredQuery> orphans();
+    // Offers the orphans, newest first, one question each (`ask` gets the orphan, its place
+    // from 0 and their number; true: restore it), until one is taken: that one is adopted and
+    // returned. The declined ones go at a normal close; those not offered once one was taken
+    // are left as they are, for the next start or another window.
+    using Ask = std::function<bool(const RecoveredQuery &orphan, int index, int count)>;
+    std::optional<RecoveredQuery> offerOrphans(const Ask &ask);
     // Yes: the orphan becomes this window's own recovery file (its text is the editor's now).
     void adopt(const RecoveredQuery &orphan);
     // No: the file stays until this window closes normally, so a second mistake loses nothing.
     void keepAside(const RecoveredQuery &orphan);
+    // Not offered: the orphan is no longer held and its file stays.
+    void leave(const RecoveredQuery &orphan);
 
     // Saves the editor's state a few seconds after typing stops, while it holds changes that no
     // query file holds; snapshot() gives that state. Text that was saved to or loaded from a
@@ -61,7 +72,8 @@ public:
     void save(const RecoveredQuery &snapshot);
     // Nothing to recover any more (saved to a file, emptied): this window's file goes.
     void clear();
-    // A normal close: this window's file and those kept aside go; the writer ends first.
+    // A normal close: this window's file and the orphans the user declined go; the writer ends
+    // first.
     void discard();
 
     QString path() const; // this window's recovery file
@@ -87,8 +99,9 @@ private:
     {
         QString id;
         int lock;
+        bool declined; // the user said No: the file goes at a normal close
     };
-    QList<Held> m_aside; // orphans this window locked: kept aside or adopted
+    QList<Held> m_held; // orphans this window locked and has not adopted or left
     QTimer *m_pause = nullptr; // owned (Qt parent): the pause after typing
     std::function<RecoveredQuery()> m_snapshot; // all but the text, which is gathered here
     QPlainTextEdit *m_editor = nullptr; // not owned: the watched editor

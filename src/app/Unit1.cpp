@@ -153,22 +153,32 @@ void TForm1::closeEvent(QCloseEvent *event)
 
 void TForm1::offerRecovery()
 {
-    for (const RecoveredQuery &orphan : m_recovery->orphans()) {
-        QMessageBox box(QMessageBox::Question, titleText(),
-            QStringLiteral("Restore the unsaved query from %1?")
-                .arg(QLocale().toString(orphan.saved.toLocalTime(), QLocale::ShortFormat)),
-            QMessageBox::Yes | QMessageBox::No, this);
-        box.setObjectName(QStringLiteral("RecoveryQuestion"));
-        box.setDefaultButton(QMessageBox::Yes);
-        if (box.exec() != QMessageBox::Yes) {
-            m_recovery->keepAside(orphan); // offered again if this window ends the same way
-            continue;
-        }
-        // One text at most: the others wait for the next start.
-        m_recovery->adopt(orphan);
-        m_queryFiles->restore(orphan);
-        QueryChanged = true;
-        m_recovery->saveNow();
+    const auto taken =
+        m_recovery->offerOrphans([this](const RecoveredQuery &orphan, int index, int count) {
+            QMessageBox box(QMessageBox::Question, titleText(),
+                QStringLiteral("Restore the unsaved query from %1?")
+                    .arg(QLocale().toString(orphan.saved.toLocalTime(), QLocale::ShortFormat)),
+                QMessageBox::Yes | QMessageBox::No, this);
+            box.setObjectName(QStringLiteral("RecoveryQuestion"));
+            // Which text it is, and that a Yes leaves the others for later rather than losing them.
+            QString about = QLatin1Char('"')
+                + fontMetrics().elidedText(
+                    orphan.text.trimmed().section(QLatin1Char('\n'), 0, 0).trimmed(),
+                    Qt::ElideRight, 40 * fontMetrics().averageCharWidth())
+                + QLatin1Char('"');
+            if (count > 1)
+                about +=
+                    QStringLiteral("\n\nUnsaved query %1 of %2. No offers the next one; after Yes "
+                                   "the others are offered at the next start.")
+                        .arg(index + 1)
+                        .arg(count);
+            box.setInformativeText(about);
+            box.setDefaultButton(QMessageBox::Yes);
+            return box.exec() == QMessageBox::Yes;
+        });
+    if (!taken)
         return;
-    }
+    m_queryFiles->restore(*taken);
+    QueryChanged = true;
+    m_recovery->saveNow();
 }

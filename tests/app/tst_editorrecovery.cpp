@@ -23,6 +23,9 @@ private slots:
     void leftBehindOnlyWhenTheWindowIsGone_data();
     void leftBehindOnlyWhenTheWindowIsGone();
     void killedProcessLeavesItsText();
+    void everyOrphanOffered_data();
+    void everyOrphanOffered();
+    void deadWritesSweptAway();
 };
 
 void tst_EditorRecovery::roundTrip_data()
@@ -94,9 +97,9 @@ void tst_EditorRecovery::leftBehindOnlyWhenTheWindowIsGone()
     // A third window never gets what the second holds, answered or not.
     EditorRecovery third(dir.path());
     QCOMPARE(third.orphans().size(), 0);
-    second.discard();
+    second.discard(); // held, never answered: it stays for the next start
     QCOMPARE(QDir(dir.path()).entryList({ QStringLiteral("*.recovery") }, QDir::Files).size(),
-        end == u"running" ? 1 : 0);
+        end == u"running" || end == u"destroyed" ? 1 : 0);
 }
 
 // A process that saved its text and was killed with SIGKILL leaves it to the next start.
@@ -118,6 +121,78 @@ void tst_EditorRecovery::killedProcessLeavesItsText()
     const QList<RecoveredQuery> found = next.orphans();
     QCOMPARE(found.size(), 1);
     QCOMPARE(found.first().text, text);
+}
+
+void tst_EditorRecovery::everyOrphanOffered_data()
+{
+    QTest::addColumn<QString>("answers"); // per question, newest orphan first: Y or N
+    QTest::addColumn<bool>("dies"); // the window ends without a normal close
+    QTest::addColumn<QStringList>("nextStart"); // the texts offered at the next start
+    QTest::newRow("Yes to the newest") << "Y" << false << QStringList { "select 2", "select 3" };
+    QTest::newRow("No, then Yes") << "NY" << false << QStringList { "select 3" };
+    QTest::newRow("No to all") << "NNN" << false << QStringList {};
+    QTest::newRow("Yes, then a crash")
+        << "Y" << true << QStringList { "select 1", "select 2", "select 3" };
+    QTest::newRow("No to all, then a crash")
+        << "NNN" << true << QStringList { "select 1", "select 2", "select 3" };
+}
+
+// Three windows died with unsaved text: each is offered in turn until one is restored; a normal
+// close removes only what the user declined, and what was not offered waits for the next start.
+void tst_EditorRecovery::everyOrphanOffered()
+{
+    QFETCH(QString, answers);
+    QFETCH(bool, dies);
+    QFETCH(QStringList, nextStart);
+    QTemporaryDir dir;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (int i = 1; i <= 3; ++i) {
+        const RecoveredQuery left { QStringLiteral("select %1").arg(i), {}, {}, 0, now.addSecs(-i),
+            {} };
+        QString error;
+        QVERIFY2(EditorRecovery::write(
+                     dir.filePath(QStringLiteral("dead%1.recovery").arg(i)), left, &error),
+            qPrintable(error));
+    }
+    auto window = std::make_unique<EditorRecovery>(dir.path());
+    QString asked;
+    const auto taken = window->offerOrphans([&](const RecoveredQuery &orphan, int index, int) {
+        asked += orphan.text.back();
+        return answers.at(index) == u'Y';
+    });
+    QCOMPARE(asked, QStringLiteral("123").left(answers.size())); // newest first, one each
+    QCOMPARE(taken.has_value(), answers.endsWith(u'Y'));
+    if (taken)
+        QCOMPARE(taken->text, QStringLiteral("select %1").arg(answers.size()));
+    if (!dies)
+        window->discard();
+    window.reset();
+
+    EditorRecovery next(dir.path());
+    QStringList offered;
+    for (const RecoveredQuery &orphan : next.orphans())
+        offered << orphan.text;
+    QCOMPARE(offered, nextStart);
+}
+
+// A window killed while writing leaves a temporary file (and, without any text, only its lock):
+// both go once no window holds that lock; a living window's are left alone.
+void tst_EditorRecovery::deadWritesSweptAway()
+{
+    QTemporaryDir dir;
+    EditorRecovery living(dir.path());
+    const QString livingTemporary = living.path() + QStringLiteral(".tmp-AbC123");
+    const QStringList dead { dir.filePath(QStringLiteral("dead.recovery.tmp-XyZ789")),
+        dir.filePath(QStringLiteral("dead.lock")) };
+    for (const QString &path : dead + QStringList { livingTemporary }) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    EditorRecovery next(dir.path());
+    QCOMPARE(next.orphans().size(), 0);
+    for (const QString &path : dead)
+        QVERIFY2(!QFile::exists(path), qPrintable(path));
+    QVERIFY(QFile::exists(livingTemporary));
 }
 
 int main(int argc, char **argv)
