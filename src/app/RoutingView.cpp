@@ -9,6 +9,8 @@
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTimer>
 
 namespace {
@@ -17,6 +19,9 @@ namespace {
 constexpr int kLiveRoutingLimit = 2 * 1024 * 1024;
 
 const char *const kProductionFrame = "border: 3px solid #c00000;";
+
+// Space between the note and its neighbours.
+constexpr int kNoteGap = 6;
 
 } // namespace
 
@@ -37,7 +42,11 @@ RoutingView::RoutingView(QPlainTextEdit *editor, QComboBox *aliases, QLabel *lab
     });
     connect(aliases, &QComboBox::currentTextChanged, this, [this] { show(m_choice); });
     label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    label->setContentsMargins(kNoteGap, 0, kNoteGap, 0);
     label->installEventFilter(this);
+    if (QWidget *holder = label->parentWidget())
+        holder->installEventFilter(this);
     show(m_choice);
 }
 
@@ -100,7 +109,6 @@ void RoutingView::show(const Routing::Choice &choice)
         text += QStringLiteral("  ⚠ ") + warnings.join(QStringLiteral("; "));
     m_text = text;
     m_label->setToolTip(text);
-    elide();
     if (m_production)
         m_label->setStyleSheet(
             QStringLiteral("color: white; background: #c00000; font-weight: bold;"));
@@ -108,21 +116,34 @@ void RoutingView::show(const Routing::Choice &choice)
         m_label->setStyleSheet(QStringLiteral("color: #8a4b00; font-weight: bold;"));
     else
         m_label->setStyleSheet(QString());
+    elide(); // in the face the style gives
     markProduction();
 }
 
 bool RoutingView::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_label && event->type() == QEvent::Resize)
+    if ((watched == m_label || watched == m_label->parentWidget())
+        && event->type() == QEvent::Resize)
         elide();
     return QObject::eventFilter(watched, event);
+}
+
+int RoutingView::room() const
+{
+    // Beside the page tabs the note is as wide as its text, so the text must fit what the tabs
+    // leave; anywhere else the label's own width is the room.
+    const auto *tabs = qobject_cast<const QTabWidget *>(m_label->parentWidget());
+    const int width = tabs ? tabs->width() - tabs->tabBar()->sizeHint().width() : m_label->width();
+    return std::max(0, width - 2 * kNoteGap);
 }
 
 void RoutingView::elide()
 {
     // The whole text stays in the tool tip; the label shows what fits.
-    m_label->setText(
-        m_label->fontMetrics().elidedText(m_text, Qt::ElideRight, std::max(0, m_label->width())));
+    m_label->ensurePolished();
+    const QString shown = m_label->fontMetrics().elidedText(m_text, Qt::ElideRight, room());
+    if (shown != m_label->text())
+        m_label->setText(shown);
 }
 
 void RoutingView::markProduction()

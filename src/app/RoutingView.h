@@ -10,7 +10,7 @@ class QLabel;
 class QPlainTextEdit;
 class QTimer;
 
-// Shows, beside the alias box, where the statement in the editor will go and which name chose
+// Shows, right of the page tabs, where the statement in the editor will go and which name chose
 // it ("db2t301 ← T301DBA.ORDERS, line 3"), warns when that name stands only in a comment or a
 // string or when the statement names schemas of other databases too, and marks a production
 // alias unmistakably: a red frame around the editor and the alias box, and the word PRODUCTION.
@@ -31,12 +31,14 @@ public:
     Routing::Choice refresh(const QString &text); // a text about to run
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override; // the label's resizes
+    // The label's resizes and its holder's: the room for the text changes.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void show(const Routing::Choice &choice);
     void markProduction();
     void elide();
+    int room() const; // the width the note's text may take
 
     QPlainTextEdit *m_editor; // not owned
     QComboBox *m_aliases; // not owned

@@ -183,9 +183,10 @@ void WindowLifecycle::dress()
     for (QToolButton *button :
         { m_ui.TransactionButton, m_ui.SpeedButton3, m_ui.SpeedButton5, m_ui.SpeedButton6 })
         toolbar.push_back({ button, kDesignWidth - button->x() - button->width(), false });
-    toolbar.push_back({ m_ui.RoutingLabel,
-        kDesignWidth - m_ui.RoutingLabel->x() - m_ui.RoutingLabel->width(), true });
     new RightAnchors(m_ui.Panel3, std::move(toolbar)); // owned by Panel3
+    // The toolbar has no room left for where the statement goes: the note stands in the row of
+    // the page tabs, right of them, on every page.
+    m_ui.PageControl1->setCornerWidget(m_ui.RoutingLabel, Qt::TopRightCorner);
     new RightAnchors(m_ui.Panel1, { { m_ui.ComboBox2, 10, true } }); // owned by Panel1
 
     m_ui.RE1->setFont(editorFont());

@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QSettings>
+#include <QTabBar>
+#include <QTabWidget>
 
 // Where a statement goes and why, as the window shows it before it runs.
 class tst_Routing : public QObject
@@ -17,8 +19,8 @@ class tst_Routing : public QObject
 private slots:
     void route_data();
     void route();
-    void shownBesideTheAliasBox_data();
-    void shownBesideTheAliasBox();
+    void shownBesideThePageTabs_data();
+    void shownBesideThePageTabs();
 };
 
 void tst_Routing::route_data()
@@ -56,7 +58,7 @@ void tst_Routing::route()
         expected);
 }
 
-void tst_Routing::shownBesideTheAliasBox_data()
+void tst_Routing::shownBesideThePageTabs_data()
 {
     QTest::addColumn<QVariant>("setting"); // "ProductionAliases"; invalid: not set
     QTest::addColumn<QString>("alias"); // chosen in the alias box
@@ -83,7 +85,7 @@ void tst_Routing::shownBesideTheAliasBox_data()
         << "db2t302 ← T302DBA, line 1  ⚠ T302DBA stands only in a comment or string" << false;
 }
 
-void tst_Routing::shownBesideTheAliasBox()
+void tst_Routing::shownBesideThePageTabs()
 {
     QFETCH(QVariant, setting);
     QFETCH(QString, alias);
@@ -106,6 +108,29 @@ void tst_Routing::shownBesideTheAliasBox()
     QTRY_COMPARE(view(), label); // once typing pauses
     QCOMPARE(editor->styleSheet().contains(QStringLiteral("border")), framed);
     QCOMPARE(box->styleSheet().contains(QStringLiteral("border")), framed);
+
+    // Readable at the designed width: whole, or cut short with an ellipsis only beyond the room
+    // the tabs leave, and clear of every other control.
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QString room = shown->fontMetrics().elidedText(label, Qt::ElideRight, 300);
+    QTRY_VERIFY2(shown->text() == label
+            || (shown->text().endsWith(u'…') && shown->text().size() >= room.size()
+                && label.startsWith(shown->text().chopped(1))),
+        qPrintable(shown->text()));
+    const auto place = [&form](const QWidget *widget) {
+        return QRect(widget->mapTo(&form, QPoint()), widget->size());
+    };
+    QVERIFY(shown->isVisible());
+    QVERIFY(shown->width() >= shown->fontMetrics().horizontalAdvance(shown->text()));
+    QVERIFY(form.rect().contains(place(shown)));
+    auto *tabs = form.findChild<QTabWidget *>(QStringLiteral("PageControl1"));
+    QList<QWidget *> others = form.findChild<QWidget *>(QStringLiteral("Panel3"))
+                                  ->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+    others << tabs->tabBar() << tabs->currentWidget();
+    for (const QWidget *other : others)
+        QVERIFY2(other == shown || !place(shown).intersects(place(other)),
+            qPrintable(other->objectName()));
 }
 
 STELVIK_TEST_MAIN(tst_Routing)
