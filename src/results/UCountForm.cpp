@@ -51,6 +51,12 @@ TCountForm::TCountForm(QWidget *parent, const QIcon &okGlyph, const QIcon &cance
         [this] { ExportProfileChange(ui->ExportProfile); });
     connect(ui->ExportTable, &QLineEdit::textChanged, this,
         [this] { ExportProfileChange(ui->ExportTable); });
+
+    // The keyboard starts on "All" and goes through the answer's own controls first (All, the
+    // amount, OK, Cancel, the clipboard box), the format and table name after them. Without
+    // this, the first control laid out, the format list, would take the focus, and an arrow key
+    // meant for "All" would change the format.
+    ui->AllRecords->setFocus();
 }
 
 TCountForm::~TCountForm() = default;

@@ -72,6 +72,8 @@ private slots:
     void cleanup();
     void exports_data();
     void exports();
+    void extractDialogByKeys_data();
+    void extractDialogByKeys();
     void existingFileReplacedWithoutQuestion();
     void cancel_data();
     void cancel();
@@ -287,6 +289,77 @@ void tst_export::exports()
     QCOMPARE(m_form->CurrentQuery->RecNo(), recordAfter);
     if (recordAfter >= 0)
         QCOMPARE(m_form->findChild<QTableView *>("DBGrid1")->currentIndex().row(), recordAfter);
+}
+
+void tst_export::extractDialogByKeys_data()
+{
+    QTest::addColumn<QString>("dsn");
+    QTest::addColumn<bool>("report");
+    QTest::addColumn<QString>("keys"); // typed into the extract dialog from its opening focus
+    QTest::addColumn<int>("rows"); // -1: the dialog is cancelled
+    QTest::addColumn<bool>("toClipboard");
+    QTest::addColumn<bool>("asReport"); // written in the report's layout, else comma-quote
+    for (const char *dsn : { "EXP", "EXPPG" }) {
+        const QString d = QLatin1String(dsn);
+        for (const bool report : { false, true }) {
+            const char *button = report ? "report" : "comma-quote";
+            QTest::addRow("%s %s: Return", dsn, button)
+                << d << report << "Return" << 4 << false << report;
+            QTest::addRow("%s %s: Down to the amount, Tab, 2, Return", dsn, button)
+                << d << report << "Down Tab 2 Return" << 2 << false << report;
+            QTest::addRow("%s %s: Tab Tab Tab Space ticks the clipboard", dsn, button)
+                << d << report << "Tab Tab Tab Space Return" << 4 << true << report;
+            QTest::addRow("%s %s: Esc", dsn, button)
+                << d << report << "Esc" << -1 << false << report;
+        }
+        QTest::addRow("%s comma-quote: the format list after the clipboard box", dsn)
+            << d << false << "Tab Tab Tab Tab Down Return" << 4 << false << true;
+    }
+}
+
+// A keyboard user's paths through the extract dialog: keys go where the focus is, from where
+// the dialog puts it when it opens; what was written tells where they led.
+void tst_export::extractDialogByKeys()
+{
+    QFETCH(QString, dsn);
+    QFETCH(bool, report);
+    QFETCH(QString, keys);
+    QFETCH(int, rows);
+    QFETCH(bool, toClipboard);
+    QFETCH(bool, asReport);
+    openResult(dsn, QStringLiteral("select ID as \"ID\" from t order by ID"));
+    const QString path = m_dir.filePath(QStringLiteral("keys.txt"));
+    QFile::remove(path);
+    QList<ModalScript::Answer> answers { [&](QWidget *modal) {
+        modal->activateWindow(); // as the desktop activates a dialog that opens
+        QTRY_COMPARE(QApplication::activeWindow(), modal);
+        for (const QString &key : keys.split(QLatin1Char(' '))) {
+            QWidget *focus = QApplication::focusWidget();
+            QVERIFY(focus && focus->window() == modal);
+            if (key == u"2")
+                QTest::keyClicks(focus, key);
+            else
+                QTest::keyClick(focus,
+                    QKeySequence::fromString(key)[0].key()); // Return, Down, Tab, Space, Esc
+        }
+    } };
+    if (rows >= 0 && !toClipboard)
+        answers << saveAnswer(path);
+    ModalScript script(answers);
+    click(report ? "SpeedButton6" : "SpeedButton5");
+    QVERIFY(script.done());
+    QCOMPARE(script.unexpected, 0);
+
+    QByteArray expected;
+    if (rows >= 0) {
+        expected = asReport ? blanks(8).toLatin1() + "ID\r\n" : QByteArray("\"ID\"\r\n");
+        for (int id = 1; id <= rows; ++id)
+            expected += asReport ? blanks(9).toLatin1() + QByteArray::number(id) + "\r\n"
+                                 : "\"" + QByteArray::number(id) + "\"\r\n";
+    }
+    QCOMPARE(QGuiApplication::clipboard()->text().toLatin1(),
+        toClipboard ? expected : sentinel.toLatin1());
+    QCOMPARE(readFile(path), rows >= 0 && !toClipboard ? expected : QByteArray("<missing>"));
 }
 
 void tst_export::existingFileReplacedWithoutQuestion()
