@@ -47,6 +47,7 @@ void ExportCommands::exportResult(ExportFormat format)
     CountForm = form;
     form->setExportFormat(format);
     form->setViewNote(m_view->note());
+    form->setSqlTarget(ExportProfiles::dialectOfDataSource(query->databaseName()));
     // Runs whether the export ends normally, is cancelled or is ended by an error.
     auto finish = [this, dialog] {
         dialog->reset();

@@ -40,6 +40,7 @@ ResultView::ResultView(
 {
     auto *bar = new QWidget(grid->parentWidget()); // owned by the grid's page (Qt parent)
     bar->setObjectName(QStringLiteral("FilterBar"));
+    m_bar = bar;
     auto *layout = new QHBoxLayout(bar); // owned by the bar (Qt parent)
     layout->setContentsMargins(2, 2, 2, 2);
     m_edit = new QLineEdit(bar); // owned by the bar (Qt parent)
@@ -51,11 +52,23 @@ ResultView::ResultView(
     layout->addWidget(m_edit, 1);
     layout->addWidget(m_count, 1);
     above->insertWidget(0, bar);
+    // Hidden until Ctrl+F or while a filter is set: the grid fills the page otherwise.
+    bar->hide();
     m_edit->installEventFilter(this);
+    // What a sort says while the bar is hidden, over the grid's top left corner: the rows do
+    // not move for it.
+    m_status = new QLabel(grid); // owned by the grid (Qt parent)
+    m_status->setObjectName(QStringLiteral("SortStatus"));
+    m_status->setAutoFillBackground(true);
+    m_status->setFrameShape(QFrame::Box);
+    m_status->setMargin(2);
+    m_status->hide();
 
     auto *find = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), grid); // owned by the grid
     find->setContext(Qt::WidgetShortcut);
     connect(find, &QShortcut::activated, this, [this] {
+        m_opened = true;
+        showBar();
         m_edit->setFocus(Qt::ShortcutFocusReason);
         m_edit->selectAll();
     });
@@ -64,6 +77,12 @@ ResultView::ResultView(
     connect(
         grid->horizontalHeader(), &QHeaderView::sectionClicked, this, &ResultView::headerClicked);
     connect(rows, &DataSource::resultChanged, this, &ResultView::resultChanged);
+    // The grid bound again or let go: its header marks what it shows now. Whether the result
+    // was closed is known once the handler that let it go has ended.
+    connect(rows, &QAbstractItemModel::modelReset, this, [this] {
+        showIndicator();
+        QMetaObject::invokeMethod(this, &ResultView::checkClosed, Qt::QueuedConnection);
+    });
 }
 
 ResultView::~ResultView()
@@ -78,15 +97,18 @@ bool ResultView::eventFilter(QObject *watched, QEvent *event)
     const bool esc = watched == m_edit
         && (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)
         && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape;
-    if (!esc || (m_edit->text().isEmpty() && !m_fetching && !m_stop))
+    if (!esc)
         return QObject::eventFilter(watched, event);
     event->accept();
     if (event->type() == QEvent::KeyPress) {
         if (!m_edit->text().isEmpty()) {
             m_edit->clear();
             filterEdited(QString());
-        } else {
-            stop();
+        } else if (!stop()) {
+            // Nothing to clear or stop: the field goes, the grid has the keys again.
+            m_opened = false;
+            m_grid->setFocus(Qt::ShortcutFocusReason);
+            showBar();
         }
     }
     return true;
@@ -128,7 +150,7 @@ void ResultView::refresh()
     if (!query)
         return; // the next result starts in its fetched order anyway
     if (plainOrder(m_wanted.column, m_wanted.filter)) {
-        apply(m_wanted, nullptr, nullptr, query->fetchedCount());
+        apply(query->serial(), m_wanted, nullptr, nullptr, query->fetchedCount());
         return;
     }
     if (!query->allFetched()) {
@@ -137,7 +159,7 @@ void ResultView::refresh()
             return;
         }
         m_fetching = true;
-        m_count->setText(QStringLiteral("Fetching every row first (Esc stops)…"));
+        setStatus(QStringLiteral("Fetching every row first (Esc stops)…"));
         return;
     }
     startWork(*query);
@@ -173,11 +195,12 @@ void ResultView::startWork(QueryDataset &query)
         sorted = m_sortedAll;
     auto stop = std::make_shared<std::atomic<bool>>(false);
     m_stop = stop;
-    m_count->setText(wanted.column >= 0 && !sorted ? QStringLiteral("Sorting… (Esc stops)")
-                                                   : QStringLiteral("Filtering… (Esc stops)"));
+    const std::uint64_t serial = query.serial();
+    setStatus(wanted.column >= 0 && !sorted ? QStringLiteral("Sorting… (Esc stops)")
+                                            : QStringLiteral("Filtering… (Esc stops)"));
     const QLocale locale;
     QPointer<ResultView> self(this);
-    std::thread([self, reader, wanted, sorted, stop, locale]() mutable {
+    std::thread([self, reader, wanted, sorted, stop, locale, serial]() mutable {
         std::shared_ptr<const std::vector<int>> shown;
         QString error;
         try {
@@ -190,8 +213,7 @@ void ResultView::startWork(QueryDataset &query)
             shown = sorted;
             if (!wanted.filter.isEmpty()) {
                 std::vector<int> kept;
-                if (!RowOrder::filtered(*reader, sorted.get(), wanted.filter,
-                        DataSource::MaxDisplayChars, *stop, kept))
+                if (!RowOrder::filtered(*reader, sorted.get(), wanted.filter, *stop, kept))
                     return;
                 shown = std::make_shared<const std::vector<int>>(std::move(kept));
             }
@@ -202,25 +224,28 @@ void ResultView::startWork(QueryDataset &query)
         reader.reset(); // the rows may go with their result from here on
         QMetaObject::invokeMethod(
             qApp,
-            [self, stop, wanted, sorted, shown, total, error] {
+            [self, stop, wanted, sorted, shown, total, error, serial] {
                 if (!self || self->m_stop != stop)
                     return; // stopped, or another wish came meanwhile
                 self->m_stop.reset();
                 if (!error.isEmpty())
                     self->refuse(error);
                 else
-                    self->apply(wanted, sorted, shown, total);
+                    self->apply(serial, wanted, sorted, shown, total);
             },
             Qt::QueuedConnection);
     }).detach();
 }
 
-void ResultView::apply(const Wanted &wanted, std::shared_ptr<const std::vector<int>> sortedAll,
+void ResultView::apply(std::uint64_t serial, const Wanted &wanted,
+    std::shared_ptr<const std::vector<int>> sortedAll,
     std::shared_ptr<const std::vector<int>> shown, int total)
 {
     QueryDataset *query = m_hooks.current();
-    if (!query)
+    if (!query || query->serial() != serial) {
+        setStatus(QString()); // the result it was made for is gone
         return;
+    }
     m_applied = wanted;
     if (sortedAll) {
         m_sortedAll = std::move(sortedAll);
@@ -229,20 +254,26 @@ void ResultView::apply(const Wanted &wanted, std::shared_ptr<const std::vector<i
     }
     m_shownCount = shown ? int(shown->size()) : total;
     m_total = total;
-    m_rows->setShownRecords(std::move(shown));
+    // The rows belong to the result, bound or not: an unbound grid shows them when bound again.
+    const bool bound = m_rows->dataSet() == query;
+    const int first = shown ? (shown->empty() ? -1 : shown->front()) : (total > 0 ? 0 : -1);
+    m_rows->setShownRecords(*query, std::move(shown));
     // The current record stays current where it shows; else the first row shown becomes it.
-    int row = m_rows->rowOf(query->RecNo());
-    if (row < 0 && m_rows->rowCount() > 0)
-        row = 0;
-    if (row >= 0) {
-        const QModelIndex at = m_rows->index(row, std::max(0, m_grid->currentIndex().column()));
-        m_grid->setCurrentIndex(at);
-        m_grid->scrollTo(at);
+    if (m_rows->hides(query->RecNo()) && first >= 0)
+        query->setRecNo(first);
+    if (bound) {
+        int row = m_rows->rowOf(query->RecNo());
+        if (row < 0 && m_rows->rowCount() > 0)
+            row = 0;
+        if (row >= 0) {
+            const QModelIndex at = m_rows->index(row, std::max(0, m_grid->currentIndex().column()));
+            m_grid->setCurrentIndex(at);
+            m_grid->scrollTo(at);
+        }
     }
     showIndicator();
-    m_count->setText(wanted.filter.isEmpty()
-            ? QString()
-            : QStringLiteral("%1 of %2 rows").arg(m_shownCount).arg(m_total));
+    showBar();
+    setStatus(wanted.filter.isEmpty() ? QString() : countText());
     emit settled();
 }
 
@@ -252,7 +283,8 @@ void ResultView::refuse(const QString &why)
     if (m_edit->text() != m_applied.filter)
         m_edit->setText(m_applied.filter);
     showIndicator();
-    m_count->setText(why);
+    showBar();
+    setStatus(why);
     emit settled();
 }
 
@@ -285,8 +317,56 @@ void ResultView::resultChanged()
     m_sortedAll.reset();
     m_sortedColumn = -1;
     m_edit->clear();
-    m_count->clear();
+    setStatus(QString());
     showIndicator();
+    showBar();
+}
+
+void ResultView::checkClosed()
+{
+    if (m_hooks.current() || m_fetching) {
+        // Shown, let go only for a while (an export), or fetched to its end for us.
+        if (m_hooks.current() && !m_fetching && !m_stop && !m_applied.filter.isEmpty())
+            setStatus(countText());
+        return;
+    }
+    // The result was closed (or lent to a walk of the window's own): the work for it stops and
+    // nothing claims an order over an empty grid. The rows applied stay with their result.
+    if (m_stop) {
+        cancelWork();
+        m_wanted = m_applied;
+        if (m_edit->text() != m_applied.filter)
+            m_edit->setText(m_applied.filter);
+    }
+    setStatus(QString());
+    showBar();
+}
+
+QString ResultView::countText() const
+{
+    return QStringLiteral("%1 of %2 rows").arg(m_shownCount).arg(m_total);
+}
+
+void ResultView::showBar()
+{
+    const bool wanted =
+        m_opened || !m_wanted.filter.isEmpty() || !m_applied.filter.isEmpty() || m_edit->hasFocus();
+    if (m_bar->isHidden() == wanted)
+        m_bar->setVisible(wanted);
+    setStatus(m_count->text());
+}
+
+void ResultView::setStatus(const QString &text)
+{
+    m_count->setText(text);
+    m_status->setText(text);
+    const bool floating = m_bar->isHidden() && !text.isEmpty();
+    if (floating) {
+        m_status->adjustSize();
+        m_status->move(m_grid->viewport()->geometry().topLeft() + QPoint(4, 4));
+        m_status->raise();
+    }
+    m_status->setVisible(floating);
 }
 
 void ResultView::showIndicator()

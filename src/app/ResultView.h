@@ -18,11 +18,12 @@ class QVBoxLayout;
 class QueryDataset;
 
 // The rows the grid shows: a click on a column's header sorts by it (ascending, descending, then
-// the fetched order again), the filter field above the grid keeps the rows where any column
-// shows its text. Both run over every row of the result: the rest is fetched first (through the
-// window's walk to the end, which Esc stops: then nothing is sorted and the field beside says
-// so), then the order or selection is made on a thread of its own from a reader of the finished
-// store, and handed to the grid's DataSource as record numbers. A child of the window; UI thread.
+// the fetched order again), the filter field above the grid (shown by Ctrl+F and while a filter
+// is set) keeps the rows where any column's value contains its text. Both run over every row of the
+// result: the rest is fetched first (through the window's walk to the end, which Esc stops: then
+// nothing is sorted and the field beside says so), then the order or selection is made on a thread
+// of its own from a reader of the finished store, and handed to the grid's DataSource as record
+// numbers. A child of the window; UI thread.
 class ResultView : public QObject
 {
     Q_OBJECT
@@ -67,16 +68,25 @@ private:
     void filterEdited(const QString &text);
     void refresh(); // brings the grid to m_wanted, fetching first when needed
     void startWork(QueryDataset &query);
-    void apply(const Wanted &wanted, std::shared_ptr<const std::vector<int>> sortedAll,
+    // serial: the result the rows were made for (nothing is applied to another).
+    void apply(std::uint64_t serial, const Wanted &wanted,
+        std::shared_ptr<const std::vector<int>> sortedAll,
         std::shared_ptr<const std::vector<int>> shown, int total);
     void refuse(const QString &why);
     void resultChanged();
     void showIndicator();
     void cancelWork();
+    void checkClosed(); // after the grid let go of its result: stops the work when it closed
+    QString countText() const; // "n of m rows"
+    void showBar(); // the filter field shows after Ctrl+F and while a filter is set
+    void setStatus(const QString &text); // beside the field, or over the grid while it is hidden
 
     QTableView *m_grid; // not owned: the window's
     DataSource *m_rows; // not owned: the window's
     Hooks m_hooks;
+    QWidget *m_bar = nullptr; // the filter field and its count; owned by the page (Qt parent)
+    QLabel *m_status = nullptr; // the count's text over the grid; owned by the grid (Qt parent)
+    bool m_opened = false; // Ctrl+F showed the field, Esc in the empty field hides it
     QLineEdit *m_edit = nullptr; // owned by the bar (Qt parent)
     QLabel *m_count = nullptr; // owned by the bar (Qt parent)
     Wanted m_wanted;

@@ -29,9 +29,18 @@ void DataSource::setDataSet(QueryDataset *dataSet)
         emit resultChanged();
 }
 
-void DataSource::setShownRecords(std::shared_ptr<const std::vector<int>> records)
+void DataSource::setShownRecords(
+    const QueryDataset &result, std::shared_ptr<const std::vector<int>> records)
 {
-    if (!m_dataSet || !m_dataSet->IsOpen())
+    if (m_dataSet != &result) {
+        // Unbound (or bound to another result): kept for that result's next binding.
+        if (m_dataSet || !result.IsOpen())
+            return;
+        m_shown = std::move(records);
+        m_serial = result.serial();
+        return;
+    }
+    if (!m_dataSet->IsOpen())
         return;
     m_shown = std::move(records);
     const int rows = m_shown ? int(m_shown->size()) : m_dataSet->fetchedCount();

@@ -31,10 +31,13 @@ public:
     // Announces records that the dataset fetched by itself (a count, a walk, a move).
     void syncRows();
 
-    // The rows shown: these records in this order, or (null) every fetched record in fetch
-    // order. They belong to the dataset shown now; binding another result drops them (and says
-    // so with resultChanged), unbinding and binding the same one again keeps them.
-    void setShownRecords(std::shared_ptr<const std::vector<int>> records);
+    // The rows shown: these records of `result` in this order, or (null) every fetched record in
+    // fetch order. They belong to that result whether it is bound now or not (a sort that ends
+    // while an export has the grid unbound shows when it is bound again); binding another result
+    // drops them (and says so with resultChanged), unbinding and binding the same one again
+    // keeps them.
+    void setShownRecords(
+        const QueryDataset &result, std::shared_ptr<const std::vector<int>> records);
     std::shared_ptr<const std::vector<int>> shownRecords() const { return m_shown; }
     int recordAt(int row) const; // the record a grid row shows, -1 when none
     int rowOf(int record) const; // the grid row showing a record, -1 when none

@@ -1,5 +1,7 @@
 #include "results/ExportProfile.h"
 
+#include <odbcinst.h>
+
 namespace ExportProfiles {
 
 QString name(ExportFormat format)
@@ -60,6 +62,37 @@ QLatin1String lineEnd(ExportFormat format)
 bool hasHeader(ExportFormat format)
 {
     return format != ExportFormat::JsonLines && format != ExportFormat::SqlInsert;
+}
+
+SqlDialect dialectOfDataSource(const QString &dataSource)
+{
+    char driver[512] = {};
+    if (!dataSource.isEmpty())
+        SQLGetPrivateProfileString(
+            dataSource.toLocal8Bit().constData(), "Driver", "", driver, sizeof driver, "odbc.ini");
+    const QString name = QString::fromLocal8Bit(driver).toLower();
+    if (name.contains(QLatin1String("postgres")) || name.contains(QLatin1String("psql")))
+        return SqlDialect::PostgreSQL;
+    if (name.contains(QLatin1String("db2")))
+        return SqlDialect::DB2;
+    if (name.contains(QLatin1String("sqlite")))
+        return SqlDialect::SQLite;
+    return SqlDialect::Standard;
+}
+
+QString dialectName(SqlDialect dialect)
+{
+    switch (dialect) {
+    case SqlDialect::PostgreSQL:
+        return QStringLiteral("PostgreSQL");
+    case SqlDialect::DB2:
+        return QStringLiteral("DB2");
+    case SqlDialect::SQLite:
+        return QStringLiteral("SQLite");
+    case SqlDialect::Standard:
+        break;
+    }
+    return QStringLiteral("standard SQL");
 }
 
 } // namespace ExportProfiles

@@ -11,16 +11,20 @@
 // Lines and SQL INSERT statements.
 enum class ExportFormat { CommaQuote, Report, Csv, Excel, JsonLines, SqlInsert };
 
-// What one export writes: the format and, for SQL INSERT, the table its statements name.
+// What one export writes: the format and, for SQL INSERT, the table its statements name and the
+// database they are written for.
 struct ExportProfile
 {
-    ExportProfile(ExportFormat format = ExportFormat::CommaQuote, const QString &tableName = {})
+    ExportProfile(ExportFormat format = ExportFormat::CommaQuote, const QString &tableName = {},
+        SqlDialect dialect = SqlDialect::Standard)
         : format(format)
         , tableName(tableName)
+        , dialect(dialect)
     { }
 
     ExportFormat format;
     QString tableName;
+    SqlDialect dialect;
 };
 
 namespace ExportProfiles {
@@ -34,5 +38,10 @@ QStringConverter::Encoding encoding(ExportFormat format);
 bool byteOrderMark(ExportFormat format);
 QLatin1String lineEnd(ExportFormat format); // LF for JSON Lines, CR LF for the rest
 bool hasHeader(ExportFormat format); // no header line for JSON Lines and SQL INSERT
+
+// The database an alias leads to, from the driver its data source names (no server is asked);
+// Standard when the driver is none of those known.
+SqlDialect dialectOfDataSource(const QString &dataSource);
+QString dialectName(SqlDialect dialect);
 
 } // namespace ExportProfiles

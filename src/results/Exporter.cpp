@@ -137,7 +137,8 @@ public:
     ExportWalk(QueryDataset &query, const ExportProfile &profile, int limit, TextSink &sink,
         ShownRecords records)
         : m_rows(query, std::move(records))
-        , m_builder(query, ExportProfiles::lineFormat(profile.format), profile.tableName)
+        , m_builder(
+              query, ExportProfiles::lineFormat(profile.format), profile.tableName, profile.dialect)
         , m_sink(sink)
         , m_limit(limit)
     {

@@ -2,9 +2,11 @@
 
 #include "connection/QueryDataset.h"
 
-LineBuilder::LineBuilder(const QueryDataset &query, LineFormat format, const QString &tableName)
+LineBuilder::LineBuilder(
+    const QueryDataset &query, LineFormat format, const QString &tableName, SqlDialect dialect)
     : m_query(query)
     , m_format(format)
+    , m_dialect(dialect)
     , m_fields(std::size_t(query.FieldCount()))
 {
     for (std::size_t i = 0; i < m_fields.size(); ++i) {

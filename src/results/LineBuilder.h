@@ -15,14 +15,19 @@ class QueryDataset;
 // INSERT). The one place that builds them, for the exports and the copies alike.
 enum class LineFormat { CommaQuote, Report, RowCopy, Csv, Excel, JsonLines, SqlInsert };
 
+// The database SQL INSERT statements are written for: each reads binary literals its own way.
+enum class SqlDialect { Standard, PostgreSQL, DB2, SQLite };
+
 // Builds header and record lines of one format over a dataset; the field descriptions are read
 // once, so a walk allocates nothing per record. Reads the current record, never moves it. UI
 // thread, like the dataset it reads.
 class LineBuilder
 {
 public:
-    // tableName: the table that SQL INSERT statements name, as the user typed it.
-    LineBuilder(const QueryDataset &query, LineFormat format, const QString &tableName = {});
+    // tableName: the table that SQL INSERT statements name, as the user typed it; dialect: the
+    // database they are written for.
+    LineBuilder(const QueryDataset &query, LineFormat format, const QString &tableName = {},
+        SqlDialect dialect = SqlDialect::Standard);
     ~LineBuilder();
 
     // The line of field titles (comma-quote and report), appended without a line end.
@@ -45,6 +50,7 @@ private:
 
     const QueryDataset &m_query;
     LineFormat m_format;
+    SqlDialect m_dialect;
     std::vector<FieldInfo> m_fields;
     std::unique_ptr<Profile, ProfileFree> m_profile; // null for the comma-quote and report formats
 };

@@ -142,12 +142,37 @@ bool jsonNeedsEscapes(QStringView value)
     return false;
 }
 
+// Text that Excel would run as a formula on opening the file, quoted or not (=, +, - and @ start
+// one; a tab or carriage return in front hides it from some readers' own checks).
+bool excelFormulaStart(QStringView text)
+{
+    if (text.isEmpty())
+        return false;
+    const QChar c = text.front();
+    return c == QLatin1Char('=') || c == QLatin1Char('+') || c == QLatin1Char('-')
+        || c == QLatin1Char('@') || c == QLatin1Char('\t') || c == QLatin1Char('\r');
+}
+
 // Excel keeps the result of the formula ="..." as text on opening a CSV file; a value that is
-// only quoted is still converted to a number.
+// only quoted is still converted to a number, or run when it looks like a formula. A string
+// constant in a formula holds at most 255 characters, so longer texts are joined from pieces
+// ("..."&"..."); beyond the 8,192 characters of a formula the text gets an apostrophe in front,
+// which Excel shows but never runs.
 void appendExcelText(QString &line, QStringView value, QChar separator)
 {
-    QString formula = QStringLiteral("=");
-    appendQuoted(formula, value, QLatin1Char('"'));
+    constexpr qsizetype piece = 255, formulaMost = 8192;
+    QString formula;
+    if (value.size() + (value.size() / piece + 1) * 3 + value.count(QLatin1Char('"'))
+        > formulaMost) {
+        formula = QLatin1Char('\'') + value.toString();
+    } else {
+        formula = QStringLiteral("=");
+        for (qsizetype at = 0; at == 0 || at < value.size(); at += piece) {
+            if (at > 0)
+                formula += QLatin1Char('&');
+            appendQuoted(formula, value.mid(at, piece), QLatin1Char('"'));
+        }
+    }
     appendCsvField(line, formula, separator);
 }
 
@@ -297,7 +322,8 @@ struct LineBuilder::Profile
             out += QLatin1String(text, end - text);
             return true;
         }
-        if (kind == Kind::Decimal || kind == Kind::DateTime) {
+        if (kind == Kind::Decimal || kind == Kind::Date || kind == Kind::Time
+            || kind == Kind::DateTime) {
             ValueText::StoredKind stored;
             const char *data = nullptr;
             std::size_t length = 0;
@@ -320,9 +346,9 @@ struct LineBuilder::Profile
         return true;
     }
 
-    // A stored exact number or timestamp in full: the decimal's digits as the driver gave them,
-    // the timestamp with its fraction of a second (no trailing zeros, none when it is zero).
-    // False, appending nothing, for the kinds the text forms serve.
+    // A stored exact number, date or time in full: the decimal's digits as the driver gave them,
+    // dates with their four-digit year, the timestamp with its fraction of a second (no trailing
+    // zeros, none when it is zero). False, appending nothing, for the kinds the text forms serve.
     static bool appendStored(
         QString &out, ValueText::StoredKind stored, const char *data, std::size_t length)
     {
@@ -349,6 +375,26 @@ struct LineBuilder::Profile
             char text[24];
             const auto end = std::to_chars(text, text + sizeof text, number).ptr;
             out += QLatin1String(text, end - text);
+            return true;
+        }
+        if (stored == StoredKind::Date && length >= sizeof(ValueText::StoredDate)) {
+            ValueText::StoredDate date;
+            std::memcpy(&date, data, sizeof date);
+            DateTimeParts parts;
+            parts.year = date.year;
+            parts.month = date.month;
+            parts.day = date.day;
+            appendIso(out, parts, true, false);
+            return true;
+        }
+        if (stored == StoredKind::Time && length >= sizeof(ValueText::StoredTime)) {
+            ValueText::StoredTime time;
+            std::memcpy(&time, data, sizeof time);
+            DateTimeParts parts;
+            parts.hour = time.hour;
+            parts.minute = time.minute;
+            parts.second = time.second;
+            appendIso(out, parts, false, true);
             return true;
         }
         if (stored != StoredKind::Timestamp || length < sizeof(ValueText::StoredTimestamp))
@@ -386,7 +432,8 @@ struct LineBuilder::Profile
         const bool withTime = kind == Kind::DateTime && pos < text.size();
         if (ok && withTime) // the time follows a blank; a date-time at midnight has none
             ok = text.at(pos++) == QLatin1Char(' ') && time.read(text, pos, parts);
-        if (!ok || pos != text.size()) {
+        // A two-digit year has lost its century: the text is written as it is, never guessed.
+        if (!ok || pos != text.size() || parts.twoDigitYear) {
             kind = Kind::Text;
             return;
         }
@@ -465,7 +512,10 @@ void LineBuilder::appendProfileHeader(QString &line) const
     for (std::size_t i = 0; i < m_fields.size(); ++i) {
         if (i > 0)
             line += m_profile->separator;
-        appendCsvField(line, m_fields[i].title, m_profile->separator);
+        if (m_format == LineFormat::Excel && excelFormulaStart(m_fields[i].title))
+            appendExcelText(line, m_fields[i].title, m_profile->separator);
+        else
+            appendCsvField(line, m_fields[i].title, m_profile->separator);
     }
 }
 
@@ -506,7 +556,8 @@ void LineBuilder::appendProfileRecord(QString &line)
             break;
         case LineFormat::Excel:
             if ((number && kind != Kind::Float && digitCount(value) > 15)
-                || ((kind == Kind::Text || kind == Kind::Binary) && excelWouldChange(value))) {
+                || ((kind == Kind::Text || kind == Kind::Binary)
+                    && (excelWouldChange(value) || excelFormulaStart(value)))) {
                 p.rewrite(line, at, [separator](QString &out, QStringView v) {
                     appendExcelText(out, v, separator);
                 });
@@ -544,12 +595,23 @@ void LineBuilder::appendProfileRecord(QString &line)
                 line += yes ? QLatin1String("TRUE") : QLatin1String("FALSE");
             } else if (value.contains(QLatin1Char('\''))) {
                 p.rewrite(line, at, [](QString &out, QStringView v) { appendSqlString(out, v); });
+            } else if (kind == Kind::Binary) {
+                // Upper-case hex digits, as each database reads a binary value: PostgreSQL's bytea
+                // would take X'…' as a bit string, DB2 wants it as a BLOB.
+                const bool pg = m_dialect == SqlDialect::PostgreSQL;
+                const bool db2 = m_dialect == SqlDialect::DB2;
+                line.insert(at,
+                    pg        ? QLatin1String("decode('")
+                        : db2 ? QLatin1String("BLOB(X'")
+                              : QLatin1String("X'"));
+                line += pg ? QLatin1String("', 'hex')")
+                    : db2  ? QLatin1String("')")
+                           : QLatin1String("'");
             } else {
                 line.insert(at,
                     kind == Kind::Date           ? QLatin1String("DATE '")
                         : kind == Kind::Time     ? QLatin1String("TIME '")
                         : kind == Kind::DateTime ? QLatin1String("TIMESTAMP '")
-                        : kind == Kind::Binary   ? QLatin1String("X'")
                                                  : QLatin1String("'"));
                 line += QLatin1Char('\'');
             }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QDate>
 #include <QLocale>
 #include <QString>
 #include <QStringList>
@@ -166,15 +165,6 @@ private:
 // The parts of a date or time read back, as numbers that need no locale.
 inline void normalise(DateTimeParts &parts)
 {
-    // A two-digit year has lost its century: the one that puts it nearest to today is taken.
-    if (parts.twoDigitYear) {
-        const int now = QDate::currentDate().year();
-        parts.year += now / 100 * 100;
-        if (parts.year > now + 50)
-            parts.year -= 100;
-        else if (parts.year <= now - 50)
-            parts.year += 100;
-    }
     if (parts.twelveHour && parts.hasMarker)
         parts.hour = parts.hour % 12 + (parts.pm ? 12 : 0);
 }
@@ -193,7 +183,10 @@ inline void appendIso(QString &out, const DateTimeParts &parts, bool date, bool 
     char16_t text[24];
     char16_t *end = text;
     if (date) {
-        end = putDigits(end, parts.year, parts.year > 9999 ? 5 : 4);
+        if (parts.year < 0) // before the year 1 (ISO 8601 counts a year 0)
+            *end++ = u'-';
+        const int year = parts.year < 0 ? -parts.year : parts.year;
+        end = putDigits(end, year, year > 9999 ? 5 : 4);
         *end++ = u'-';
         end = putDigits(end, parts.month, 2);
         *end++ = u'-';

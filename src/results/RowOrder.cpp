@@ -2,6 +2,7 @@
 
 #include "connection/ResultReader.h"
 #include "results/TextSort.h"
+#include "valuetext/StoredValue.h"
 
 #include <algorithm>
 #include <cmath>
@@ -107,39 +108,90 @@ namespace RowOrder {
 
 std::string decimalKey(const char *text, std::size_t length)
 {
+    // The first byte is the value's class, in ascending order: -Infinity, below zero, zero,
+    // above zero, Infinity, NaN, and text that is no number at all (by its bytes, after them).
+    enum : char { MinusInfinity, Negative, Zero, Positive, PlusInfinity, NotANumber, NoNumber };
+    const auto noNumber = [&] { return char(NoNumber) + std::string(text, length); };
     std::size_t i = 0;
     while (i < length && text[i] == ' ')
         ++i;
+    while (length > i && text[length - 1] == ' ')
+        --length;
     bool negative = false;
     if (i < length && (text[i] == '-' || text[i] == '+'))
         negative = text[i++] == '-';
-    while (i < length && text[i] == '0')
+    const auto word = [&](const char *name) {
+        const std::size_t n = std::strlen(name);
+        if (length - i != n)
+            return false;
+        for (std::size_t k = 0; k < n; ++k)
+            if ((text[i + k] | 0x20) != name[k])
+                return false;
+        return true;
+    };
+    if (word("infinity") || word("inf"))
+        return std::string(1, negative ? MinusInfinity : PlusInfinity);
+    if (word("nan"))
+        return std::string(1, NotANumber);
+
+    // The significant digits d1 d2 … (no leading or trailing zeros) and the exponent e of the
+    // value 0.d1d2… × 10^e.
+    std::string digits;
+    std::int64_t exponent = 0;
+    bool anyDigit = false;
+    while (i < length && text[i] >= '0' && text[i] <= '9') {
+        anyDigit = true;
+        if (!digits.empty() || text[i] != '0')
+            digits += text[i];
+        if (!digits.empty())
+            ++exponent;
         ++i;
-    std::string digits; // the whole part without leading zeros, then the fraction's digits
-    while (i < length && text[i] >= '0' && text[i] <= '9')
-        digits += text[i++];
-    const std::size_t whole = digits.size();
+    }
     if (i < length && (text[i] == '.' || text[i] == ','))
         ++i;
-    while (i < length && text[i] >= '0' && text[i] <= '9')
-        digits += text[i++];
-    while (digits.size() > whole && digits.back() == '0')
+    while (i < length && text[i] >= '0' && text[i] <= '9') {
+        anyDigit = true;
+        if (digits.empty() && text[i] == '0')
+            --exponent;
+        else
+            digits += text[i];
+        ++i;
+    }
+    if (!anyDigit)
+        return noNumber();
+    if (i < length && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        bool below = false;
+        if (i < length && (text[i] == '-' || text[i] == '+'))
+            below = text[i++] == '-';
+        if (i == length)
+            return noNumber();
+        std::int64_t power = 0;
+        for (; i < length && text[i] >= '0' && text[i] <= '9'; ++i)
+            power = std::min<std::int64_t>(power * 10 + (text[i] - '0'), std::int64_t(1) << 50);
+        exponent += below ? -power : power;
+    }
+    if (i != length)
+        return noNumber();
+    while (!digits.empty() && digits.back() == '0')
         digits.pop_back();
     if (digits.empty())
-        return std::string(1, '\x01'); // zero, whatever its sign
-    // Above zero: the length of the whole part, then the digits. Below zero the same bytes
-    // inverted, ended by a byte above every inverted one, so that a longer magnitude sorts first.
-    std::string key(1, negative ? '\x00' : '\x02');
+        return std::string(1, Zero); // zero, whatever its sign or exponent
+
+    // Above zero: the exponent (biased, big-endian, so that its bytes order like it), then the
+    // digits. Below zero the same bytes inverted, ended by a byte above every inverted one, so
+    // that a longer magnitude sorts first.
     std::string magnitude;
-    magnitude += char((whole >> 8) & 0xFF);
-    magnitude += char(whole & 0xFF);
+    const std::uint64_t biased = std::uint64_t(exponent) + (std::uint64_t(1) << 62);
+    for (int shift = 56; shift >= 0; shift -= 8)
+        magnitude += char((biased >> shift) & 0xFF);
     magnitude += digits;
     if (negative) {
         for (char &c : magnitude)
             c = char(0xFF - static_cast<unsigned char>(c));
         magnitude += '\xFF';
     }
-    return key + magnitude;
+    return char(negative ? Negative : Positive) + magnitude;
 }
 
 bool sorted(const ResultReader &reader, int column, Qt::SortOrder order, const QLocale &locale,
@@ -210,7 +262,7 @@ bool sorted(const ResultReader &reader, int column, Qt::SortOrder order, const Q
 }
 
 bool filtered(const ResultReader &reader, const std::vector<int> *records, const QString &text,
-    int maxChars, const std::atomic<bool> &stop, std::vector<int> &out)
+    const std::atomic<bool> &stop, std::vector<int> &out)
 {
     out.clear();
     const int count = records ? int(records->size()) : reader.rowCount();
@@ -223,8 +275,13 @@ bool filtered(const ResultReader &reader, const std::vector<int> *records, const
         }
         const int record = records ? (*records)[std::size_t(i)] : i;
         for (int column = 0; column < columns; ++column) {
-            if (reader.shownText(record, column, maxChars, shown)
-                && shown.contains(text, Qt::CaseInsensitive)) {
+            const char *data = nullptr;
+            std::size_t length = 0;
+            if (!reader.value(record, column, data, length))
+                continue;
+            shown.resize(0); // keeps its room
+            ValueText::appendStoredText(shown, reader.kind(column), data, length);
+            if (shown.contains(text, Qt::CaseInsensitive)) {
                 out.push_back(record);
                 break;
             }

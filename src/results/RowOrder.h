@@ -22,11 +22,14 @@ bool sorted(const ResultReader &reader, int column, Qt::SortOrder order, const Q
     const std::atomic<bool> &stop, std::vector<int> &out);
 
 // The records of `records` (every record in fetched order when null), in that order, where the
-// text a grid cell shows of any column contains `text`, ignoring case. NULL holds no text.
+// text of any column's whole value (as a grid cell shows it, uncut) contains `text`, ignoring
+// case. NULL holds no text.
 bool filtered(const ResultReader &reader, const std::vector<int> *records, const QString &text,
-    int maxChars, const std::atomic<bool> &stop, std::vector<int> &out);
+    const std::atomic<bool> &stop, std::vector<int> &out);
 
-// A decimal number written as text ("-12.50", "3", ".5") as bytes that order like the numbers.
+// A decimal number written as text ("-12.50", "3", ".5", "1.0e+20", "NaN", "-Infinity") as bytes
+// that order like the numbers: -Infinity < numbers < Infinity < NaN, and text that is no number
+// after them all (never read as zero).
 std::string decimalKey(const char *text, std::size_t length);
 
 } // namespace RowOrder

@@ -2,6 +2,7 @@
 
 #include "ui_UCountForm.h"
 
+#include <QLabel>
 #include <QResizeEvent>
 
 TCountForm *CountForm = nullptr;
@@ -83,8 +84,9 @@ bool TCountForm::toClipboardChecked() const
 ExportProfile TCountForm::exportProfile() const
 {
     const auto format = ExportFormat(ui->ExportProfile->currentData().toInt());
-    return ExportProfile(
-        format, format == ExportFormat::SqlInsert ? ui->ExportTable->text().trimmed() : QString());
+    return ExportProfile(format,
+        format == ExportFormat::SqlInsert ? ui->ExportTable->text().trimmed() : QString(),
+        m_sqlTarget);
 }
 
 void TCountForm::setExportFormat(ExportFormat format)
@@ -97,6 +99,23 @@ void TCountForm::setViewNote(const QString &note)
     if (!note.isEmpty())
         ui->ExportNote->setText(
             note + QStringLiteral(". The export writes these rows, in the order shown."));
+}
+
+void TCountForm::setSqlTarget(SqlDialect dialect)
+{
+    m_sqlTarget = dialect;
+    // A label only (no focus), after the other controls.
+    auto *target = new QLabel(tr("The INSERT statements are written for %1 (the alias's driver).")
+                                  .arg(ExportProfiles::dialectName(dialect)),
+        ui->Panel3);
+    target->setObjectName(QStringLiteral("ExportSqlTarget"));
+    target->setWordWrap(true);
+    ui->profileLayout->addWidget(target, ui->profileLayout->rowCount(), 0, 1, 2);
+    const auto show = [this, target] {
+        target->setVisible(exportProfile().format == ExportFormat::SqlInsert);
+    };
+    connect(ui->ExportProfile, &QComboBox::currentIndexChanged, target, show);
+    show();
 }
 
 void TCountForm::ExportProfileChange(QObject *)

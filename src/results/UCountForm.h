@@ -36,6 +36,9 @@ public:
     // Says which rows the export takes when the grid shows them sorted or filtered ("Sorted by
     // NAME; filtered: 12 of 40 rows"); empty: every row in fetched order.
     void setViewNote(const QString &note);
+    // The database that SQL INSERT statements are written for (the alias's driver), said under
+    // the other controls while that format is chosen.
+    void setSqlTarget(SqlDialect dialect);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -47,6 +50,7 @@ private:
     void ExportProfileChange(QObject *Sender);
 
     std::unique_ptr<Ui::TCountForm> ui;
+    SqlDialect m_sqlTarget = SqlDialect::Standard;
 };
 
 // The dialog of the export that is running, or null: set when an export creates it, reset when

@@ -193,6 +193,7 @@ void tst_countform::profileChoice()
     QFETCH(bool, okEnabled);
     TCountForm form;
     form.setExportFormat(ExportFormat::Report);
+    form.setSqlTarget(SqlDialect::PostgreSQL);
     auto *profile = form.findChild<QComboBox *>("ExportProfile");
     auto *name = form.findChild<QLineEdit *>("ExportTable");
     QCOMPARE(form.exportProfile().format, ExportFormat::Report);
@@ -203,6 +204,11 @@ void tst_countform::profileChoice()
     QCOMPARE(controls(form).ok->isEnabled(), okEnabled);
     QCOMPARE(int(form.exportProfile().format), chosen);
     QCOMPARE(form.exportProfile().tableName, name->isEnabled() ? table.trimmed() : QString());
+    // The statements' database is said while INSERT is chosen, and goes into the profile.
+    auto *target = form.findChild<QLabel *>("ExportSqlTarget");
+    QCOMPARE(!target->isHidden(), name->isEnabled());
+    QVERIFY(target->text().contains(QStringLiteral("PostgreSQL")));
+    QCOMPARE(form.exportProfile().dialect, SqlDialect::PostgreSQL);
 }
 
 STELVIK_TEST_MAIN(tst_countform)

@@ -25,9 +25,12 @@ private slots:
     void sortByType();
     void filterCounts_data();
     void filterCounts();
+    void decimalOrder_data();
+    void decimalOrder();
 
 private:
-    std::unique_ptr<ResultReader> read(const QString &dsn, std::size_t budget = 1 << 30);
+    std::unique_ptr<ResultReader> read(const QString &dsn, std::size_t budget = 1 << 30,
+        const QString &sql = QStringLiteral("select i, d, f, dt, ts, t from k"));
     std::unique_ptr<QueryDataset> m_query;
     std::unique_ptr<Connection> m_lite;
     std::unique_ptr<Connection> m_pg;
@@ -53,10 +56,22 @@ void tst_roworder::initTestCase()
     ValueText::setLocale(QLocale::c()); // the cells' text, which the filter reads
     const QString table = QStringLiteral("create table k (i integer, d decimal(12,2), f double "
                                          "precision, dt date, ts timestamp, t varchar(20))");
-    TestEnv::addSqliteDsn(Lite, { table, Rows });
+    // Decimals beyond the plain digits, in their ascending order: -Infinity, numbers (exponents
+    // read), Infinity, NaN, then text that is no number.
+    const QString decimals = QStringLiteral(
+        "create table n (id integer, v decimal); insert into n values (1, '1.0e+20'), "
+        "(2, '-3.0e-07'), (3, 5), (4, null), (5, '-1.5E+3'), (6, '0.0001'), (7, 0)");
+    TestEnv::addSqliteDsn(Lite,
+        { table, Rows, decimals.section(';', 0, 0), decimals.section(';', 1),
+            "insert into n values (8, 'abc'), (9, '1e-400x')", "create table far (t varchar(5000))",
+            "insert into far values ('near' || replace(hex(zeroblob(1500)), '0', 'x') || "
+            "'needle'), ('needle only here')" });
     PgServer &pg = PgServer::instance();
     pg.addDsn(Pg, QStringLiteral("roworder"));
-    pg.exec(table + QLatin1Char(';') + Rows, QStringLiteral("roworder"));
+    pg.exec(table + QLatin1Char(';') + Rows + QLatin1Char(';') + decimals
+            + QStringLiteral("; insert into n values (8, 'NaN'), (9, 'Infinity'), (10, "
+                             "'-Infinity')"),
+        QStringLiteral("roworder"));
     m_lite = TestEnv::connection(Lite);
     m_lite->OpenConnection();
     m_pg = TestEnv::connection(Pg);
@@ -64,11 +79,12 @@ void tst_roworder::initTestCase()
     m_pg->OpenConnection();
 }
 
-std::unique_ptr<ResultReader> tst_roworder::read(const QString &dsn, std::size_t budget)
+std::unique_ptr<ResultReader> tst_roworder::read(
+    const QString &dsn, std::size_t budget, const QString &sql)
 {
     m_query = std::make_unique<QueryDataset>(budget);
     m_query->setConnection(dsn, sessionConnection(dsn));
-    m_query->setSql(QStringLiteral("select i, d, f, dt, ts, t from k"));
+    m_query->setSql(sql);
     m_query->OpenQuery();
     m_query->CountRecords();
     return m_query->reader();
@@ -122,27 +138,77 @@ void tst_roworder::filterCounts_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QVector<int>>("records");
-    QTest::newRow("case ignored") << "äPF" << QVector<int> { 3 };
-    QTest::newRow("any column") << "10" << QVector<int> { 0, 4 };
-    QTest::newRow("the text a cell shows") << "feb 2001 09" << QVector<int> { 1, 3 };
-    QTest::newRow("NULL holds no text") << "null" << QVector<int> {};
+    QTest::addColumn<QString>("sql");
+    const QString k = QStringLiteral("select i, d, f, dt, ts, t from k");
+    QTest::newRow("case ignored") << "äPF" << QVector<int> { 3 } << k;
+    QTest::newRow("any column") << "10" << QVector<int> { 0, 4 } << k;
+    QTest::newRow("the text a cell shows") << "feb 2001 09" << QVector<int> { 1, 3 } << k;
+    QTest::newRow("NULL holds no text") << "null" << QVector<int> {} << k;
+    QTest::newRow("the whole value, past what a cell shows")
+        << "NEEDLE" << QVector<int> { 0, 1 } << QStringLiteral("select t from far");
 }
 
 void tst_roworder::filterCounts()
 {
     QFETCH(QString, text);
     QFETCH(QVector<int>, records);
+    QFETCH(QString, sql);
 
     // Beyond a budget of a few bytes, every block but the newest is read back from the file.
-    const std::unique_ptr<ResultReader> reader = read(Lite, 16);
+    const std::unique_ptr<ResultReader> reader = read(Lite, 16, sql);
     std::atomic<bool> stop { false };
     std::vector<int> kept;
-    QVERIFY(RowOrder::filtered(*reader, nullptr, text, 1000, stop, kept));
+    QVERIFY(RowOrder::filtered(*reader, nullptr, text, stop, kept));
     QCOMPARE(QVector<int>(kept.begin(), kept.end()), records);
     // Over a sorted order the filter keeps that order.
     const std::vector<int> reversed(records.rbegin(), records.rend());
-    QVERIFY(RowOrder::filtered(*reader, &reversed, text, 1000, stop, kept));
+    QVERIFY(RowOrder::filtered(*reader, &reversed, text, stop, kept));
     QCOMPARE(kept, reversed);
+}
+
+void tst_roworder::decimalOrder_data()
+{
+    QTest::addColumn<QString>("dsn");
+    QTest::newRow("SQLite") << Lite;
+    QTest::newRow("PostgreSQL") << Pg;
+}
+
+// Decimals sort as the database itself orders them (NULL first ascending); descending is the
+// exact reverse, NULL last.
+void tst_roworder::decimalOrder()
+{
+    QFETCH(QString, dsn);
+    QStringList expected;
+    {
+        QueryDataset query;
+        query.setConnection(dsn, sessionConnection(dsn));
+        query.setSql(QStringLiteral("select id from n order by v nulls first, id"));
+        query.OpenQuery();
+        for (; !query.AtEof(); query.GoNext())
+            expected << query.FieldString(0);
+    }
+    QVERIFY(expected.size() >= 9);
+    const std::unique_ptr<ResultReader> reader =
+        read(dsn, 1 << 30, QStringLiteral("select id, v from n order by id"));
+    QVERIFY(reader);
+    QCOMPARE(reader->kind(1), ValueText::StoredKind::Decimal);
+    std::atomic<bool> stop { false };
+    for (const Qt::SortOrder order : { Qt::AscendingOrder, Qt::DescendingOrder }) {
+        std::vector<int> records;
+        QVERIFY(RowOrder::sorted(*reader, 1, order, QLocale::c(), stop, records));
+        QStringList ids;
+        for (const int record : records) {
+            QString id;
+            QVERIFY(reader->shownText(record, 0, 1000, id));
+            ids << id;
+        }
+        if (order == Qt::DescendingOrder) { // NULL (id 4) last; the rest reversed
+            QCOMPARE(ids.takeLast(), QStringLiteral("4"));
+            ids.prepend(QStringLiteral("4"));
+            std::reverse(ids.begin() + 1, ids.end());
+        }
+        QCOMPARE(ids, expected);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_roworder)
