@@ -163,6 +163,11 @@ void tst_sqlstatements::errorPlace_data()
            "Expected tokens may include:  \"FROM\".  SQLSTATE=42601";
     QTest::newRow("no place named") << "select a from t"
                                     << "no such table: t";
+    QTest::newRow("a token named that occurs twice") << "select a from t where a = = 1"
+                                                     << "near \"=\": syntax error";
+    QTest::newRow("DB2 context picks the second occurrence")
+        << "select a from t where a = |= 1"
+        << "SQL0104N  An unexpected token \"=\" was found following \"where a = \".";
 }
 
 void tst_sqlstatements::errorPlace()
