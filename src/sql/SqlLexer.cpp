@@ -64,12 +64,6 @@ inline char32_t codePoint(QStringView text, int i, int *units)
     return c;
 }
 
-inline bool isSpaceAt(QStringView text, int i)
-{
-    const char16_t c = text[i].unicode();
-    return c < 128 ? (db2Table.bits[c] & Space) : QChar::isSpace(c);
-}
-
 // Letters and digits of every script continue a word; letters of every script start one.
 inline int wordCharUnits(const unsigned char *classes, QStringView text, int i, bool start)
 {
@@ -373,14 +367,17 @@ Token Lexer::next()
             break;
         }
     }
-    while (m_pos < size && isSpaceAt(m_text, m_pos))
+    const char16_t *data = m_text.utf16();
+    while (m_pos < size
+        && (data[m_pos] < 128 ? (db2Table.bits[data[m_pos]] & Space) != 0
+                              : QChar::isSpace(data[m_pos])))
         ++m_pos;
     if (m_pos >= size)
         return { TokenKind::End, size, 0 };
 
     const int start = m_pos;
-    const char16_t c = m_text[start].unicode();
-    const char16_t d = start + 1 < size ? m_text[start + 1].unicode() : u'\0';
+    const char16_t c = data[start];
+    const char16_t d = start + 1 < size ? data[start + 1] : u'\0';
 
     if (c == '-' && d == '-') {
         int i = start + 2;
@@ -388,7 +385,7 @@ Token Lexer::next()
             ++i;
         m_pos = i;
         const Token comment { TokenKind::LineComment, start, i - start };
-        if (d == '-' && i - start > 5 && m_text[start + 2] == u'#') {
+        if (i - start > 5 && m_text[start + 2] == u'#') {
             const QString directive = terminatorDirective(text(comment));
             if (!directive.isEmpty())
                 m_terminator = directive;
@@ -404,32 +401,35 @@ Token Lexer::next()
         m_pos = start + int(m_terminator.size());
         return { TokenKind::Terminator, start, m_pos - start };
     }
-    if (c == '\'') {
-        m_pos = start + 1;
-        return quoted(start, u'\'', TokenKind::String, Carry::String);
-    }
-    if (c == '"') {
-        m_pos = start + 1;
-        return quoted(start, u'"', TokenKind::QuotedName, Carry::QuotedName);
-    }
-    if (isDigit(c) || (c == '.' && isDigit(d))) {
-        m_pos = numberEnd(start);
-        return { TokenKind::Number, start, m_pos - start };
-    }
+    // Words next: they are most of any text.
     if (const int units = wordCharUnits(m_classes, m_text, start, true)) {
         const int end = wordEnd(start + units);
-        if (end < size && m_text[end] == u'\'') {
+        if (end < size && m_text[end] == u'\'' && end - start <= 2) {
             if (m_dialect == Dialect::PostgreSql && end - start == 1 && upper(c) == 'E') {
                 m_pos = end + 1;
                 return escapeString(start);
             }
-            if (end - start <= 2 && isStringPrefix(m_text.mid(start, end - start))) {
+            if (isStringPrefix(m_text.mid(start, end - start))) {
                 m_pos = end + 1;
                 return quoted(start, u'\'', TokenKind::String, Carry::String);
             }
         }
         m_pos = end;
         return { TokenKind::Word, start, end - start };
+    }
+    if (isDigit(c) || (c == '.' && isDigit(d))) {
+        m_pos = numberEnd(start);
+        return { TokenKind::Number, start, m_pos - start };
+    }
+    switch (c) {
+    case '\'':
+        m_pos = start + 1;
+        return quoted(start, u'\'', TokenKind::String, Carry::String);
+    case '"':
+        m_pos = start + 1;
+        return quoted(start, u'"', TokenKind::QuotedName, Carry::QuotedName);
+    default:
+        break;
     }
     switch (m_dialect) {
     case Dialect::PostgreSql:
@@ -482,13 +482,32 @@ Token Lexer::next()
         m_pos = wordEnd(start + 1);
         return { TokenKind::Parameter, start, m_pos - start };
     }
-    static const char16_t pairs[][2] = { { '<', '>' }, { '<', '=' }, { '>', '=' }, { '!', '=' },
-        { '|', '|' }, { ':', ':' }, { '=', '>' }, { '^', '=' }, { '~', '=' }, { ':', '=' } };
-    for (const auto &pair : pairs) {
-        if (c == pair[0] && d == pair[1] && !terminatorAt(start + 1)) {
-            m_pos = start + 2;
-            return { TokenKind::Operator, start, 2 };
-        }
+    bool pair = false;
+    switch (c) {
+    case '<':
+        pair = d == '>' || d == '=';
+        break;
+    case '>':
+    case '!':
+    case '^':
+    case '~':
+        pair = d == '=';
+        break;
+    case '|':
+        pair = d == '|';
+        break;
+    case ':':
+        pair = d == ':' || d == '=';
+        break;
+    case '=':
+        pair = d == '>';
+        break;
+    default:
+        break;
+    }
+    if (pair && !terminatorAt(start + 1)) {
+        m_pos = start + 2;
+        return { TokenKind::Operator, start, 2 };
     }
     if (c < 128 && c > ' ' && c != 0x7f) {
         m_pos = start + 1;
