@@ -2,6 +2,8 @@
 // "name value unit" lines:
 //   editor_keystroke_ms:     typing one character in a 100,000-line script until the editor has
 //                            repainted, worst of 200 keystrokes spread over the text;
+//   editor_keystroke_pg_ms:  the same in PostgreSQL's rules over a script of DO blocks, dollar
+//                            strings over lines and nested comments;
 //   highlight_load_vs_plain: putting a 10 MB script into the editor and painting it, with
 //                            highlighting against the same without (best of three each).
 // ROWS does not apply.
@@ -23,18 +25,26 @@
 
 namespace {
 
-QString makeScript(int lines)
+QString makeScript(int lines, bool postgres = false)
 {
-    const QString pieces[] = {
+    const QStringList db2 = {
         QStringLiteral("select o.id, o.amount, c.\"Name\" from T301DBA.ORDERS o"),
         QStringLiteral("  join T301DBA.CUSTOMER c on c.id = o.customer_id -- the owner"),
         QStringLiteral("  where o.amount > 1250.75 and c.city = 'Saint-Jean d''Arc';"),
         QStringLiteral("/* nightly fix, ticket 4711: do not rerun */"),
         QStringLiteral("update P201DBA.ACCOUNT set status = 'X' where id = ?;"),
     };
+    const QStringList pg = {
+        QStringLiteral("do $body$ begin"),
+        QStringLiteral("  update account set status = E'it\\'s' where id = $1;"),
+        QStringLiteral("end $body$; /* outer /* nested */"),
+        QStringLiteral("   still a comment */ select o.id::text from orders o"),
+        QStringLiteral("  where o.city = 'Saint-Jean d''Arc';"),
+    };
+    const QStringList &pieces = postgres ? pg : db2;
     QString text;
     for (int i = 0; i < lines; ++i)
-        text += pieces[i % std::size(pieces)] + QLatin1Char('\n');
+        text += pieces[i % pieces.size()] + QLatin1Char('\n');
     return text;
 }
 
@@ -51,9 +61,9 @@ double loadAndPaint(QPlainTextEdit *edit, const QString &text)
 
 // Keystrokes at 200 places from the top to the bottom of a 100,000-line text; the worst time
 // from the key to the repainted editor.
-double worstKeystroke(QPlainTextEdit *editor)
+double worstKeystroke(QPlainTextEdit *editor, bool postgres = false)
 {
-    editor->setPlainText(makeScript(100000));
+    editor->setPlainText(makeScript(100000, postgres));
     double worst = 0;
     const int blocks = editor->document()->blockCount();
     for (int i = 0; i < 200; ++i) {
@@ -86,6 +96,8 @@ int main(int argc, char **argv)
     editor->setFocus();
 
     std::printf("editor_keystroke_ms %.2f ms\n", worstKeystroke(editor));
+    editor->findChild<SqlHighlighter *>()->setDialect(Sql::Dialect::PostgreSql);
+    std::printf("editor_keystroke_pg_ms %.2f ms\n", worstKeystroke(editor, true));
 
     // The same font and size for both editors; the plain one has no highlighter.
     const QString big = makeScript(10 * 1000 * 1000 / 60);

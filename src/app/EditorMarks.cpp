@@ -1,20 +1,35 @@
 #include "app/EditorMarks.h"
 
+#include "app/AliasDialect.h"
+#include "app/SqlHighlighter.h"
 #include "sql/ErrorPlace.h"
-#include "sql/SqlLexer.h"
 #include "sql/SqlStatements.h"
 
+#include <QComboBox>
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTimer>
 
 #include <algorithm>
 
-EditorMarks::EditorMarks(QPlainTextEdit *editor, QWidget *window)
+EditorMarks::EditorMarks(QPlainTextEdit *editor, QWidget *window, QComboBox *aliases)
     : QObject(window)
     , m_editor(editor)
     , m_window(window)
-{ }
+{
+    if (!aliases)
+        return;
+    connect(aliases, &QComboBox::currentTextChanged, this,
+        [this](const QString &alias) { setDialect(aliasDialect(alias)); });
+    setDialect(aliasDialect(aliases->currentText()));
+}
+
+void EditorMarks::setDialect(Sql::Dialect dialect)
+{
+    m_dialect = dialect;
+    for (SqlHighlighter *highlighter : m_editor->findChildren<SqlHighlighter *>())
+        highlighter->setDialect(dialect);
+}
 
 bool EditorMarks::statementAtCursor(QStringList &lines, int &origin)
 {
@@ -23,7 +38,7 @@ bool EditorMarks::statementAtCursor(QStringList &lines, int &origin)
     int from = cursor.selectionStart();
     int to = cursor.selectionEnd();
     if (!cursor.hasSelection()) {
-        const QVector<Sql::Statement> statements = Sql::splitStatements(text);
+        const QVector<Sql::Statement> statements = Sql::splitStatements(text, m_dialect);
         const int at = Sql::statementAt(text, statements, cursor.position());
         if (at < 0)
             return false;
@@ -50,20 +65,48 @@ void EditorMarks::mark(int from, int to, const QColor &background)
     m_editor->setExtraSelections({ mark });
 }
 
+int EditorMarks::errorMarks(QPlainTextEdit *editor, const QString &message, const QString &sent,
+    int origin, Sql::Dialect dialect, QList<QTextEdit::ExtraSelection> &marks)
+{
+    bool ambiguous = false;
+    const int offset = Sql::errorPlace(sent, message, dialect, &ambiguous);
+    if (offset < 0 && !ambiguous)
+        return -1;
+    // The text was sent with CR LF line ends, the editor holds LF alone.
+    const auto editorOffset = [&sent, origin](int at) {
+        return origin + at - int(QStringView(sent).left(at).count(u'\r'));
+    };
+    int from = 0;
+    int to = 0;
+    if (ambiguous) {
+        from = editorOffset(0);
+        to = editorOffset(int(QStringView(sent).trimmed().size()));
+    } else {
+        Sql::Lexer lexer(QStringView(sent).mid(offset), dialect);
+        const Sql::Token token = lexer.next();
+        from = editorOffset(offset);
+        to = from + std::max(1, token.kind == Sql::TokenKind::End ? 1 : token.length);
+    }
+    const int last = editor->document()->characterCount() - 1;
+    to = std::min(to, last);
+    if (from > to)
+        return -1;
+    QTextEdit::ExtraSelection mark;
+    mark.cursor = QTextCursor(editor->document());
+    mark.cursor.setPosition(from);
+    mark.cursor.setPosition(to, QTextCursor::KeepAnchor);
+    mark.format.setBackground(QColor(255, 200, 200));
+    marks.append(mark);
+    return from;
+}
+
 void EditorMarks::markErrorPlace(const QString &message, const QString &sent, int origin)
 {
-    const int offset = Sql::errorPlace(sent, message);
-    if (offset < 0)
+    QList<QTextEdit::ExtraSelection> marks;
+    const int position = errorMarks(m_editor, message, sent, origin, m_dialect, marks);
+    if (position < 0)
         return;
-    // The text was sent with CR LF line ends, the editor holds LF alone.
-    const int position = origin + offset - int(QStringView(sent).left(offset).count(u'\r'));
-    Sql::Lexer lexer(QStringView(sent).mid(offset));
-    const Sql::Token token = lexer.next();
-    const int length = std::max(1, token.kind == Sql::TokenKind::End ? 1 : token.length);
-    const int end = std::min(position + length, m_editor->document()->characterCount() - 1);
-    if (position > end)
-        return;
-    mark(position, end, QColor(255, 200, 200));
+    m_editor->setExtraSelections(marks);
     QTextCursor cursor = m_editor->textCursor();
     cursor.setPosition(position);
     m_editor->setTextCursor(cursor);

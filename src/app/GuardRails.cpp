@@ -1,5 +1,6 @@
 #include "app/GuardRails.h"
 
+#include "app/AliasDialect.h"
 #include "settings/ParmStore.h"
 #include "sql/SqlStatements.h"
 
@@ -7,6 +8,27 @@
 #include <QSettings>
 
 namespace GuardRails {
+
+namespace {
+
+QString describe(const Sql::Statement &statement, bool production)
+{
+    const QString kind = Sql::kindName(statement.kind);
+    const bool vowel = kind.startsWith(u'o');
+    QString reason = QStringLiteral("Line %1: %2 %3 statement")
+                         .arg(statement.line)
+                         .arg(vowel ? QStringLiteral("an") : QStringLiteral("a"), kind);
+    // What it changes, at whatever level, when its kind alone does not say so.
+    const Sql::Effects changes = statement.effects & Sql::ChangingEffects;
+    if (production && changes)
+        reason += QStringLiteral(" that ") + Sql::effectsText(changes);
+    if (statement.unfiltered)
+        reason += QStringLiteral(" with an UPDATE or DELETE without a WHERE clause: it changes "
+                                 "every row of its table");
+    return reason;
+}
+
+} // namespace
 
 bool confirm(QWidget *parent, const QString &alias, bool production, const QString &text)
 {
@@ -16,25 +38,18 @@ bool confirm(QWidget *parent, const QString &alias, bool production, const QStri
     const bool unfilteredEverywhere = setting.isValid() && setting.toBool();
 
     QStringList reasons;
-    QString firstLine;
-    for (const Sql::Statement &statement : Sql::splitStatements(text)) {
-        const bool changes = statement.kind == Sql::StatementKind::Change
-            || statement.kind == Sql::StatementKind::Definition
-            || statement.kind == Sql::StatementKind::Call;
+    for (const Sql::Statement &statement : Sql::splitStatements(text, aliasDialect(alias))) {
+        // Fail closed: on production anything that changes, or may, asks; so does a statement
+        // whose effect is not known (an assigning PRAGMA, a vendor command, an unknown word).
+        const bool changes = (statement.effects & Sql::ChangingEffects) != 0;
         const bool asks = (production && changes) || (unfilteredEverywhere && statement.unfiltered);
         if (!asks)
             continue;
         const QString line = text.mid(statement.begin, statement.end - statement.begin)
                                  .section(u'\n', 0, 0)
                                  .trimmed();
-        if (firstLine.isEmpty())
-            firstLine = line;
-        QString reason = QStringLiteral("Line %1: a %2 statement")
-                             .arg(statement.line)
-                             .arg(Sql::kindName(statement.kind));
-        if (statement.unfiltered)
-            reason += QStringLiteral(" without a WHERE clause: it changes every row of its table");
-        reasons << reason + QStringLiteral(" (") + line.left(80) + QStringLiteral(")");
+        reasons << describe(statement, production) + QStringLiteral(" (") + line.left(80)
+                + QStringLiteral(")");
     }
     if (reasons.isEmpty())
         return true;

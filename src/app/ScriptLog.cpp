@@ -1,5 +1,7 @@
 #include "app/ScriptLog.h"
 
+#include "app/AliasDialect.h"
+#include "app/EditorMarks.h"
 #include "app/Unit1.h"
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
@@ -75,7 +77,7 @@ ScriptLog::ScriptLog(TForm1 *form, Ui::TForm1 &ui, QueryControl *control, QMenu 
     });
 }
 
-ScriptLog::Script ScriptLog::script() const
+ScriptLog::Script ScriptLog::script()
 {
     Script script;
     const QTextCursor cursor = m_ui.RE1->textCursor();
@@ -86,12 +88,64 @@ ScriptLog::Script ScriptLog::script() const
         script.text = script.text.mid(script.origin, cursor.selectionEnd() - script.origin);
         script.firstLine = m_ui.RE1->document()->findBlock(script.origin).blockNumber() + 1;
     }
-    script.steps = ScriptRun::stepsOf(script.text);
+    script.dialect = aliasDialect(m_ui.ComboBox1->currentText());
+    ScriptRun::Unclosed unclosed;
+    script.steps = ScriptRun::stepsOf(script.text, script.dialect, &unclosed);
+    if (refuseUnclosed(script, unclosed))
+        script.steps.clear();
     return script;
 }
 
-void ScriptLog::start(const Script &script, Connection *connection)
+bool ScriptLog::refuseUnclosed(const Script &script, const ScriptRun::Unclosed &unclosed)
 {
+    if (unclosed.what.isEmpty())
+        return false;
+    // Nothing runs: the database would get half a statement, or a statement and the rest of the
+    // script as its string.
+    stop();
+    m_script = Script();
+    m_run->forget(); // the log's line is no step's
+    m_log->clear();
+    const int line = script.firstLine + unclosed.line - 1;
+    const QString text =
+        QStringLiteral("not run: %1 begun on line %2 is not closed").arg(unclosed.what).arg(line);
+    auto *item = new QTreeWidgetItem(m_log); // owned by the log
+    item->setText(LineColumn, QString::number(line));
+    item->setText(OutcomeColumn, text);
+    item->setToolTip(OutcomeColumn, text);
+    m_log->show();
+    m_form->setStatusText(1,
+        QStringLiteral("Script not run: line %1 holds %2 that is not closed")
+            .arg(line)
+            .arg(unclosed.what));
+    const int from = script.origin + unclosed.offset;
+    const int last = m_ui.RE1->document()->characterCount() - 1;
+    QTextEdit::ExtraSelection selection;
+    selection.cursor = QTextCursor(m_ui.RE1->document());
+    selection.cursor.setPosition(std::min(from, last));
+    selection.cursor.setPosition(
+        std::min(script.origin + int(script.text.size()), last), QTextCursor::KeepAnchor);
+    selection.format.setBackground(QColor(255, 200, 200));
+    m_ui.RE1->setExtraSelections({ selection });
+    QTextCursor cursor = m_ui.RE1->textCursor();
+    cursor.setPosition(std::min(from, last));
+    m_ui.RE1->setTextCursor(cursor);
+    m_ui.RE1->ensureCursorVisible();
+    return true;
+}
+
+void ScriptLog::start(const Script &given, Connection *connection)
+{
+    Script script = given;
+    // The statement's route may have chosen an alias of another dialect than the one chosen.
+    const Sql::Dialect dialect = aliasDialect(connection->DatabaseName);
+    if (dialect != script.dialect) {
+        ScriptRun::Unclosed unclosed;
+        script.dialect = dialect;
+        script.steps = ScriptRun::stepsOf(script.text, dialect, &unclosed);
+        if (refuseUnclosed(script, unclosed))
+            return;
+    }
     stop();
     m_script = script;
     m_alias = connection->DatabaseName;
@@ -189,8 +243,20 @@ void ScriptLog::ended()
     }
     m_form->setStatusText(1, summary);
     if (firstError >= 0) {
-        // The statement that failed first stays marked, and its line chosen in the log.
-        mark(firstError, QColor(255, 200, 200));
+        // The statement that failed first stays marked, the place its message points to more
+        // strongly, and its line chosen in the log.
+        mark(firstError, QColor(255, 228, 228));
+        const ScriptRun::Step &step = steps[firstError];
+        QList<QTextEdit::ExtraSelection> marks = m_ui.RE1->extraSelections();
+        const int at = EditorMarks::errorMarks(m_ui.RE1, step.errorText, step.sql,
+            m_script.origin + step.begin, m_script.dialect, marks);
+        if (at >= 0) {
+            m_ui.RE1->setExtraSelections(marks);
+            QTextCursor cursor = m_ui.RE1->textCursor();
+            cursor.setPosition(at);
+            m_ui.RE1->setTextCursor(cursor);
+            m_ui.RE1->ensureCursorVisible();
+        }
         m_log->setCurrentItem(m_log->topLevelItem(firstError));
     } else if (cancelled < 0 && m_shown >= 0) {
         m_ui.PageControl1->setCurrentWidget(m_ui.TabSheet2);

@@ -41,9 +41,13 @@ public:
         int origin = 0; // where it starts in the editor
         int firstLine = 1; // the editor's line of its start
         bool part = false; // a selection, not the whole text
+        Sql::Dialect dialect = Sql::Dialect::Db2; // what the steps were split in
         QVector<ScriptRun::Step> steps;
     };
-    Script script() const; // steps empty: nothing to run
+    // The script of the editor in the chosen alias's dialect. Steps empty: nothing to run, for
+    // only blanks are there, or a statement the splitter could not close, which the log, the
+    // status bar and a mark in the editor then show.
+    Script script();
     // Once the alias's connection is open: the script runs on it.
     void start(const Script &script, Connection *connection);
     // Close Query, a new run, or the window going: the running statement is cancelled, the
@@ -63,6 +67,7 @@ private:
     void show(int index); // the statement's kept result in the grid
     void showLine(int index);
     void mark(int index, const QColor &background);
+    bool refuseUnclosed(const Script &script, const ScriptRun::Unclosed &unclosed);
 
     TForm1 *m_form; // not owned: the window owns this room
     Ui::TForm1 &m_ui;

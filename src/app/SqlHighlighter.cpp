@@ -13,24 +13,28 @@
 
 namespace {
 
-// The words of DB2's SQL that read as keywords, sorted for a binary search.
-const char16_t *const keywords[] = { u"ADD", u"AFTER", u"ALL", u"ALTER", u"AND", u"ANY", u"AS",
-    u"ASC", u"ATOMIC", u"BEFORE", u"BEGIN", u"BETWEEN", u"BIGINT", u"BLOB", u"BY", u"CALL", u"CASE",
-    u"CAST", u"CHAR", u"CHARACTER", u"CHECK", u"CLOB", u"COALESCE", u"COLUMN", u"COMMENT",
-    u"COMMIT", u"CONSTRAINT", u"COUNT", u"CREATE", u"CROSS", u"CURRENT", u"CURSOR", u"DATE", u"DAY",
-    u"DAYS", u"DBCLOB", u"DECIMAL", u"DECLARE", u"DEFAULT", u"DELETE", u"DESC", u"DISTINCT", u"DO",
-    u"DOUBLE", u"DROP", u"EACH", u"ELSE", u"ELSEIF", u"END", u"ESCAPE", u"EXCEPT", u"EXISTS",
-    u"EXPLAIN", u"FALSE", u"FETCH", u"FIRST", u"FOR", u"FOREIGN", u"FROM", u"FULL", u"FUNCTION",
-    u"GRANT", u"GRAPHIC", u"GROUP", u"HAVING", u"HOUR", u"HOURS", u"IF", u"IMMEDIATE", u"IN",
-    u"INDEX", u"INNER", u"INSERT", u"INT", u"INTEGER", u"INTERSECT", u"INTO", u"IS", u"ISOLATION",
-    u"JOIN", u"KEY", u"LEFT", u"LIKE", u"LIMIT", u"LOCK", u"MATCHED", u"MERGE", u"MINUTE",
-    u"MINUTES", u"MONTH", u"MONTHS", u"NOT", u"NULL", u"NULLS", u"NUMERIC", u"OF", u"OFFSET", u"ON",
-    u"ONLY", u"OPTIMIZE", u"OR", u"ORDER", u"OUTER", u"OVER", u"PARTITION", u"PRIMARY",
-    u"PROCEDURE", u"REAL", u"REFERENCES", u"RENAME", u"REPLACE", u"RETURN", u"RETURNS", u"REVOKE",
-    u"RIGHT", u"ROLLBACK", u"ROW", u"ROWS", u"SECOND", u"SECONDS", u"SELECT", u"SET", u"SMALLINT",
-    u"SOME", u"TABLE", u"THEN", u"TIME", u"TIMESTAMP", u"TO", u"TRIGGER", u"TRUE", u"TRUNCATE",
-    u"UNION", u"UNIQUE", u"UPDATE", u"USER", u"USING", u"VALUES", u"VARCHAR", u"VARGRAPHIC",
-    u"VIEW", u"WHEN", u"WHERE", u"WHILE", u"WITH", u"XML", u"YEAR", u"YEARS" };
+// The words of DB2's SQL, and the commonest of PostgreSQL's and SQLite's, that read as keywords,
+// sorted for a binary search.
+const char16_t *const keywords[] = { u"ADD", u"AFTER", u"ALL", u"ALTER", u"ANALYZE", u"AND", u"ANY",
+    u"AS", u"ASC", u"ATOMIC", u"ATTACH", u"BEFORE", u"BEGIN", u"BETWEEN", u"BIGINT", u"BLOB", u"BY",
+    u"CALL", u"CASE", u"CAST", u"CHAR", u"CHARACTER", u"CHECK", u"CLOB", u"COALESCE", u"COLUMN",
+    u"COMMENT", u"COMMIT", u"CONFLICT", u"CONSTRAINT", u"COUNT", u"CREATE", u"CROSS", u"CURRENT",
+    u"CURSOR", u"DATE", u"DAY", u"DAYS", u"DBCLOB", u"DECIMAL", u"DECLARE", u"DEFAULT", u"DELETE",
+    u"DESC", u"DETACH", u"DISTINCT", u"DO", u"DOUBLE", u"DROP", u"EACH", u"ELSE", u"ELSEIF",
+    u"ELSIF", u"END", u"ESCAPE", u"EXCEPT", u"EXECUTE", u"EXISTS", u"EXPLAIN", u"FALSE", u"FETCH",
+    u"FIRST", u"FOR", u"FOREIGN", u"FROM", u"FULL", u"FUNCTION", u"GRANT", u"GRAPHIC", u"GROUP",
+    u"HAVING", u"HOUR", u"HOURS", u"IF", u"ILIKE", u"IMMEDIATE", u"IN", u"INDEX", u"INNER",
+    u"INSERT", u"INT", u"INTEGER", u"INTERSECT", u"INTO", u"IS", u"ISOLATION", u"JOIN", u"KEY",
+    u"LANGUAGE", u"LEFT", u"LIKE", u"LIMIT", u"LOCK", u"LOOP", u"MATCHED", u"MERGE", u"MINUTE",
+    u"MINUTES", u"MONTH", u"MONTHS", u"NOT", u"NOTHING", u"NULL", u"NULLS", u"NUMERIC", u"OF",
+    u"OFFSET", u"ON", u"ONLY", u"OPTIMIZE", u"OR", u"ORDER", u"OUTER", u"OVER", u"PARTITION",
+    u"PERFORM", u"PRAGMA", u"PRIMARY", u"PROCEDURE", u"RAISE", u"REAL", u"REFERENCES", u"RELEASE",
+    u"RENAME", u"REPLACE", u"RETURN", u"RETURNING", u"RETURNS", u"REVOKE", u"RIGHT", u"ROLLBACK",
+    u"ROW", u"ROWS", u"SAVEPOINT", u"SECOND", u"SECONDS", u"SELECT", u"SET", u"SMALLINT", u"SOME",
+    u"TABLE", u"TEMP", u"TEMPORARY", u"THEN", u"TIME", u"TIMESTAMP", u"TO", u"TRANSACTION",
+    u"TRIGGER", u"TRUE", u"TRUNCATE", u"UNION", u"UNIQUE", u"UPDATE", u"USER", u"USING", u"VACUUM",
+    u"VALUES", u"VARCHAR", u"VARGRAPHIC", u"VIEW", u"WHEN", u"WHERE", u"WHILE", u"WITH", u"XML",
+    u"YEAR", u"YEARS" };
 
 bool isKeyword(QStringView word)
 {
@@ -43,49 +47,50 @@ bool isKeyword(QStringView word)
         && word.compare(QStringView(*found), Qt::CaseInsensitive) == 0;
 }
 
-// A block's highlighting state: what it carries out (bits 0-1), the carry-in its formats were
-// made for (bits 2-3) and whether they were made (bit 4); -1 means nothing is known. Kept in the
-// block's user data: the block's user state belongs to the editor's long-line rule.
-constexpr int Coloured = 16;
-
+// A block's highlighting state, kept in the block's user data (the block's user state belongs to
+// the editor's long-line rule): what it carries out when known, and the carry-in its formats
+// were made for when made.
 struct HighlightData : QTextBlockUserData
 {
-    int state = -1;
+    bool known = false;
+    Sql::Carry out;
+    bool coloured = false;
+    Sql::Carry colouredFor;
 };
 
-int stateOf(const QTextBlock &block)
+HighlightData *dataOf(const QTextBlock &block)
 {
-    const auto *data = static_cast<const HighlightData *>(block.userData());
-    return data ? data->state : -1;
+    return static_cast<HighlightData *>(block.userData());
 }
 
-void setState(QTextBlock block, int state)
+HighlightData *ensureData(QTextBlock block)
 {
-    auto *data = static_cast<HighlightData *>(block.userData());
+    auto *data = dataOf(block);
     if (!data) {
-        if (state < 0)
-            return;
         data = new HighlightData; // owned by the block's document
         block.setUserData(data);
     }
-    data->state = state;
+    return data;
 }
 
-int carryOut(int state)
+Sql::Carry carryOut(const QTextBlock &block)
 {
-    return state < 0 ? 0 : state & 3;
+    const HighlightData *data = dataOf(block);
+    return data && data->known ? data->out : Sql::Carry();
 }
-bool colouredFor(int state, int carryIn)
+
+bool colouredFor(const QTextBlock &block, const Sql::Carry &carryIn)
 {
-    return state >= 0 && (state & Coloured) && ((state >> 2) & 3) == carryIn;
+    const HighlightData *data = dataOf(block);
+    return data && data->known && data->coloured && data->colouredFor == carryIn;
 }
 
 // What a line leaves open for the next one.
-int lexCarry(const QString &text, int carryIn)
+Sql::Carry lexCarry(const QString &text, Sql::Dialect dialect, const Sql::Carry &carryIn)
 {
-    Sql::Lexer lexer(text, Sql::Carry(carryIn));
+    Sql::Lexer lexer(text, dialect, carryIn);
     while (lexer.next().kind != Sql::TokenKind::End) { }
-    return int(lexer.carry());
+    return lexer.carry();
 }
 
 } // namespace
@@ -128,11 +133,30 @@ void SqlHighlighter::updateColours()
     m_number = make("#09815a", "#b5cea8", dark);
     m_name = make("#795e26", "#dcdcaa", dark);
     m_parameter = make("#af00db", "#d8a0f0", dark);
-    // Formats made with the old colours are made anew as they come into view.
+    forgetColours();
+}
+
+void SqlHighlighter::forgetColours()
+{
+    // Formats made with the old colours or rules are made anew as they come into view.
     for (QTextBlock block = m_edit->document()->begin(); block.isValid(); block = block.next()) {
-        if (stateOf(block) >= 0)
-            setState(block, stateOf(block) & ~Coloured);
+        if (HighlightData *data = dataOf(block))
+            data->coloured = false;
     }
+    m_edit->viewport()->update();
+}
+
+void SqlHighlighter::setDialect(Sql::Dialect dialect)
+{
+    if (dialect == m_dialect)
+        return;
+    m_dialect = dialect;
+    // What each line carries changes with the rules: nothing known stays.
+    for (QTextBlock block = m_edit->document()->begin(); block.isValid(); block = block.next()) {
+        if (HighlightData *data = dataOf(block))
+            data->known = data->coloured = false;
+    }
+    m_validUpTo = -1;
     m_edit->viewport()->update();
 }
 
@@ -148,28 +172,30 @@ void SqlHighlighter::contentsChanged(int position, int removed, int added)
     // carry-in when they are next seen.
     const QTextBlock last = document->findBlock(position + added);
     for (; block.isValid(); block = block.next()) {
-        setState(block, -1);
+        if (HighlightData *data = dataOf(block))
+            data->known = data->coloured = false;
         if (block == last)
             break;
     }
 }
 
-int SqlHighlighter::carryInto(const QTextBlock &target)
+Sql::Carry SqlHighlighter::carryInto(const QTextBlock &target)
 {
     const int number = target.blockNumber();
     if (number == 0)
-        return 0;
+        return {};
     if (m_validUpTo >= number - 1)
-        return carryOut(stateOf(target.previous()));
+        return carryOut(target.previous());
     QTextBlock block = m_validUpTo < 0 ? m_edit->document()->begin()
                                        : m_edit->document()->findBlockByNumber(m_validUpTo + 1);
-    int carry = block.blockNumber() == 0 ? 0 : carryOut(stateOf(block.previous()));
+    Sql::Carry carry = block.blockNumber() == 0 ? Sql::Carry() : carryOut(block.previous());
     for (; block.isValid() && block.blockNumber() < number; block = block.next()) {
-        carry = lexCarry(block.text(), carry);
-        const int state = stateOf(block);
-        // Keep the format bits only when they were made for the same carry-in as now.
-        const int kept = state >= 0 ? state & ~3 : 0;
-        setState(block, kept | carry);
+        carry = lexCarry(block.text(), m_dialect, carry);
+        // The formats stay good only when they were made for the same carry-in as now, which
+        // colouredFor compares when the block comes into view.
+        HighlightData *data = ensureData(block);
+        data->known = true;
+        data->out = carry;
     }
     m_validUpTo = number - 1;
     return carry;
@@ -184,11 +210,11 @@ void SqlHighlighter::colourVisible()
     const QTextBlock last = m_edit->cursorForPosition(area.bottomRight()).block();
     if (!block.isValid())
         return;
-    int carry = carryInto(block);
+    Sql::Carry carry = carryInto(block);
     for (; block.isValid(); block = block.next()) {
-        if (!colouredFor(stateOf(block), carry))
+        if (!colouredFor(block, carry))
             colour(block, carry);
-        carry = carryOut(stateOf(block));
+        carry = carryOut(block);
         if (block.blockNumber() > m_validUpTo)
             m_validUpTo = block.blockNumber();
         if (block == last)
@@ -196,11 +222,11 @@ void SqlHighlighter::colourVisible()
     }
 }
 
-void SqlHighlighter::colour(QTextBlock &block, int carryIn)
+void SqlHighlighter::colour(QTextBlock &block, const Sql::Carry &carryIn)
 {
     const QString text = block.text();
     QVector<QTextLayout::FormatRange> ranges;
-    Sql::Lexer lexer(text, Sql::Carry(carryIn));
+    Sql::Lexer lexer(text, m_dialect, carryIn);
     const bool plain = text.size() > LongestColouredLine;
     for (Sql::Token token = lexer.next(); token.kind != Sql::TokenKind::End; token = lexer.next()) {
         if (plain)
@@ -233,7 +259,11 @@ void SqlHighlighter::colour(QTextBlock &block, int carryIn)
         if (format)
             ranges.append({ token.start, token.length, *format });
     }
-    setState(block, int(lexer.carry()) | (carryIn << 2) | Coloured);
+    HighlightData *data = ensureData(block);
+    data->known = true;
+    data->out = lexer.carry();
+    data->coloured = true;
+    data->colouredFor = carryIn;
     m_reformatting = true;
     block.layout()->setFormats(ranges);
     m_edit->document()->markContentsDirty(block.position(), block.length());

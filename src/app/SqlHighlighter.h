@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sql/SqlLexer.h"
+
 #include <QObject>
 #include <QTextCharFormat>
 
@@ -25,6 +27,9 @@ public:
 
     // The colours follow the palette: light text on a dark base, dark text on a light one.
     void updateColours();
+    // The lexical rules of the database the text is for (the alias's); DB2's until told.
+    void setDialect(Sql::Dialect dialect);
+    Sql::Dialect dialect() const { return m_dialect; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override; // paints and palette changes
@@ -32,12 +37,15 @@ protected:
 private:
     void contentsChanged(int position, int removed, int added);
     void colourVisible();
-    int carryInto(const QTextBlock &block); // the carry-in of block, states before it made good
-    void colour(QTextBlock &block, int carryIn);
+    // The carry-in of block, the carries of the blocks before it made good.
+    Sql::Carry carryInto(const QTextBlock &block);
+    void colour(QTextBlock &block, const Sql::Carry &carryIn);
+    void forgetColours();
 
     QPlainTextEdit *m_edit; // not owned: the parent
     QObject *m_viewport = nullptr; // not owned: the editor's viewport, whose paints are watched
     int m_validUpTo = -1; // blocks 0..m_validUpTo hold their true carry-out
     bool m_reformatting = false; // our own format changes are no edits
+    Sql::Dialect m_dialect = Sql::Dialect::Db2;
     QTextCharFormat m_keyword, m_string, m_comment, m_number, m_name, m_parameter;
 };

@@ -83,7 +83,7 @@ void TForm1::setupGrid()
 {
     DataSource1 = new DataSource(this); // owned by the window (Qt parent)
     m_control = new QueryControl(this); // owned by the window (Qt parent)
-    m_marks = new EditorMarks(ui->RE1, this); // owned by the window (Qt parent)
+    m_marks = new EditorMarks(ui->RE1, this, ui->ComboBox1); // owned by the window (Qt parent)
     m_login = std::make_unique<LoginFlow>(
         this, m_control, CachedParms, [this] { showBusy(m_control->state()); });
     m_runCleanup.form = this;

@@ -168,6 +168,28 @@ void Session::ListAliasNames(QStringList &list) const
     }
 }
 
+QString Session::AliasDriver(const QString &name) const
+{
+    const SQLHENV env = Odbc::environment();
+    SQLUSMALLINT direction = SQL_FETCH_FIRST;
+    for (;;) {
+        SQLWCHAR alias[SQL_MAX_DSN_LENGTH * 4 + 1];
+        SQLWCHAR driver[512];
+        SQLSMALLINT aliasLength = 0;
+        SQLSMALLINT driverLength = 0;
+        const SQLRETURN rc = SQLDataSourcesW(env, direction, alias, SQLSMALLINT(std::size(alias)),
+            &aliasLength, driver, SQLSMALLINT(std::size(driver)), &driverLength);
+        if (!SQL_SUCCEEDED(rc))
+            return QString();
+        direction = SQL_FETCH_NEXT;
+        // The second text is the data source's driver, as the driver manager reports it.
+        if (Odbc::fromWide(alias, qMin<qsizetype>(aliasLength, std::size(alias) - 1))
+                .compare(name, Qt::CaseInsensitive)
+            == 0)
+            return Odbc::fromWide(driver, qMin<qsizetype>(driverLength, std::size(driver) - 1));
+    }
+}
+
 Connection *Session::FindConnection(const QString &name) const
 {
     for (Connection *connection : m_connections)

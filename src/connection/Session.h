@@ -26,6 +26,9 @@ public:
     void SaveAliasConfig();
     // Empties the list, then adds every user and system data source name, each once.
     void ListAliasNames(QStringList &list) const;
+    // The driver a data source names (its section in the driver list, or its library), found as
+    // the driver manager lists the data sources; empty for an unknown name.
+    QString AliasDriver(const QString &name) const;
 
     // The registered connection whose DatabaseName equals name ignoring case, or nullptr.
     Connection *FindConnection(const QString &name) const;

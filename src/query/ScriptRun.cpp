@@ -12,10 +12,18 @@ ScriptRun::ScriptRun(QueryControl *control, QObject *parent)
     connect(m_control, &QueryControl::finished, this, &ScriptRun::handBack);
 }
 
-QVector<ScriptRun::Step> ScriptRun::stepsOf(const QString &text)
+QVector<ScriptRun::Step> ScriptRun::stepsOf(
+    const QString &text, Sql::Dialect dialect, Unclosed *unclosed)
 {
     QVector<Step> steps;
-    for (const Sql::Statement &statement : Sql::splitStatements(text)) {
+    const QVector<Sql::Statement> statements = Sql::splitStatements(text, dialect);
+    if (unclosed) {
+        *unclosed = Unclosed();
+        if (!statements.isEmpty() && !statements.last().open.isEmpty())
+            *unclosed = { statements.last().open, statements.last().openLine,
+                statements.last().openAt };
+    }
+    for (const Sql::Statement &statement : statements) {
         Step step;
         // Sent as the editor's text is sent: every line followed by CR LF.
         for (const QStringView line :
@@ -90,11 +98,15 @@ void ScriptRun::handBack(TQthread *worker)
         step.outcome = Outcome::Rows;
     }
     const bool failed = step.outcome == Outcome::Error;
+    // Only a statement the database answered with a diagnostic was rejected; a lost connection
+    // (SQLSTATE class 08) or a failure without one leaves nothing to go on with.
+    const bool rejected = failed && !worker->ErrorRecords.isEmpty()
+        && !worker->ErrorRecords.first().sqlState.startsWith(QLatin1String("08"));
     emit stepEnded(m_current, worker);
     m_handingBack = nullptr;
     if (!m_running)
         return; // a listener cancelled the script
-    if (failed && !m_continueOnError)
+    if (failed && (!m_continueOnError || !rejected))
         finish();
     else
         startNext();

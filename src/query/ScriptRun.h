@@ -16,8 +16,9 @@ class TQthread;
 
 // The statements of a script, run one after another on one connection through the window's
 // QueryControl: each starts when the one before has handed back, so nothing waits. It stops at
-// the first error unless told to go on; cancel() stops the running statement and skips the
-// rest. Owned by the window's script room; UI thread only.
+// the first error unless told to go on, and even then it goes on only after a statement the
+// database rejected (not after a lost connection or a failure of our own); cancel() stops the
+// running statement and skips the rest. Owned by the window's script room; UI thread only.
 class ScriptRun : public QObject
 {
     Q_OBJECT
@@ -39,9 +40,20 @@ public:
 
     explicit ScriptRun(QueryControl *control, QObject *parent = nullptr);
 
-    // The statements of a text, empty ones left out. A query is opened and fetched to its end
-    // (which frees the connection for the next statement); anything else is executed.
-    static QVector<Step> stepsOf(const QString &text);
+    // What keeps a script from running at all: a statement the splitter could not close.
+    struct Unclosed
+    {
+        QString what; // "a string", "a BEGIN ... END body", ...; empty when all is closed
+        int line = 0; // where it begins, counted from 1
+        int offset = -1;
+    };
+
+    // The statements of a text in a dialect, empty ones left out. A query is opened and fetched
+    // to its end (which frees the connection for the next statement); anything else is executed.
+    // A statement left open at the end of the text (an unterminated string, comment or body) is
+    // told in unclosed: such a script must not run, since the database would get half of it.
+    static QVector<Step> stepsOf(const QString &text, Sql::Dialect dialect = Sql::Dialect::Db2,
+        Unclosed *unclosed = nullptr);
     // Runs the steps on the connection (not owned; it outlives the run). storeBudget: the bytes
     // each query's result may keep in memory (0: the user's setting).
     void start(QVector<Step> steps, Connection *connection, bool continueOnError,
@@ -51,6 +63,13 @@ public:
     void cancel();
 
     bool isRunning() const { return m_running; }
+    // The steps of the last run are dropped (none runs now).
+    void forget()
+    {
+        cancel();
+        m_steps.clear();
+        m_current = -1;
+    }
     // The worker of one of this run's statements (the running one, or the one handing back).
     bool owns(const TQthread *worker) const;
     const QVector<Step> &steps() const { return m_steps; }

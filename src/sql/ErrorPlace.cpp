@@ -9,25 +9,33 @@ namespace Sql {
 namespace {
 
 // The first token at or after `from` whose text is `token` (words compared without case).
-int findToken(QStringView statement, QStringView token, int from)
+// When count is given, every occurrence is counted and the first one returned.
+int findToken(
+    QStringView statement, QStringView token, int from, Dialect dialect, int *count = nullptr)
 {
-    Lexer lexer(statement);
+    Lexer lexer(statement, dialect);
+    int found = -1;
     for (Token t = lexer.next(); t.kind != TokenKind::End; t = lexer.next()) {
-        if (t.start < from)
+        if (t.start < from || t.kind == TokenKind::LineComment || t.kind == TokenKind::BlockComment)
             continue;
         const QStringView text = lexer.text(t);
         const Qt::CaseSensitivity cs =
             t.kind == TokenKind::Word ? Qt::CaseInsensitive : Qt::CaseSensitive;
-        if (text.compare(token, cs) == 0 || (t.kind == TokenKind::Terminator && text == token))
-            return t.start;
+        if (text.compare(token, cs) == 0) {
+            if (found < 0)
+                found = t.start;
+            if (!count)
+                return found;
+            ++*count;
+        }
     }
-    return -1;
+    return found;
 }
 
 // The end of the statement's last token: where "at end of input" points.
-int endOfInput(QStringView statement)
+int endOfInput(QStringView statement, Dialect dialect)
 {
-    Lexer lexer(statement);
+    Lexer lexer(statement, dialect);
     int end = 0;
     for (Token t = lexer.next(); t.kind != TokenKind::End; t = lexer.next()) {
         if (t.kind != TokenKind::LineComment && t.kind != TokenKind::BlockComment)
@@ -38,8 +46,10 @@ int endOfInput(QStringView statement)
 
 } // namespace
 
-int errorPlace(QStringView statement, QStringView message)
+int errorPlace(QStringView statement, QStringView message, Dialect dialect, bool *ambiguous)
 {
+    if (ambiguous)
+        *ambiguous = false;
     const QString text = message.toString();
     static const QRegularExpression position(QStringLiteral("(?:Position: |at character )(\\d+)"));
     if (const auto match = position.match(text); match.hasMatch()) {
@@ -53,14 +63,23 @@ int errorPlace(QStringView statement, QStringView message)
         const QString before = match.captured(2);
         const int after = before.isEmpty() ? 0 : int(statement.indexOf(before));
         const int from = after < 0 ? 0 : after + int(before.size());
-        const int found = findToken(statement, match.captured(1), from);
-        return found >= 0 ? found : findToken(statement, match.captured(1), 0);
+        const int found = findToken(statement, match.captured(1), from, dialect);
+        return found >= 0 ? found : findToken(statement, match.captured(1), 0, dialect);
     }
     if (text.contains(QStringLiteral("at end of input")))
-        return endOfInput(statement);
+        return endOfInput(statement, dialect);
     static const QRegularExpression near(QStringLiteral("near \"(.*?)\""));
-    if (const auto match = near.match(text); match.hasMatch())
-        return findToken(statement, match.captured(1), 0);
+    if (const auto match = near.match(text); match.hasMatch()) {
+        // The message names the token but not which one: only a token that occurs once is sure.
+        int count = 0;
+        const int found = findToken(statement, match.captured(1), 0, dialect, &count);
+        if (count > 1) {
+            if (ambiguous)
+                *ambiguous = true;
+            return -1;
+        }
+        return found;
+    }
     return -1;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sql/SqlLexer.h"
+
 #include <QStringView>
 
 namespace Sql {
@@ -9,6 +11,9 @@ namespace Sql {
 // ("Position: 12", "at character 12", counted from 1), PostgreSQL's 'at or near "x"' and "at end
 // of input", SQLite's 'near "x"', DB2's SQL0104N 'An unexpected token "x" was found following
 // "y"'. A token is looked for among the statement's tokens, never inside a string or comment.
-int errorPlace(QStringView statement, QStringView message);
+// A token named without a position or context that occurs more than once is no place: -1, and
+// ambiguous set, so that the whole statement is marked rather than the wrong occurrence.
+int errorPlace(QStringView statement, QStringView message, Dialect dialect = Dialect::Db2,
+    bool *ambiguous = nullptr);
 
 } // namespace Sql

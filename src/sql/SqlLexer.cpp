@@ -2,6 +2,9 @@
 
 #include <QChar>
 
+#include <algorithm>
+#include <utility>
+
 namespace Sql {
 
 namespace {
@@ -17,7 +20,7 @@ enum : unsigned char {
 struct AsciiTable
 {
     unsigned char bits[128] = {};
-    constexpr AsciiTable()
+    constexpr explicit AsciiTable(Dialect dialect)
     {
         for (int c : { ' ', '\t', '\r', '\n', '\f', '\v' })
             bits[c] = Space;
@@ -25,14 +28,28 @@ struct AsciiTable
             bits[c] = WordStart | WordPart;
         for (int c = 'a'; c <= 'z'; ++c)
             bits[c] = WordStart | WordPart;
-        for (int c : { '_', '@', '#', '$' }) // DB2 allows these in ordinary identifiers
-            bits[c] = WordStart | WordPart;
+        bits[int('_')] = WordStart | WordPart;
         for (int c = '0'; c <= '9'; ++c)
             bits[c] = Digit | WordPart;
+        if (dialect == Dialect::Db2) {
+            for (int c : { '@', '#', '$' }) // DB2 allows these in ordinary identifiers
+                bits[c] = WordStart | WordPart;
+        } else {
+            bits[int('$')] = WordPart; // inside a name, never at its start
+        }
     }
 };
 
-constexpr AsciiTable ascii;
+constexpr AsciiTable ansiTable(Dialect::Ansi);
+constexpr AsciiTable db2Table(Dialect::Db2);
+constexpr AsciiTable otherTable(Dialect::PostgreSql);
+
+const unsigned char *classesOf(Dialect dialect)
+{
+    return dialect == Dialect::Db2 ? db2Table.bits
+        : dialect == Dialect::Ansi ? ansiTable.bits
+                                   : otherTable.bits;
+}
 
 // The code point at i (a surrogate pair read whole) and how many UTF-16 units it takes.
 inline char32_t codePoint(QStringView text, int i, int *units)
@@ -47,18 +64,12 @@ inline char32_t codePoint(QStringView text, int i, int *units)
     return c;
 }
 
-inline bool isSpaceAt(QStringView text, int i)
-{
-    const char16_t c = text[i].unicode();
-    return c < 128 ? (ascii.bits[c] & Space) : QChar::isSpace(c);
-}
-
 // Letters and digits of every script continue a word; letters of every script start one.
-inline int wordCharUnits(QStringView text, int i, bool start)
+inline int wordCharUnits(const unsigned char *classes, QStringView text, int i, bool start)
 {
     const char16_t c = text[i].unicode();
     if (c < 128)
-        return (ascii.bits[c] & (start ? WordStart : WordPart)) ? 1 : 0;
+        return (classes[c] & (start ? WordStart : WordPart)) ? 1 : 0;
     int units = 1;
     const char32_t u = codePoint(text, i, &units);
     const bool ok = start ? QChar::isLetter(u) : QChar::isLetterOrNumber(u) || QChar::isMark(u);
@@ -75,25 +86,63 @@ inline char16_t upper(char16_t c)
     return c >= 'a' && c <= 'z' ? char16_t(c - 'a' + 'A') : c;
 }
 
-// The prefixes that make a word directly followed by a quote one string literal.
-bool isStringPrefix(QStringView word)
-{
-    if (word.size() == 1) {
-        const char16_t c = upper(word[0].unicode());
-        return c == 'X' || c == 'G' || c == 'N';
-    }
-    if (word.size() == 2) {
-        const char16_t a = upper(word[0].unicode());
-        return (a == 'G' || a == 'U' || a == 'B') && upper(word[1].unicode()) == 'X';
-    }
-    return false;
-}
-
 } // namespace
 
-Lexer::Lexer(QStringView text, Carry carry)
+Dialect dialectOfDriver(QStringView driver)
+{
+    // Data sources name a driver by its section in the driver list ("PostgreSQL Unicode",
+    // "SQLite3", "IBM DB2 ODBC DRIVER") or by its library ("psqlodbcw.so", "libdb2o.so").
+    if (driver.contains(u"db2", Qt::CaseInsensitive)
+        || driver.contains(u"ibm", Qt::CaseInsensitive))
+        return Dialect::Db2;
+    if (driver.contains(u"postgres", Qt::CaseInsensitive)
+        || driver.contains(u"psqlodbc", Qt::CaseInsensitive))
+        return Dialect::PostgreSql;
+    if (driver.contains(u"sqlite", Qt::CaseInsensitive))
+        return Dialect::Sqlite;
+    return Dialect::Ansi;
+}
+
+QString dialectName(Dialect dialect)
+{
+    switch (dialect) {
+    case Dialect::Db2:
+        return QStringLiteral("DB2");
+    case Dialect::PostgreSql:
+        return QStringLiteral("PostgreSQL");
+    case Dialect::Sqlite:
+        return QStringLiteral("SQLite");
+    case Dialect::Ansi:
+        break;
+    }
+    return QStringLiteral("ANSI");
+}
+
+QString carryName(const Carry &carry)
+{
+    switch (carry.kind) {
+    case Carry::BlockComment:
+        return QStringLiteral("a block comment");
+    case Carry::String:
+    case Carry::EscapeString:
+        return QStringLiteral("a string");
+    case Carry::DollarString:
+        return QStringLiteral("a dollar-quoted string (%1)").arg(carry.tag);
+    case Carry::QuotedName:
+    case Carry::BracketName:
+    case Carry::BacktickName:
+        return QStringLiteral("a quoted name");
+    case Carry::None:
+        break;
+    }
+    return QString();
+}
+
+Lexer::Lexer(QStringView text, Dialect dialect, Carry carry)
     : m_text(text)
-    , m_carry(carry)
+    , m_classes(classesOf(dialect))
+    , m_dialect(dialect)
+    , m_carry(std::move(carry))
 { }
 
 bool Lexer::terminatorAt(int at) const
@@ -112,12 +161,12 @@ int Lexer::wordEnd(int from) const
     const char16_t *data = m_text.utf16();
     const char16_t stop = m_terminator.isEmpty() ? u'\0' : m_terminator[0].unicode();
     // ASCII first, without calls: nearly every word is ASCII only.
-    while (i < size && data[i] < 128 && (ascii.bits[data[i]] & WordPart) && data[i] != stop)
+    while (i < size && data[i] < 128 && (m_classes[data[i]] & WordPart) && data[i] != stop)
         ++i;
     while (i < size) {
         if (terminatorAt(i))
             break;
-        const int units = wordCharUnits(m_text, i, false);
+        const int units = wordCharUnits(m_classes, m_text, i, false);
         if (units == 0)
             break;
         i += units;
@@ -149,15 +198,53 @@ int Lexer::numberEnd(int from) const
     return i;
 }
 
-// A quoted construct from start (at its opening quote, or at the start of the text when it was
-// left open by the previous text); a doubled quote stands for one.
-Token Lexer::quoted(int start, char16_t quote, TokenKind kind, Carry open)
+int Lexer::dollarTagEnd(int from) const
 {
     const int size = int(m_text.size());
+    int i = from + 1;
+    if (i < size && m_text[i] == u'$')
+        return i + 1;
+    if (i >= size || !wordCharUnits(m_classes, m_text, i, true))
+        return -1;
+    while (i < size && m_text[i] != u'$') {
+        const int units = wordCharUnits(m_classes, m_text, i, false);
+        if (units == 0)
+            return -1;
+        i += units;
+    }
+    return i < size ? i + 1 : -1;
+}
+
+bool Lexer::isStringPrefix(QStringView word) const
+{
+    const char16_t a = upper(word[0].unicode());
+    if (word.size() == 1) {
+        switch (m_dialect) {
+        case Dialect::Db2:
+            return a == 'X' || a == 'G' || a == 'N';
+        case Dialect::PostgreSql:
+            return a == 'X' || a == 'B' || a == 'N';
+        case Dialect::Sqlite:
+            return a == 'X';
+        case Dialect::Ansi:
+            return a == 'X' || a == 'B' || a == 'N';
+        }
+    }
+    if (word.size() == 2 && m_dialect == Dialect::Db2)
+        return (a == 'G' || a == 'U' || a == 'B') && upper(word[1].unicode()) == 'X';
+    return false;
+}
+
+// A quoted construct from start (at its opening quote, or at the start of the text when it was
+// left open by the previous text); a doubled quote stands for one.
+Token Lexer::quoted(int start, char16_t quote, TokenKind kind, Carry::Kind open)
+{
+    const int size = int(m_text.size());
+    const char16_t *data = m_text.utf16();
     int i = m_pos;
     while (i < size) {
-        if (m_text[i].unicode() == quote) {
-            if (i + 1 < size && m_text[i + 1].unicode() == quote) {
+        if (data[i] == quote) {
+            if (i + 1 < size && data[i + 1] == quote) {
                 i += 2;
                 continue;
             }
@@ -167,34 +254,100 @@ Token Lexer::quoted(int start, char16_t quote, TokenKind kind, Carry open)
         ++i;
     }
     m_pos = size;
-    m_carry = open;
+    m_carry.kind = open;
     return { kind, start, m_pos - start };
+}
+
+Token Lexer::bracketName(int start)
+{
+    const int at = int(m_text.indexOf(u']', m_pos));
+    if (at < 0) {
+        m_pos = int(m_text.size());
+        m_carry.kind = Carry::BracketName;
+    } else {
+        m_pos = at + 1;
+    }
+    return { TokenKind::QuotedName, start, m_pos - start };
+}
+
+// E'...': a backslash takes the next character whatever it is; '' stands for one quote too.
+Token Lexer::escapeString(int start)
+{
+    const int size = int(m_text.size());
+    const char16_t *data = m_text.utf16();
+    int i = m_pos;
+    while (i < size) {
+        if (data[i] == u'\\') {
+            i += 2;
+            continue;
+        }
+        if (data[i] == u'\'') {
+            if (i + 1 < size && data[i + 1] == u'\'') {
+                i += 2;
+                continue;
+            }
+            m_pos = i + 1;
+            return { TokenKind::String, start, m_pos - start };
+        }
+        ++i;
+    }
+    m_pos = size;
+    m_carry.kind = Carry::EscapeString;
+    return { TokenKind::String, start, m_pos - start };
+}
+
+// $tag$...$tag$: nothing inside counts until the same delimiter comes again.
+Token Lexer::dollarString(int start, int bodyFrom)
+{
+    const int at = int(m_text.indexOf(m_carry.tag, bodyFrom));
+    if (at < 0) {
+        m_pos = int(m_text.size());
+        m_carry.kind = Carry::DollarString; // the tag stays with the carry
+    } else {
+        m_pos = at + int(m_carry.tag.size());
+        m_carry = Carry();
+    }
+    return { TokenKind::String, start, m_pos - start };
 }
 
 Token Lexer::blockComment(int start)
 {
     const int size = int(m_text.size());
+    const char16_t *data = m_text.utf16();
+    const bool nests = m_dialect == Dialect::PostgreSql;
+    int depth = std::max(1, m_carry.depth);
     int i = m_pos;
     while (i + 1 < size) {
-        if (m_text[i] == u'*' && m_text[i + 1] == u'/') {
-            m_pos = i + 2;
-            return { TokenKind::BlockComment, start, m_pos - start };
+        if (data[i] == u'*' && data[i + 1] == u'/') {
+            i += 2;
+            if (--depth == 0) {
+                m_pos = i;
+                m_carry = Carry();
+                return { TokenKind::BlockComment, start, m_pos - start };
+            }
+            continue;
+        }
+        if (nests && data[i] == u'/' && data[i + 1] == u'*') {
+            ++depth;
+            i += 2;
+            continue;
         }
         ++i;
     }
     m_pos = size;
-    m_carry = Carry::BlockComment;
+    m_carry.kind = Carry::BlockComment;
+    m_carry.depth = depth;
     return { TokenKind::BlockComment, start, m_pos - start };
 }
 
 Token Lexer::next()
 {
     const int size = int(m_text.size());
-    if (m_carry != Carry::None) {
+    if (m_carry.isOpen()) {
         if (m_pos >= size)
             return { TokenKind::End, size, 0 }; // the construct stays open
-        const Carry open = m_carry;
-        m_carry = Carry::None;
+        const Carry::Kind open = m_carry.kind;
+        m_carry.kind = Carry::None;
         switch (open) {
         case Carry::BlockComment:
             return blockComment(m_pos);
@@ -202,18 +355,29 @@ Token Lexer::next()
             return quoted(m_pos, u'\'', TokenKind::String, Carry::String);
         case Carry::QuotedName:
             return quoted(m_pos, u'"', TokenKind::QuotedName, Carry::QuotedName);
+        case Carry::EscapeString:
+            return escapeString(m_pos);
+        case Carry::DollarString:
+            return dollarString(m_pos, m_pos);
+        case Carry::BracketName:
+            return bracketName(m_pos);
+        case Carry::BacktickName:
+            return quoted(m_pos, u'`', TokenKind::QuotedName, Carry::BacktickName);
         case Carry::None:
             break;
         }
     }
-    while (m_pos < size && isSpaceAt(m_text, m_pos))
+    const char16_t *data = m_text.utf16();
+    while (m_pos < size
+        && (data[m_pos] < 128 ? (db2Table.bits[data[m_pos]] & Space) != 0
+                              : QChar::isSpace(data[m_pos])))
         ++m_pos;
     if (m_pos >= size)
         return { TokenKind::End, size, 0 };
 
     const int start = m_pos;
-    const char16_t c = m_text[start].unicode();
-    const char16_t d = start + 1 < size ? m_text[start + 1].unicode() : u'\0';
+    const char16_t c = data[start];
+    const char16_t d = start + 1 < size ? data[start + 1] : u'\0';
 
     if (c == '-' && d == '-') {
         int i = start + 2;
@@ -221,55 +385,129 @@ Token Lexer::next()
             ++i;
         m_pos = i;
         const Token comment { TokenKind::LineComment, start, i - start };
-        const QString directive = terminatorDirective(text(comment));
-        if (!directive.isEmpty())
-            m_terminator = directive;
+        if (i - start > 5 && m_text[start + 2] == u'#') {
+            const QString directive = terminatorDirective(text(comment));
+            if (!directive.isEmpty())
+                m_terminator = directive;
+        }
         return comment;
     }
     if (c == '/' && d == '*') {
         m_pos = start + 2;
+        m_carry.depth = 1;
         return blockComment(start);
     }
     if (terminatorAt(start)) {
         m_pos = start + int(m_terminator.size());
         return { TokenKind::Terminator, start, m_pos - start };
     }
-    if (c == '\'') {
-        m_pos = start + 1;
-        return quoted(start, u'\'', TokenKind::String, Carry::String);
-    }
-    if (c == '"') {
-        m_pos = start + 1;
-        return quoted(start, u'"', TokenKind::QuotedName, Carry::QuotedName);
+    // Words next: they are most of any text.
+    if (const int units = wordCharUnits(m_classes, m_text, start, true)) {
+        const int end = wordEnd(start + units);
+        if (end < size && m_text[end] == u'\'' && end - start <= 2) {
+            if (m_dialect == Dialect::PostgreSql && end - start == 1 && upper(c) == 'E') {
+                m_pos = end + 1;
+                return escapeString(start);
+            }
+            if (isStringPrefix(m_text.mid(start, end - start))) {
+                m_pos = end + 1;
+                return quoted(start, u'\'', TokenKind::String, Carry::String);
+            }
+        }
+        m_pos = end;
+        return { TokenKind::Word, start, end - start };
     }
     if (isDigit(c) || (c == '.' && isDigit(d))) {
         m_pos = numberEnd(start);
         return { TokenKind::Number, start, m_pos - start };
     }
-    if (const int units = wordCharUnits(m_text, start, true)) {
-        const int end = wordEnd(start + units);
-        if (end < size && m_text[end] == u'\'' && isStringPrefix(m_text.mid(start, end - start))) {
-            m_pos = end + 1;
-            return quoted(start, u'\'', TokenKind::String, Carry::String);
+    switch (c) {
+    case '\'':
+        m_pos = start + 1;
+        return quoted(start, u'\'', TokenKind::String, Carry::String);
+    case '"':
+        m_pos = start + 1;
+        return quoted(start, u'"', TokenKind::QuotedName, Carry::QuotedName);
+    default:
+        break;
+    }
+    switch (m_dialect) {
+    case Dialect::PostgreSql:
+        if (c == '$') {
+            if (isDigit(d)) {
+                int i = start + 1;
+                while (i < size && isDigit(m_text[i].unicode()))
+                    ++i;
+                m_pos = i;
+                return { TokenKind::Parameter, start, i - start };
+            }
+            const int tagEnd = dollarTagEnd(start);
+            if (tagEnd > 0) {
+                m_carry.tag = m_text.mid(start, tagEnd - start).toString();
+                return dollarString(start, tagEnd);
+            }
         }
-        m_pos = end;
-        return { TokenKind::Word, start, end - start };
+        break;
+    case Dialect::Sqlite:
+        if (c == '[') {
+            m_pos = start + 1;
+            return bracketName(start);
+        }
+        if (c == '`') {
+            m_pos = start + 1;
+            return quoted(start, u'`', TokenKind::QuotedName, Carry::BacktickName);
+        }
+        if ((c == '$' || c == '@') && start + 1 < size
+            && wordCharUnits(m_classes, m_text, start + 1, true)) {
+            m_pos = wordEnd(start + 1);
+            return { TokenKind::Parameter, start, m_pos - start };
+        }
+        if (c == '?' && isDigit(d)) {
+            int i = start + 1;
+            while (i < size && isDigit(m_text[i].unicode()))
+                ++i;
+            m_pos = i;
+            return { TokenKind::Parameter, start, i - start };
+        }
+        break;
+    case Dialect::Db2:
+    case Dialect::Ansi:
+        break;
     }
     if (c == '?') {
         m_pos = start + 1;
         return { TokenKind::Parameter, start, 1 };
     }
-    if (c == ':' && start + 1 < size && wordCharUnits(m_text, start + 1, true)) {
+    if (c == ':' && start + 1 < size && wordCharUnits(m_classes, m_text, start + 1, true)) {
         m_pos = wordEnd(start + 1);
         return { TokenKind::Parameter, start, m_pos - start };
     }
-    static const char16_t pairs[][2] = { { '<', '>' }, { '<', '=' }, { '>', '=' }, { '!', '=' },
-        { '|', '|' }, { ':', ':' }, { '=', '>' }, { '^', '=' }, { '~', '=' } };
-    for (const auto &pair : pairs) {
-        if (c == pair[0] && d == pair[1] && !terminatorAt(start + 1)) {
-            m_pos = start + 2;
-            return { TokenKind::Operator, start, 2 };
-        }
+    bool pair = false;
+    switch (c) {
+    case '<':
+        pair = d == '>' || d == '=';
+        break;
+    case '>':
+    case '!':
+    case '^':
+    case '~':
+        pair = d == '=';
+        break;
+    case '|':
+        pair = d == '|';
+        break;
+    case ':':
+        pair = d == ':' || d == '=';
+        break;
+    case '=':
+        pair = d == '>';
+        break;
+    default:
+        break;
+    }
+    if (pair && !terminatorAt(start + 1)) {
+        m_pos = start + 2;
+        return { TokenKind::Operator, start, 2 };
     }
     if (c < 128 && c > ' ' && c != 0x7f) {
         m_pos = start + 1;

@@ -67,7 +67,26 @@ void tst_GuardRails::confirm_data()
             << alias << false << QVariant(true) << "update t set id = id" << no << 2;
         QTest::addRow("%s test, unfiltered not asked when off", a.data())
             << alias << false << QVariant(false) << "select 1 from t" << 0 << 2;
+        QTest::addRow("%s production values", a.data())
+            << alias << true << QVariant() << "values (1)" << 0 << 2;
+        QTest::addRow("%s production plain explain", a.data())
+            << alias << true << QVariant() << "explain delete from t" << 0 << 2;
+        QTest::addRow("%s production with ... delete, No", a.data())
+            << alias << true << QVariant() << "with x as (select 1) delete from t" << no << 2;
     }
+    // Changes hidden below the first word, as each database writes them.
+    QTest::newRow("PG explain analyze delete, No")
+        << Pg << true << QVariant() << "explain analyze delete from t" << no << 2;
+    QTest::newRow("PG do block, No")
+        << Pg << true << QVariant() << "do $$ begin delete from t; end $$" << no << 2;
+    QTest::newRow("PG do block unfiltered on test, No")
+        << Pg << false << QVariant(true) << "do $$ begin delete from t; end $$" << no << 2;
+    QTest::newRow("SQLite replace into, No")
+        << Lite << true << QVariant() << "replace into t values (1)" << no << 2;
+    QTest::newRow("SQLite assigning pragma, No")
+        << Lite << true << QVariant() << "pragma user_version = 7" << no << 2;
+    QTest::newRow("SQLite reading pragma")
+        << Lite << true << QVariant() << "pragma user_version" << 0 << 2;
 }
 
 void tst_GuardRails::confirm()

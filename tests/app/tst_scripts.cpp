@@ -21,6 +21,11 @@ private slots:
     void initTestCase();
     void errorInTheMiddle_data();
     void errorInTheMiddle();
+    void bodiesAndStringsStayWhole();
+    void unclosedRunsNothing_data();
+    void unclosedRunsNothing();
+    void errorMarkInTheStatement_data();
+    void errorMarkInTheStatement();
 
 private:
     WindowFixture m_form;
@@ -98,6 +103,124 @@ void tst_scripts::errorInTheMiddle()
     emit log->itemActivated(log->topLevelItem(1), 0);
     QCOMPARE(m_form.pages()->currentWidget()->objectName(), QStringLiteral("TabSheet2"));
     QCOMPARE(m_form.grid()->model()->headerData(0, Qt::Horizontal).toString().toLower(), "id");
+}
+
+namespace {
+
+QStringList logLines(QTreeWidget *log)
+{
+    QStringList lines;
+    for (int i = 0; i < log->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem *item = log->topLevelItem(i);
+        lines << item->text(0) + " " + item->text(1) + " " + item->text(2);
+    }
+    return lines;
+}
+
+} // namespace
+
+// A DO block with a terminator in a comment and an E'' string with one after an escaped quote
+// are one statement each, even when the script goes on after errors: the table keeps its rows.
+void tst_scripts::bodiesAndStringsStayWhole()
+{
+    QVERIFY(m_form.open());
+    m_form->setDBParms(PgServer::instance().loginText());
+    QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"))
+        .setValue(QStringLiteral("ScriptContinueOnError"), true);
+    m_form.type(QStringLiteral("do $$ begin perform 1; /* ; delete from t; */ end $$;\n"
+                               "select E'it\\'s; delete from t; x';\n"
+                               "select 1 from nosuch;\nselect count(*) from t;\n"));
+    m_form.chooseAlias(QStringLiteral("SCRIPTPG"));
+    ModalScript none(QList<ModalScript::Answer> {});
+    QTest::keyClick(m_form.editor(), Qt::Key_X, Qt::AltModifier);
+    QVERIFY(m_form.waitIdle());
+    QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"))
+        .remove(QStringLiteral("ScriptContinueOnError"));
+    QCOMPARE(none.unexpected, 0);
+    const QStringList lines = logLines(m_form.child<QTreeWidget>("ScriptLog"));
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines[0], QStringLiteral("1 call completed"));
+    QCOMPARE(lines[1], QStringLiteral("2 query 1 row fetched"));
+    QCOMPARE(lines[3], QStringLiteral("4 query 1 row fetched"));
+    QCOMPARE(PgServer::instance().value("select count(*) from t", "scripts"), QStringLiteral("3"));
+}
+
+void tst_scripts::unclosedRunsNothing_data()
+{
+    QTest::addColumn<QString>("alias");
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("outcome");
+    QTest::newRow("SQLite string") << "SCRIPTLITE"
+                                   << "delete from t where id = 1;\nselect 'abc; delete from t;\n"
+                                   << "2  not run: a string begun on line 2 is not closed";
+    QTest::newRow("SQLite trigger body")
+        << "SCRIPTLITE"
+        << "delete from t where id = 1;\ncreate trigger tr after insert on t begin\n"
+           "delete from t;\n"
+        << "2  not run: a BEGIN ... END body begun on line 2 is not closed";
+    QTest::newRow("PostgreSQL dollar string")
+        << "SCRIPTPG"
+        << "delete from t where id = 1;\ndo $$ begin delete from t; end;\n"
+        << "2  not run: a dollar-quoted string ($$) begun on line 2 is not closed";
+}
+
+// A statement the splitter cannot close stops the whole script before anything runs.
+void tst_scripts::unclosedRunsNothing()
+{
+    QFETCH(QString, alias);
+    QFETCH(QString, script);
+    QFETCH(QString, outcome);
+    QVERIFY(m_form.open());
+    m_form->setDBParms(PgServer::instance().loginText());
+    m_form.type(script);
+    m_form.chooseAlias(alias);
+    ModalScript none(QList<ModalScript::Answer> {});
+    QTest::keyClick(m_form.editor(), Qt::Key_X, Qt::AltModifier);
+    QVERIFY(m_form.waitIdle());
+    QCOMPARE(none.unexpected, 0);
+    QCOMPARE(logLines(m_form.child<QTreeWidget>("ScriptLog")), QStringList { outcome });
+    QVERIFY2(m_form->statusText(1).startsWith("Script not run: line 2"),
+        qPrintable(m_form->statusText(1)));
+    m_form.type(QStringLiteral("select count(*) from t"));
+    QTest::keyClick(m_form.editor(), Qt::Key_F5);
+    QVERIFY(m_form.waitIdle());
+    QTRY_COMPARE(m_form.grid()->model()->index(0, 0).data().toInt(), 3);
+}
+
+void tst_scripts::errorMarkInTheStatement_data()
+{
+    QTest::addColumn<QString>("alias");
+    QTest::addColumn<QString>("marked"); // the editor's text the error mark covers
+    // Both name the token "=" and not which of the two: the whole statement is marked.
+    QTest::newRow("SQLite") << "SCRIPTLITE"
+                            << "select id from t where id = = 1";
+    QTest::newRow("PostgreSQL") << "SCRIPTPG"
+                                << "select id from t where id = = 1";
+    // A token named once is marked alone.
+    QTest::newRow("SQLite, one place") << "SCRIPTLITE"
+                                       << "t"; // near "t": frm reads as a column alias
+}
+
+// The failing statement of a script is marked in the editor, at the place its message names.
+void tst_scripts::errorMarkInTheStatement()
+{
+    QFETCH(QString, alias);
+    QFETCH(QString, marked);
+    QVERIFY(m_form.open());
+    m_form->setDBParms(PgServer::instance().loginText());
+    const QString text = marked == "t"
+        ? QStringLiteral("select 1;\nselect id frm t;\nselect 2;\n")
+        : QStringLiteral("select 1;\nselect id from t where id = = 1;\nselect 2;\n");
+    m_form.type(text);
+    m_form.chooseAlias(alias);
+    ModalScript none(QList<ModalScript::Answer> {});
+    QTest::keyClick(m_form.editor(), Qt::Key_X, Qt::AltModifier);
+    QVERIFY(m_form.waitIdle());
+    const QList<QTextEdit::ExtraSelection> marks = m_form.editor()->extraSelections();
+    QVERIFY(!marks.isEmpty());
+    const QTextCursor mark = marks.last().cursor;
+    QCOMPARE(mark.selectedText(), marked);
+    QCOMPARE(mark.blockNumber(), 1);
 }
 
 STELVIK_TEST_MAIN(tst_scripts)

@@ -34,23 +34,37 @@ void tst_SqlHighlighter::classes_data()
     // "plain" texts have no colour of their own.
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QStringList>("fragments");
+    QTest::addColumn<int>("dialect");
+    const int db2 = int(Sql::Dialect::Db2);
+    QTest::newRow("PostgreSQL body and strings over lines")
+        << "select $b$ x\nselect ' $b$, E'a\\'\nb', 1 /* a /* b */\nc */ from t"
+        << QStringList { "keyword=select", "string=$b$ x", "string=select ' $b$", "string=E'a",
+               "string=b'", "number=1", "comment=/* a", "comment=c */", "keyword=from", "plain=t" }
+        << int(Sql::Dialect::PostgreSql);
+    QTest::newRow("SQLite names") << "select [a b\nc], `d` from t"
+                                  << QStringList { "keyword=select", "name=[a b", "name=c]",
+                                         "name=`d`", "keyword=from" }
+                                  << int(Sql::Dialect::Sqlite);
     QTest::newRow("one line")
         << "select x, 'it''s', \"Na me\", 12.5e3, ? from t where y = :p -- done"
         << QStringList { "keyword=select", "plain=x", "string='it''s'", "name=\"Na me\"",
                "number=12.5e3", "parameter=?", "keyword=from", "plain=t", "keyword=where",
-               "parameter=:p", "comment=-- done" };
+               "parameter=:p", "comment=-- done" }
+        << db2;
     QTest::newRow("constructs over lines")
         << "select /* one\ntwo */ a, 'x\ny' from \"b\nc\" -- z"
         << QStringList { "keyword=select", "comment=/* one", "comment=two */", "plain=a",
-               "string='x", "string=y'", "keyword=from", "name=\"b", "name=c\"", "comment=-- z" };
+               "string='x", "string=y'", "keyword=from", "name=\"b", "name=c\"", "comment=-- z" }
+        << db2;
 }
 
 void tst_SqlHighlighter::classes()
 {
     QFETCH(QString, sql);
     QFETCH(QStringList, fragments);
+    QFETCH(int, dialect);
     QPlainTextEdit edit;
-    new SqlHighlighter(&edit);
+    (new SqlHighlighter(&edit))->setDialect(Sql::Dialect(dialect));
     edit.setPlainText(sql);
     edit.show();
     QVERIFY(QTest::qWaitForWindowExposed(&edit));

@@ -9,9 +9,10 @@ using Sql::Token;
 using Sql::TokenKind;
 
 // Tokens written as "kind:text" joined by blanks, so a table row reads like the SQL it checks.
-static QString describe(QStringView text, Carry carry = Carry::None, Carry *left = nullptr)
+static QString describe(QStringView text, Carry carry = {}, Carry *left = nullptr,
+    Sql::Dialect dialect = Sql::Dialect::Db2)
 {
-    Lexer lexer(text, carry);
+    Lexer lexer(text, dialect, carry);
     QStringList parts;
     static const char *names[] = { "end", "word", "name", "str", "num", "param", "op", "term",
         "line", "block", "unknown" };
@@ -90,8 +91,8 @@ void tst_sqllexer::carriedLines_data()
     QTest::addColumn<int>("carryIn");
     QTest::addColumn<QString>("expected");
     QTest::addColumn<int>("carryOut");
-    const int none = int(Carry::None), block = int(Carry::BlockComment),
-              string = int(Carry::String), name = int(Carry::QuotedName);
+    const int none = Carry::None, block = Carry::BlockComment, string = Carry::String,
+              name = Carry::QuotedName;
     QTest::newRow("opens a comment") << "a /* b" << none << "word:a block:/* b" << block;
     QTest::newRow("inside a comment") << "still ;" << block << "block:still ;" << block;
     QTest::newRow("empty line in a comment") << "" << block << "" << block;
@@ -107,9 +108,11 @@ void tst_sqllexer::carriedLines()
     QFETCH(int, carryIn);
     QFETCH(QString, expected);
     QFETCH(int, carryOut);
-    Carry left = Carry::None;
-    QCOMPARE(describe(line, Carry(carryIn), &left), expected);
-    QCOMPARE(int(left), carryOut);
+    Carry in;
+    in.kind = Carry::Kind(carryIn);
+    Carry left;
+    QCOMPARE(describe(line, in, &left), expected);
+    QCOMPARE(int(left.kind), carryOut);
 }
 
 void tst_sqllexer::terminatorDirective_data()
@@ -164,8 +167,10 @@ void tst_sqllexer::anyInputLexesInOnePass()
             for (int i = random.bounded(200); i > 0; --i)
                 text += QChar(char16_t(random.bounded(0x10000)));
         }
-        for (Carry carry : { Carry::None, Carry::BlockComment, Carry::String }) {
-            Lexer lexer(text, carry);
+        for (const Carry::Kind carry : { Carry::None, Carry::BlockComment, Carry::String }) {
+            Carry in;
+            in.kind = carry;
+            Lexer lexer(text, Sql::Dialect::Db2, in);
             int at = 0;
             int count = 0;
             for (Token token = lexer.next(); token.kind != TokenKind::End; token = lexer.next()) {

@@ -67,7 +67,7 @@ void tst_sqlstatements::split_data()
                                   "1|change|truncate table t immediate",
                                   "1|definition|Create table x (a int)",
                                   "1|definition|grant select on t to u", "1|call|call p(1)",
-                                  "1|other|set schema s", "1|other|commit" };
+                                  "1|session|set schema s", "1|transaction|commit" };
     QTest::newRow("set terminator for compound SQL")
         << "select 1;\n--#SET TERMINATOR @\ncreate trigger x after insert on t\n"
            "begin atomic update u set n = n + 1; end@\n--#SET TERMINATOR ;\nselect 2;"
@@ -163,6 +163,11 @@ void tst_sqlstatements::errorPlace_data()
            "Expected tokens may include:  \"FROM\".  SQLSTATE=42601";
     QTest::newRow("no place named") << "select a from t"
                                     << "no such table: t";
+    QTest::newRow("a token named that occurs twice") << "select a from t where a = = 1"
+                                                     << "near \"=\": syntax error";
+    QTest::newRow("DB2 context picks the second occurrence")
+        << "select a from t where a = |= 1"
+        << "SQL0104N  An unexpected token \"=\" was found following \"where a = \".";
 }
 
 void tst_sqlstatements::errorPlace()
