@@ -3,6 +3,9 @@
 //                                  server shows that backend no longer active;
 //   rerun_after_close_<driver>_ms: from Close Query during a long statement to a new Run's
 //                                  first rows (SQLite: a recursive count to 10^9);
+//   rerun_after_close_postgres_stalled_ms: from Close Query on a partly fetched result whose
+//                                  server stopped answering (its backend stopped with SIGSTOP)
+//                                  to a new Run's first rows on the same alias;
 //   grid_paint_big_cell_ms:        one repaint of the grid with a 5 MB value in view;
 //   ui_stall_<case>_ms:            the longest gap of the UI thread's event loop during a
 //                                  connect to a silent server, a late count and Ctrl+End over
@@ -14,6 +17,7 @@
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
 #include "support/PgServer.h"
+#include "support/ProcessPause.h"
 #include "support/SilentServer.h"
 #include "support/TestEnv.h"
 #include "support/WindowFixture.h"
@@ -167,6 +171,32 @@ int main(int argc, char **argv)
                 throw std::runtime_error("the new Run gave no result");
             worstRerun = std::max(worstRerun, ms);
             std::printf("rerun_after_close_%s_ms %.1f ms\n", rerun.name, ms);
+        }
+        // Close Query on a partly fetched result whose backend stopped answering, then a Run on
+        // the same alias.
+        {
+            w.start(QStringLiteral("RESPPG"),
+                QStringLiteral("select n from generate_series(1, 1000000) n"));
+            w.waitIdle();
+            if (!w.form.CurrentQuery || w.form.CurrentQuery->allFetched())
+                throw std::runtime_error("no partly fetched result");
+            QueryDataset pidQuery;
+            pidQuery.setConnection(QStringLiteral("WATCHPG"), watch.handle());
+            pidQuery.setSql(QStringLiteral("select pid from pg_stat_activity where state = "
+                                           "'idle in transaction' and pid <> pg_backend_pid()"));
+            pidQuery.OpenQuery();
+            const pid_t backend = pid_t(pidQuery.FieldString(0).toLongLong());
+            pidQuery.Close();
+            const ProcessPause stalled(backend);
+            timer.start();
+            w.close->click();
+            w.start(QStringLiteral("RESPPG"), QStringLiteral("select 1 as one"));
+            w.waitIdle();
+            const double ms = timer.nsecsElapsed() / 1e6;
+            if (!w.form.CurrentQuery)
+                throw std::runtime_error("the new Run gave no result");
+            worstRerun = std::max(worstRerun, ms);
+            std::printf("rerun_after_close_postgres_stalled_ms %.1f ms\n", ms);
         }
         std::printf("rerun_after_close_ms %.1f ms\n", worstRerun);
 

@@ -203,6 +203,9 @@ void LoginFlow::logout()
     Reaper::dispose(std::move(held));
     ++m_request; // a connect still reading the stored login is forgotten too
     store(QString(), nullptr);
+    // A password kept in the settings is gone before the command returns, whatever happens to
+    // the process next; one in the keyring goes with the store above.
+    CredentialStore::forgetStoredPassword();
 }
 
 int LoginFlow::loginTimeout()

@@ -89,10 +89,7 @@ void TForm1::wireHandlers()
 
 TForm1::~TForm1()
 {
-    // A login stored or forgotten just before the window closed is in place before the
-    // process ends: waits for the credentials thread, without handling events.
-    CredentialStore::waitForPending();
-    FormDestroy(this);
+    FormDestroy(this); // waits for the credentials thread too
 }
 
 QString TForm1::titleText()
@@ -131,6 +128,9 @@ void TForm1::FormDestroy(QObject *)
     // The process ends here, whatever worker still runs: nothing else is cleaned up or written.
     // Only a text on the clipboard is handed to the desktop's clipboard manager first, as the
     // toolkit's own teardown would, so that what was copied last outlives the program.
+    // A login stored or forgotten just before is in place before the process ends: waits for
+    // the credentials thread (each of its requests waits for the keyring a bounded time).
+    CredentialStore::waitForPending();
     if (m_options.exitOnDestroy) {
         Clipboard::handOver();
         std::_Exit(0);

@@ -382,6 +382,13 @@ void TForm1::CloseCurrentQuery()
     m_login->forgetRequest(); // a connect still reading the stored login goes no further
     if (CurrentQuery) {
         UnbindGrid(); // before the dataset goes, so that the grid never reads a freed one
+        // A result not fetched to its end holds its connection until its free has talked to the
+        // server: a statement that comes next takes a fresh connection rather than wait, unless
+        // work is open there.
+        const std::shared_ptr<ConnectionHandle> connection = CurrentQuery->connection();
+        if (connection && !CurrentQuery->allFetched()
+            && !m_control->transaction().holds(connection))
+            connection->noteCancel(false);
         // Closing a cursor the server has not finished talks to it: never on this thread.
         Reaper::dispose(std::move(CurrentQuery));
     }

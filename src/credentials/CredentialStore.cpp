@@ -239,6 +239,13 @@ void writeLater(const QString &text, QObject *context, std::function<void(std::e
         [done = std::move(done)](bool, std::exception_ptr error) { done(error); });
 }
 
+void forgetStoredPassword()
+{
+    const QString stored = storedTextOrEmpty();
+    if (!stored.isEmpty() && !isUserLineOnly(stored))
+        writeConnectParms(QString());
+}
+
 bool keyringChosen()
 {
     const std::unique_ptr<QSettings> settings = openUserSettings();

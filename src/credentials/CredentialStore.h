@@ -27,6 +27,10 @@ QString read();
 // keyring. Raises "Failed to set data for 'ConnectParms'" when the settings cannot be written.
 void write(const QString &text);
 
+// Clears the settings value at once, on the calling thread, when it holds the password itself
+// (a password in the keyring goes with the next write()). What write() would raise.
+void forgetStoredPassword();
+
 // read() and write() wait for the credentials thread without handling events: for tests and
 // threads that have nothing else to do. The window uses these instead, which return at once;
 // `done` follows from the event loop of `context`'s thread (the UI thread), and not at all once

@@ -86,17 +86,16 @@ qint32 TQthread::tickDifference(quint32 start, quint32 now)
 
 void TQthread::useFreeConnection()
 {
-    // A statement that was cancelled but still holds the connection may keep it for as long as
-    // its server likes: past the grace it leaves after the cancel, this statement runs on a
-    // connection of its own, opened with the same login.
+    // A statement that was cancelled (or a result that was let go of) but still holds the
+    // connection may keep it for as long as its server likes: unless work is open there, this
+    // statement runs at once on a connection of its own, opened with the same login.
     const std::shared_ptr<ConnectionHandle> connection = Query->connection();
     if (KeepConnection || !connection || !connection->busy())
         return;
-    const auto deadline = connection->holdDeadline();
-    if (deadline == ConnectionHandle::Clock::time_point::max())
+    if (connection->holdDeadline() == ConnectionHandle::Clock::time_point::max())
         return; // nothing was cancelled: wait for the turn as always
-    if (connection->acquireUntil(deadline)) {
-        connection->release();
+    if (connection->acquireUntil(ConnectionHandle::Clock::now())) {
+        connection->release(); // let go of meanwhile: the statement stays there
         return;
     }
     if (Query->cancelPoint()->isCancelled())

@@ -138,12 +138,14 @@ void tst_keyringlogin::loginKeptAcrossRuns()
     }
     QCOMPARE(window->CachedParms, text);
 
-    // Close and Logout forgets the login in the settings and in the keyring.
+    // Close and Logout forgets the login in the settings and in the keyring, even when the
+    // window closes right after it (the process would end there).
     window.child<QToolButton>("SpeedButton12")->click();
-    QTRY_VERIFY(window->CachedParms.isEmpty());
+    window->close();
     QCOMPARE(storedPlain(), QString());
     if (keyring)
         QCOMPARE(KeyringSession::password(), OptionalText());
+    QVERIFY(window.open(WindowFixture::Shown::No));
     {
         ModalScript script({ typeLogin(user, password) });
         QVERIFY(connectAndWait(*window, QStringLiteral("DB2T302")));

@@ -260,10 +260,10 @@ void tst_login::closeAndLogout()
     auto *logout = window->findChild<QToolButton *>(QStringLiteral("SpeedButton12"));
     QVERIFY(logout);
     logout->click();
-
-    QTRY_VERIFY(window->CachedParms.isEmpty()); // once the settings hold the empty set
+    // Gone from the settings by the time the command returns.
     QVERIFY(storedParms().isValid());
     QCOMPARE(storedParms().toString(), QString());
+    QTRY_VERIFY(window->CachedParms.isEmpty()); // once the credentials thread confirmed it
     Connection *first = TestEnv::session().FindConnection(QStringLiteral("DB2T301"));
     QVERIFY(first && !first->IsConnected());
     QVERIFY(!TestEnv::session().FindConnection(QStringLiteral("DB2T302"))->IsConnected());
