@@ -19,6 +19,7 @@
 #include "query/QueryControl.h"
 #include "query/Reaper.h"
 #include "results/DataSource.h"
+#include "results/Exporter.h"
 #include "results/GridDelegate.h"
 #include "sql/SqlLexer.h"
 #include "ui_Unit1.h"
@@ -29,6 +30,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
+#include <QDir>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -41,6 +43,30 @@
 #include <functional>
 
 namespace {
+// The value viewer's "Save as…", by the exports' rules: a FIFO or a device is written directly,
+// any other file is replaced only once the whole value is written.
+QString writeValueFile(const QString &path, const QByteArray &bytes)
+{
+    try {
+        TargetFile file(path);
+        if (!file.open())
+            return QStringLiteral("Cannot create file %1: %2")
+                .arg(QDir::toNativeSeparators(path), file.errorString());
+        // A short write leaves a file as it was: nothing is committed.
+        const auto failed = [&path](const QString &reason) {
+            return QStringLiteral("Unable to write to %1: %2")
+                .arg(QDir::toNativeSeparators(path), reason);
+        };
+        if (file.device().write(bytes) != bytes.size())
+            return failed(file.device().errorString());
+        if (!file.commit())
+            return failed(file.errorString());
+        return {};
+    } catch (const std::exception &error) {
+        return QString::fromStdString(error.what()); // a folder
+    }
+}
+
 // A column is never sized wider than this many characters from code; the user may widen it.
 constexpr int maxInitialColumnChars = 60;
 
@@ -139,10 +165,22 @@ void TForm1::setupGrid()
             return;
         const QString title = grid->model()->headerData(index.column(), Qt::Horizontal).toString();
         const int record = DataSource1->recordAt(index.row());
+        // A binary value as its bytes, in a hex dump; the stored value is read at the current
+        // record, which the grid's current row shows.
+        ValueText::StoredKind kind {};
+        const char *data = nullptr;
+        std::size_t length = 0;
+        if (CurrentQuery->RecNo() == record
+            && CurrentQuery->fieldStored(index.column(), kind, data, length)
+            && kind == ValueText::StoredKind::Binary) {
+            ValueViewer viewer(title, QByteArray(data, qsizetype(length)), writeValueFile, this);
+            viewer.exec();
+            return;
+        }
         const QString value = CurrentQuery->isNull(record, index.column())
             ? QStringLiteral("<Null>")
             : CurrentQuery->text(record, index.column());
-        ValueViewer viewer(title, value, this);
+        ValueViewer viewer(title, value, writeValueFile, this);
         viewer.exec();
     };
     connect(grid, &QAbstractItemView::doubleClicked, this, [viewValue] { viewValue(); });
