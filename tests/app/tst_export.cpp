@@ -294,72 +294,59 @@ void tst_export::exports()
 void tst_export::extractDialogByKeys_data()
 {
     QTest::addColumn<QString>("dsn");
-    QTest::addColumn<bool>("report");
-    QTest::addColumn<QString>("keys"); // typed into the extract dialog from its opening focus
-    QTest::addColumn<int>("rows"); // -1: the dialog is cancelled
-    QTest::addColumn<bool>("toClipboard");
-    QTest::addColumn<bool>("asReport"); // written in the report's layout, else comma-quote
-    for (const char *dsn : { "EXP", "EXPPG" }) {
-        const QString d = QLatin1String(dsn);
-        for (const bool report : { false, true }) {
-            const char *button = report ? "report" : "comma-quote";
-            QTest::addRow("%s %s: Return", dsn, button)
-                << d << report << "Return" << 4 << false << report;
-            QTest::addRow("%s %s: Down to the amount, Tab, 2, Return", dsn, button)
-                << d << report << "Down Tab 2 Return" << 2 << false << report;
-            QTest::addRow("%s %s: Tab Tab Tab Space ticks the clipboard", dsn, button)
-                << d << report << "Tab Tab Tab Space Return" << 4 << true << report;
-            QTest::addRow("%s %s: Esc", dsn, button)
-                << d << report << "Esc" << -1 << false << report;
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("keys"); // from where the dialog puts the focus
+    QTest::addColumn<QString>("written"); // where, layout and rows; empty: nothing
+    for (const char *dsn : { "EXP", "EXPPG" })
+        for (const QString button : { "SpeedButton5", "SpeedButton6" }) {
+            const QString own = button.endsWith(u'6') ? "report" : "cq";
+            const auto row = [&](const char *keys, const QString &written) {
+                QTest::addRow("%s %s: %s", dsn, qPrintable(own), keys)
+                    << dsn << button << keys << written;
+            };
+            row("Return", "file " + own + " 4");
+            row("Down Tab 2 Return", "file " + own + " 2"); // the amount, not the format
+            row("Tab Tab Tab Space Return", "clipboard " + own + " 4");
+            row("Esc", "");
+            if (own == u"cq") // the format list comes after the clipboard box
+                row("Tab Tab Tab Tab Down Return", "file report 4");
         }
-        QTest::addRow("%s comma-quote: the format list after the clipboard box", dsn)
-            << d << false << "Tab Tab Tab Tab Down Return" << 4 << false << true;
-    }
 }
 
-// A keyboard user's paths through the extract dialog: keys go where the focus is, from where
-// the dialog puts it when it opens; what was written tells where they led.
+// Keys go where the focus is, as a user's do; what was written tells where they led.
 void tst_export::extractDialogByKeys()
 {
     QFETCH(QString, dsn);
-    QFETCH(bool, report);
+    QFETCH(QString, button);
     QFETCH(QString, keys);
-    QFETCH(int, rows);
-    QFETCH(bool, toClipboard);
-    QFETCH(bool, asReport);
+    QFETCH(QString, written);
     openResult(dsn, QStringLiteral("select ID as \"ID\" from t order by ID"));
     const QString path = m_dir.filePath(QStringLiteral("keys.txt"));
     QFile::remove(path);
+    const QStringList to = written.split(u' '); // where, layout, rows
     QList<ModalScript::Answer> answers { [&](QWidget *modal) {
-        modal->activateWindow(); // as the desktop activates a dialog that opens
+        modal->activateWindow(); // as the desktop does with a dialog that opens
         QTRY_COMPARE(QApplication::activeWindow(), modal);
-        for (const QString &key : keys.split(QLatin1Char(' '))) {
-            QWidget *focus = QApplication::focusWidget();
-            QVERIFY(focus && focus->window() == modal);
-            if (key == u"2")
-                QTest::keyClicks(focus, key);
-            else
-                QTest::keyClick(focus,
-                    QKeySequence::fromString(key)[0].key()); // Return, Down, Tab, Space, Esc
+        for (const QString &key : keys.split(u' ')) {
+            QVERIFY(QApplication::focusWidget()); // else the dialog closed before the last key
+            QTest::keySequence(QApplication::focusWidget(), QKeySequence(key));
         }
     } };
-    if (rows >= 0 && !toClipboard)
+    if (to.first() == u"file")
         answers << saveAnswer(path);
     ModalScript script(answers);
-    click(report ? "SpeedButton6" : "SpeedButton5");
+    click(qPrintable(button));
     QVERIFY(script.done());
     QCOMPARE(script.unexpected, 0);
-
-    QByteArray expected;
-    if (rows >= 0) {
-        expected = asReport ? blanks(8).toLatin1() + "ID\r\n" : QByteArray("\"ID\"\r\n");
-        for (int id = 1; id <= rows; ++id)
-            expected += asReport ? blanks(9).toLatin1() + QByteArray::number(id) + "\r\n"
-                                 : "\"" + QByteArray::number(id) + "\"\r\n";
-    }
+    const bool report = to.value(1) == u"report";
+    QByteArray expected = report ? blanks(8).toLatin1() + "ID\r\n" : "\"ID\"\r\n";
+    for (int id = 1; id <= to.value(2).toInt(); ++id)
+        expected +=
+            (report ? blanks(9) + QString::number(id) : '"' + QString::number(id) + '"').toLatin1()
+            + "\r\n";
+    QCOMPARE(readFile(path), to.first() == u"file" ? expected : QByteArray("<missing>"));
     QCOMPARE(QGuiApplication::clipboard()->text().toLatin1(),
-        toClipboard ? expected : sentinel.toLatin1());
-    QCOMPARE(readFile(path), rows >= 0 && !toClipboard ? expected : QByteArray("<missing>"));
+        to.first() == u"clipboard" ? expected : sentinel.toLatin1());
 }
 
 void tst_export::existingFileReplacedWithoutQuestion()
