@@ -4,23 +4,36 @@
 // value unit" lines on stdout. Usage: bench_export [ROWS]   (or ROWS in the environment; default
 // 1000000). With 10,000,000 rows or more (or BIG=1) it also runs the bounded-memory export of a
 // result beyond a 64 MB budget and checks its files against a run without that budget.
+// export_window_vs_walk: the comma-quote export started through the window's own dialogs
+// (offscreen), from Return in the file dialog to the grid showing the result again, against the
+// walk alone (exportResult) over a result opened the same way; the slower of the two drivers.
 
 #include "BenchFloor.h"
 #include "BenchTable.h"
 #include "ProcessMemory.h"
+#include "app/Unit1.h"
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
+#include "results/DataSource.h"
 #include "results/Exporter.h"
+#include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/SessionConnection.h"
 #include "support/TestEnv.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSettings>
+#include <QTest>
+#include <QToolButton>
 
 #include <cstdio>
 #include <fcntl.h>
@@ -81,6 +94,58 @@ Export exportRun(const QString &dsn, const char *sql, ExportFormat format, const
     run.storeMb = double(query.storeBytes()) / (1024.0 * 1024);
     run.budgetMb = run.storeMb + double(QFileInfo(path).size()) / (1024.0 * 1024);
     return run;
+}
+
+void spinUntil(const std::function<bool()> &done)
+{
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+}
+
+// The comma-quote export as a user starts it in the window: the statement run (not timed), the
+// button, OK in the extract dialog, the file's name typed and Return in the file dialog; seconds
+// from that Return until the export has ended and the grid shows the result again.
+double windowExport(TForm1 &form, const QString &dsn, const char *sql, const QString &path)
+{
+    form.setEditorText(QString::fromLatin1(sql));
+    form.findChild<QComboBox *>(QStringLiteral("ComboBox1"))->setEditText(dsn);
+    form.findChild<QToolButton *>(QStringLiteral("SpeedButton1"))->click();
+    spinUntil([&] { return !form.CurrentThread && form.CurrentQuery; });
+    QElapsedTimer timer;
+    bool ended = false;
+    const auto connection = QObject::connect(form.DataSource1, &QAbstractItemModel::modelReset,
+        [&] { ended = timer.isValid() && form.DataSource1->dataSet(); });
+    ModalScript script({ [](QWidget *dialog) {
+                            dialog->findChild<QPushButton *>(QStringLiteral("BitBtn1"))->click();
+                        },
+        [&](QWidget *dialog) {
+            auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            name->setText(path);
+            timer.start();
+            QTest::keyClick(name, Qt::Key_Return);
+        } });
+    script.setFallback([](QWidget *) {}); // the progress dialog is left to the export
+    form.findChild<QToolButton *>(QStringLiteral("SpeedButton5"))->click();
+    spinUntil([&] { return ended; });
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    QObject::disconnect(connection);
+    if (!script.done() || QFileInfo(path).size() == 0)
+        throw std::runtime_error("the export's dialogs did not go as scripted");
+    return seconds;
+}
+
+// The walk alone, as the window's export runs it once its dialogs are answered: a result opened
+// as the window opens it (first block only), then exportResult, timed; nothing measured beside.
+double walkAlone(const QString &dsn, const char *sql, const QString &path)
+{
+    QueryDataset query;
+    query.setConnection(dsn, sessionConnection(dsn));
+    query.setSql(QString::fromLatin1(sql));
+    query.OpenQuery();
+    QElapsedTimer timer;
+    timer.start();
+    exportResult(query, ExportFormat::CommaQuote, -1, false, path);
+    return timer.nsecsElapsed() / 1e9;
 }
 
 // Files of the same bytes, read in pieces.
@@ -189,6 +254,9 @@ int main(int argc, char **argv)
         PgServer &server = PgServer::instance();
 
         BenchConnections connections;
+        TForm1 window(WindowFixture::options());
+        window.show();
+        double windowVsWalk = 0;
 
         // The machine may be busy with other work: the runs alternate and the best of each counts.
         const int repeats = benchRepeats();
@@ -248,6 +316,23 @@ int main(int argc, char **argv)
             reportVsCq = std::max(reportVsCq, rp.seconds / cq.seconds);
             figure(prefix + "_csv_vs_cq", csv.seconds / cq.seconds, "x");
             figure(prefix + "_jsonl_vs_cq", jsonl.seconds / cq.seconds, "x");
+            // The same export through the window, alternating with the walk alone.
+            window.setDBParms(user.isEmpty()
+                    ? QStringLiteral("USER NAME=bench\r\nPASSWORD=bench\r\n")
+                    : QStringLiteral("USER NAME=%1\r\nPASSWORD=%2\r\n").arg(user, password));
+            double windowBest = 0;
+            double walkBest = 0;
+            windowExport(window, dsn, sql, out); // the first pays for the dialogs' creation
+            for (int i = 0; i < repeats; ++i) {
+                const double w = windowExport(window, dsn, sql, out);
+                if (windowBest == 0 || w < windowBest)
+                    windowBest = w;
+                const double walk = walkAlone(dsn, sql, out);
+                if (walkBest == 0 || walk < walkBest)
+                    walkBest = walk;
+            }
+            figure(prefix + "_window_vs_walk", windowBest / walkBest, "x");
+            windowVsWalk = std::max(windowVsWalk, windowBest / walkBest);
             csvVsCq = std::max(csvVsCq, csv.seconds / cq.seconds);
             jsonlVsCq = std::max(jsonlVsCq, jsonl.seconds / cq.seconds);
         };
@@ -257,6 +342,7 @@ int main(int argc, char **argv)
         figure("export_csv_vs_cq", csvVsCq, "x"); // the slower of the two drivers
         figure("export_jsonl_vs_cq", jsonlVsCq, "x");
         figure("export_file_peak_vs_store", fileVsStore, "x");
+        figure("export_window_vs_walk", windowVsWalk, "x");
         QFile::remove(out);
         // Ten million rows and more, or BIG=1: the bounded-memory run (it takes minutes).
         if (rows >= 10000000 || qEnvironmentVariableIntValue("BIG") == 1)

@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QShortcut>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -63,6 +64,11 @@ ResultView::ResultView(
     m_status->setFrameShape(QFrame::Box);
     m_status->setMargin(2);
     m_status->hide();
+    // A sort's last word over the grid goes after a while; beside the field it stays.
+    m_statusHide = new QTimer(this); // owned (Qt parent)
+    m_statusHide->setSingleShot(true);
+    m_statusHide->setInterval(5000);
+    connect(m_statusHide, &QTimer::timeout, m_status, &QWidget::hide);
 
     auto *find = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), grid); // owned by the grid
     find->setContext(Qt::WidgetShortcut);
@@ -108,6 +114,7 @@ bool ResultView::eventFilter(QObject *watched, QEvent *event)
             // Nothing to clear or stop: the field goes, the grid has the keys again.
             m_opened = false;
             m_grid->setFocus(Qt::ShortcutFocusReason);
+            setStatus(QString()); // nothing under way: nothing to say over the grid either
             showBar();
         }
     }
@@ -285,6 +292,8 @@ void ResultView::refuse(const QString &why)
     showIndicator();
     showBar();
     setStatus(why);
+    if (m_status->isVisible())
+        m_statusHide->start();
     emit settled();
 }
 
@@ -358,6 +367,7 @@ void ResultView::showBar()
 
 void ResultView::setStatus(const QString &text)
 {
+    m_statusHide->stop();
     m_count->setText(text);
     m_status->setText(text);
     const bool floating = m_bar->isHidden() && !text.isEmpty();

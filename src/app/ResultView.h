@@ -14,6 +14,7 @@ class DataSource;
 class QLabel;
 class QLineEdit;
 class QTableView;
+class QTimer;
 class QVBoxLayout;
 class QueryDataset;
 
@@ -87,6 +88,7 @@ private:
     QWidget *m_bar = nullptr; // the filter field and its count; owned by the page (Qt parent)
     QLabel *m_status = nullptr; // the count's text over the grid; owned by the grid (Qt parent)
     bool m_opened = false; // Ctrl+F showed the field, Esc in the empty field hides it
+    QTimer *m_statusHide = nullptr; // hides a settled word over the grid; owned (Qt parent)
     QLineEdit *m_edit = nullptr; // owned by the bar (Qt parent)
     QLabel *m_count = nullptr; // owned by the bar (Qt parent)
     Wanted m_wanted;

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -402,8 +403,9 @@ void ExportRun::advance()
     if (!m_walk)
         return;
     // Until the progress dialog is due the walk goes straight on, as the window takes no input
-    // meanwhile; then a slice is short, so that the dialog paints and its Cancel is heard.
-    const qint64 sliceMs = qBound(0, exportProgressDelayMs, 12);
+    // meanwhile; then a slice is short enough that the dialog paints and its Cancel is heard
+    // at once, and long enough that the event loop between slices costs the walk nothing.
+    const qint64 sliceMs = qBound(0, exportProgressDelayMs, 40);
     const qint64 sliceEnd = m_walk->progress ? m_walk->clock.elapsed() + sliceMs
                                              : qMax<qint64>(exportProgressDelayMs, 0);
     try {
@@ -438,13 +440,19 @@ void ExportRun::showProgress()
         // dataset is being walked.
         dialog->setWindowModality(Qt::ApplicationModal);
         dialog->setCancelButtonText(QStringLiteral("Cancel"));
-        dialog->setRange(0, 0);
+        // The count of records written is the progress; a busy bar would only repaint, over
+        // and over, time the walk needs.
+        auto *bar = new QProgressBar; // owned by the dialog
+        bar->setRange(0, 1);
+        bar->setTextVisible(false);
+        dialog->setBar(bar);
+        bar->hide();
         dialog->setMinimumDuration(0);
         dialog->setAutoClose(false);
         dialog->setAutoReset(false);
         dialog->show();
         m_walk->progress = std::move(dialog);
-    } else if (now - m_walk->lastUpdate < qMin(100, exportProgressDelayMs)) {
+    } else if (now - m_walk->lastUpdate < qMin(250, exportProgressDelayMs)) {
         return;
     }
     m_walk->lastUpdate = now;

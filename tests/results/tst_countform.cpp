@@ -204,11 +204,7 @@ void tst_countform::profileChoice()
     QCOMPARE(controls(form).ok->isEnabled(), okEnabled);
     QCOMPARE(int(form.exportProfile().format), chosen);
     QCOMPARE(form.exportProfile().tableName, name->isEnabled() ? table.trimmed() : QString());
-    // The statements' database is said while INSERT is chosen, and goes into the profile.
-    auto *target = form.findChild<QLabel *>("ExportSqlTarget");
-    QCOMPARE(!target->isHidden(), name->isEnabled());
-    QVERIFY(target->text().contains(QStringLiteral("PostgreSQL")));
-    QCOMPARE(form.exportProfile().dialect, SqlDialect::PostgreSQL);
+    QCOMPARE(form.findChild<QLabel *>("ExportSqlTarget")->isHidden(), !name->isEnabled());
 }
 
 STELVIK_TEST_MAIN(tst_countform)
