@@ -103,21 +103,6 @@ Dialect dialectOfDriver(QStringView driver)
     return Dialect::Ansi;
 }
 
-QString dialectName(Dialect dialect)
-{
-    switch (dialect) {
-    case Dialect::Db2:
-        return QStringLiteral("DB2");
-    case Dialect::PostgreSql:
-        return QStringLiteral("PostgreSQL");
-    case Dialect::Sqlite:
-        return QStringLiteral("SQLite");
-    case Dialect::Ansi:
-        break;
-    }
-    return QStringLiteral("ANSI");
-}
-
 QString carryName(const Carry &carry)
 {
     switch (carry.kind) {

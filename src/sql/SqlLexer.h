@@ -23,7 +23,6 @@ enum class Dialect : unsigned char {
 
 // The dialect of an ODBC driver, by the name or library file the data source names.
 Dialect dialectOfDriver(QStringView driver);
-QString dialectName(Dialect dialect); // "ANSI", "DB2", "PostgreSQL", "SQLite"
 
 enum class TokenKind : unsigned char {
     End, // no more tokens
