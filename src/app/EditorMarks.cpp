@@ -79,8 +79,15 @@ int EditorMarks::errorMarks(QPlainTextEdit *editor, const QString &message, cons
     int from = 0;
     int to = 0;
     if (ambiguous) {
-        from = editorOffset(0);
-        to = editorOffset(int(QStringView(sent).trimmed().size()));
+        // The statement from its first character to its last, blanks around it left out.
+        int first = 0;
+        int end = int(sent.size());
+        while (first < end && sent[first].isSpace())
+            ++first;
+        while (end > first && sent[end - 1].isSpace())
+            --end;
+        from = editorOffset(first);
+        to = editorOffset(end);
     } else {
         Sql::Lexer lexer(QStringView(sent).mid(offset), dialect);
         const Sql::Token token = lexer.next();

@@ -103,21 +103,6 @@ Dialect dialectOfDriver(QStringView driver)
     return Dialect::Ansi;
 }
 
-QString dialectName(Dialect dialect)
-{
-    switch (dialect) {
-    case Dialect::Db2:
-        return QStringLiteral("DB2");
-    case Dialect::PostgreSql:
-        return QStringLiteral("PostgreSQL");
-    case Dialect::Sqlite:
-        return QStringLiteral("SQLite");
-    case Dialect::Ansi:
-        break;
-    }
-    return QStringLiteral("ANSI");
-}
-
 QString carryName(const Carry &carry)
 {
     switch (carry.kind) {
@@ -340,29 +325,38 @@ Token Lexer::blockComment(int start)
     return { TokenKind::BlockComment, start, m_pos - start };
 }
 
-Token Lexer::next()
+void Lexer::read(Token &token)
 {
     const int size = int(m_text.size());
     if (m_carry.isOpen()) {
-        if (m_pos >= size)
-            return { TokenKind::End, size, 0 }; // the construct stays open
+        if (m_pos >= size) {
+            token = { TokenKind::End, size, 0 }; // the construct stays open
+            return;
+        }
         const Carry::Kind open = m_carry.kind;
         m_carry.kind = Carry::None;
         switch (open) {
         case Carry::BlockComment:
-            return blockComment(m_pos);
+            token = blockComment(m_pos);
+            return;
         case Carry::String:
-            return quoted(m_pos, u'\'', TokenKind::String, Carry::String);
+            token = quoted(m_pos, u'\'', TokenKind::String, Carry::String);
+            return;
         case Carry::QuotedName:
-            return quoted(m_pos, u'"', TokenKind::QuotedName, Carry::QuotedName);
+            token = quoted(m_pos, u'"', TokenKind::QuotedName, Carry::QuotedName);
+            return;
         case Carry::EscapeString:
-            return escapeString(m_pos);
+            token = escapeString(m_pos);
+            return;
         case Carry::DollarString:
-            return dollarString(m_pos, m_pos);
+            token = dollarString(m_pos, m_pos);
+            return;
         case Carry::BracketName:
-            return bracketName(m_pos);
+            token = bracketName(m_pos);
+            return;
         case Carry::BacktickName:
-            return quoted(m_pos, u'`', TokenKind::QuotedName, Carry::BacktickName);
+            token = quoted(m_pos, u'`', TokenKind::QuotedName, Carry::BacktickName);
+            return;
         case Carry::None:
             break;
         }
@@ -372,8 +366,10 @@ Token Lexer::next()
         && (data[m_pos] < 128 ? (db2Table.bits[data[m_pos]] & Space) != 0
                               : QChar::isSpace(data[m_pos])))
         ++m_pos;
-    if (m_pos >= size)
-        return { TokenKind::End, size, 0 };
+    if (m_pos >= size) {
+        token = { TokenKind::End, size, 0 };
+        return;
+    }
 
     const int start = m_pos;
     const char16_t c = data[start];
@@ -390,16 +386,19 @@ Token Lexer::next()
             if (!directive.isEmpty())
                 m_terminator = directive;
         }
-        return comment;
+        token = comment;
+        return;
     }
     if (c == '/' && d == '*') {
         m_pos = start + 2;
         m_carry.depth = 1;
-        return blockComment(start);
+        token = blockComment(start);
+        return;
     }
     if (terminatorAt(start)) {
         m_pos = start + int(m_terminator.size());
-        return { TokenKind::Terminator, start, m_pos - start };
+        token = { TokenKind::Terminator, start, m_pos - start };
+        return;
     }
     // Words next: they are most of any text.
     if (const int units = wordCharUnits(m_classes, m_text, start, true)) {
@@ -407,27 +406,33 @@ Token Lexer::next()
         if (end < size && m_text[end] == u'\'' && end - start <= 2) {
             if (m_dialect == Dialect::PostgreSql && end - start == 1 && upper(c) == 'E') {
                 m_pos = end + 1;
-                return escapeString(start);
+                token = escapeString(start);
+                return;
             }
             if (isStringPrefix(m_text.mid(start, end - start))) {
                 m_pos = end + 1;
-                return quoted(start, u'\'', TokenKind::String, Carry::String);
+                token = quoted(start, u'\'', TokenKind::String, Carry::String);
+                return;
             }
         }
         m_pos = end;
-        return { TokenKind::Word, start, end - start };
+        token = { TokenKind::Word, start, end - start };
+        return;
     }
     if (isDigit(c) || (c == '.' && isDigit(d))) {
         m_pos = numberEnd(start);
-        return { TokenKind::Number, start, m_pos - start };
+        token = { TokenKind::Number, start, m_pos - start };
+        return;
     }
     switch (c) {
     case '\'':
         m_pos = start + 1;
-        return quoted(start, u'\'', TokenKind::String, Carry::String);
+        token = quoted(start, u'\'', TokenKind::String, Carry::String);
+        return;
     case '"':
         m_pos = start + 1;
-        return quoted(start, u'"', TokenKind::QuotedName, Carry::QuotedName);
+        token = quoted(start, u'"', TokenKind::QuotedName, Carry::QuotedName);
+        return;
     default:
         break;
     }
@@ -439,35 +444,41 @@ Token Lexer::next()
                 while (i < size && isDigit(m_text[i].unicode()))
                     ++i;
                 m_pos = i;
-                return { TokenKind::Parameter, start, i - start };
+                token = { TokenKind::Parameter, start, i - start };
+                return;
             }
             const int tagEnd = dollarTagEnd(start);
             if (tagEnd > 0) {
                 m_carry.tag = m_text.mid(start, tagEnd - start).toString();
-                return dollarString(start, tagEnd);
+                token = dollarString(start, tagEnd);
+                return;
             }
         }
         break;
     case Dialect::Sqlite:
         if (c == '[') {
             m_pos = start + 1;
-            return bracketName(start);
+            token = bracketName(start);
+            return;
         }
         if (c == '`') {
             m_pos = start + 1;
-            return quoted(start, u'`', TokenKind::QuotedName, Carry::BacktickName);
+            token = quoted(start, u'`', TokenKind::QuotedName, Carry::BacktickName);
+            return;
         }
         if ((c == '$' || c == '@') && start + 1 < size
             && wordCharUnits(m_classes, m_text, start + 1, true)) {
             m_pos = wordEnd(start + 1);
-            return { TokenKind::Parameter, start, m_pos - start };
+            token = { TokenKind::Parameter, start, m_pos - start };
+            return;
         }
         if (c == '?' && isDigit(d)) {
             int i = start + 1;
             while (i < size && isDigit(m_text[i].unicode()))
                 ++i;
             m_pos = i;
-            return { TokenKind::Parameter, start, i - start };
+            token = { TokenKind::Parameter, start, i - start };
+            return;
         }
         break;
     case Dialect::Db2:
@@ -476,11 +487,13 @@ Token Lexer::next()
     }
     if (c == '?') {
         m_pos = start + 1;
-        return { TokenKind::Parameter, start, 1 };
+        token = { TokenKind::Parameter, start, 1 };
+        return;
     }
     if (c == ':' && start + 1 < size && wordCharUnits(m_classes, m_text, start + 1, true)) {
         m_pos = wordEnd(start + 1);
-        return { TokenKind::Parameter, start, m_pos - start };
+        token = { TokenKind::Parameter, start, m_pos - start };
+        return;
     }
     bool pair = false;
     switch (c) {
@@ -507,16 +520,19 @@ Token Lexer::next()
     }
     if (pair && !terminatorAt(start + 1)) {
         m_pos = start + 2;
-        return { TokenKind::Operator, start, 2 };
+        token = { TokenKind::Operator, start, 2 };
+        return;
     }
     if (c < 128 && c > ' ' && c != 0x7f) {
         m_pos = start + 1;
-        return { TokenKind::Operator, start, 1 };
+        token = { TokenKind::Operator, start, 1 };
+        return;
     }
     int units = 1;
     codePoint(m_text, start, &units);
     m_pos = start + units;
-    return { TokenKind::Unknown, start, units };
+    token = { TokenKind::Unknown, start, units };
+    return;
 }
 
 QString asciiUpper(QString text)

@@ -23,7 +23,6 @@ enum class Dialect : unsigned char {
 
 // The dialect of an ODBC driver, by the name or library file the data source names.
 Dialect dialectOfDriver(QStringView driver);
-QString dialectName(Dialect dialect); // "ANSI", "DB2", "PostgreSQL", "SQLite"
 
 enum class TokenKind : unsigned char {
     End, // no more tokens
@@ -83,7 +82,13 @@ class Lexer
 public:
     explicit Lexer(QStringView text, Dialect dialect = Dialect::Db2, Carry carry = {});
 
-    Token next();
+    Token next()
+    {
+        // Filled in place: a token handed back from many return paths costs a stall.
+        Token token;
+        read(token);
+        return token;
+    }
     // The construct left open at the end of the text; meaningful once next() returned End.
     const Carry &carry() const { return m_carry; }
     Dialect dialect() const { return m_dialect; }
@@ -96,6 +101,7 @@ public:
     static QString terminatorDirective(QStringView comment);
 
 private:
+    void read(Token &token);
     Token quoted(int start, char16_t quote, TokenKind kind, Carry::Kind open);
     Token bracketName(int start);
     Token escapeString(int start);

@@ -806,12 +806,6 @@ QVector<Statement> splitStatements(QStringView text, Dialect dialect)
     return statements;
 }
 
-Statement classify(QStringView text, Dialect dialect)
-{
-    const QVector<Statement> statements = splitStatements(text, dialect);
-    return statements.isEmpty() ? Statement() : statements.first();
-}
-
 int statementAt(QStringView text, const QVector<Statement> &statements, int offset)
 {
     for (int i = 0; i < statements.size(); ++i) {

@@ -68,9 +68,6 @@ struct Statement
 // body (and, in PostgreSQL, a parenthesis) holds its inner terminators.
 QVector<Statement> splitStatements(QStringView text, Dialect dialect = Dialect::Db2);
 
-// The effects and unfiltered changes of one statement's text (its first statement's).
-Statement classify(QStringView text, Dialect dialect = Dialect::Db2);
-
 // The statement at a cursor offset: the one whose piece holds it, except that a cursor after a
 // terminator on the line where that statement ends means that statement. -1 when the text holds
 // no statement.

@@ -43,46 +43,76 @@ void tst_sqllexer::tokens_data()
 {
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("dialect");
+    const int db2 = int(Sql::Dialect::Db2);
     QTest::newRow("select") << "select a,b from T301DBA.ORDERS;"
                             << "word:select word:a op:, word:b word:from word:T301DBA op:. "
-                               "word:ORDERS term:;";
+                               "word:ORDERS term:;"
+                            << db2;
     QTest::newRow("doubled quote in string") << "'it''s;'"
-                                             << "str:'it''s;'";
+                                             << "str:'it''s;'" << db2;
     QTest::newRow("doubled quote in name") << "\"a\"\";b\"."
-                                           << "name:\"a\"\";b\" op:.";
-    QTest::newRow("prefixed strings") << "X'0aff' g'x' N'y' GX'00' x 'z'"
-                                      << "str:X'0aff' str:g'x' str:N'y' str:GX'00' word:x str:'z'";
+                                           << "name:\"a\"\";b\" op:." << db2;
+    QTest::newRow("prefixed strings")
+        << "X'0aff' g'x' N'y' GX'00' x 'z'"
+        << "str:X'0aff' str:g'x' str:N'y' str:GX'00' word:x str:'z'" << db2;
     QTest::newRow("numbers") << "1 2.5 .5 3. 1e10 1.5E-3 7e x2"
                              << "num:1 num:2.5 num:.5 num:3. num:1e10 num:1.5E-3 num:7 word:e "
-                                "word:x2";
+                                "word:x2"
+                             << db2;
     QTest::newRow("parameters") << "? :name :: :1"
-                                << "param:? param::name op::: op:: num:1";
+                                << "param:? param::name op::: op:: num:1" << db2;
     QTest::newRow("operators") << "a<>b<=c>=d!=e||f"
                                << "word:a op:<> word:b op:<= word:c op:>= "
-                                  "word:d op:!= word:e op:|| word:f";
+                                  "word:d op:!= word:e op:|| word:f"
+                               << db2;
     QTest::newRow("comments") << "a -- c;d\r\nb /* x;\n */ c"
-                              << "word:a line:-- c;d word:b block:/* x;\n */ word:c";
+                              << "word:a line:-- c;d word:b block:/* x;\n */ word:c" << db2;
     QTest::newRow("comment at the end, no newline") << "select 1 -- done"
-                                                    << "word:select num:1 line:-- done";
+                                                    << "word:select num:1 line:-- done" << db2;
     QTest::newRow("DB2 identifier characters") << "#tmp @x $y_1"
-                                               << "word:#tmp word:@x word:$y_1";
+                                               << "word:#tmp word:@x word:$y_1" << db2;
     QTest::newRow("letters of any script") << "SELECT ĳzer, ꞯꞰ, 𝒜b FROM t"
                                            << "word:SELECT word:ĳzer op:, word:ꞯꞰ op:, "
-                                              "word:𝒜b word:FROM word:t";
+                                              "word:𝒜b word:FROM word:t"
+                                           << db2;
     QTest::newRow("unterminated string") << "select 'abc"
-                                         << "word:select str:'abc";
-    QTest::newRow("stray characters") << QString::fromUtf8(
-        "a \u00a7 \x7f b") << QString::fromUtf8("word:a unknown:\u00a7 unknown:\x7f word:b");
+                                         << "word:select str:'abc" << db2;
+    QTest::newRow("stray characters")
+        << QString::fromUtf8("a \u00a7 \x7f b")
+        << QString::fromUtf8("word:a unknown:\u00a7 unknown:\x7f word:b") << db2;
     QTest::newRow("new terminator ends a word") << "--#SET TERMINATOR @\nend@ a;b@"
                                                 << "line:--#SET TERMINATOR @ word:end term:@ "
-                                                   "word:a op:; word:b term:@";
+                                                   "word:a op:; word:b term:@"
+                                                << db2;
+    const int pg = int(Sql::Dialect::PostgreSql), lite = int(Sql::Dialect::Sqlite),
+              ansi = int(Sql::Dialect::Ansi);
+    QTest::newRow("PostgreSQL dollar strings")
+        << "$$a;'b$$ $t$ $$ $t$ $1 a$b $ x"
+        << "str:$$a;'b$$ str:$t$ $$ $t$ param:$1 word:a$b op:$ word:x" << pg;
+    QTest::newRow("PostgreSQL E string") << "E'it\\'s;' e'\\\\' 'a\\' x"
+                                         << "str:E'it\\'s;' str:e'\\\\' str:'a\\' word:x" << pg;
+    QTest::newRow("PostgreSQL nested comment") << "/* a /* b */ c */ d"
+                                               << "block:/* a /* b */ c */ word:d" << pg;
+    QTest::newRow("PostgreSQL casts and names")
+        << "@x #y a::int"
+        << "op:@ word:x op:# word:y word:a op::: word:int" << pg;
+    QTest::newRow("DB2 comments do not nest") << "/* a /* b */ c */"
+                                              << "block:/* a /* b */ word:c op:* op:/" << db2;
+    QTest::newRow("SQLite names, blobs, parameters")
+        << "[a;b] `c``d` X'0f' ?12 $v @w :x"
+        << "name:[a;b] name:`c``d` str:X'0f' param:?12 param:$v param:@w param::x" << lite;
+    QTest::newRow("plain SQL has no brackets or dollars")
+        << "[a] $$ N'x'"
+        << "op:[ word:a op:] op:$ op:$ str:N'x'" << ansi;
 }
 
 void tst_sqllexer::tokens()
 {
     QFETCH(QString, sql);
     QFETCH(QString, expected);
-    QCOMPARE(describe(sql), expected);
+    QFETCH(int, dialect);
+    QCOMPARE(describe(sql, {}, nullptr, Sql::Dialect(dialect)), expected);
 }
 
 void tst_sqllexer::carriedLines_data()
