@@ -139,8 +139,9 @@ void TForm1::FormDestroy(QObject *)
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
-    // Open work is committed or rolled back first; the window closes once that is done.
-    if (!m_transactions->settle([this] { close(); })) {
+    // Open work is committed or rolled back first; the window closes once that is done. One
+    // already at the server may be left to itself: the close never waits for a server.
+    if (!m_transactions->settle([this] { close(); }, QStringLiteral("Close now"))) {
         event->ignore();
         return;
     }

@@ -3,9 +3,12 @@
 #include "connection/ConnectionHandle.h"
 #include "connection/QueryDataset.h"
 #include "connection/Session.h"
+#include "query/QueryControl.h"
 #include "settings/ParmStore.h"
 #include "support/ModalScript.h"
+#include "support/PgLock.h"
 #include "support/PgServer.h"
+#include "support/ProcessPause.h"
 #include "support/TestEnv.h"
 #include "support/WindowFixture.h"
 
@@ -32,6 +35,10 @@ private slots:
     void endWork();
     void heldOrLost_data();
     void heldOrLost();
+    void endUnderWay_data();
+    void endUnderWay();
+    void statementAbandoned_data();
+    void statementAbandoned();
 
 private:
     void openWork(); // a window with auto-commit off and one insert open on TXPG
@@ -46,6 +53,7 @@ private:
 void tst_openwork::initTestCase()
 {
     PgServer::instance().addDsn(QStringLiteral("TXPG"), QStringLiteral("openwork"));
+    PgServer::instance().addDsn(QStringLiteral("TXLOCK"), QStringLiteral("openwork"));
     PgServer::instance().exec(
         QStringLiteral("create table tx(id int); grant all on tx to public"), "openwork");
 }
@@ -191,6 +199,102 @@ void tst_openwork::heldOrLost()
         QTRY_VERIFY(std::any_of(script.seen.begin(), script.seen.end(), [](const auto &seen) {
             return seen.objectName == u"WorkLostBox" && seen.text.contains(u"server rolled back");
         }));
+}
+
+void tst_openwork::endUnderWay_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("answer"); // to "under way"; the end is a rollback after Go on
+    for (const char *command : { "close", "SpeedButton12" })
+        for (const int answer : { QMessageBox::Retry, QMessageBox::Ignore, QMessageBox::Cancel })
+            QTest::addRow("%s, %s", command,
+                answer == QMessageBox::Retry        ? "Wait"
+                    : answer == QMessageBox::Ignore ? "go on"
+                                                    : "Cancel")
+                << command << answer;
+}
+
+void tst_openwork::endUnderWay()
+{
+    QFETCH(QString, command);
+    QFETCH(int, answer);
+    openWork();
+    const bool close = command == u"close", commit = answer != QMessageBox::Ignore;
+    const auto left = [&] { // the window closed, or logged out
+        return close ? !m_form->isVisible()
+                     : !Session::instance().FindConnection("TXPG")->IsConnected();
+    };
+    ModalScript script({ ModalScript::press(QMessageBox::StandardButton(answer)) });
+    script.setFallback(ModalScript::press(QMessageBox::Ok)); // the outcome, when told
+    {
+        const ProcessPause stalled(PgServer::instance() // the server stops answering the end
+                                       .value("select pid from pg_stat_activity where state = "
+                                              "'idle in transaction' and datname = 'openwork'")
+                                       .toInt());
+        m_form.child<QAction>(commit ? "Commit1" : "Rollback1")->trigger();
+        if (close)
+            m_form->close();
+        else
+            m_form.child<QToolButton>(qPrintable(command))->click();
+        QVERIFY(script.done());
+        QCOMPARE(script.seen.value(0).objectName, QStringLiteral("EndUnderWay"));
+        QCOMPARE(left(), answer == QMessageBox::Ignore); // nothing waited for the server
+    }
+    QTRY_COMPARE(rows(), commit ? 1 : 0);
+    QTRY_COMPARE(left(), answer != QMessageBox::Cancel);
+    QVERIFY(m_form.waitIdle());
+    const bool told = answer == QMessageBox::Cancel || (!close && answer == QMessageBox::Ignore);
+    QTRY_COMPARE(script.seen.size(), told ? 2 : 1);
+    QVERIFY(script.seen.last().text.contains(commit ? "committed" : "rolled back") || !told);
+    QCOMPARE(script.unexpected, 0);
+}
+
+void tst_openwork::statementAbandoned_data()
+{
+    QTest::addColumn<QString>("path");
+    for (const char *path : { "AutoCommit1", "alias", "close", "script, SpeedButton12" })
+        QTest::newRow(path) << path;
+}
+
+void tst_openwork::statementAbandoned()
+{
+    QFETCH(QString, path);
+    openWork();
+    PgLock lock(QStringLiteral("TXLOCK"), 3001); // the next insert waits for it
+    const QString waits = "insert into tx select 2 from " + PgLock::waitFor(3001);
+    const bool script = path.startsWith(u"script"), cancelled = script || path == u"close";
+    m_form->setEditorText(script ? waits + ";\nselect 3 as x;\n" : waits);
+    m_form.chooseAlias(QStringLiteral("TXPG"));
+    if (script)
+        m_form.child<QAction>("RunScript1")->trigger();
+    else
+        m_form.execButton()->click();
+    QTRY_VERIFY(panel()->text().endsWith(u"(2 statements)"));
+    QVERIFY(!m_form.child<QAction>("AutoCommit1")->isEnabled()); // while the statement runs
+    QList<ModalScript::Answer> asked;
+    if (path != u"AutoCommit1")
+        asked << ModalScript::press(cancelled ? QMessageBox::Save : QMessageBox::Ok);
+    ModalScript answers(asked);
+    if (path == u"alias")
+        emit m_form.aliasBox()->textActivated(QStringLiteral("db2t301"));
+    else if (path == u"close")
+        m_form->close();
+    else if (script)
+        m_form.child<QToolButton>("SpeedButton12")->click();
+    QVERIFY(answers.done());
+    QCOMPARE(answers.unexpected, 0);
+    if (!cancelled) { // the statement runs on, and counts, once it ended
+        lock.release();
+        QVERIFY(m_form.waitIdle());
+        QCOMPARE(m_form.aliasBox()->currentText().toUpper(), QStringLiteral("TXPG"));
+        QVERIFY(panel()->text().endsWith(u"(2 statements)"));
+        return;
+    }
+    // Cancelled, not counted, and said so: only the statement done before is committed.
+    QVERIFY(answers.seen.value(0).text.contains(u"(1 statement);"));
+    QTRY_COMPARE(rows(), 1);
+    QVERIFY(m_form.waitIdle());
+    QVERIFY(m_form->statusText(1).startsWith(script ? "Script cancelled" : "Statement cancelled"));
 }
 
 STELVIK_TEST_MAIN(tst_openwork)
