@@ -145,6 +145,10 @@ void TForm1::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    // A login stored or forgotten just before is written first: a write of the settings file
+    // from this thread meanwhile (the placement) would make that checked write fail, and its
+    // restore put the old login back.
+    CredentialStore::waitForPending();
     WindowPlacement::save(this);
     m_recovery->discard(); // a normal close: nothing to offer at the next start
     cancelForExit();
