@@ -191,8 +191,11 @@ void LoginFlow::open(const QString &name, Connection *connection, const QString 
 
 void LoginFlow::logout()
 {
-    // A connect under way is abandoned: what it opens afterwards is neither used nor stored.
-    if (m_control->state() == QueryControl::State::Connecting)
+    // A connect under way is abandoned: what it opens afterwards is neither used nor stored. A
+    // commit or rollback under way runs on at the server, on its own thread, which then lets go
+    // of the connection; its outcome is still told.
+    if (m_control->state() == QueryControl::State::Connecting
+        || m_control->state() == QueryControl::State::Ending)
         m_control->abandon();
     // A disconnect talks to the server: the last hold on each connection goes on a reaper
     // thread, after the connection objects let go of theirs.

@@ -79,6 +79,7 @@ Transactions::Transactions(QWidget *window, QueryControl *control, QToolButton *
             box.exec();
         },
         Qt::QueuedConnection);
+    connect(m_control, &QueryControl::workEnded, this, &Transactions::workEnded);
     connect(aliasBox, &QComboBox::textActivated, this, &Transactions::aliasChosen);
     refresh();
 }
@@ -96,6 +97,8 @@ void Transactions::refresh()
     m_panel->setText(work.statusText());
     m_panel->setVisible(work.isOpen());
     const bool idle = m_control->state() == QueryControl::State::Idle;
+    // Turning auto-commit on ends the open work: not while a statement or an end is under way.
+    m_autoCommit->setEnabled(idle);
     m_commit->setEnabled(idle && work.isOpen());
     m_rollback->setEnabled(idle && work.isOpen());
 }
@@ -123,16 +126,95 @@ Transactions::Answer Transactions::ask(const QString &text, bool offerWait)
     }
 }
 
-bool Transactions::settle(std::function<void()> then)
+bool Transactions::settle(std::function<void()> then, const QString &regardless)
 {
-    const Transaction &work = m_control->transaction();
-    if (!work.isOpen())
+    if (m_control->state() == QueryControl::State::Ending)
+        return underWay(std::move(then), regardless);
+    // A statement still running is cancelled before the end, which does not include it.
+    Transaction done = m_control->transaction();
+    const bool running = m_control->statementInWork();
+    if (running)
+        done.dropStatement();
+    if (!done.isOpen())
         return true;
-    const Answer answer =
-        ask(work.statusText() + QStringLiteral(".\n\nCommit it or roll it back?"), false);
+    const Answer answer = ask(done.statusText()
+            + (running ? QStringLiteral(";\nthe statement still running is cancelled first")
+                       : QString())
+            + QStringLiteral(".\n\nCommit it or roll it back?"),
+        false);
     if (answer == Answer::Commit || answer == Answer::RollBack)
         end(answer == Answer::Commit, std::move(then));
     return false;
+}
+
+bool Transactions::underWay(std::function<void()> then, const QString &regardless)
+{
+    const QString what =
+        m_control->endCommits() ? QStringLiteral("commit") : QStringLiteral("rollback");
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Transaction end under way"),
+        QStringLiteral("The %1 of the work on %2 was sent at %3 and the server has not answered "
+                       "yet.\n\nWait for it, or %4?")
+            .arg(what, m_control->alias(),
+                m_control->endSince().toString(QStringLiteral("hh:mm:ss")),
+                regardless.isEmpty() ? QStringLiteral("cancel")
+                                     : QStringLiteral("go on without its outcome")),
+        QMessageBox::Cancel, m_window);
+    box.setObjectName(QStringLiteral("EndUnderWay"));
+    QAbstractButton *wait = box.addButton(QMessageBox::Retry);
+    wait->setText(QStringLiteral("Wait"));
+    if (!regardless.isEmpty())
+        box.addButton(QMessageBox::Ignore)->setText(regardless);
+    box.setDefaultButton(QMessageBox::Retry);
+    box.setEscapeButton(QMessageBox::Cancel);
+    // An end that comes while the box is open answers it: there is nothing left to wait for.
+    QObject::connect(
+        m_control, &QueryControl::stateChanged, &box, [wait](QueryControl::State state) {
+            if (state != QueryControl::State::Ending)
+                wait->click();
+        });
+    const int answer = box.exec();
+    if (answer == QMessageBox::Ignore) {
+        m_tellOutcome = true;
+        return true;
+    }
+    if (answer != QMessageBox::Retry) {
+        m_tellOutcome = true;
+        return false;
+    }
+    if (m_control->state() == QueryControl::State::Ending) {
+        m_afterEnd.push_back(std::move(then));
+    } else if (!m_lastEndFailed && !m_control->transaction().isOpen() && then) {
+        // Ended meanwhile: the command goes on from the event loop, not inside its own call.
+        QMetaObject::invokeMethod(
+            this, [this, then] { runGuarded(m_window, then); }, Qt::QueuedConnection);
+    }
+    return false;
+}
+
+void Transactions::workEnded(bool commit, bool calledOff, const QString &errorText)
+{
+    if (calledOff)
+        m_afterEnd.clear(); // nothing waits for an end that was called off
+    // Told when the user went on without it; a failure that done() reports is not told twice.
+    const bool tell = m_tellOutcome && m_window->isVisible() && (calledOff || errorText.isEmpty());
+    m_tellOutcome = false;
+    if (!tell)
+        return;
+    const QString what = commit ? QStringLiteral("commit") : QStringLiteral("rollback");
+    QString text = errorText.isEmpty()
+        ? QStringLiteral("The %1 that was under way has ended: the work was %2.")
+              .arg(what, commit ? QStringLiteral("committed") : QStringLiteral("rolled back"))
+        : QStringLiteral("The %1 that was under way failed: %2").arg(what, errorText);
+    // Posted: the notice may come while the window is inside a command.
+    QMetaObject::invokeMethod(
+        this,
+        [this, text, failed = !errorText.isEmpty()] {
+            QMessageBox box(failed ? QMessageBox::Warning : QMessageBox::Information,
+                QStringLiteral("Transaction end"), text, QMessageBox::Ok, m_window);
+            box.setObjectName(QStringLiteral("EndOutcome"));
+            box.exec();
+        },
+        Qt::QueuedConnection);
 }
 
 bool Transactions::settleFor(const QString &alias, std::function<void()> then)
@@ -163,13 +245,22 @@ void Transactions::end(bool commit, std::function<void()> then)
 {
     if (m_control->transaction().isOpen() && m_letGo)
         m_letGo();
+    m_afterEnd.clear();
+    m_lastEndFailed = false;
     m_control->startEnd(commit, [this, then = std::move(then)](std::exception_ptr error) {
+        m_lastEndFailed = bool(error);
+        std::vector<std::function<void()>> waiting = std::move(m_afterEnd);
+        m_afterEnd.clear();
         runGuarded(m_window, [&] {
             // A lost connection has said so through workLost: the work is gone either way.
             if (error && m_control->transaction().isOpen())
                 std::rethrow_exception(error);
-            if (!error && then)
+            if (error)
+                return;
+            if (then)
                 then();
+            for (const std::function<void()> &command : waiting)
+                command();
         });
     });
 }
@@ -202,6 +293,7 @@ void Transactions::aliasChosen(const QString &alias)
     const Transaction &work = m_control->transaction();
     if (!work.isOpen() || work.alias().compare(alias, Qt::CaseInsensitive) == 0)
         return;
+    const QueryControl::State state = m_control->state();
     const auto show = [this](const QString &name) {
         const int index = m_aliasBox->findText(name, Qt::MatchFixedString);
         if (index >= 0)
@@ -210,6 +302,18 @@ void Transactions::aliasChosen(const QString &alias)
             m_aliasBox->setEditText(name);
     };
     const QString open = work.alias();
+    if (state != QueryControl::State::Idle && state != QueryControl::State::Ending) {
+        // Ending the work would cut off the statement under way: the box keeps the work's alias.
+        show(open);
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Uncommitted work"),
+            work.statusText()
+                + QStringLiteral(".\n\nA statement is under way there; choose another alias once "
+                                 "it has ended."),
+            QMessageBox::Ok, m_window);
+        box.setObjectName(QStringLiteral("AliasWhileRunning"));
+        box.exec();
+        return;
+    }
     runGuarded(m_window, [&] {
         // Until the work has ended (never, after Cancel) the box names the work's alias.
         if (!settle([show, alias] { show(alias); }))

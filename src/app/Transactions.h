@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 class QAction;
 class QComboBox;
@@ -27,8 +28,13 @@ public:
 
     // Before the window closes or logs out: true when no work is open, and the caller goes on.
     // Otherwise asks Commit / Roll back / Cancel and returns false; `then` (the command again)
-    // runs once the commit or rollback succeeded. Cancel leaves everything as it was.
-    bool settle(std::function<void()> then);
+    // runs once the commit or rollback succeeded. Cancel leaves everything as it was. A statement
+    // of the work still running is not counted: it is cancelled before the end.
+    // While a commit or rollback is at the server nothing is asked again: the user hears that it
+    // is under way and may wait for it (`then` follows its success), go on regardless (when
+    // `regardless` names that button: true, the end runs on and its outcome is told if the
+    // window stays) or cancel (the outcome is told when it comes).
+    bool settle(std::function<void()> then, const QString &regardless = QString());
     // Before a statement runs on `alias`: asks as settle() when the open work is on another
     // alias. When its connection is still held by a cancelled statement, Wait is offered too
     // (true: the statement then waits for that connection, never a fresh one).
@@ -40,6 +46,8 @@ public:
 private:
     enum class Answer { Commit, RollBack, Cancel, Wait };
     Answer ask(const QString &text, bool offerWait);
+    bool underWay(std::function<void()> then, const QString &regardless);
+    void workEnded(bool commit, bool calledOff, const QString &errorText);
     void end(bool commit, std::function<void()> then);
     void setAutoCommit(bool on); // the user's toggle
     void apply(bool on); // the setting and the statements that follow
@@ -54,4 +62,8 @@ private:
     QAction *m_commit = nullptr;
     QAction *m_rollback = nullptr;
     QLabel *m_panel = nullptr; // owned by the status bar; shown while work is open
+    // What follows the end under way once it succeeded: commands that waited for it.
+    std::vector<std::function<void()>> m_afterEnd;
+    bool m_tellOutcome = false; // the user went on while an end was under way: tell its outcome
+    bool m_lastEndFailed = false;
 };

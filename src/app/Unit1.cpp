@@ -139,11 +139,16 @@ void TForm1::FormDestroy(QObject *)
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
-    // Open work is committed or rolled back first; the window closes once that is done.
-    if (!m_transactions->settle([this] { close(); })) {
+    // Open work is committed or rolled back first; the window closes once that is done. One
+    // already at the server may be left to itself: the close never waits for a server.
+    if (!m_transactions->settle([this] { close(); }, QStringLiteral("Close now"))) {
         event->ignore();
         return;
     }
+    // A login stored or forgotten just before is written first: a write of the settings file
+    // from this thread meanwhile (the placement) would make that checked write fail, and its
+    // restore put the old login back.
+    CredentialStore::waitForPending();
     WindowPlacement::save(this);
     m_recovery->discard(); // a normal close: nothing to offer at the next start
     cancelForExit();

@@ -46,7 +46,8 @@ void TForm1::selectDatabaseFor(const QString &text)
 void TForm1::SpeedButton12Click(QObject *)
 {
     // Open work is committed or rolled back first, or the command does nothing.
-    if (!m_transactions->settle([this] { SpeedButton12Click(this); }))
+    if (!m_transactions->settle(
+            [this] { SpeedButton12Click(this); }, QStringLiteral("Log out now")))
         return;
     m_login->logout();
 }

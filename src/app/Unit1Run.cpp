@@ -113,12 +113,23 @@ void TForm1::setupGrid()
     m_login = std::make_unique<LoginFlow>(
         this, m_control, CachedParms, [this] { showBusy(m_control->state()); });
     m_runCleanup.form = this;
-    // A result still being fetched holds its connection's turn: it goes before a commit or
-    // rollback, which would end its cursor anyway. A whole result stays on screen.
+    // A statement under way (a script's too) is cancelled before a commit or rollback, and the
+    // window, the script and the status bar say so; a result still being fetched holds its
+    // connection's turn: it goes too, as the end would end its cursor anyway. A whole result
+    // stays on screen.
     m_transactions = new Transactions(
         this, m_control, ui->TransactionButton, ui->StatusBar1, ui->ComboBox1, [this] {
-            if (CurrentQuery && !CurrentQuery->allFetched())
+            using State = QueryControl::State;
+            const State state = m_control->state();
+            if (state == State::Running || state == State::Counting
+                || state == State::FetchingToEnd) {
+                const bool own = CurrentThread; // else a script's, which tells of it itself
                 CloseCurrentQuery();
+                if (own)
+                    setStatusText(1, QStringLiteral("Statement cancelled"));
+            } else if (CurrentQuery && !CurrentQuery->allFetched()) {
+                CloseCurrentQuery();
+            }
         }); // owned by the window (Qt parent)
     connect(m_control, &QueryControl::stateChanged, this, &TForm1::showState);
     connect(m_control, &QueryControl::finished, this, [this](TQthread *worker) {

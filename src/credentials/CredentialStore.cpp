@@ -14,6 +14,7 @@
 #include <deque>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -57,6 +58,13 @@ QString storedTextOrEmpty()
     } catch (const std::exception &) {
         return QString(); // a value of another type names no keyring entry
     }
+}
+
+// Held by the credentials thread while it carries out a request.
+std::mutex &requestRunning()
+{
+    static std::mutex running;
+    return running;
 }
 
 // The credentials thread: an event loop of its own, where the keyring's jobs run and are waited
@@ -134,6 +142,7 @@ private:
                 request = std::move(m_requests.front());
                 m_requests.pop_front();
             }
+            const std::lock_guard<std::mutex> busy(requestRunning());
             request();
         }
         m_draining = false;
@@ -241,6 +250,12 @@ void writeLater(const QString &text, QObject *context, std::function<void(std::e
 
 void forgetStoredPassword()
 {
+    // Never beside a request of the credentials thread, whose checked write would fail (and put
+    // back what it found) when the file changes under it: that request comes first, and the
+    // store queued behind it clears the value anyway.
+    const std::unique_lock<std::mutex> idle(requestRunning(), std::try_to_lock);
+    if (!idle.owns_lock())
+        return;
     const QString stored = storedTextOrEmpty();
     if (!stored.isEmpty() && !isUserLineOnly(stored))
         writeConnectParms(QString());

@@ -109,13 +109,15 @@ TQthread *QueryControl::startStatement(const QString &sql, Connection *connectio
     worker->AutoCommit = m_autoCommit;
     // Open work never moves to a fresh connection: the statement waits for its own.
     worker->KeepConnection = m_transaction.holds(handle);
-    if (!m_autoCommit && handle) {
+    const bool inWork = !m_autoCommit && handle;
+    if (inWork) {
         m_transaction.noteStatement(connection->DatabaseName, handle);
         emit transactionChanged();
     }
     m_connection = connection;
     m_alias = connection->DatabaseName;
     m_isExec = isExec;
+    m_workerInWork = inWork;
     return launch(worker, State::Running, worker->Query->cancelPoint(), handle);
 }
 
@@ -209,6 +211,8 @@ void QueryControl::startEnd(bool commit, EndDone done)
     m_ending = ending;
     m_endDone = std::move(done);
     m_alias = m_transaction.alias();
+    m_endCommit = commit;
+    m_endSince = QDateTime::currentDateTime();
     setState(State::Ending);
     if (m_ending != ending)
         return; // abandoned at once
@@ -239,17 +243,17 @@ void QueryControl::startEnd(bool commit, EndDone done)
             connection->release();
         QMetaObject::invokeMethod(
             qApp,
-            [self, ending, statements, began, error] {
+            [self, ending, commit, statements, began, error] {
                 if (self)
-                    self->endEnded(ending, statements, began, error);
+                    self->endEnded(ending, commit, statements, began, error);
             },
             Qt::QueuedConnection);
         connection.reset(); // the last hold, if it is one, disconnects here, off the UI thread
     }).detach();
 }
 
-void QueryControl::endEnded(
-    const std::shared_ptr<Attempt> &ending, int statements, bool began, std::exception_ptr error)
+void QueryControl::endEnded(const std::shared_ptr<Attempt> &ending, bool commit, int statements,
+    bool began, std::exception_ptr error)
 {
     // What reached the server counts, even for an end that Close Query called off meanwhile
     // (a statement started after that waited for it, and began new work).
@@ -258,6 +262,19 @@ void QueryControl::endEnded(
         emit transactionChanged();
     } else if (began) {
         checkLost();
+    }
+    if (began) {
+        QString text;
+        if (error) {
+            try {
+                std::rethrow_exception(error);
+            } catch (const std::exception &failure) {
+                text = errorText(failure);
+            } catch (...) {
+                text = QStringLiteral("Unknown error");
+            }
+        }
+        emit workEnded(commit, ending != m_ending, text);
     }
     if (ending != m_ending)
         return;
@@ -275,6 +292,7 @@ void QueryControl::forgetWorker()
     m_cancel.reset();
     m_handle.reset();
     m_connection = nullptr;
+    m_workerInWork = false;
     m_progressTimer->stop();
 }
 
@@ -297,6 +315,11 @@ void QueryControl::abandon()
         m_endDone = nullptr;
     }
     if (m_worker) {
+        // A statement cancelled before it ended is no part of the work (the server undoes it).
+        if (statementInWork() && m_transaction.holds(m_handle)) {
+            m_transaction.dropStatement();
+            emit transactionChanged();
+        }
         m_worker->OnTerminate = nullptr;
         if (m_inHandBack)
             m_worker->CountLater = false; // abandoned before its count began: no count at all

@@ -56,6 +56,11 @@ public:
     void setAutoCommit(bool on) { m_autoCommit = on; }
     bool autoCommit() const { return m_autoCommit; }
     const Transaction &transaction() const { return m_transaction; }
+    // A statement of the open work is running: abandoning it takes it out of the work.
+    bool statementInWork() const { return m_state == State::Running && m_workerInWork; }
+    // Of the end under way (Ending): a commit, else a rollback, and when it began.
+    bool endCommits() const { return m_endCommit; }
+    QDateTime endSince() const { return m_endSince; }
 
     // Idle -> Connecting: open() runs on a thread of its own; done() follows on this thread
     // once it returns, in state Idle, unless the connect was abandoned first (then what it
@@ -94,6 +99,9 @@ signals:
     // The connection went with work open: the server rolled it back. Emitted where no dialog
     // may be shown (possibly while a worker waits): post what shows the text.
     void workLost(const QString &text);
+    // A commit or rollback that reached the server ended: errorText is empty when it succeeded.
+    // calledOff: abandon() came first, so its done() was not called.
+    void workEnded(bool commit, bool calledOff, const QString &errorText);
 
 private:
     void setState(State state);
@@ -105,7 +113,7 @@ private:
     void pollProgress();
     void checkLost();
     struct Attempt;
-    void endEnded(const std::shared_ptr<Attempt> &ending, int statements, bool began,
+    void endEnded(const std::shared_ptr<Attempt> &ending, bool commit, int statements, bool began,
         std::exception_ptr error);
 
     State m_state = State::Idle;
@@ -117,6 +125,8 @@ private:
     ConnectDone m_connectDone;
     std::shared_ptr<Attempt> m_ending; // the end under way, shared with its thread
     EndDone m_endDone;
+    bool m_endCommit = false;
+    QDateTime m_endSince;
     bool m_autoCommit = true;
     Transaction m_transaction;
 
@@ -127,4 +137,5 @@ private:
     QTimer *m_progressTimer = nullptr; // owned (Qt parent)
     int m_reported = -1;
     bool m_inHandBack = false; // the worker waits for handBack(): its fields may be written
+    bool m_workerInWork = false; // the worker's statement was counted in the open work
 };

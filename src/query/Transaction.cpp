@@ -43,6 +43,14 @@ void Transaction::ended(int statements, const QDateTime &now)
     m_since = now;
 }
 
+void Transaction::dropStatement()
+{
+    if (m_statements <= 1)
+        clear();
+    else
+        --m_statements;
+}
+
 void Transaction::clear()
 {
     m_alias.clear();

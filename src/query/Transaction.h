@@ -32,6 +32,8 @@ public:
     void moveTo(const std::shared_ptr<ConnectionHandle> &connection);
     // A commit or rollback ended the first `statements`; any that started after it are new work.
     void ended(int statements, const QDateTime &now = QDateTime::currentDateTime());
+    // The statement that started last was cancelled before it ended: it is no part of the work.
+    void dropStatement();
     void clear();
 
     // "Uncommitted work on <alias> since hh:mm:ss (n statements)"; empty while none is open.

@@ -138,8 +138,7 @@ void tst_keyringlogin::loginKeptAcrossRuns()
     }
     QCOMPARE(window->CachedParms, text);
 
-    // Close and Logout forgets the login in the settings and in the keyring, even when the
-    // window closes right after it (the process would end there).
+    // Close and Logout forgets the login in the settings and in the keyring, closed at once.
     window.child<QToolButton>("SpeedButton12")->click();
     window->close();
     QCOMPARE(storedPlain(), QString());

@@ -3,9 +3,12 @@
 #include "connection/ConnectionHandle.h"
 #include "connection/QueryDataset.h"
 #include "connection/Session.h"
+#include "query/QueryControl.h"
 #include "settings/ParmStore.h"
 #include "support/ModalScript.h"
+#include "support/PgLock.h"
 #include "support/PgServer.h"
+#include "support/ProcessPause.h"
 #include "support/TestEnv.h"
 #include "support/WindowFixture.h"
 
@@ -32,6 +35,10 @@ private slots:
     void endWork();
     void heldOrLost_data();
     void heldOrLost();
+    void endUnderWay_data();
+    void endUnderWay();
+    void statementAbandoned_data();
+    void statementAbandoned();
 
 private:
     void openWork(); // a window with auto-commit off and one insert open on TXPG
@@ -46,6 +53,7 @@ private:
 void tst_openwork::initTestCase()
 {
     PgServer::instance().addDsn(QStringLiteral("TXPG"), QStringLiteral("openwork"));
+    PgServer::instance().addDsn(QStringLiteral("TXLOCK"), QStringLiteral("openwork"));
     PgServer::instance().exec(
         QStringLiteral("create table tx(id int); grant all on tx to public"), "openwork");
 }
@@ -191,6 +199,82 @@ void tst_openwork::heldOrLost()
         QTRY_VERIFY(std::any_of(script.seen.begin(), script.seen.end(), [](const auto &seen) {
             return seen.objectName == u"WorkLostBox" && seen.text.contains(u"server rolled back");
         }));
+}
+
+void tst_openwork::endUnderWay_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("answer"); // Wait (Retry), go on (Ignore: a rollback), Cancel
+    for (const char *command : { "close", "SpeedButton12" })
+        for (const int answer : { QMessageBox::Retry, QMessageBox::Ignore, QMessageBox::Cancel })
+            QTest::addRow("%s, %x", command, answer) << command << answer;
+}
+
+void tst_openwork::endUnderWay()
+{
+    QFETCH(QString, command);
+    QFETCH(int, answer);
+    openWork();
+    const bool close = command == u"close", commit = answer != QMessageBox::Ignore;
+    Connection *connection = Session::instance().FindConnection("TXPG");
+    const auto left = [&] { return close ? !m_form->isVisible() : !connection->IsConnected(); };
+    ModalScript script({ ModalScript::press(QMessageBox::StandardButton(answer)) });
+    script.setFallback(ModalScript::press(QMessageBox::Ok)); // the outcome, when told
+    {
+        const ProcessPause stalled(PgServer::instance() // the server stops answering the end
+                                       .value("select pid from pg_stat_activity where state = "
+                                              "'idle in transaction' and datname = 'openwork'")
+                                       .toInt());
+        m_form.child<QAction>(commit ? "Commit1" : "Rollback1")->trigger();
+        close ? void(m_form->close()) : m_form.child<QToolButton>("SpeedButton12")->click();
+        QVERIFY(script.done());
+        QCOMPARE(script.seen.value(0).objectName, QStringLiteral("EndUnderWay"));
+        QCOMPARE(left(), !commit); // nothing waited for the server
+    }
+    QTRY_COMPARE(rows(), commit ? 1 : 0);
+    QTRY_COMPARE(left(), answer != QMessageBox::Cancel); // the window closed, or logged out
+    const bool told = answer == QMessageBox::Cancel || (!close && !commit);
+    QTRY_COMPARE(script.seen.size(), told ? 2 : 1);
+    QVERIFY(!told || script.seen.last().text.contains(commit ? "committed" : "rolled back"));
+}
+
+void tst_openwork::statementAbandoned_data()
+{
+    QTest::addColumn<QString>("path");
+    for (const char *path : { "AutoCommit1", "alias", "close", "script, SpeedButton12" })
+        QTest::newRow(path) << path;
+}
+
+void tst_openwork::statementAbandoned()
+{
+    QFETCH(QString, path);
+    openWork();
+    PgLock lock(QStringLiteral("TXLOCK"), 3001); // the next insert waits for it
+    const QString waits = "insert into tx select 2 from " + PgLock::waitFor(3001);
+    const bool script = path.startsWith(u"script"), cancelled = script || path == u"close";
+    m_form->setEditorText(script ? waits + ";\nselect 3 as x;\n" : waits);
+    m_form.chooseAlias(QStringLiteral("TXPG"));
+    script ? m_form.child<QAction>("RunScript1")->trigger() : m_form.execButton()->click();
+    QTRY_VERIFY(panel()->text().endsWith(u"(2 statements)"));
+    QVERIFY(!m_form.child<QAction>("AutoCommit1")->isEnabled()); // while the statement runs
+    ModalScript answers;
+    answers.setFallback(ModalScript::press(cancelled ? QMessageBox::Save : QMessageBox::Ok));
+    if (path == u"alias")
+        emit m_form.aliasBox()->textActivated(QStringLiteral("db2t301"));
+    else if (cancelled)
+        script ? m_form.child<QToolButton>("SpeedButton12")->click() : void(m_form->close());
+    QCOMPARE(answers.seen.size(), path == u"AutoCommit1" ? 0 : 1);
+    if (!cancelled) { // the statement runs on, and counts, once it ended
+        lock.release();
+        QVERIFY(m_form.waitIdle());
+        QCOMPARE(m_form.aliasBox()->currentText().toUpper(), QStringLiteral("TXPG"));
+        QVERIFY(panel()->text().endsWith(u"(2 statements)"));
+        return;
+    }
+    // Cancelled, not counted, and said so: only the statement done before is committed.
+    QVERIFY(answers.seen.value(0).text.contains(u"(1 statement);"));
+    QTRY_COMPARE(rows(), 1);
+    QVERIFY(m_form->statusText(1).startsWith(script ? "Script cancelled" : "Statement cancelled"));
 }
 
 STELVIK_TEST_MAIN(tst_openwork)
