@@ -38,7 +38,7 @@ public:
     ~ValueViewer() override;
 
     // Characters of text, and bytes of a binary value, shown in one part.
-    static constexpr qsizetype partChars = 256 * 1024;
+    static constexpr qsizetype partChars = 64 * 1024;
     static constexpr qsizetype partBytes = 16 * 1024;
 
     // JSON or XML laid out with indentation, or an empty text when the value is neither.
