@@ -64,9 +64,9 @@ public:
     bool busy();
 
     // A statement on this connection was cancelled from another thread (accepted: the driver
-    // took the cancel). Until the holder gives the turn back, holdDeadline() says how long a
-    // newcomer waits for it before it had better open a connection of its own:
-    // Clock::time_point::max() when nothing was cancelled.
+    // took the cancel), or a partly fetched result was let go of. Until the holder gives the turn
+    // back, holdDeadline() is not Clock::time_point::max(): a newcomer with no work open here
+    // then takes a connection of its own at once rather than wait for the holder.
     void noteCancel(bool accepted);
     Clock::time_point holdDeadline();
 
