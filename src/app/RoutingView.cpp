@@ -122,8 +122,8 @@ void RoutingView::show(const Routing::Choice &choice)
 
 bool RoutingView::eventFilter(QObject *watched, QEvent *event)
 {
-    if ((watched == m_label || watched == m_label->parentWidget())
-        && event->type() == QEvent::Resize)
+    if (event->type() == QEvent::Resize && m_label
+        && (watched == m_label || watched == m_label->parentWidget()))
         elide();
     return QObject::eventFilter(watched, event);
 }

@@ -3,6 +3,7 @@
 #include "app/Routing.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 
 class QComboBox;
@@ -42,7 +43,7 @@ private:
 
     QPlainTextEdit *m_editor; // not owned
     QComboBox *m_aliases; // not owned
-    QLabel *m_label; // not owned
+    QPointer<QLabel> m_label; // not owned: the window's teardown may free it first
     QTimer *m_typing = nullptr; // owned (Qt parent): routes once typing pauses
     QStringList m_productionAliases;
     Routing::Choice m_choice;

@@ -191,7 +191,7 @@ bool Transactions::underWay(std::function<void()> then, const QString &regardles
     return false;
 }
 
-void Transactions::workEnded(bool commit, bool calledOff, const QString &errorText)
+void Transactions::workEnded(bool commit, bool calledOff, const QString &errorText, bool reached)
 {
     if (calledOff)
         m_afterEnd.clear(); // nothing waits for an end that was called off
@@ -201,10 +201,21 @@ void Transactions::workEnded(bool commit, bool calledOff, const QString &errorTe
     if (!tell)
         return;
     const QString what = commit ? QStringLiteral("commit") : QStringLiteral("rollback");
-    QString text = errorText.isEmpty()
-        ? QStringLiteral("The %1 that was under way has ended: the work was %2.")
-              .arg(what, commit ? QStringLiteral("committed") : QStringLiteral("rolled back"))
-        : QStringLiteral("The %1 that was under way failed: %2").arg(what, errorText);
+    QString text;
+    if (!reached) // called off before the server heard of it
+        text = m_control->transaction().isOpen() && !m_control->transaction().lost()
+            ? QStringLiteral("The %1 was called off before it reached the server: the work is "
+                             "still open.")
+                  .arg(what)
+            : QStringLiteral("The %1 was called off before it reached the server: nothing was "
+                             "committed, the server rolled back the work when the connection "
+                             "closed.")
+                  .arg(what);
+    else if (errorText.isEmpty())
+        text = QStringLiteral("The %1 that was under way has ended: the work was %2.")
+                   .arg(what, commit ? QStringLiteral("committed") : QStringLiteral("rolled back"));
+    else
+        text = QStringLiteral("The %1 that was under way failed: %2").arg(what, errorText);
     // Posted: the notice may come while the window is inside a command.
     QMetaObject::invokeMethod(
         this,

@@ -47,7 +47,7 @@ private:
     enum class Answer { Commit, RollBack, Cancel, Wait };
     Answer ask(const QString &text, bool offerWait);
     bool underWay(std::function<void()> then, const QString &regardless);
-    void workEnded(bool commit, bool calledOff, const QString &errorText);
+    void workEnded(bool commit, bool calledOff, const QString &errorText, bool reached);
     void end(bool commit, std::function<void()> then);
     void setAutoCommit(bool on); // the user's toggle
     void apply(bool on); // the setting and the statements that follow

@@ -274,7 +274,9 @@ void QueryControl::endEnded(const std::shared_ptr<Attempt> &ending, bool commit,
                 text = QStringLiteral("Unknown error");
             }
         }
-        emit workEnded(commit, ending != m_ending, text);
+        emit workEnded(commit, ending != m_ending, text, true);
+    } else {
+        emit workEnded(commit, ending != m_ending, QString(), false);
     }
     if (ending != m_ending)
         return;

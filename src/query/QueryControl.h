@@ -99,9 +99,10 @@ signals:
     // The connection went with work open: the server rolled it back. Emitted where no dialog
     // may be shown (possibly while a worker waits): post what shows the text.
     void workLost(const QString &text);
-    // A commit or rollback that reached the server ended: errorText is empty when it succeeded.
-    // calledOff: abandon() came first, so its done() was not called.
-    void workEnded(bool commit, bool calledOff, const QString &errorText);
+    // A commit or rollback ended: errorText is empty when it succeeded. calledOff: abandon() came
+    // first, so its done() was not called. reached: it was sent to the server (an end called off
+    // while it waited for the connection never was).
+    void workEnded(bool commit, bool calledOff, const QString &errorText, bool reached);
 
 private:
     void setState(State state);

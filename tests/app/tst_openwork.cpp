@@ -207,7 +207,8 @@ void tst_openwork::endUnderWay_data()
     QTest::addColumn<int>("answer"); // Wait (Retry), go on (Ignore: a rollback), Cancel
     for (const char *command : { "close", "SpeedButton12" })
         for (const int answer : { QMessageBox::Retry, QMessageBox::Ignore, QMessageBox::Cancel })
-            QTest::addRow("%s, %x", command, answer) << command << answer;
+            if (!(command == QLatin1String("SpeedButton12") && answer == QMessageBox::Ignore))
+                QTest::addRow("%s, %x", command, answer) << command << answer;
 }
 
 void tst_openwork::endUnderWay()
