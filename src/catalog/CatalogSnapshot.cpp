@@ -42,9 +42,11 @@ QString Snapshot::key(QStringView schema, QStringView name)
 }
 
 Snapshot::Snapshot(QString alias, QDateTime loadedAt, QVector<Object> objects,
-                   QHash<QString, QVector<Column>> columns, QHash<QString, QVector<Index>> indexes)
-    : m_alias(std::move(alias)), m_loadedAt(std::move(loadedAt)), m_columns(std::move(columns)),
-      m_indexes(std::move(indexes))
+    QHash<QString, QVector<Column>> columns, QHash<QString, QVector<Index>> indexes)
+    : m_alias(std::move(alias))
+    , m_loadedAt(std::move(loadedAt))
+    , m_columns(std::move(columns))
+    , m_indexes(std::move(indexes))
 {
     // Fold once, sort an index vector, then lay the objects out in that order.
     const int count = int(objects.size());
@@ -72,7 +74,7 @@ Snapshot::Snapshot(QString alias, QDateTime loadedAt, QVector<Object> objects,
     }
     m_schemas = schemaSpelling.values();
     std::sort(m_schemas.begin(), m_schemas.end(),
-              [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+        [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
 }
 
 QVector<const Object *> Snapshot::objects(QStringView schema, QStringView prefix, int limit) const
@@ -96,7 +98,7 @@ QVector<const Object *> Snapshot::objects(QStringView schema, QStringView prefix
         return found;
     const QVector<int> &indexes = *list;
     auto at = std::lower_bound(indexes.cbegin(), indexes.cend(), wanted,
-                               [&](int index, const QString &value) { return m_folded[index] < value; });
+        [&](int index, const QString &value) { return m_folded[index] < value; });
     for (; at != indexes.cend() && startsWith(*at); ++at) {
         found.append(&m_objects[*at]);
         if (found.size() == limit)
@@ -137,7 +139,7 @@ const QVector<Index> *Snapshot::indexes(QStringView schema, QStringView name) co
 }
 
 SnapshotPtr Snapshot::withColumns(const QHash<QString, QVector<Column>> &columns,
-                                  const QHash<QString, QVector<Index>> &indexes) const
+    const QHash<QString, QVector<Index>> &indexes) const
 {
     auto copy = std::make_shared<Snapshot>(*this);
     for (auto at = columns.cbegin(); at != columns.cend(); ++at)

@@ -57,7 +57,7 @@ class Snapshot
 public:
     // Columns and indexes are keyed by key(schema, name).
     Snapshot(QString alias, QDateTime loadedAt, QVector<Object> objects,
-             QHash<QString, QVector<Column>> columns = {}, QHash<QString, QVector<Index>> indexes = {});
+        QHash<QString, QVector<Column>> columns = {}, QHash<QString, QVector<Index>> indexes = {});
 
     const QString &alias() const { return m_alias; }
     const QDateTime &loadedAt() const { return m_loadedAt; }
@@ -82,7 +82,7 @@ public:
     // A copy with the columns (and indexes) of more tables added: how columns read on first use
     // join the names.
     std::shared_ptr<const Snapshot> withColumns(const QHash<QString, QVector<Column>> &columns,
-                                                const QHash<QString, QVector<Index>> &indexes = {}) const;
+        const QHash<QString, QVector<Index>> &indexes = {}) const;
 
     static QString key(QStringView schema, QStringView name);
 

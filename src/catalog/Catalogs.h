@@ -23,7 +23,8 @@ public:
     // Names of the alias: from the cache file when there is one, else read from the database.
     virtual void ensureLoaded(const QString &alias) = 0;
     // The columns and indexes of one table, read on first use.
-    virtual void requestColumns(const QString &alias, const QString &schema, const QString &name) = 0;
+    virtual void requestColumns(
+        const QString &alias, const QString &schema, const QString &name) = 0;
     // Read again: one schema (after a definition Stelvik ran), or the whole alias.
     virtual void reloadSchema(const QString &alias, const QString &schema) = 0;
     virtual void reloadAlias(const QString &alias) = 0;
@@ -36,7 +37,8 @@ public:
 
 signals:
     void snapshotChanged(const QString &alias);
-    void objectsFound(const QString &alias, const QString &likePattern, const QVector<Catalog::Object> &objects);
+    void objectsFound(
+        const QString &alias, const QString &likePattern, const QVector<Catalog::Object> &objects);
     // A read that failed or timed out; what the cache has stays in use.
     void loadFailed(const QString &alias, const QString &message);
 };

@@ -50,8 +50,9 @@ Markers parameterMarkers(QStringView text, Dialect dialect)
         }
         const bool marker = token.kind == TokenKind::Parameter && isMarker(word, dialect)
             && !(word.front() == u':'
-                 && (brackets > 0 || (previous.end() == token.start && previous.length > 0
-                                      && joinsPrevious(previous.kind, previousText))));
+                && (brackets > 0
+                    || (previous.end() == token.start && previous.length > 0
+                        && joinsPrevious(previous.kind, previousText))));
         if (marker) {
             QString name = word == u"?" ? QStringLiteral("?%1").arg(++positional) : word.toString();
             int value = word == u"?" ? -1 : int(markers.names.indexOf(name));
@@ -59,7 +60,7 @@ Markers parameterMarkers(QStringView text, Dialect dialect)
                 value = int(markers.names.size());
                 markers.names.append(name);
             }
-            markers.occurrences.append({token.start, token.length, value});
+            markers.occurrences.append({ token.start, token.length, value });
             driverText += text.mid(copied, token.start - copied);
             driverText += u'?';
             copied = token.end();

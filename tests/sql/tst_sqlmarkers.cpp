@@ -20,29 +20,30 @@ private slots:
         QTest::newRow("named, repeated is one value")
             << "SELECT NOTE FROM single WHERE NOTE = :note OR ALT=:note AND N = :n" << Dialect::Db2
             << "SELECT NOTE FROM single WHERE NOTE = ? OR ALT=? AND N = ?"
-            << QStringList{":note", ":note", ":n"};
-        QTest::newRow("positional, each its own") << "VALUES (?, ?)" << Dialect::Sqlite << "VALUES (?, ?)"
-                                                  << QStringList{"?1", "?2"};
+            << QStringList { ":note", ":note", ":n" };
+        QTest::newRow("positional, each its own")
+            << "VALUES (?, ?)" << Dialect::Sqlite << "VALUES (?, ?)" << QStringList { "?1", "?2" };
         QTest::newRow("in strings, comments, names, directives")
-            << "--#SET TERMINATOR :x\nSELECT ':a', \"b:c\" /* :d ? */ FROM t -- :e ?\nWHERE r ~ '[:digit:]'"
-            << Dialect::Db2 << "--#SET TERMINATOR :x\nSELECT ':a', \"b:c\" /* :d ? */ FROM t -- :e ?\nWHERE r ~ '[:digit:]'"
-            << QStringList{};
-        QTest::newRow("labels are no markers") << "L1:BEGIN DECLARE X INT; L2: LOOP LEAVE L2; END LOOP; END"
-                                               << Dialect::Db2
-                                               << "L1:BEGIN DECLARE X INT; L2: LOOP LEAVE L2; END LOOP; END"
-                                               << QStringList{};
-        QTest::newRow("casts and slices") << "SELECT a::int, b[lo:hi], b[1:n], b[:k] FROM t WHERE c = :c"
-                                          << Dialect::PostgreSql
-                                          << "SELECT a::int, b[lo:hi], b[1:n], b[:k] FROM t WHERE c = ?"
-                                          << QStringList{":c"};
-        QTest::newRow("dollar numbers on PostgreSQL") << "SELECT $2, $1, $2, $$ :no $$" << Dialect::PostgreSql
-                                                      << "SELECT ?, ?, ?, $$ :no $$"
-                                                      << QStringList{"$2", "$1", "$2"};
-        QTest::newRow("dollar is a name's letter on DB2") << "SELECT A$1 FROM T WHERE X = ?" << Dialect::Db2
-                                                          << "SELECT A$1 FROM T WHERE X = ?"
-                                                          << QStringList{"?1"};
+            << "--#SET TERMINATOR :x\nSELECT ':a', \"b:c\" /* :d ? */ FROM t -- :e ?\nWHERE r ~ "
+               "'[:digit:]'"
+            << Dialect::Db2
+            << "--#SET TERMINATOR :x\nSELECT ':a', \"b:c\" /* :d ? */ FROM t -- :e ?\nWHERE r ~ "
+               "'[:digit:]'"
+            << QStringList {};
+        QTest::newRow("labels are no markers")
+            << "L1:BEGIN DECLARE X INT; L2: LOOP LEAVE L2; END LOOP; END" << Dialect::Db2
+            << "L1:BEGIN DECLARE X INT; L2: LOOP LEAVE L2; END LOOP; END" << QStringList {};
+        QTest::newRow("casts and slices")
+            << "SELECT a::int, b[lo:hi], b[1:n], b[:k] FROM t WHERE c = :c" << Dialect::PostgreSql
+            << "SELECT a::int, b[lo:hi], b[1:n], b[:k] FROM t WHERE c = ?" << QStringList { ":c" };
+        QTest::newRow("dollar numbers on PostgreSQL")
+            << "SELECT $2, $1, $2, $$ :no $$" << Dialect::PostgreSql << "SELECT ?, ?, ?, $$ :no $$"
+            << QStringList { "$2", "$1", "$2" };
+        QTest::newRow("dollar is a name's letter on DB2")
+            << "SELECT A$1 FROM T WHERE X = ?" << Dialect::Db2 << "SELECT A$1 FROM T WHERE X = ?"
+            << QStringList { "?1" };
         QTest::newRow("call escape") << "{call S.P(:a, ?)}" << Dialect::Ansi << "{call S.P(?, ?)}"
-                                     << QStringList{":a", "?1"};
+                                     << QStringList { ":a", "?1" };
     }
     void markers()
     {
@@ -56,7 +57,7 @@ private slots:
         QCOMPARE(markers.isEmpty(), binding.isEmpty());
         for (const Sql::Marker &marker : markers.occurrences)
             QCOMPARE(text.mid(marker.start, marker.length).left(1),
-                     markers.names.at(marker.value).left(1));
+                markers.names.at(marker.value).left(1));
     }
 };
 
