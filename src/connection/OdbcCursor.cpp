@@ -142,8 +142,10 @@ OdbcCursor::OdbcCursor(std::shared_ptr<StatementCancel> cancel)
     : m_cancel(std::move(cancel))
 { }
 
-void OdbcCursor::execute(SQLHDBC connection, const QString &sql)
+void OdbcCursor::execute(
+    SQLHDBC connection, const QString &sql, const std::vector<ParameterValue> &values)
 {
+    m_parameters.clear();
     m_statement = OdbcHandle(SQL_HANDLE_STMT, connection);
     // With its length, so that the driver sees the whole text whatever characters it holds.
     // The empty text keeps SQL_NTS: the driver manager refuses a length of 0. Drivers still
@@ -153,10 +155,16 @@ void OdbcCursor::execute(SQLHDBC connection, const QString &sql)
     if (sql.size() > std::numeric_limits<SQLINTEGER>::max())
         throw DatabaseError(QStringLiteral("The statement is too long"));
     SQLRETURN rc;
-    {
+    const auto text = const_cast<SQLWCHAR *>(Odbc::wide(sql));
+    const SQLINTEGER length = sql.isEmpty() ? SQL_NTS : SQLINTEGER(sql.size());
+    if (values.empty()) {
         const ExecuteWindow window(*m_cancel, m_statement.get());
-        rc = SQLExecDirectW(m_statement.get(), const_cast<SQLWCHAR *>(Odbc::wide(sql)),
-            sql.isEmpty() ? SQL_NTS : SQLINTEGER(sql.size()));
+        rc = SQLExecDirectW(m_statement.get(), text, length);
+    } else {
+        const ExecuteWindow window(*m_cancel, m_statement.get());
+        Odbc::check(SQLPrepareW(m_statement.get(), text, length), m_statement);
+        m_parameters.bind(m_statement.get(), values);
+        rc = SQLExecute(m_statement.get());
     }
     Odbc::check(rc, m_statement);
 }

@@ -2,6 +2,7 @@
 
 #include "connection/OdbcHandle.h"
 #include "connection/ResultStore.h"
+#include "connection/StatementParameters.h"
 #include "valuetext/StoredValue.h"
 
 #include <QString>
@@ -59,7 +60,9 @@ public:
 
     // Allocates the statement on the connection and executes it; the cancel point reaches it
     // only while the driver executes. Raises DatabaseError.
-    void execute(SQLHDBC connection, const QString &sql);
+    // With values, the statement is prepared and each value bound to its marker in order.
+    void execute(
+        SQLHDBC connection, const QString &sql, const std::vector<ParameterValue> &values = {});
     // Describes the result's columns; raises when there is none. getDataExtensions: the
     // connection's SQL_GETDATA_EXTENSIONS, which decide between rowsets and one row per call.
     void describe(SQLUINTEGER getDataExtensions);
@@ -109,6 +112,7 @@ private:
 
     std::shared_ptr<StatementCancel> m_cancel;
     OdbcHandle m_statement;
+    ParameterBinding m_parameters; // the bound values' buffers, kept while the statement runs
     std::vector<Column> m_columns;
     bool m_blockMode = true; // a rowset of rows per SQLFetch, else one row per call
     SQLULEN m_rowsFetched = 0;

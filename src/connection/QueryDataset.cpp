@@ -50,12 +50,17 @@ QString QueryDataset::sql() const
     return d->sql;
 }
 
+void QueryDataset::setParameters(std::vector<ParameterValue> values)
+{
+    d->parameters = std::move(values);
+}
+
 void QueryDataset::OpenQuery()
 {
     Close();
     d->acquire();
     try {
-        d->cursor.execute(d->connection->get(), d->sql);
+        d->cursor.execute(d->connection->get(), d->sql, d->parameters);
         d->cursor.describe(d->connection->getDataExtensions());
         std::vector<int> fixed;
         for (const OdbcCursor::Column &column : d->cursor.columns()) {
@@ -82,7 +87,7 @@ void QueryDataset::ExecQuery()
     d->affected = -1;
     d->acquire();
     try {
-        d->cursor.execute(d->connection->get(), d->sql);
+        d->cursor.execute(d->connection->get(), d->sql, d->parameters);
     } catch (const DatabaseError &error) {
         d->fail(error);
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "connection/StatementParameters.h"
 #include "valuetext/FieldTypes.h"
 #include "valuetext/StoredValue.h"
 
@@ -43,6 +44,8 @@ public:
     std::shared_ptr<StatementCancel> cancelPoint() const;
     void setSql(const QString &sql);
     QString sql() const;
+    // Values for the statement's markers, bound in order when it runs; none by default.
+    void setParameters(std::vector<ParameterValue> values);
 
     // Runs the statement and fetches the first block only. Raises DatabaseError; raises when the
     // statement returns no result set or the connection is not open.

@@ -35,6 +35,7 @@ struct QueryDataset::Impl
 
     QString databaseName;
     QString sql;
+    std::vector<ParameterValue> parameters; // bound to the markers in order when it runs
     std::shared_ptr<ConnectionHandle> connection;
     std::shared_ptr<StatementCancel> cancel = std::make_shared<StatementCancel>();
     OdbcCursor cursor { cancel };

@@ -47,6 +47,8 @@ private slots:
     void wideRows();
     void cancelWhileRunning_data();
     void cancelWhileRunning();
+    void boundValues_data();
+    void boundValues();
 
 private:
     std::unique_ptr<QueryDataset> open(const QString &dsn, const QString &sql);
@@ -691,3 +693,55 @@ void tst_dataset::cancelWhileRunning()
 
 STELVIK_TEST_GUILESS_MAIN(tst_dataset)
 #include "tst_dataset.moc"
+
+void tst_dataset::boundValues_data()
+{
+    QTest::addColumn<QString>("dsn");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("isNull");
+    const QString quoteTrap = QStringLiteral("' OR ''='");
+    const QString longText = QString(100000, QLatin1Char('x')) + QStringLiteral("end");
+    const QString beyondBmp = QStringLiteral("emoji 😀 𝄞 end");
+    for (const QString &dsn : { Lite, Pg }) {
+        const QByteArray tag = dsn.toLatin1() + ' ';
+        QTest::newRow(tag + "quotes are data") << dsn << quoteTrap << false;
+        QTest::newRow(tag + "100,000 characters") << dsn << longText << false;
+        QTest::newRow(tag + "beyond the BMP") << dsn << beyondBmp << false;
+        QTest::newRow(tag + "null") << dsn << QString() << true;
+    }
+}
+
+// A value reaches the table whole whatever it holds, and a quote in it never turns into SQL:
+// the row written with it is found by it, and the trap matches no other row.
+void tst_dataset::boundValues()
+{
+    QFETCH(QString, dsn);
+    QFETCH(QString, value);
+    QFETCH(bool, isNull);
+    exec(dsn, QStringLiteral("drop table if exists bound"));
+    exec(dsn, QStringLiteral("create table bound(id int, v text)"));
+    exec(dsn, QStringLiteral("insert into bound values(1, 'other')"));
+
+    QueryDataset insert;
+    insert.setConnection(dsn, sessionConnection(dsn));
+    insert.setSql(QStringLiteral("insert into bound values(?, ?)"));
+    insert.setParameters({ { QStringLiteral(":id"), false, QStringLiteral("2") },
+        { QStringLiteral(":v"), isNull, value } });
+    insert.ExecQuery();
+    QCOMPARE(insert.rowsAffected(), 1);
+
+    QueryDataset select;
+    select.setConnection(dsn, sessionConnection(dsn));
+    select.setSql(QStringLiteral("select id, v from bound where id = ? or v = ? order by id"));
+    select.setParameters({ { QStringLiteral(":id"), false, QStringLiteral("2") },
+        { QStringLiteral(":v"), isNull, value } });
+    select.OpenQuery();
+    QCOMPARE(select.CountRecords(), 1);
+    select.GoFirst();
+    QCOMPARE(select.FieldString(0), QStringLiteral("2"));
+    QCOMPARE(select.FieldIsNull(1), isNull);
+    if (!isNull)
+        QCOMPARE(select.FieldString(1), value);
+    select.Close();
+    exec(dsn, QStringLiteral("drop table bound"));
+}
