@@ -169,6 +169,35 @@ void OdbcCursor::execute(
     Odbc::check(rc, m_statement);
 }
 
+bool OdbcCursor::nextResult()
+{
+    for (;;) {
+        SQLRETURN rc;
+        {
+            const ExecuteWindow window(*m_cancel, m_statement.get());
+            rc = SQLMoreResults(m_statement.get());
+        }
+        if (rc == SQL_NO_DATA)
+            return false;
+        Odbc::check(rc, m_statement);
+        SQLSMALLINT count = 0;
+        Odbc::check(SQLNumResultCols(m_statement.get(), &count), m_statement);
+        if (count > 0)
+            return true;
+    }
+}
+
+void OdbcCursor::handOver(OdbcCursor &next)
+{
+    // The bindings and the rows-fetched pointer name this cursor's buffers: none may outlive
+    // the hand-over.
+    const SQLHSTMT statement = m_statement.get();
+    SQLFreeStmt(statement, SQL_UNBIND);
+    SQLSetStmtAttr(statement, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+    next.m_statement = std::move(m_statement);
+    next.m_parameters = std::move(m_parameters);
+}
+
 void OdbcCursor::describe(SQLUINTEGER getDataExtensions)
 {
     const SQLHSTMT statement = m_statement.get();

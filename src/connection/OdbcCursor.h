@@ -63,6 +63,14 @@ public:
     // With values, the statement is prepared and each value bound to its marker in order.
     void execute(
         SQLHDBC connection, const QString &sql, const std::vector<ParameterValue> &values = {});
+    // At the end of one result: moves the statement on to its next result that has columns
+    // (a batch or a procedure may return several), passing over row counts; false when there is
+    // none. Raises DatabaseError.
+    bool nextResult();
+    // Hands the statement, unbound, with its parameters' buffers to the cursor of the next
+    // result; this cursor has none after.
+    void handOver(OdbcCursor &next);
+
     // Describes the result's columns; raises when there is none. getDataExtensions: the
     // connection's SQL_GETDATA_EXTENSIONS, which decide between rowsets and one row per call.
     void describe(SQLUINTEGER getDataExtensions);

@@ -61,19 +61,7 @@ void QueryDataset::OpenQuery()
     d->acquire();
     try {
         d->cursor.execute(d->connection->get(), d->sql, d->parameters);
-        d->cursor.describe(d->connection->getDataExtensions());
-        std::vector<int> fixed;
-        for (const OdbcCursor::Column &column : d->cursor.columns()) {
-            d->fields.push_back({ column.title, column.type, column.width, column.kind });
-            fixed.push_back(ValueText::storedFixedBytes(column.kind));
-        }
-        d->store = std::make_shared<ResultStore>(std::move(fixed), d->storeBudget);
-        static std::atomic<std::uint64_t> opened { 0 };
-        d->serial = ++opened;
-        d->cursor.bind();
-        d->allFetched = false;
-        d->open = true;
-        d->fetchBlock();
+        d->openResult();
     } catch (const DatabaseError &error) {
         d->fail(error);
     }
@@ -114,8 +102,43 @@ bool QueryDataset::IsOpen() const
     return d->open;
 }
 
+void QueryDataset::setWantsMoreResults(bool wanted)
+{
+    d->wantsMoreResults = wanted;
+}
+
+bool QueryDataset::hasNextResult() const
+{
+    return bool(d->nextResult);
+}
+
+std::unique_ptr<QueryDataset> QueryDataset::takeNextResult()
+{
+    if (!d->nextResult)
+        return nullptr;
+    auto next = std::make_unique<QueryDataset>(d->storeBudget);
+    Impl &n = *next->d;
+    n.databaseName = d->databaseName;
+    n.connection = d->connection;
+    n.sql = d->sql;
+    n.wantsMoreResults = true;
+    d->nextResult->handOver(n.cursor);
+    d->nextResult.reset();
+    // The connection's turn goes with the statement.
+    n.holdsTicket = std::exchange(d->holdsTicket, false);
+    try {
+        n.openResult();
+    } catch (const DatabaseError &error) {
+        n.fail(error);
+    }
+    n.recNo = n.fetched > 0 ? 0 : -1;
+    n.eof = n.fetched == 0;
+    return next;
+}
+
 void QueryDataset::Close()
 {
+    d->nextResult.reset(); // a result nobody took ends with this one
     d->ahead.reset(); // what it fetched goes with the rest
     d->pendingError = nullptr;
     d->finishStatement();

@@ -44,6 +44,14 @@ public:
     std::shared_ptr<StatementCancel> cancelPoint() const;
     void setSql(const QString &sql);
     QString sql() const;
+    // Several results (a batch, a procedure's result sets): with wanted set before OpenQuery,
+    // the end of each result's data moves the statement on to its next result, which
+    // takeNextResult hands out as a dataset of its own, open on its first block, holding the
+    // connection's turn as this one did (null when there is none). A result not taken ends
+    // with Close. Off by default: the statement ends with its first result.
+    void setWantsMoreResults(bool wanted);
+    bool hasNextResult() const;
+    std::unique_ptr<QueryDataset> takeNextResult();
     // Values for the statement's markers, bound in order when it runs; none by default.
     void setParameters(std::vector<ParameterValue> values);
 

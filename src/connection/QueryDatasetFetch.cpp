@@ -1,6 +1,7 @@
 #include "connection/QueryDatasetImpl.h"
 
 #include <algorithm>
+#include <atomic>
 #include <optional>
 #include <utility>
 
@@ -60,9 +61,48 @@ void QueryDataset::Impl::storeBlock(ResultStore::Block &&block, bool end)
     }
     fetched = store->rowCount();
     if (end) {
-        finishStatement(); // the whole result is in the store
+        if (keepNextResult()) {
+            ahead.reset();
+            allFetched = true; // this result is whole; the turn goes on with the next
+        } else {
+            finishStatement(); // the whole result is in the store
+        }
         cursor.releaseBuffers(); // the bind buffers are not needed any more
     }
+}
+
+bool QueryDataset::Impl::keepNextResult() noexcept
+{
+    if (!wantsMoreResults || !cursor)
+        return false;
+    try {
+        if (!cursor.nextResult())
+            return false;
+    } catch (const DatabaseError &) {
+        // A later result that fails leaves this one whole; its error is the driver's to tell
+        // when the batch runs again on its own.
+        return false;
+    }
+    nextResult = std::make_unique<OdbcCursor>(std::make_shared<StatementCancel>());
+    cursor.handOver(*nextResult);
+    return true;
+}
+
+void QueryDataset::Impl::openResult()
+{
+    cursor.describe(connection->getDataExtensions());
+    std::vector<int> fixed;
+    for (const OdbcCursor::Column &column : cursor.columns()) {
+        fields.push_back({ column.title, column.type, column.width, column.kind });
+        fixed.push_back(ValueText::storedFixedBytes(column.kind));
+    }
+    store = std::make_shared<ResultStore>(std::move(fixed), storeBudget);
+    static std::atomic<std::uint64_t> opened { 0 };
+    serial = ++opened;
+    cursor.bind();
+    allFetched = false;
+    open = true;
+    fetchBlock();
 }
 
 void QueryDataset::Impl::fetchBlock()

@@ -40,6 +40,10 @@ struct QueryDataset::Impl
     std::shared_ptr<StatementCancel> cancel = std::make_shared<StatementCancel>();
     OdbcCursor cursor { cancel };
     bool holdsTicket = false;
+    bool wantsMoreResults = false; // keep the statement's next result at the end of this one
+    // The statement moved on to its next result, waiting for takeNextResult; it holds the
+    // connection's turn until then.
+    std::unique_ptr<OdbcCursor> nextResult;
     bool open = false;
     bool allFetched = true;
     bool eof = true;
@@ -68,6 +72,10 @@ struct QueryDataset::Impl
     // A rowset from the read-ahead thread as a store block; its buffers go back to the pool.
     ResultStore::Block packed(OdbcCursor::Rowset &&set);
     void fetchBlock(); // the next block: from the read-ahead thread when it runs
+    // The executed statement's columns described and bound, the first block fetched.
+    void openResult();
+    // At the end of the data: the statement's next result kept when one is wanted and there.
+    bool keepNextResult() noexcept;
     // Stops the read-ahead thread and stores what it fetched, in order.
     void stopAhead();
 };

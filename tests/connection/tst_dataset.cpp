@@ -49,6 +49,8 @@ private slots:
     void cancelWhileRunning();
     void boundValues_data();
     void boundValues();
+    void resultSets_data();
+    void resultSets();
 
 private:
     std::unique_ptr<QueryDataset> open(const QString &dsn, const QString &sql);
@@ -744,4 +746,62 @@ void tst_dataset::boundValues()
         QCOMPARE(select.FieldString(1), value);
     select.Close();
     exec(dsn, QStringLiteral("drop table bound"));
+}
+
+void tst_dataset::resultSets_data()
+{
+    QTest::addColumn<QString>("dsn");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("takeAll");
+    QTest::addColumn<QStringList>("sets"); // per set: its titles, then its first row
+
+    QTest::newRow("pg two selects") << Pg << "select 1 as a; select 'x' as b, 2 as c" << true
+                                    << QStringList { "a|1", "b,c|x,2" };
+    QTest::newRow("pg a count between")
+        << Pg
+        << "select id from big where id = 7; update big set id = id "
+           "where id < 0; select count(*) as n from big"
+        << true << QStringList { "id|7", "n|2500" };
+    QTest::newRow("pg second left untaken")
+        << Pg << "select 1 as a; select 2 as b" << false << QStringList { "a|1" };
+    QTest::newRow("pg one select") << Pg << "select 3 as a" << true << QStringList { "a|3" };
+}
+
+// Each result of a batch becomes a dataset of its own, in order, and the connection's turn
+// ends with the last one taken or with a result left untaken.
+void tst_dataset::resultSets()
+{
+    QFETCH(QString, dsn);
+    QFETCH(QString, sql);
+    QFETCH(bool, takeAll);
+    QFETCH(QStringList, sets);
+    const auto describe = [](QueryDataset &query) {
+        QStringList titles, values;
+        for (int i = 0; i < query.FieldCount(); ++i) {
+            titles << query.FieldTitle(i);
+            values << query.FieldString(i);
+        }
+        return titles.join(',') + '|' + values.join(',');
+    };
+    auto query = std::make_unique<QueryDataset>();
+    query->setConnection(dsn, sessionConnection(dsn));
+    query->setSql(sql);
+    query->setWantsMoreResults(true);
+    query->OpenQuery();
+    QStringList seen;
+    std::vector<std::unique_ptr<QueryDataset>> kept;
+    while (query) {
+        seen << describe(*query);
+        query->CountRecords();
+        if (!takeAll)
+            break;
+        auto next = query->takeNextResult();
+        kept.push_back(std::move(query));
+        query = std::move(next);
+    }
+    QCOMPARE(seen, sets);
+    query.reset();
+    kept.clear();
+    auto after = open(dsn, QStringLiteral("select count(*) from big"));
+    QCOMPARE(after->FieldString(0), QStringLiteral("2500"));
 }
