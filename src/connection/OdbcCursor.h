@@ -91,6 +91,7 @@ public:
     int blockRows() const { return m_blockMode ? int(m_rowsetSize) : BlockRows; }
 
     const std::vector<Column> &columns() const { return m_columns; }
+    QVector<ParameterOutput> parameterOutputs() const { return m_parameters.outputs(); }
     SQLHSTMT statement() const { return m_statement.get(); }
     explicit operator bool() const { return bool(m_statement); }
     // Frees the statement; releaseBuffers also lets the bind buffers go.

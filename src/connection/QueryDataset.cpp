@@ -107,6 +107,11 @@ void QueryDataset::setWantsMoreResults(bool wanted)
     d->wantsMoreResults = wanted;
 }
 
+QVector<ParameterOutput> QueryDataset::parameterOutputs() const
+{
+    return d->cursor.parameterOutputs();
+}
+
 bool QueryDataset::hasNextResult() const
 {
     return bool(d->nextResult);

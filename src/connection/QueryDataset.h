@@ -51,6 +51,9 @@ public:
     // with Close. Off by default: the statement ends with its first result.
     void setWantsMoreResults(bool wanted);
     bool hasNextResult() const;
+    // What the statement's OUT and INOUT parameters hold once it ran (ExecQuery) or its results
+    // were read.
+    QVector<ParameterOutput> parameterOutputs() const;
     std::unique_ptr<QueryDataset> takeNextResult();
     // Values for the statement's markers, bound in order when it runs; none by default.
     void setParameters(std::vector<ParameterValue> values);

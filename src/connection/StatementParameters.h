@@ -9,11 +9,22 @@
 
 // The values of a statement's parameter markers, bound with SQLBindParameter and never spliced
 // into the text: a value is data whatever quotes or characters it holds.
+enum class ParameterDirection : unsigned char { In, Out, InOut };
+
 struct ParameterValue
 {
     QString name; // the marker as the user wrote it (":note", "?1"), for messages
     bool isNull = false;
     QString text; // as typed; the driver converts it to the parameter's type
+    ParameterDirection direction = ParameterDirection::In; // a procedure's OUT and INOUT
+};
+
+// A value a procedure handed back through an OUT or INOUT parameter.
+struct ParameterOutput
+{
+    QString name;
+    bool isNull = true;
+    QString text;
 };
 
 // What the driver says a parameter takes (SQLDescribeParam), or that it could not say.
@@ -41,8 +52,24 @@ public:
     // statement takes another number of values than given.
     void bind(SQLHSTMT statement, const std::vector<ParameterValue> &values);
     void clear() noexcept;
+    // The OUT and INOUT values once the statement has run (and its results are read: drivers
+    // may fill them only then), in the order of the markers.
+    QVector<ParameterOutput> outputs() const;
 
 private:
     std::vector<std::vector<SQLWCHAR>> m_buffers;
     std::vector<SQLLEN> m_lengths;
+    std::vector<ParameterValue> m_values; // names and directions, for outputs()
 };
+
+// The parameters of a procedure as the driver's catalog describes them (SQLProcedureColumns):
+// name, direction and type, in order; empty when the driver does not say.
+struct ProcedureParameter
+{
+    QString name;
+    ParameterDirection direction = ParameterDirection::In;
+    QString typeName;
+    SQLSMALLINT sqlType = SQL_UNKNOWN_TYPE;
+};
+QVector<ProcedureParameter> procedureParameters(
+    SQLHDBC connection, const QString &schema, const QString &procedure);

@@ -2,6 +2,7 @@
 #include "connection/DatabaseError.h"
 #include "connection/QueryDataset.h"
 #include "connection/StatementCancel.h"
+#include "connection/ConnectionHandle.h"
 #include "support/PgServer.h"
 #include "support/SessionConnection.h"
 #include "support/TestEnv.h"
@@ -51,6 +52,7 @@ private slots:
     void boundValues();
     void resultSets_data();
     void resultSets();
+    void procedureOutputs();
 
 private:
     std::unique_ptr<QueryDataset> open(const QString &dsn, const QString &sql);
@@ -804,4 +806,38 @@ void tst_dataset::resultSets()
     kept.clear();
     auto after = open(dsn, QStringLiteral("select count(*) from big"));
     QCOMPARE(after->FieldString(0), QStringLiteral("2500"));
+}
+
+// A procedure's INOUT and OUT parameters come back as values, and the driver's catalog names
+// their directions.
+void tst_dataset::procedureOutputs()
+{
+    PgServer::instance().exec(
+        QStringLiteral(
+            "create or replace procedure bump(inout a int, inout b text, out c text) "
+            "language plpgsql as $$ begin a := a + 1; b := b || '!'; c := 'out'; end $$"),
+        QStringLiteral("datasets"));
+    const QVector<ProcedureParameter> declared = procedureParameters(
+        sessionConnection(Pg)->get(), QStringLiteral("public"), QStringLiteral("bump"));
+    QStringList directions;
+    for (const ProcedureParameter &parameter : declared)
+        directions << parameter.name + '=' + QString::number(int(parameter.direction));
+    QCOMPARE(directions, (QStringList { "a=2", "b=2", "c=1" }));
+
+    QueryDataset call;
+    call.setConnection(Pg, sessionConnection(Pg));
+    call.setSql(QStringLiteral("call bump(?, ?, ?)"));
+    call.setParameters(
+        { { QStringLiteral(":a"), false, QStringLiteral("41"), ParameterDirection::InOut },
+            { QStringLiteral(":b"), false, QStringLiteral("hi"), ParameterDirection::InOut },
+            { QStringLiteral(":c"), true, {}, ParameterDirection::Out } });
+    try {
+        call.ExecQuery();
+    } catch (const DatabaseError &error) {
+        QFAIL(error.what());
+    }
+    QStringList outputs;
+    for (const ParameterOutput &output : call.parameterOutputs())
+        outputs << output.name + '=' + (output.isNull ? QStringLiteral("NULL") : output.text);
+    QCOMPARE(outputs, (QStringList { ":a=42", ":b=hi!", ":c=out" }));
 }
