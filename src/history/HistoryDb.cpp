@@ -277,10 +277,12 @@ HistoryDb::HistoryDb(
         // A new file gets its schema and the settings history in one write transaction, so that
         // of two processes starting on a new file only one imports. An existing one is only
         // read here, so that opening never waits for another process's write.
-        const bool isNew = userVersion() == 0;
+        // An older file gets what later versions added in the same way, once.
+        const qint64 seen = userVersion();
+        const bool isNew = seen < SchemaVersion;
         if (isNew)
             exec("BEGIN IMMEDIATE");
-        const int schema = isNew ? userVersion() : 1;
+        const qint64 schema = isNew ? userVersion() : seen;
         if (schema == 0) {
             exec("CREATE TABLE entries(id INTEGER PRIMARY KEY, text TEXT NOT NULL,"
                  " alias TEXT COLLATE NOCASE, started INTEGER, elapsed INTEGER, records INTEGER,"
@@ -307,6 +309,18 @@ HistoryDb::HistoryDb(
                     insertRow(record);
                 m_imported = true;
             }
+        }
+        if (schema < 2) {
+            // The values a run's markers were bound to, in the markers' order; a NULL value is
+            // SQL's NULL. key is the statement's text as statementKey gives it.
+            exec("CREATE TABLE parameters(entry INTEGER NOT NULL, position INTEGER NOT NULL,"
+                 " key TEXT NOT NULL, name TEXT NOT NULL, value TEXT,"
+                 " PRIMARY KEY(entry, position)) WITHOUT ROWID");
+            exec("CREATE INDEX parameters_key ON parameters(key, entry)");
+            exec("CREATE INDEX parameters_name ON parameters(name, entry)");
+            exec("CREATE TRIGGER entries_parameters_ad AFTER DELETE ON entries BEGIN"
+                 " DELETE FROM parameters WHERE entry = old.id; END");
+            exec("PRAGMA user_version=2");
         }
         if (isNew)
             exec("COMMIT");
@@ -377,7 +391,88 @@ qint64 HistoryDb::insertRow(const HistoryRecord &record)
     bindText(raw, 7, record.errorText.isEmpty() ? QString() : record.errorText);
     if (sqlite3_step(raw) != SQLITE_DONE)
         fail(QStringLiteral("recording a run"));
-    return sqlite3_last_insert_rowid(m_db);
+    const qint64 id = sqlite3_last_insert_rowid(m_db);
+    if (record.parameters.isEmpty())
+        return id;
+    if (sqlite3_prepare_v2(m_db,
+            "INSERT INTO parameters(entry, position, key, name, value) VALUES (?, ?, ?, ?, ?)", -1,
+            &raw, nullptr)
+        != SQLITE_OK)
+        fail(QStringLiteral("recording a run's values"));
+    Statement values(raw);
+    const QString key = HistoryRecord::statementKey(record.text);
+    for (int i = 0; i < record.parameters.size(); ++i) {
+        const HistoryParameter &parameter = record.parameters.at(i);
+        sqlite3_reset(raw);
+        sqlite3_bind_int64(raw, 1, id);
+        sqlite3_bind_int(raw, 2, i);
+        bindText(raw, 3, key);
+        bindText(raw, 4, parameter.name);
+        if (parameter.isNull)
+            sqlite3_bind_null(raw, 5);
+        else
+            bindText(raw, 5, parameter.value.isNull() ? QStringLiteral("") : parameter.value);
+        if (sqlite3_step(raw) != SQLITE_DONE)
+            fail(QStringLiteral("recording a run's values"));
+    }
+    return id;
+}
+
+QVector<HistoryParameter> HistoryDb::parametersOf(qint64 entry) const
+{
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(m_db,
+            "SELECT name, value, value IS NULL FROM parameters WHERE entry = ? ORDER BY position",
+            -1, &raw, nullptr)
+        != SQLITE_OK)
+        fail(QStringLiteral("reading a run's values"));
+    Statement statement(raw);
+    sqlite3_bind_int64(raw, 1, entry);
+    QVector<HistoryParameter> parameters;
+    int rc;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW)
+        parameters.append(
+            { columnText(raw, 0), sqlite3_column_int(raw, 2) != 0, columnText(raw, 1) });
+    if (rc != SQLITE_DONE)
+        fail(QStringLiteral("reading a run's values"));
+    return parameters;
+}
+
+QVector<HistoryParameter> HistoryDb::lastValues(const QString &statement) const
+{
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(
+            m_db, "SELECT max(entry) FROM parameters WHERE key = ?", -1, &raw, nullptr)
+        != SQLITE_OK)
+        fail(QStringLiteral("reading the last values"));
+    Statement newest(raw);
+    bindText(raw, 1, HistoryRecord::statementKey(statement));
+    if (sqlite3_step(raw) != SQLITE_ROW)
+        fail(QStringLiteral("reading the last values"));
+    if (sqlite3_column_type(raw, 0) == SQLITE_NULL)
+        return {};
+    return parametersOf(sqlite3_column_int64(raw, 0));
+}
+
+QStringList HistoryDb::recentValues(const QString &name, int limit) const
+{
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(m_db,
+            "SELECT value FROM parameters WHERE name = ? AND value IS NOT NULL"
+            " GROUP BY value ORDER BY max(entry) DESC LIMIT ?",
+            -1, &raw, nullptr)
+        != SQLITE_OK)
+        fail(QStringLiteral("reading the values used before"));
+    Statement statement(raw);
+    bindText(raw, 1, name);
+    sqlite3_bind_int(raw, 2, limit);
+    QStringList values;
+    int rc;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW)
+        values << columnText(raw, 0);
+    if (rc != SQLITE_DONE)
+        fail(QStringLiteral("reading the values used before"));
+    return values;
 }
 
 qint64 HistoryDb::insertMany(const QList<HistoryRecord> &records, int keep)
@@ -501,6 +596,8 @@ QList<HistoryRecord> HistoryDb::search(const QString &text, int limit) const
     }
     if (rc != SQLITE_DONE)
         fail(QStringLiteral("searching"));
+    for (HistoryRecord &record : records)
+        record.parameters = parametersOf(record.id);
     return records;
 }
 

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <functional>
 #include <memory>
@@ -30,6 +31,7 @@ class HistoryDb
 {
 public:
     static constexpr int DefaultKeep = 100000;
+    static constexpr int SchemaVersion = 2; // 2: the values of a run's markers
     static constexpr int DefaultBusyTimeoutMs = 5000;
 
     // Opens or creates the file. When the database is new, the texts that `importTexts` gives
@@ -55,6 +57,12 @@ public:
     // the runs on that alias (any case). A query without words or alias lists the newest runs.
     // A long statement comes cut (textCut): its text holds enough for its list entry.
     QList<HistoryRecord> search(const QString &query, int limit) const;
+    // The values a run's markers were bound to, in order.
+    QVector<HistoryParameter> parametersOf(qint64 entry) const;
+    // The values of the newest run of the same statement (statementKey) that had any.
+    QVector<HistoryParameter> lastValues(const QString &statement) const;
+    // The values a marker of that name took, newest first, each once, at most limit.
+    QStringList recentValues(const QString &name, int limit = 10) const;
     // The whole statement of a run; a null text when the run is no longer stored.
     QString text(qint64 id) const;
     qint64 count() const;

@@ -55,8 +55,34 @@ QString HistoryRecord::displayLine() const
 {
     const QString dash = QStringLiteral("-");
     const QString time = startedMs < 0 ? dash : localTimeText(startedMs);
+    const QString values = valuesText();
     return time + QLatin1String(" | ") + (alias.isEmpty() ? dash : alias) + QLatin1String(" | ")
-        + outcomeName(outcome) + QLatin1String(" | ") + HistoryStore::shownLine(text);
+        + outcomeName(outcome) + QLatin1String(" | ") + HistoryStore::shownLine(text)
+        + (values.isEmpty() ? QString() : QLatin1String(" ") + values);
+}
+
+QString HistoryRecord::statementKey(const QString &text)
+{
+    return text.simplified();
+}
+
+QString HistoryRecord::valuesText() const
+{
+    if (parameters.isEmpty())
+        return {};
+    QStringList parts;
+    for (const HistoryParameter &parameter : parameters) {
+        QString value = parameter.value.left(40);
+        if (value.size() < parameter.value.size())
+            value += QChar(0x2026);
+        value.replace(QLatin1Char('\n'), QLatin1Char(' '))
+            .replace(QLatin1Char('\r'), QLatin1Char(' '));
+        parts << QStringLiteral("%1 = %2").arg(parameter.name,
+            parameter.isNull ? QStringLiteral("NULL")
+                             : QLatin1Char('\'')
+                    + value.replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\''));
+    }
+    return QStringLiteral("with ") + parts.join(QLatin1String(", "));
 }
 
 QString HistoryRecord::details() const
@@ -71,6 +97,8 @@ QString HistoryRecord::details() const
     if (recordCount >= 0)
         lines << QStringLiteral("Records: %1").arg(recordCount);
     lines << QStringLiteral("Outcome: %1").arg(outcomeName(outcome));
+    if (!parameters.isEmpty())
+        lines << QStringLiteral("Values: %1").arg(valuesText().mid(5));
     if (!errorText.isEmpty())
         lines << errorText;
     return lines.join(QLatin1Char('\n'));

@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,6 +75,7 @@ private slots:
     void search_data();
     void search();
     void keepLimit();
+    void markerValues();
     void twoWritersAtOnce();
     void damagedFileMovedAside();
     void lockedLongerThanBusyTimeout();
@@ -462,3 +464,59 @@ void tst_historydb::ownerOnly()
 
 STELVIK_TEST_GUILESS_MAIN(tst_historydb)
 #include "tst_historydb.moc"
+
+// The values a statement's markers took are kept with its run: the newest run of the same
+// statement gives them back whatever its white space, a name offers its values newest first and
+// each once, the list shows them, and runs beyond the limit take theirs along.
+void tst_historydb::markerValues()
+{
+    {
+        // A file as the version before kept it: no table for the values yet.
+        HistoryDb made(m_path);
+        HistoryRecord old;
+        old.text = QStringLiteral("SELECT 0\r\n");
+        made.insert(old, 0);
+    }
+    sqlite3 *raw = nullptr;
+    QCOMPARE(sqlite3_open(m_path.toUtf8().constData(), &raw), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(raw,
+                 "DROP TRIGGER entries_parameters_ad; DROP TABLE parameters; PRAGMA user_version=1",
+                 nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    sqlite3_close(raw);
+
+    HistoryDb db(m_path);
+    QCOMPARE(db.count(), 1);
+    const auto run = [&](const QString &text, QVector<HistoryParameter> values, int keep = 0) {
+        HistoryRecord record;
+        record.text = text;
+        record.parameters = std::move(values);
+        return db.insert(record, keep);
+    };
+    const QString note =
+        QStringLiteral("SELECT NOTE FROM single WHERE NOTE = :note AND N = :n\r\n");
+    run(note, { { ":note", false, "first" }, { ":n", false, "1" } });
+    run(QStringLiteral("SELECT 1 FROM t WHERE a = :note\r\n"), { { ":note", false, "other" } });
+    run(note, { { ":note", false, "it's" }, { ":n", true, {} } });
+    run(QStringLiteral("SELECT 2\r\n"), {});
+    run(QStringLiteral("SELECT 3 FROM t WHERE a = :note\r\n"), { { ":note", false, "first" } });
+
+    const QVector<HistoryParameter> last =
+        db.lastValues(QStringLiteral("SELECT NOTE  FROM single\nWHERE NOTE = :note AND N = :n"));
+    QCOMPARE(last.size(), 2);
+    QCOMPARE(last[0].value, QStringLiteral("it's"));
+    QVERIFY(last[1].isNull);
+    QVERIFY(db.lastValues(QStringLiteral("SELECT 2")).isEmpty());
+    QCOMPARE(db.recentValues(QStringLiteral(":note")), (QStringList { "first", "it's", "other" }));
+    QCOMPARE(db.recentValues(QStringLiteral(":note"), 1), QStringList { "first" });
+
+    const QList<HistoryRecord> shown = db.search(QStringLiteral("single"), 10);
+    QCOMPARE(shown.size(), 2);
+    QVERIFY2(
+        shown.first().displayLine().endsWith(QStringLiteral("with :note = 'it''s', :n = NULL")),
+        qPrintable(shown.first().displayLine()));
+
+    run(QStringLiteral("SELECT 4\r\n"), {}, 1); // keeps only this run
+    QVERIFY(db.lastValues(note).isEmpty());
+    QVERIFY(db.recentValues(QStringLiteral(":note")).isEmpty());
+}
