@@ -40,6 +40,9 @@ Markers parameterMarkers(QStringView text, Dialect dialect)
     QString driverText;
     int copied = 0;
     int positional = 0;
+    int lastMarker = -1;
+    bool markerAfterInParen = false; // the last token was a marker right after "IN ("
+    bool beforeParenIsIn = false; // the last "(" followed IN
     for (Token token = lexer.next(); token.kind != TokenKind::End; token = lexer.next()) {
         const QStringView word = lexer.text(token);
         if (token.kind == TokenKind::Operator && dialect == Dialect::PostgreSql) {
@@ -60,17 +63,50 @@ Markers parameterMarkers(QStringView text, Dialect dialect)
                 value = int(markers.names.size());
                 markers.names.append(name);
             }
-            markers.occurrences.append({ token.start, token.length, value });
+            markers.occurrences.append({ token.start, token.length, value, false });
+            lastMarker = int(markers.occurrences.size()) - 1;
+            markerAfterInParen = previousText == u"(" && beforeParenIsIn;
             driverText += text.mid(copied, token.start - copied);
             driverText += u'?';
             copied = token.end();
         }
+        if (!marker && lastMarker >= 0 && markerAfterInParen) {
+            // "IN (:ids)": the marker is the list's only item when ")" follows at once.
+            markers.occurrences[lastMarker].inList = word == u")";
+            markerAfterInParen = false;
+        } else if (!marker) {
+            markerAfterInParen = false;
+        }
+        if (word == u"(")
+            beforeParenIsIn = token.kind == TokenKind::Operator && previous.kind == TokenKind::Word
+                && previousText.compare(u"IN", Qt::CaseInsensitive) == 0;
         previous = token;
         previousText = word;
     }
     driverText += text.mid(copied);
     markers.driverText = std::move(driverText);
     return markers;
+}
+
+QString expandedText(
+    QStringView text, const Markers &markers, const QVector<int> &items, QVector<Binding> *bindings)
+{
+    QString out;
+    out.reserve(text.size());
+    int copied = 0;
+    bindings->clear();
+    for (const Marker &marker : markers.occurrences) {
+        out += text.mid(copied, marker.start - copied);
+        const int count =
+            marker.inList && marker.value < items.size() ? qMax(1, items[marker.value]) : 1;
+        for (int item = 0; item < count; ++item) {
+            out += item == 0 ? QStringLiteral("?") : QStringLiteral(", ?");
+            bindings->append({ marker.value, item });
+        }
+        copied = marker.start + marker.length;
+    }
+    out += text.mid(copied);
+    return out;
 }
 
 } // namespace Sql

@@ -17,6 +17,14 @@ struct Marker
     int start = 0; // offset in the statement's text
     int length = 0;
     int value = 0; // index into Markers::names
+    bool inList = false; // alone in the parentheses of IN ( ): it may take a list of values
+};
+
+// One "?" of a text for the driver: which value, and which item of a list value.
+struct Binding
+{
+    int value = 0;
+    int item = 0;
 };
 
 struct Markers
@@ -33,5 +41,11 @@ struct Markers
 };
 
 Markers parameterMarkers(QStringView text, Dialect dialect);
+
+// The text for the driver when values of IN-list markers hold several items: such a marker
+// becomes "?, ?, ..." once per item (items[value], 1 when missing or for any other marker);
+// bindings gets what each "?" takes.
+QString expandedText(QStringView text, const Markers &markers, const QVector<int> &items,
+    QVector<Binding> *bindings);
 
 } // namespace Sql

@@ -59,6 +59,43 @@ private slots:
             QCOMPARE(text.mid(marker.start, marker.length).left(1),
                 markers.names.at(marker.value).left(1));
     }
+
+    void inLists_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QVector<int>>("items"); // per value
+        QTest::addColumn<QString>("expanded");
+        QTest::addColumn<QString>("bindings"); // value.item per "?"
+        QTest::newRow("list of three")
+            << "SELECT * FROM T WHERE ID IN (:ids) AND N = :n" << QVector<int> { 3, 2 }
+            << "SELECT * FROM T WHERE ID IN (?, ?, ?) AND N = ?"
+            << "0.0 0.1 0.2 1.0";
+        QTest::newRow("repeated list")
+            << "select 1 where a in ( :ids ) or b in(:ids)" << QVector<int> { 2 }
+            << "select 1 where a in ( ?, ? ) or b in(?, ?)"
+            << "0.0 0.1 0.0 0.1";
+        QTest::newRow("not alone in the list")
+            << "SELECT 1 FROM T WHERE ID IN (:a, :b)" << QVector<int> { 3, 3 }
+            << "SELECT 1 FROM T WHERE ID IN (?, ?)"
+            << "0.0 1.0";
+        QTest::newRow("not after IN")
+            << "SELECT COALESCE(:a) FROM T" << QVector<int> { 3 } << "SELECT COALESCE(?) FROM T"
+            << "0.0";
+    }
+    void inLists()
+    {
+        QFETCH(QString, text);
+        QFETCH(QVector<int>, items);
+        QFETCH(QString, expanded);
+        QFETCH(QString, bindings);
+        const Sql::Markers markers = Sql::parameterMarkers(text, Sql::Dialect::Db2);
+        QVector<Sql::Binding> made;
+        QCOMPARE(Sql::expandedText(text, markers, items, &made), expanded);
+        QStringList shown;
+        for (const Sql::Binding &binding : made)
+            shown << QStringLiteral("%1.%2").arg(binding.value).arg(binding.item);
+        QCOMPARE(shown.join(' '), bindings);
+    }
 };
 
 QTEST_APPLESS_MAIN(tst_SqlMarkers)
