@@ -107,6 +107,24 @@ void QueryDataset::setWantsMoreResults(bool wanted)
     d->wantsMoreResults = wanted;
 }
 
+QVector<ParameterType> QueryDataset::describeParameters()
+{
+    Close();
+    d->acquire();
+    QVector<ParameterType> types;
+    try {
+        OdbcHandle statement(SQL_HANDLE_STMT, d->connection->get());
+        Odbc::check(SQLPrepareW(statement.get(), const_cast<SQLWCHAR *>(Odbc::wide(d->sql)),
+                        d->sql.isEmpty() ? SQL_NTS : SQLINTEGER(d->sql.size())),
+            statement);
+        types = ::describeParameters(statement.get());
+    } catch (const DatabaseError &error) {
+        d->fail(error);
+    }
+    d->finishStatement();
+    return types;
+}
+
 QVector<ParameterOutput> QueryDataset::parameterOutputs() const
 {
     return d->cursor.parameterOutputs();

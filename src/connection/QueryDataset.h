@@ -55,6 +55,10 @@ public:
     // were read.
     QVector<ParameterOutput> parameterOutputs() const;
     std::unique_ptr<QueryDataset> takeNextResult();
+    // What the driver says the statement's markers take, from a prepare that does not run it;
+    // an empty list when the driver cannot say. Takes the connection's turn for the prepare
+    // only. Raises DatabaseError when the statement cannot be prepared.
+    QVector<ParameterType> describeParameters();
     // Values for the statement's markers, bound in order when it runs; none by default.
     void setParameters(std::vector<ParameterValue> values);
 

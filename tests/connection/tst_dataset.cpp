@@ -737,6 +737,10 @@ void tst_dataset::boundValues()
     QueryDataset select;
     select.setConnection(dsn, sessionConnection(dsn));
     select.setSql(QStringLiteral("select id, v from bound where id = ? or v = ? order by id"));
+    // PostgreSQL knows the column's type; the SQLite driver calls every marker text.
+    const QVector<ParameterType> types = select.describeParameters();
+    QCOMPARE(types.size(), 2);
+    QCOMPARE(types[0].sqlType, SQLSMALLINT(dsn == Pg ? SQL_INTEGER : SQL_LONGVARCHAR));
     select.setParameters({ { QStringLiteral(":id"), false, QStringLiteral("2") },
         { QStringLiteral(":v"), isNull, value } });
     select.OpenQuery();
