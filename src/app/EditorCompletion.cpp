@@ -349,10 +349,12 @@ QVector<SchemaEntry> EditorCompletion::schemaEntries(
         entries = routed(alias, snapshot);
     // The schemas that route to another alias whose catalog is known: choosing one moves the
     // statement there.
+    QSet<QString> seen { alias };
     for (int i = 0; m_catalogs && i < m_aliasBox->count(); ++i) {
         const QString other = upperAlias(m_aliasBox->itemText(i));
-        if (other == alias)
+        if (seen.contains(other))
             continue;
+        seen.insert(other);
         const SnapshotPtr shot = m_catalogs->snapshot(other);
         if (!shot)
             continue;
@@ -453,11 +455,13 @@ QString EditorCompletion::didYouMean(const QString &message,
         return QString();
     const QString own = upperAlias(alias);
     QVector<SnapshotPtr> others;
+    QSet<QString> seen { own };
     for (int i = 0; i < m_aliasBox->count(); ++i) {
         const QString other = upperAlias(m_aliasBox->itemText(i));
-        if (other != own)
+        if (!seen.contains(other))
             if (SnapshotPtr shot = m_catalogs->snapshot(other))
                 others.append(shot);
+        seen.insert(other);
     }
     const SnapshotPtr snapshot = m_catalogs->snapshot(own);
     return suggest(name, statement, snapshot.get(), dialectOf(own), others).text(name);
