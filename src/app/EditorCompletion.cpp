@@ -2,6 +2,7 @@
 
 #include "app/AliasDialect.h"
 #include "app/Guard.h"
+#include "app/ObjectBrowser.h"
 #include "app/Routing.h"
 #include "catalog/DidYouMean.h"
 #include "settings/ParmStore.h"
@@ -40,6 +41,8 @@ EditorCompletion::EditorCompletion(QWidget *window, QPlainTextEdit *editor, QCom
     , m_aliasBox(aliasBox)
     , m_list(new CompletionList(window)) // owned by the window
     , m_describe(new DetailPanel(window)) // owned by the window
+    , m_browser(new ObjectBrowser(window, editor, aliasBox, // owned by the window
+          [this](const QString &alias) { return dialectOf(alias); }))
 {
     setObjectName(QStringLiteral("EditorCompletion"));
     m_describe->setObjectName(QStringLiteral("DescribePanel"));
@@ -67,6 +70,7 @@ void EditorCompletion::setCatalogs(Catalog::Catalogs *catalogs)
     if (m_catalogs)
         disconnect(m_catalogs, nullptr, this, nullptr);
     m_catalogs = catalogs;
+    m_browser->setCatalogs(catalogs);
     m_requested.clear();
     m_ensured.clear();
     m_schemaCache.clear();

@@ -12,6 +12,7 @@
 
 class CompletionList;
 class DetailPanel;
+class ObjectBrowser;
 class QComboBox;
 class QPlainTextEdit;
 class QWidget;
@@ -19,8 +20,8 @@ class QWidget;
 // What the SQL editor RE1 knows of the database: the list of names at the cursor (Ctrl+Space,
 // or offered after "." and after a few letters typed; Tab or Return takes a name, Esc closes),
 // F2's description of the table under the cursor, Ctrl+Shift+R's reload of the alias, and the
-// "did you mean" of a failed statement. The editor keeps the keyboard throughout. Owned by the
-// window (Qt parent); UI thread only.
+// "did you mean" of a failed statement, and the browser of the catalogs. The editor keeps the
+// keyboard throughout. Owned by the window (Qt parent); UI thread only.
 class EditorCompletion : public QObject
 {
     Q_OBJECT
@@ -40,6 +41,7 @@ public:
     void describe(); // F2
     void reloadAlias(); // Ctrl+Shift+R
     bool isOpen() const;
+    ObjectBrowser *browser() const { return m_browser; }
 
     // The alias a statement's names are looked up in: where the routing sends it, else the
     // alias box's.
@@ -74,6 +76,7 @@ private:
     QPointer<Catalog::Catalogs> m_catalogs; // not owned
     CompletionList *m_list; // owned by the window (Qt parent)
     DetailPanel *m_describe; // owned by the window (Qt parent)
+    ObjectBrowser *m_browser; // the catalogs' browser, Ctrl+Shift+B; owned by the window
     int m_autoLetters = 3;
 
     // The list shown: its context, candidates, the alias it read and how it was asked for.

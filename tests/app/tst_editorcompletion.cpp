@@ -1,4 +1,5 @@
 #include "app/EditorCompletion.h"
+#include "app/ObjectBrowser.h"
 #include "app/Unit1.h"
 #include "support/ConnectWait.h"
 #include "support/ModalScript.h"
@@ -11,6 +12,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QShortcut>
 #include <QSignalSpy>
 #include <QtTest>
@@ -143,6 +145,31 @@ private slots:
         // Ctrl+Shift+R reads the alias again.
         QTest::keyClick(editor, Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
         QVERIFY(m_catalogs->calls.contains(QStringLiteral("reload LITE")));
+    }
+
+    void browser()
+    {
+        // Hidden until Ctrl+Shift+B; the filter narrows as one types; a table opens to its columns.
+        auto *dock = m_form.child<ObjectBrowser>("ObjectBrowser");
+        QVERIFY(!dock->isVisible());
+        QTest::keyClick(m_form.editor(), Qt::Key_B, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(dock->isVisible());
+        QTest::keyClicks(m_form.child<QLineEdit>("ObjectFilter"), QStringLiteral("ord"));
+        auto *tree = m_form.child<QTreeWidget>("ObjectTree");
+        const QList<QTreeWidgetItem *> found =
+            tree->findItems(QStringLiteral("main.orders"), Qt::MatchRecursive);
+        QCOMPARE(found.size(), 1);
+        QCOMPARE(found.first()->parent()->text(0), QStringLiteral("LITE"));
+        found.first()->setExpanded(true);
+        QCOMPARE(found.first()->childCount(), 2);
+        QCOMPARE(found.first()->child(1)->text(0), QStringLiteral("amount"));
+
+        Object table { QStringLiteral("S"), QStringLiteral("T"), Kind::Table, {} };
+        const QVector<Column> columns { column("A", "INTEGER"), column("B", "INTEGER") };
+        QCOMPARE(ObjectBrowser::selectText(table, columns, Sql::Dialect::Db2),
+            QStringLiteral("SELECT A, B FROM S.T FETCH FIRST 100 ROWS ONLY"));
+        QCOMPARE(ObjectBrowser::selectText(table, columns, Sql::Dialect::Sqlite),
+            QStringLiteral("SELECT A, B FROM S.T LIMIT 100"));
     }
 
     void didYouMean()
