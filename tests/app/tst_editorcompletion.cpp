@@ -3,6 +3,7 @@
 #include "app/Unit1.h"
 #include "support/ConnectWait.h"
 #include "support/ModalScript.h"
+#include "support/PgServer.h"
 #include "support/SnapshotCatalogs.h"
 #include "support/TestEnv.h"
 #include "support/WaitIdle.h"
@@ -60,6 +61,7 @@ private slots:
     {
         TestEnv::addSqliteDsn(QStringLiteral("LITE"),
             { QStringLiteral("create table orders (id integer primary key, amount real)") });
+        PgServer::instance().addDsn(QStringLiteral("COMPLETEPG"));
     }
 
     void init()
@@ -172,8 +174,30 @@ private slots:
             QStringLiteral("SELECT A, B FROM S.T LIMIT 100"));
     }
 
+    void didYouMean_data()
+    {
+        QTest::addColumn<QString>("alias");
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("SQLite no such table") << "LITE"
+                                              << "select amount from ordrs"
+                                              << "Did you mean orders?";
+        QTest::newRow("SQLite no such column") << "LITE"
+                                               << "select amont from orders"
+                                               << "Did you mean amount?";
+        QTest::newRow("PostgreSQL 42P01") << "COMPLETEPG"
+                                          << "select * from pg_clas"
+                                          << "Did you mean pg_class?";
+    }
+
     void didYouMean()
     {
+        QFETCH(QString, alias);
+        QFETCH(QString, sql);
+        QFETCH(QString, expected);
+        m_catalogs->snapshots.insert(QStringLiteral("COMPLETEPG"),
+            std::make_shared<Snapshot>(QStringLiteral("COMPLETEPG"), QDateTime(),
+                QVector<Object> { { "pg_catalog", "pg_class", Kind::Table, {} } }));
         QString note;
         ModalScript script;
         script.setFallback([&note](QWidget *modal) {
@@ -182,13 +206,13 @@ private slots:
                 note = label->text();
             static_cast<QDialog *>(modal)->accept();
         });
-        m_form->setDBParms(QStringLiteral("USER NAME=u\r\nPASSWORD=p\r\n"));
-        QVERIFY(connectAndWait(*m_form, QStringLiteral("LITE")));
-        m_form.type(QStringLiteral("select amount from ordrs"));
-        m_form.chooseAlias(QStringLiteral("LITE"));
+        m_form->setDBParms(PgServer::instance().loginText());
+        QVERIFY(connectAndWait(*m_form, alias));
+        m_form.type(sql);
+        m_form.chooseAlias(alias);
         m_form.runButton()->click();
         QVERIFY(waitForNoWorker(*m_form));
-        QTRY_COMPARE(note, QStringLiteral("Did you mean orders?"));
+        QTRY_COMPARE(note, expected);
     }
 
     void cleanup() { m_form.close(); }
