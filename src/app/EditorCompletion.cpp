@@ -51,7 +51,10 @@ EditorCompletion::EditorCompletion(QWidget *window, QPlainTextEdit *editor, QCom
     editor->installEventFilter(this);
     connect(editor->document(), &QTextDocument::contentsChange, this, &EditorCompletion::typed);
     connect(editor, &QPlainTextEdit::cursorPositionChanged, this, [this] {
-        if (m_list->isVisible() && !m_inserting)
+        // Typing moves the cursor too: the list is refreshed once per keystroke.
+        const QPair<int, int> now { m_editor->document()->revision(),
+            m_editor->textCursor().position() };
+        if (m_list->isVisible() && !m_inserting && now != m_refreshedAt)
             refresh(m_mode); // moved out of the word: closes
     });
     connect(editor->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
@@ -220,6 +223,7 @@ void EditorCompletion::refresh(Mode mode)
     }
     const QString text = m_editor->toPlainText();
     const int position = cursor.position();
+    m_refreshedAt = { m_editor->document()->revision(), position };
     QString alias = upperAlias(m_aliasBox->currentText());
     Sql::Dialect dialect = dialectOf(alias);
     CompletionContext context = completionContext(text, position, dialect);

@@ -86,6 +86,7 @@ private:
     Mode m_mode = Mode::Auto;
     bool m_keyDown = false; // a key press is under way: a change now is typing
     bool m_inserting = false; // the list's own insertion
+    QPair<int, int> m_refreshedAt { -1, -1 }; // document revision and cursor of the last refresh
     bool m_starPending = false; // "*" waits for columns being read
     QString m_described; // alias of the table F2 shows, while its columns are read
     QSet<QString> m_requested; // alias + table key: columns asked for once
