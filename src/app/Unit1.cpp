@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include "app/ClipboardHandover.h"
+#include "app/EditorCompletion.h"
 #include "app/EditorRecovery.h"
 #include "app/ExportCommands.h"
 #include "app/LoginFlow.h"
@@ -51,6 +52,9 @@ TForm1::TForm1(const Options &options, QWidget *parent)
     setupExport();
     setupHistory();
     setupAbout();
+    m_completion = new EditorCompletion(this, ui->RE1, ui->ComboBox1); // owned (Qt parent)
+    connect(m_completion, &EditorCompletion::message, this,
+        [this](const QString &text) { ui->StatusBar1->showMessage(text, 15000); });
     m_lifecycle->place();
     // An error in any step ends start-up there; the window opens all the same.
     runGuarded(this, [this] { FormCreate(this); });

@@ -27,6 +27,7 @@ class QueryDataset;
 class QueryFiles;
 class WindowLifecycle;
 class EditorCommands;
+class EditorCompletion;
 class HistoryPage;
 class TQthread;
 class DataSource;
@@ -277,4 +278,12 @@ public:
 
 private:
     // [Unit1About.cpp]
+    // [EditorCompletion.cpp]
+public:
+    // Completion, F2 and the catalog reload over the editor; it reads the catalogs handed to
+    // its setCatalogs.
+    EditorCompletion *completion() const { return m_completion; }
+
+private:
+    EditorCompletion *m_completion = nullptr; // owned by the window (Qt parent)
 };

@@ -1,3 +1,4 @@
+#include "app/EditorCompletion.h"
 #include "app/EditorMarks.h"
 #include "app/EditorRecovery.h"
 #include "app/GuardRails.h"
@@ -528,6 +529,11 @@ void TForm1::showQueryError(const TQthread *worker)
         [this, error, origin = m_runOrigin] {
             StatementErrorBox box(error, this);
             box.setObjectName(QStringLiteral("QueryErrorBox"));
+            QVector<QPair<QString, QString>> records;
+            for (const StatementError::Record &record : error.records)
+                records.append({ record.sqlState, record.message });
+            box.addNote(
+                m_completion->didYouMean(error.message, records, error.statement, error.alias));
             box.exec();
             m_marks->markErrorPlace(error.message, error.statement, origin);
         },

@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QGridLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPushButton>
 
 namespace {
@@ -41,6 +43,20 @@ StatementErrorBox::StatementErrorBox(const StatementError &error, QWidget *paren
     // With a second button the box no longer finds its escape button by itself; without one,
     // Esc and the close button would do nothing.
     setEscapeButton(QMessageBox::Ok);
+}
+
+void StatementErrorBox::addNote(const QString &text)
+{
+    auto *grid = qobject_cast<QGridLayout *>(layout());
+    if (text.isEmpty() || !grid)
+        return;
+    auto *note = new QLabel(text, this); // owned by the box
+    note->setObjectName(QStringLiteral("DidYouMean"));
+    note->setTextFormat(Qt::PlainText);
+    note->setWordWrap(true);
+    note->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Below every control the box has, so that their order and keys stay as they are.
+    grid->addWidget(note, grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 QString StatementErrorBox::detailsText(const StatementError &error)

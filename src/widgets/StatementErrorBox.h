@@ -34,6 +34,9 @@ class StatementErrorBox : public QMessageBox
 public:
     StatementErrorBox(const StatementError &error, QWidget *parent = nullptr);
 
+    // A line under the buttons (a hint such as "Did you mean ORDERS?"); nothing when empty.
+    void addNote(const QString &text);
+
     // The text "Copy details" puts on the clipboard.
     static QString detailsText(const StatementError &error);
 
