@@ -1,0 +1,39 @@
+#include "app/CatalogFreshness.h"
+#include "support/TestEnv.h"
+
+#include <QtTest>
+
+// Which schema a definition Stelvik ran touched, so that only that one is read again.
+class tst_CatalogFreshness : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void touchedSchemas_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QStringList>("schemas");
+        QTest::newRow("qualified table")
+            << "CREATE TABLE t301dba.orders (id INTEGER, note VARCHAR(20))"
+            << QStringList { "T301DBA" };
+        QTest::newRow("unqualified: the current schema")
+            << "create table orders (id integer)" << QStringList { "" };
+        QTest::newRow("a view reading another schema")
+            << "CREATE VIEW open_orders AS SELECT * FROM APP.ORDERS" << QStringList { "" };
+        QTest::newRow("an index on a table")
+            << "CREATE INDEX S.I ON S.T (C)" << QStringList { "S" };
+        QTest::newRow("a query changes nothing") << "SELECT * FROM S.T" << QStringList {};
+        QTest::newRow("several, each once")
+            << "DROP TABLE A.X; ALTER TABLE B.Y ADD C INT; COMMENT ON TABLE A.Z IS 'x'"
+            << QStringList { "A", "B" };
+    }
+    void touchedSchemas()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QStringList, schemas);
+        QCOMPARE(CatalogFreshness::touchedSchemas(sql, Sql::Dialect::Db2), schemas);
+    }
+};
+
+STELVIK_TEST_GUILESS_MAIN(tst_CatalogFreshness)
+#include "tst_catalogfreshness.moc"
