@@ -1,9 +1,13 @@
 #include "app/CatalogFreshness.h"
+#include "catalog/Catalogs.h"
+#include "support/PgServer.h"
 #include "support/TestEnv.h"
+#include "support/WindowFixture.h"
 
 #include <QtTest>
 
-// Which schema a definition Stelvik ran touched, so that only that one is read again.
+// Which schema a definition Stelvik ran touched, so that only that one is read again; the
+// window loads the catalog of the alias it runs on and reads it again after a definition.
 class tst_CatalogFreshness : public QObject
 {
     Q_OBJECT
@@ -33,7 +37,26 @@ private slots:
         QFETCH(QStringList, schemas);
         QCOMPARE(CatalogFreshness::touchedSchemas(sql, Sql::Dialect::Db2), schemas);
     }
+
+    void windowKeepsTheCatalogFresh()
+    {
+        TestEnv::addSqliteDsn("CATWIN", { "create table first_t (a integer)" });
+        WindowFixture w;
+        QVERIFY(w.open());
+        w->setDBParms(PgServer::loginText("any", "x"));
+        Catalog::Catalogs *catalogs = w->catalogs();
+        const auto has = [catalogs](QStringView name) {
+            const Catalog::SnapshotPtr snapshot = catalogs->snapshot("CATWIN");
+            return snapshot && snapshot->find(u"main", name);
+        };
+        w.start(w.runButton(), "CATWIN", "select * from first_t");
+        QVERIFY(w.waitIdle());
+        QTRY_VERIFY_WITH_TIMEOUT(has(u"first_t"), 60000);
+        w.start(w.execButton(), "CATWIN", "create table made_here (b integer)");
+        QVERIFY(w.waitIdle());
+        QTRY_VERIFY_WITH_TIMEOUT(has(u"made_here"), 60000);
+    }
 };
 
-STELVIK_TEST_GUILESS_MAIN(tst_CatalogFreshness)
+STELVIK_TEST_MAIN(tst_CatalogFreshness)
 #include "tst_catalogfreshness.moc"
