@@ -131,7 +131,9 @@ int main(int argc, char **argv)
                                    "DO $$ BEGIN FOR i IN 1..%1 LOOP EXECUTE format("
                                    "'CREATE TABLE bench.t%s (id integer PRIMARY KEY, %s)', i,"
                                    " (SELECT string_agg('c' || c || ' varchar(40)', ', ')"
-                                   " FROM generate_series(2, 20) c)); END LOOP; END $$")
+                                   " FROM generate_series(2, 20) c));"
+                                   // A transaction holds a lock per table it created.
+                                   " IF i % 500 = 0 THEN COMMIT; END IF; END LOOP; END $$")
                         .arg(pgTables),
             database);
         CatalogService pg(TestEnv::root() + QStringLiteral("/pg-catalog.db"));

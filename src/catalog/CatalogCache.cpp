@@ -91,9 +91,10 @@ CatalogCache::CatalogCache(const QString &path)
         if (layout == 0) {
             exec("BEGIN IMMEDIATE");
             exec("CREATE TABLE IF NOT EXISTS aliases(alias TEXT PRIMARY KEY, loaded INTEGER)");
+            // Objects lie in the order an alias's names are read, one run of pages per alias.
             exec("CREATE TABLE IF NOT EXISTS objects(alias TEXT, schema TEXT, folded TEXT,"
-                 " name TEXT, kind INTEGER, remarks TEXT)");
-            exec("CREATE INDEX IF NOT EXISTS objects_of ON objects(alias, folded)");
+                 " name TEXT, kind INTEGER, remarks TEXT,"
+                 " PRIMARY KEY(alias, folded, name, kind)) WITHOUT ROWID");
             exec("CREATE TABLE IF NOT EXISTS columns(alias TEXT, key TEXT, folded TEXT,"
                  " seq INTEGER, name TEXT, type TEXT, length INTEGER, scale INTEGER,"
                  " nullable INTEGER, keyseq INTEGER, remarks TEXT,"
@@ -230,7 +231,8 @@ void CatalogCache::writeNames(const QString &alias, const QDateTime &loadedAt,
                 }
             }
         }
-        Statement insert = prepare(m_db, "INSERT INTO objects VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+        Statement insert =
+            prepare(m_db, "INSERT OR REPLACE INTO objects VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
         for (const Object &object : objects) {
             bindText(insert.get(), 1, alias);
             bindText(insert.get(), 2, object.schema);

@@ -59,6 +59,7 @@ struct CatalogService::Outcome
     std::shared_ptr<ConnectionHandle> link;
     bool stale = false; // the cache's names are past the age limit
     bool fromDatabase = false;
+    bool early = false; // names handed on before the cache file is written; the read goes on
     QString like;
     QVector<Object> found;
 };
@@ -74,6 +75,7 @@ namespace {
 
 using Work = CatalogService::Work;
 using Outcome = CatalogService::Outcome;
+using Post = std::function<void(Outcome)>;
 
 // The cache as a loader uses it: a file that fails is made anew once, and a cache that cannot be
 // written at all only costs the next start its warmth.
@@ -109,7 +111,8 @@ QString folded(const QString &schema)
     return Snapshot::key(schema, {}).chopped(1);
 }
 
-void readNames(Work &work, Outcome &outcome, CatalogReader &reader, CacheAccess &cache)
+void readNames(
+    Work &work, Outcome &outcome, CatalogReader &reader, CacheAccess &cache, const Post &post)
 {
     const QVector<Object> objects = reader.objects(Scope { work.settings.schemas, {}, {} });
     QHash<QString, int> tables;
@@ -128,21 +131,28 @@ void readNames(Work &work, Outcome &outcome, CatalogReader &reader, CacheAccess 
     if (!small.isEmpty() && reader.source() != Source::Odbc)
         reader.columns(Scope { small, {}, {} }, columns, indexes);
     const QDateTime now = QDateTime::currentDateTime();
+    // The editor gets the names first; the file follows on this thread.
+    Outcome early;
+    early.kind = outcome.kind;
+    early.early = true;
+    early.fromDatabase = true;
+    early.snapshot = std::make_shared<Snapshot>(work.alias, now, objects, columns, indexes);
+    post(std::move(early));
     cache.use([&](CatalogCache &file) {
         file.writeNames(work.alias, now, objects);
         file.writeColumns(work.alias, columns, indexes);
     });
-    outcome.snapshot = std::make_shared<Snapshot>(work.alias, now, objects, columns, indexes);
     outcome.fromDatabase = true;
 }
 
-void readSchemas(Work &work, Outcome &outcome, CatalogReader &reader, CacheAccess &cache)
+void readSchemas(
+    Work &work, Outcome &outcome, CatalogReader &reader, CacheAccess &cache, const Post &post)
 {
     QStringList schemas;
     for (const QString &schema : work.schemas) {
         const QString name = schema.isEmpty() ? reader.currentSchema() : schema;
         if (name.isEmpty() || !work.base)
-            return readNames(work, outcome, reader, cache); // no telling which: all of them
+            return readNames(work, outcome, reader, cache, post); // no telling which: all
         // Outside the include list nothing is kept, so nothing is read again.
         const bool included = work.settings.schemas.isEmpty()
             || std::any_of(work.settings.schemas.cbegin(), work.settings.schemas.cend(),
@@ -203,7 +213,7 @@ void readColumns(Work &work, Outcome &outcome, const std::function<CatalogReader
 // One read, on the loader thread. The connection comes in from the alias (or is opened here)
 // and goes back with the outcome; after a failure it is let go of here.
 Outcome perform(Work &work, std::shared_ptr<ConnectionHandle> &link,
-    const std::shared_ptr<StatementCancel> &cancel)
+    const std::shared_ptr<StatementCancel> &cancel, const Post &post)
 {
     Outcome outcome;
     outcome.kind = work.kind;
@@ -231,15 +241,15 @@ Outcome perform(Work &work, std::shared_ptr<ConnectionHandle> &link,
                 outcome.snapshot = std::make_shared<Snapshot>(
                     work.alias, names->loadedAt, std::move(names->objects));
             } else if (work.canConnect) {
-                readNames(work, outcome, connect(), cache);
+                readNames(work, outcome, connect(), cache, post);
             }
             break;
         }
         case Work::Kind::Names:
-            readNames(work, outcome, connect(), cache);
+            readNames(work, outcome, connect(), cache, post);
             break;
         case Work::Kind::Schemas:
-            readSchemas(work, outcome, connect(), cache);
+            readSchemas(work, outcome, connect(), cache, post);
             break;
         case Work::Kind::Columns:
             readColumns(work, outcome, connect, cache);
@@ -481,22 +491,23 @@ void CatalogService::start(AliasState &state, Work work)
     QPointer<CatalogService> self(this);
     std::thread([self, key, running, work = std::move(work),
                     link = std::move(state.link)]() mutable {
-        Outcome outcome = perform(work, link, running->cancel);
+        const Post post = [self, key, running](Outcome outcome) {
+            if (running->abandoned.load())
+                return; // what it holds is freed here, on the loader thread
+            QMetaObject::invokeMethod(
+                qApp,
+                [self, key, running, outcome = std::move(outcome)]() mutable {
+                    if (self)
+                        self->finished(key, running, std::move(outcome));
+                    else
+                        letGoElsewhere(std::move(outcome.link));
+                },
+                Qt::QueuedConnection);
+        };
+        Outcome outcome = perform(work, link, running->cancel, post);
         outcome.link = std::move(link);
         work = Work(); // the snapshot it held goes here
-        if (running->abandoned.load()) {
-            outcome = Outcome(); // the connection is freed here, on the loader thread
-            return;
-        }
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, key, running, outcome = std::move(outcome)]() mutable {
-                if (self)
-                    self->finished(key, running, std::move(outcome));
-                else
-                    letGoElsewhere(std::move(outcome.link));
-            },
-            Qt::QueuedConnection);
+        post(std::move(outcome));
     }).detach();
 }
 
@@ -509,6 +520,13 @@ void CatalogService::finished(
         return;
     }
     AliasState &state = *at;
+    if (outcome.early) {
+        state.snapshot = outcome.snapshot;
+        state.failureTold = false;
+        const QString alias = state.alias;
+        emit snapshotChanged(alias);
+        return;
+    }
     state.running.reset();
     const QString alias = state.alias;
     // A connection opened with a login that changed meanwhile (or before Logout) is not kept.

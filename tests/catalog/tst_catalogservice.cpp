@@ -164,6 +164,7 @@ private slots:
             first.setLogin(db.alias, db.user, db.password);
             first.ensureLoaded(db.alias);
             QTRY_VERIFY_WITH_TIMEOUT(has(first, db, "orders"), 60000);
+            QTRY_VERIFY_WITH_TIMEOUT(!first.busy(db.alias), 60000); // the file written
         }
         {
             // No login: only the file can answer.
@@ -185,6 +186,7 @@ private slots:
             QVERIFY(!damaged.snapshot(db.alias)); // nothing cached any more
             damaged.setLogin(db.alias, db.user, db.password);
             QTRY_VERIFY_WITH_TIMEOUT(has(damaged, db, "orders"), 60000);
+            QTRY_VERIFY_WITH_TIMEOUT(!damaged.busy(db.alias), 60000);
         }
         {
             CatalogService rebuilt(path);
