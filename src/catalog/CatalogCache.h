@@ -37,7 +37,8 @@ public:
         QVector<Catalog::Object> objects;
     };
     std::optional<Names> readNames(const QString &alias);
-    // Replaces the alias's names (of those schemas only, when given) and drops their columns.
+    // Replaces the alias's names with objects (all of them) and drops the columns of those
+    // schemas (of every schema when none is given).
     void writeNames(const QString &alias, const QDateTime &loadedAt,
         const QVector<Catalog::Object> &objects, const QStringList &schemas = {});
 

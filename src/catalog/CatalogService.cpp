@@ -173,7 +173,7 @@ void readSchemas(
             merged.append(*object);
     merged += read;
     cache.use([&](CatalogCache &file) {
-        file.writeNames(work.alias, work.base->loadedAt(), read, schemas);
+        file.writeNames(work.alias, work.base->loadedAt(), merged, schemas);
     });
     outcome.snapshot = std::make_shared<Snapshot>(work.alias, work.base->loadedAt(), merged);
     outcome.fromDatabase = true;
