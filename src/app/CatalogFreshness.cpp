@@ -33,6 +33,10 @@ Catalog::CatalogService::AliasSettings CatalogFreshness::settingsOf(const QStrin
     const int timeout = settings->value(QStringLiteral("CatalogTimeout")).toInt(&ok);
     if (ok && timeout > 0)
         read.timeoutSeconds = timeout;
+    read.driverFunctions =
+        settings->value(
+                    QStringLiteral("CatalogDriverFunctions/") + Sql::asciiUpper(alias.trimmed()))
+            .toBool();
     return read;
 }
 

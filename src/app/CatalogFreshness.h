@@ -17,7 +17,8 @@ public:
     CatalogFreshness(Catalog::CatalogService &catalogs, QObject *parent);
 
     // The settings of one alias: "CatalogSchemas/<ALIAS>" (the include list, comma-separated),
-    // "CatalogMaxAgeMinutes" (720; 0: never read again by age), "CatalogTimeout" (seconds, 30).
+    // "CatalogMaxAgeMinutes" (720; 0: never read again by age), "CatalogTimeout" (seconds, 30),
+    // "CatalogDriverFunctions/<ALIAS>" (true: the driver's catalog functions, not our SQL).
     static Catalog::CatalogService::AliasSettings settingsOf(const QString &alias);
 
     // The alias shows in the alias box: what the cache has of it is loaded.

@@ -166,7 +166,7 @@ void CatalogReader::columns(const Scope &scope, QHash<QString, QVector<Column>> 
     QHash<QString, QVector<Index>> &indexes)
 {
     if (source() != Source::Odbc) {
-        addColumnRows(source(), query(columnsSql(source(), scope)), columns);
+        addColumnRows(query(columnsSql(source(), scope)), columns);
         addIndexRows(query(indexesSql(source(), scope)), indexes);
         return;
     }
@@ -196,7 +196,7 @@ void CatalogReader::columns(const Scope &scope, QHash<QString, QVector<Column>> 
                 keySeq = key.value(1);
         row.insert(7, keySeq);
     }
-    addColumnRows(Source::Odbc, rows, columns);
+    addColumnRows(rows, columns);
     QVector<Row> statistics = catalogRows(
         [&](SQLHSTMT statement) {
             return SQLStatisticsW(statement, nullptr, 0, pattern(schema), patternLength(schema),

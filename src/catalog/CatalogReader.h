@@ -21,6 +21,12 @@ public:
 
     // What the server calls itself decides the source; asked once.
     Catalog::Source source();
+    // The ODBC catalog functions instead: for a server whose catalog our SQL cannot read.
+    void useDriverFunctions()
+    {
+        m_source = Catalog::Source::Odbc;
+        m_sourceKnown = true;
+    }
     QVector<Catalog::Object> objects(const Catalog::Scope &scope);
     void columns(const Catalog::Scope &scope, QHash<QString, QVector<Catalog::Column>> &columns,
         QHash<QString, QVector<Catalog::Index>> &indexes);

@@ -226,6 +226,8 @@ Outcome perform(Work &work, std::shared_ptr<ConnectionHandle> &link,
                 link = std::make_shared<ConnectionHandle>(
                     work.alias, work.user, work.password, work.settings.timeoutSeconds);
             reader.emplace(link, work.settings.timeoutSeconds, cancel);
+            if (work.settings.driverFunctions)
+                reader->useDriverFunctions();
         }
         return *reader;
     };

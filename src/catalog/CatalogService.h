@@ -28,6 +28,7 @@ public:
         QStringList schemas; // the include list; empty: every schema
         int maxAgeMinutes = 720; // older names are read again in the background; 0: never
         int timeoutSeconds = 30; // each catalog query's and the connect's time-out
+        bool driverFunctions = false; // the driver's catalog functions, whatever the server
     };
     using SettingsOf = std::function<AliasSettings(const QString &alias)>;
 

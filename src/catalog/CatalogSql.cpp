@@ -301,10 +301,8 @@ QVector<Object> objectsOfRows(const QVector<Row> &rows)
     return objects;
 }
 
-void addColumnRows(
-    Source source, const QVector<Row> &rows, QHash<QString, QVector<Column>> &columns)
+void addColumnRows(const QVector<Row> &rows, QHash<QString, QVector<Column>> &columns)
 {
-    // SQLite keeps a column's type as declared: "VARCHAR(20)", "DECIMAL(10, 2)".
     static const QRegularExpression declared(
         QStringLiteral("^\\s*([^(]*?)\\s*\\(\\s*(\\d+)\\s*(?:,\\s*(\\d+)\\s*)?\\)\\s*$"));
     for (const Row &row : rows) {
@@ -312,13 +310,11 @@ void addColumnRows(
             continue;
         Column column { row[2], trimmedRight(row[3]).trimmed(), number(row[4]), number(row[5]),
             trimmedRight(row[6]) != QLatin1String("N"), number(row[7]), row[8] };
-        if (source == Source::Sqlite) {
-            const QRegularExpressionMatch match = declared.match(column.type);
-            if (match.hasMatch()) {
-                column.type = match.captured(1);
-                column.length = match.captured(2).toInt();
-                column.scale = match.captured(3).toInt();
-            }
+        const QRegularExpressionMatch match = declared.match(column.type);
+        if (match.hasMatch()) {
+            column.type = match.captured(1);
+            column.length = match.captured(2).toInt();
+            column.scale = match.captured(3).toInt();
         }
         columns[Snapshot::key(trimmedRight(row[0]), row[1])].append(std::move(column));
     }

@@ -48,9 +48,10 @@ QString currentSchemaSql(Source source);
 
 // The rows mapped. Rows that cannot be an object (too few values, no name) are skipped.
 QVector<Object> objectsOfRows(const QVector<Row> &rows);
-// Columns and indexes keyed by Snapshot::key(schema, table), in the rows' order.
-void addColumnRows(
-    Source source, const QVector<Row> &rows, QHash<QString, QVector<Column>> &columns);
+// Columns and indexes keyed by Snapshot::key(schema, table), in the rows' order. A type given
+// as declared ("DECIMAL(10,2)": SQLite, and its driver's catalog functions, which report the
+// two numbers swapped) takes its length and scale from the text.
+void addColumnRows(const QVector<Row> &rows, QHash<QString, QVector<Column>> &columns);
 void addIndexRows(const QVector<Row> &rows, QHash<QString, QVector<Index>> &indexes);
 
 // A type code of any source (DB2's one letter, an ODBC TABLE_TYPE, our ROUTINE) as a kind.
