@@ -21,6 +21,7 @@ namespace {
 
 // A schema with at most this many tables has its columns read with its names, in one query.
 constexpr int kBulkTables = 50;
+constexpr int kBulkSchemas = 100; // at most so many in one query; the rest on first use
 // What findObjects answers at most from a snapshot when no login allows asking the database.
 constexpr int kFoundLimit = 500;
 
@@ -124,7 +125,7 @@ void readNames(
         }
     QStringList small;
     for (auto at = tables.cbegin(); at != tables.cend(); ++at)
-        if (at.value() <= kBulkTables)
+        if (at.value() <= kBulkTables && small.size() < kBulkSchemas)
             small << spelled.value(at.key());
     QHash<QString, QVector<Column>> columns;
     QHash<QString, QVector<Index>> indexes;
