@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include "app/CatalogFreshness.h"
 #include "app/ClipboardHandover.h"
 #include "app/EditorCompletion.h"
 #include "app/EditorRecovery.h"
@@ -10,6 +11,7 @@
 #include "app/Transactions.h"
 #include "app/WindowLifecycle.h"
 #include "app/WindowPlacement.h"
+#include "catalog/CatalogCache.h"
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
 #include "credentials/CredentialStore.h"
@@ -46,6 +48,17 @@ TForm1::TForm1(const Options &options, QWidget *parent)
     // A recovery file that cannot be written is said, briefly, where the user looks anyway.
     connect(m_recovery, &EditorRecovery::writeFailed, this,
         [this](const QString &message) { ui->StatusBar1->showMessage(message, 15000); });
+    m_catalogs = new Catalog::CatalogService(
+        CatalogCache::defaultPath(), CatalogFreshness::settingsOf, this); // owned (parent)
+    m_freshness = new CatalogFreshness(*m_catalogs, this); // owned by the window (Qt parent)
+    connect(ui->ComboBox1, &QComboBox::currentTextChanged, m_freshness,
+        &CatalogFreshness::aliasSelected);
+    // A catalog that cannot be read is said once, where the user looks anyway; no box.
+    connect(m_catalogs, &Catalog::Catalogs::loadFailed, this,
+        [this](const QString &alias, const QString &message) {
+            ui->StatusBar1->showMessage(
+                QStringLiteral("The catalog of %1 was not read: %2").arg(alias, message), 15000);
+        });
     wireHandlers();
     setupEditor();
     setupGrid();
@@ -53,6 +66,7 @@ TForm1::TForm1(const Options &options, QWidget *parent)
     setupHistory();
     setupAbout();
     m_completion = new EditorCompletion(this, ui->RE1, ui->ComboBox1); // owned (Qt parent)
+    m_completion->setCatalogs(m_catalogs);
     connect(m_completion, &EditorCompletion::message, this,
         [this](const QString &text) { ui->StatusBar1->showMessage(text, 15000); });
     m_lifecycle->place();
@@ -190,4 +204,9 @@ void TForm1::offerRecovery()
     m_queryFiles->restore(*taken);
     QueryChanged = true;
     m_recovery->saveNow();
+}
+
+Catalog::Catalogs *TForm1::catalogs() const
+{
+    return m_catalogs;
 }

@@ -35,6 +35,11 @@ class ExportCommands;
 class TReplaceDialog;
 class QPrinter;
 class QTimer;
+class CatalogFreshness;
+namespace Catalog {
+class Catalogs;
+class CatalogService;
+}
 
 // The program's main window: every command of the tool is one of its handlers, which hand the
 // work to the window's rooms (start-up, query files, editor commands, history page, the
@@ -192,10 +197,14 @@ public:
     // The text of status bar panel 0 (record count) or 1 (state of the last Run or Exec).
     QString statusText(int panel) const;
     void setStatusText(int panel, const QString &text);
+    // The names of every alias's database, for the editor's completion, describe and browser.
+    Catalog::Catalogs *catalogs() const;
 
 private:
     Options m_options;
     WindowLifecycle *m_lifecycle = nullptr; // start-up's steps; owned by the window (Qt parent)
+    Catalog::CatalogService *m_catalogs = nullptr; // owned by the window (Qt parent)
+    CatalogFreshness *m_freshness = nullptr; // owned by the window (Qt parent)
     // [Unit1Login.cpp]
     std::unique_ptr<LoginFlow> m_login; // the stored login and the connect, owns the connections
     // [Unit1Run.cpp]

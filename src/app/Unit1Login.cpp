@@ -2,6 +2,7 @@
 #include "app/RoutingView.h"
 #include "app/Transactions.h"
 #include "app/Unit1.h"
+#include "catalog/CatalogService.h"
 #include "ui_Unit1.h"
 
 #include <QComboBox>
@@ -50,4 +51,5 @@ void TForm1::SpeedButton12Click(QObject *)
             [this] { SpeedButton12Click(this); }, QStringLiteral("Log out now")))
         return;
     m_login->logout();
+    m_catalogs->forgetLogins(); // the cache file stays: it holds names, no data
 }

@@ -1,3 +1,4 @@
+#include "app/CatalogFreshness.h"
 #include "app/EditorCompletion.h"
 #include "app/EditorMarks.h"
 #include "app/EditorRecovery.h"
@@ -377,6 +378,7 @@ void TForm1::runStatement(const QString &alias, bool isExec)
     Connection *connection = Session::instance().FindConnection(alias);
     if (!connection || !connection->IsConnected())
         return;
+    m_freshness->aliasInUse(alias);
     // Panel 1, the buttons and the cursor follow the state that this start enters.
     CurrentThread = m_control->startStatement(HistoryStore::joinLines(m_runLines), connection,
         isExec, !isExec && ui->CheckBox1->isChecked()); // frees itself
@@ -481,6 +483,8 @@ void TForm1::QueryFinished(TQthread *worker)
     historyRunEnded(worker);
     if (CurrentThread == worker)
         CurrentThread = nullptr;
+    m_freshness->statementEnded(
+        m_runAlias, HistoryStore::joinLines(m_runLines), worker->ErrorText.isEmpty());
     // A count that the disk stopped (the result's temporary file could not grow) leaves the
     // result open with every record fetched so far: those are shown, as after Ctrl+End, and the
     // message says so. Any other failure of the count closed the result.
