@@ -21,6 +21,7 @@
 #include "results/DataSource.h"
 #include "results/Exporter.h"
 #include "results/GridDelegate.h"
+#include "settings/UserSettings.h"
 #include "sql/SqlLexer.h"
 #include "ui_Unit1.h"
 #include "widgets/StatementErrorBox.h"
@@ -376,6 +377,7 @@ void TForm1::runStatement(const QString &alias, bool isExec)
     Connection *connection = Session::instance().FindConnection(alias);
     if (!connection || !connection->IsConnected())
         return;
+    m_control->setStoreBudget(UserSettings::resultMemoryBytes());
     // Panel 1, the buttons and the cursor follow the state that this start enters.
     CurrentThread = m_control->startStatement(HistoryStore::joinLines(m_runLines), connection,
         isExec, !isExec && ui->CheckBox1->isChecked()); // frees itself
