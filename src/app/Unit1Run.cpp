@@ -19,11 +19,12 @@
 #include "query/QueryControl.h"
 #include "query/Reaper.h"
 #include "results/DataSource.h"
-#include "results/Exporter.h"
 #include "results/GridDelegate.h"
+#include "results/TargetFile.h"
 #include "settings/UserSettings.h"
 #include "sql/SqlLexer.h"
 #include "ui_Unit1.h"
+#include "valuetext/FieldText.h"
 #include "widgets/StatementErrorBox.h"
 #include "widgets/ValueViewer.h"
 
@@ -190,7 +191,7 @@ void TForm1::setupGrid()
             return;
         }
         const QString value = CurrentQuery->isNull(record, index.column())
-            ? QStringLiteral("<Null>")
+            ? nullFieldText()
             : CurrentQuery->text(record, index.column());
         ValueViewer viewer(title, value, writeValueFile, this);
         viewer.exec();
