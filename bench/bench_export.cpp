@@ -19,6 +19,7 @@
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/SessionConnection.h"
+#include "support/SettingsFile.h"
 #include "support/TestEnv.h"
 #include "support/WindowFixture.h"
 
@@ -167,7 +168,7 @@ bool sameBytes(const QString &a, const QString &b)
 void bigRun(const QString &dsn, const char *sql, const QString &folder)
 {
     auto run = [&](const QString &suffix) {
-        QueryDataset query(resultMemoryBudget());
+        QueryDataset query(UserSettings::resultMemoryBytes());
         query.setConnection(dsn, sessionConnection(dsn));
         query.setSql(QString::fromLatin1(sql));
         query.OpenQuery();
@@ -178,7 +179,7 @@ void bigRun(const QString &dsn, const char *sql, const QString &folder)
                 QDir(folder).filePath(
                     (format == ExportFormat::Report ? "big-report" : "big-cq") + suffix));
     };
-    QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    SettingsFile settings;
     settings.setValue(QStringLiteral("ResultMemoryMB"), 64);
     settings.sync();
     resetPeak();

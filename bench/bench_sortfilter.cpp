@@ -19,6 +19,7 @@
 #include "connection/ResultReader.h"
 #include "results/RowOrder.h"
 #include "support/SessionConnection.h"
+#include "support/SettingsFile.h"
 #include "support/TestEnv.h"
 #include "support/WindowFixture.h"
 
@@ -92,7 +93,7 @@ void bigSort(long rows)
 {
     const QString dsn = QStringLiteral("SORTBIG");
     createTable(dsn, rows);
-    QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    SettingsFile settings;
     settings.setValue(QStringLiteral("ResultMemoryMB"), 64);
     settings.sync();
     Connection connection(TestEnv::session(), dsn);
@@ -102,7 +103,7 @@ void bigSort(long rows)
     if (clear.open(QIODevice::WriteOnly))
         clear.write("5");
     clear.close();
-    QueryDataset query(resultMemoryBudget());
+    QueryDataset query(UserSettings::resultMemoryBytes());
     query.setConnection(dsn, sessionConnection(dsn));
     query.setSql(QStringLiteral("select n, name, note from t"));
     query.OpenQuery();

@@ -1,14 +1,14 @@
 #include "app/Aliases.h"
 
 #include "connection/Session.h"
+#include "settings/UserSettings.h"
 
 #include <QFileInfo>
-#include <QSettings>
 #include <QStringList>
 #include <QVariant>
 
 #include <cerrno>
-#include <stdexcept>
+#include <optional>
 #ifndef Q_OS_WIN
 #include <fcntl.h>
 #include <unistd.h>
@@ -48,18 +48,10 @@ void EnsureAlias(const QString &name, const QString &dsn)
 
 void SetDB2Isolation()
 {
-    // The DB2 client's machine-wide settings; reading them never creates them.
-    const QSettings db2(QSettings::NativeFormat, QSettings::SystemScope, QStringLiteral("IBM"),
-        QStringLiteral("DB2"));
-    const QString valueName = QStringLiteral("DB2 Path Name");
-    const QVariant value = db2.value(valueName);
-    if (!value.isValid())
+    const std::optional<QString> folder = UserSettings::db2PathName();
+    if (!folder || folder->isEmpty())
         return;
-    if (value.typeId() != QMetaType::QString)
-        throw std::runtime_error("Invalid data type for '" + valueName.toStdString() + "'");
-    if (value.toString().isEmpty())
-        return;
-    const QString path = AppendBackslash(value.toString()) + QStringLiteral("db2cli.ini");
+    const QString path = AppendBackslash(*folder) + QStringLiteral("db2cli.ini");
     // A client installed by another user: without full access nothing is written, silently.
     if (!mayWrite(path))
         return;

@@ -4,10 +4,8 @@
 #include "connection/Connection.h"
 #include "connection/ConnectionHandle.h"
 #include "connection/Session.h"
-#include "settings/ParmStore.h"
+#include "settings/UserSettings.h"
 #include "sql/SqlStatements.h"
-
-#include <QSettings>
 
 CatalogFreshness::CatalogFreshness(Catalog::CatalogService &catalogs, QObject *parent)
     : QObject(parent)
@@ -16,27 +14,13 @@ CatalogFreshness::CatalogFreshness(Catalog::CatalogService &catalogs, QObject *p
 
 Catalog::CatalogService::AliasSettings CatalogFreshness::settingsOf(const QString &alias)
 {
-    const std::unique_ptr<QSettings> settings = openUserSettings();
     Catalog::CatalogService::AliasSettings read;
-    const QVariant schemas =
-        settings->value(QStringLiteral("CatalogSchemas/") + Sql::asciiUpper(alias.trimmed()));
-    // An ini list comes back as a list, a single name as text.
-    for (const QString &schema : schemas.typeId() == QMetaType::QStringList
-            ? schemas.toStringList()
-            : schemas.toString().split(QLatin1Char(',')))
-        if (!schema.trimmed().isEmpty())
-            read.schemas << schema.trimmed();
-    bool ok = false;
-    const int age = settings->value(QStringLiteral("CatalogMaxAgeMinutes")).toInt(&ok);
-    if (ok && age >= 0)
-        read.maxAgeMinutes = age;
-    const int timeout = settings->value(QStringLiteral("CatalogTimeout")).toInt(&ok);
-    if (ok && timeout > 0)
-        read.timeoutSeconds = timeout;
-    read.driverFunctions =
-        settings->value(
-                    QStringLiteral("CatalogDriverFunctions/") + Sql::asciiUpper(alias.trimmed()))
-            .toBool();
+    read.schemas = UserSettings::catalogSchemas(alias);
+    if (const auto age = UserSettings::catalogMaxAgeMinutes())
+        read.maxAgeMinutes = *age;
+    if (const auto timeout = UserSettings::catalogTimeout())
+        read.timeoutSeconds = *timeout;
+    read.driverFunctions = UserSettings::catalogDriverFunctions(alias);
     return read;
 }
 

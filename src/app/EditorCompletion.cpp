@@ -5,7 +5,7 @@
 #include "app/ObjectBrowser.h"
 #include "app/Routing.h"
 #include "catalog/DidYouMean.h"
-#include "settings/ParmStore.h"
+#include "settings/UserSettings.h"
 #include "widgets/CompletionList.h"
 #include "widgets/DetailPanel.h"
 
@@ -13,7 +13,6 @@
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QScrollBar>
-#include <QSettings>
 #include <QShortcut>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -83,10 +82,7 @@ void EditorCompletion::setCatalogs(Catalog::Catalogs *catalogs)
 
 int EditorCompletion::autoLettersSetting()
 {
-    bool ok = false;
-    const int letters =
-        openUserSettings()->value(QStringLiteral("CompletionLetters"), 3).toInt(&ok);
-    return ok ? std::clamp(letters, 0, 50) : 3;
+    return UserSettings::completionLetters();
 }
 
 bool EditorCompletion::isOpen() const

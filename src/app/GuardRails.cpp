@@ -1,11 +1,10 @@
 #include "app/GuardRails.h"
 
 #include "app/AliasDialect.h"
-#include "settings/ParmStore.h"
+#include "settings/UserSettings.h"
 #include "sql/SqlStatements.h"
 
 #include <QMessageBox>
-#include <QSettings>
 
 namespace GuardRails {
 
@@ -34,8 +33,7 @@ bool confirm(QWidget *parent, const QString &alias, bool production, const QStri
 {
     // Unset, the unfiltered-change question is the production question's part: it comes only
     // there. True asks it on every alias; false never asks it on its own.
-    const QVariant setting = openUserSettings()->value(QStringLiteral("ConfirmUnfilteredChanges"));
-    const bool unfilteredEverywhere = setting.isValid() && setting.toBool();
+    const bool unfilteredEverywhere = UserSettings::confirmUnfilteredEverywhere();
 
     QStringList reasons;
     for (const Sql::Statement &statement : Sql::splitStatements(text, aliasDialect(alias))) {

@@ -6,6 +6,7 @@
 #include "history/HistoryStore.h"
 #include "query/QThread.h"
 #include "settings/ParmStore.h"
+#include "settings/UserSettings.h"
 
 #include <QComboBox>
 #include <QDateTime>
@@ -109,22 +110,14 @@ HistoryPage::~HistoryPage()
 
 void HistoryPage::open()
 {
-    const std::unique_ptr<QSettings> opened = openUserSettings();
-    const QSettings &settings = *opened;
-    int keep = HistoryDb::DefaultKeep;
-    const QVariant keepValue = settings.value(QStringLiteral("HistoryKeep"));
-    if (keepValue.isValid()) {
-        bool ok = false;
-        const int value = keepValue.toString().trimmed().toInt(&ok);
-        if (ok && value > 0)
-            keep = value;
-        else
-            showError(m_form,
-                QStringLiteral("The setting HistoryKeep is not a whole number above 0: \"%1\". "
-                               "The history keeps %2 entries.")
-                    .arg(keepValue.toString())
-                    .arg(keep));
-    }
+    std::optional<QString> rejected;
+    const int keep = UserSettings::historyKeep(&rejected).value_or(HistoryDb::DefaultKeep);
+    if (rejected)
+        showError(m_form,
+            QStringLiteral("The setting HistoryKeep is not a whole number above 0: \"%1\". "
+                           "The history keeps %2 entries.")
+                .arg(*rejected)
+                .arg(keep));
     m_history = std::make_unique<HistoryRecorder>();
     connect(m_history.get(), &HistoryRecorder::failed, this,
         [this](const QString &message) { databaseFailed(message); });

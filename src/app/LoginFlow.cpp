@@ -10,13 +10,12 @@
 #include "credentials/CredentialStore.h"
 #include "query/QueryControl.h"
 #include "query/Reaper.h"
-#include "settings/ParmStore.h"
+#include "settings/UserSettings.h"
 #include "widgets/Glyphs.h"
 
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSettings>
 
 namespace {
 
@@ -213,8 +212,5 @@ void LoginFlow::logout()
 
 int LoginFlow::loginTimeout()
 {
-    const std::unique_ptr<QSettings> settings = openUserSettings();
-    bool ok = false;
-    const int seconds = settings->value(QStringLiteral("LoginTimeout"), 30).toInt(&ok);
-    return ok && seconds >= 0 ? seconds : 30;
+    return UserSettings::loginTimeout();
 }

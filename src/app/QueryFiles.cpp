@@ -2,7 +2,7 @@
 
 #include "app/FileDialogs.h"
 #include "app/Unit1.h"
-#include "results/Exporter.h"
+#include "results/TargetFile.h"
 
 #include <QDir>
 #include <QFile>

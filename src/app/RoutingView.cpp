@@ -1,14 +1,12 @@
 #include "app/RoutingView.h"
 
-#include "settings/ParmStore.h"
+#include "settings/UserSettings.h"
 #include "sql/SqlLexer.h"
 
 #include <QComboBox>
 #include <QEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QRegularExpression>
-#include <QSettings>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -52,15 +50,8 @@ RoutingView::RoutingView(QPlainTextEdit *editor, QComboBox *aliases, QLabel *lab
 
 QStringList RoutingView::productionAliases()
 {
-    const QVariant value = openUserSettings()->value(QStringLiteral("ProductionAliases"),
-        QStringList { QStringLiteral("DB2P201"), QStringLiteral("DB2P401") });
     QStringList names;
-    // A list, or one text of names separated by commas or blanks, as a person may write it.
-    const QStringList raw = value.typeId() == QMetaType::QStringList
-        ? value.toStringList()
-        : value.toString().split(
-            QRegularExpression(QStringLiteral("[,;\\s]+")), Qt::SkipEmptyParts);
-    for (const QString &name : raw)
+    for (const QString &name : UserSettings::productionAliases())
         names << Sql::asciiUpper(name.trimmed());
     return names;
 }

@@ -8,14 +8,13 @@
 #include "query/QThread.h"
 #include "query/QueryControl.h"
 #include "query/Reaper.h"
-#include "settings/ParmStore.h"
+#include "settings/UserSettings.h"
 #include "ui_Unit1.h"
 
 #include <QAction>
 #include <QDateTime>
 #include <QHeaderView>
 #include <QMenu>
-#include <QSettings>
 #include <QSplitter>
 #include <QTextBlock>
 #include <QTreeWidget>
@@ -159,10 +158,9 @@ void ScriptLog::start(const Script &given, Connection *connection)
         item->setText(KindColumn, Sql::kindName(step.kind));
     }
     m_log->show();
-    const bool goOn =
-        openUserSettings()->value(QStringLiteral("ScriptContinueOnError"), false).toBool();
+    const bool goOn = UserSettings::scriptContinueOnError();
     // The kept results share the memory the user gives one result.
-    m_run->start(script.steps, connection, goOn, resultMemoryBudget() / KeptResults);
+    m_run->start(script.steps, connection, goOn, UserSettings::resultMemoryBytes() / KeptResults);
 }
 
 void ScriptLog::stop(RunOutcome outcome)

@@ -1,6 +1,7 @@
 #include "app/SqlHighlighter.h"
 
 #include "sql/SqlLexer.h"
+#include "sql/SqlWords.h"
 
 #include <QEvent>
 #include <QPlainTextEdit>
@@ -9,43 +10,8 @@
 #include <QTextLayout>
 
 #include <algorithm>
-#include <iterator>
 
 namespace {
-
-// The words of DB2's SQL, and the commonest of PostgreSQL's and SQLite's, that read as keywords,
-// sorted for a binary search.
-const char16_t *const keywords[] = { u"ADD", u"AFTER", u"ALL", u"ALTER", u"ANALYZE", u"AND", u"ANY",
-    u"AS", u"ASC", u"ATOMIC", u"ATTACH", u"BEFORE", u"BEGIN", u"BETWEEN", u"BIGINT", u"BLOB", u"BY",
-    u"CALL", u"CASE", u"CAST", u"CHAR", u"CHARACTER", u"CHECK", u"CLOB", u"COALESCE", u"COLUMN",
-    u"COMMENT", u"COMMIT", u"CONFLICT", u"CONSTRAINT", u"COUNT", u"CREATE", u"CROSS", u"CURRENT",
-    u"CURSOR", u"DATE", u"DAY", u"DAYS", u"DBCLOB", u"DECIMAL", u"DECLARE", u"DEFAULT", u"DELETE",
-    u"DESC", u"DETACH", u"DISTINCT", u"DO", u"DOUBLE", u"DROP", u"EACH", u"ELSE", u"ELSEIF",
-    u"ELSIF", u"END", u"ESCAPE", u"EXCEPT", u"EXECUTE", u"EXISTS", u"EXPLAIN", u"FALSE", u"FETCH",
-    u"FIRST", u"FOR", u"FOREIGN", u"FROM", u"FULL", u"FUNCTION", u"GRANT", u"GRAPHIC", u"GROUP",
-    u"HAVING", u"HOUR", u"HOURS", u"IF", u"ILIKE", u"IMMEDIATE", u"IN", u"INDEX", u"INNER",
-    u"INSERT", u"INT", u"INTEGER", u"INTERSECT", u"INTO", u"IS", u"ISOLATION", u"JOIN", u"KEY",
-    u"LANGUAGE", u"LEFT", u"LIKE", u"LIMIT", u"LOCK", u"LOOP", u"MATCHED", u"MERGE", u"MINUTE",
-    u"MINUTES", u"MONTH", u"MONTHS", u"NOT", u"NOTHING", u"NULL", u"NULLS", u"NUMERIC", u"OF",
-    u"OFFSET", u"ON", u"ONLY", u"OPTIMIZE", u"OR", u"ORDER", u"OUTER", u"OVER", u"PARTITION",
-    u"PERFORM", u"PRAGMA", u"PRIMARY", u"PROCEDURE", u"RAISE", u"REAL", u"REFERENCES", u"RELEASE",
-    u"RENAME", u"REPLACE", u"RETURN", u"RETURNING", u"RETURNS", u"REVOKE", u"RIGHT", u"ROLLBACK",
-    u"ROW", u"ROWS", u"SAVEPOINT", u"SECOND", u"SECONDS", u"SELECT", u"SET", u"SMALLINT", u"SOME",
-    u"TABLE", u"TEMP", u"TEMPORARY", u"THEN", u"TIME", u"TIMESTAMP", u"TO", u"TRANSACTION",
-    u"TRIGGER", u"TRUE", u"TRUNCATE", u"UNION", u"UNIQUE", u"UPDATE", u"USER", u"USING", u"VACUUM",
-    u"VALUES", u"VARCHAR", u"VARGRAPHIC", u"VIEW", u"WHEN", u"WHERE", u"WHILE", u"WITH", u"XML",
-    u"YEAR", u"YEARS" };
-
-bool isKeyword(QStringView word)
-{
-    const auto less = [](QStringView a, QStringView b) {
-        return a.compare(b, Qt::CaseInsensitive) < 0;
-    };
-    const auto *found = std::lower_bound(std::begin(keywords), std::end(keywords), word,
-        [&](const char16_t *entry, QStringView w) { return less(QStringView(entry), w); });
-    return found != std::end(keywords)
-        && word.compare(QStringView(*found), Qt::CaseInsensitive) == 0;
-}
 
 // A block's highlighting state, kept in the block's user data (the block's user state belongs to
 // the editor's long-line rule): what it carries out when known, and the carry-in its formats
@@ -234,7 +200,7 @@ void SqlHighlighter::colour(QTextBlock &block, const Sql::Carry &carryIn)
         const QTextCharFormat *format = nullptr;
         switch (token.kind) {
         case Sql::TokenKind::Word:
-            if (isKeyword(lexer.text(token)))
+            if (Sql::isKeyword(lexer.text(token)))
                 format = &m_keyword;
             break;
         case Sql::TokenKind::QuotedName:

@@ -1,4 +1,5 @@
 #include "app/Unit1.h"
+#include "settings/UserSettings.h"
 #include "widgets/Glyphs.h"
 
 #include <QApplication>
@@ -7,8 +8,8 @@
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Stelvik"));
-    QApplication::setOrganizationName(QStringLiteral("Varnholt"));
+    QApplication::setApplicationName(UserSettings::application());
+    QApplication::setOrganizationName(UserSettings::organization());
     QApplication::setWindowIcon(glyph(QStringLiteral("app")));
 
     TForm1 Form1;

@@ -3,7 +3,7 @@
 #include "app/Guard.h"
 #include "connection/ConnectionHandle.h"
 #include "query/QueryControl.h"
-#include "settings/ParmStore.h"
+#include "settings/UserSettings.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -11,15 +11,10 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSettings>
 #include <QStatusBar>
 #include <QToolButton>
 
 #include <stdexcept>
-
-namespace {
-const QString settingName = QStringLiteral("AutoCommit");
-}
 
 Transactions::Transactions(QWidget *window, QueryControl *control, QToolButton *button,
     QStatusBar *bar, QComboBox *aliasBox, std::function<void()> letGo)
@@ -86,9 +81,7 @@ Transactions::Transactions(QWidget *window, QueryControl *control, QToolButton *
 
 bool Transactions::autoCommitSetting()
 {
-    const QVariant value = openUserSettings()->value(settingName, true);
-    const QString text = value.toString().trimmed();
-    return text.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0 && text != u"0";
+    return UserSettings::autoCommit();
 }
 
 void Transactions::refresh()
@@ -293,10 +286,7 @@ void Transactions::setAutoCommit(bool on)
 void Transactions::apply(bool on)
 {
     m_control->setAutoCommit(on);
-    const std::unique_ptr<QSettings> settings = openUserSettings();
-    settings->setValue(settingName, on);
-    if (!syncWhole(*settings))
-        throw std::runtime_error("Failed to set data for 'AutoCommit'");
+    UserSettings::setAutoCommit(on);
 }
 
 void Transactions::aliasChosen(const QString &alias)

@@ -21,10 +21,12 @@
 #include "query/QueryControl.h"
 #include "query/Reaper.h"
 #include "results/DataSource.h"
-#include "results/Exporter.h"
 #include "results/GridDelegate.h"
+#include "results/TargetFile.h"
+#include "settings/UserSettings.h"
 #include "sql/SqlLexer.h"
 #include "ui_Unit1.h"
+#include "valuetext/FieldText.h"
 #include "widgets/StatementErrorBox.h"
 #include "widgets/ValueViewer.h"
 
@@ -191,7 +193,7 @@ void TForm1::setupGrid()
             return;
         }
         const QString value = CurrentQuery->isNull(record, index.column())
-            ? QStringLiteral("<Null>")
+            ? nullFieldText()
             : CurrentQuery->text(record, index.column());
         ValueViewer viewer(title, value, writeValueFile, this);
         viewer.exec();
@@ -379,6 +381,7 @@ void TForm1::runStatement(const QString &alias, bool isExec)
     if (!connection || !connection->IsConnected())
         return;
     m_freshness->aliasInUse(alias);
+    m_control->setStoreBudget(UserSettings::resultMemoryBytes());
     // Panel 1, the buttons and the cursor follow the state that this start enters.
     CurrentThread = m_control->startStatement(HistoryStore::joinLines(m_runLines), connection,
         isExec, !isExec && ui->CheckBox1->isChecked()); // frees itself

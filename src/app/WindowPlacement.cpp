@@ -1,16 +1,13 @@
 #include "app/WindowPlacement.h"
 
-#include "settings/ParmStore.h"
+#include "settings/UserSettings.h"
 
 #include <QDataStream>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QSettings>
 #include <QWidget>
 
 namespace {
-
-const QString kKey = QStringLiteral("WindowGeometry");
 
 bool onSomeScreen(const QRect &frame)
 {
@@ -45,21 +42,19 @@ namespace WindowPlacement {
 
 void restore(QWidget *window)
 {
-    const QVariant stored = openUserSettings()->value(kKey);
-    if (stored.typeId() != QMetaType::QByteArray)
+    const QByteArray stored = UserSettings::windowGeometry();
+    if (stored.isEmpty())
         return;
     // The toolkit would move a window from a screen that is gone onto one that is there; one
     // that no current screen shows keeps its centred place instead.
-    const QRect frame = storedFrame(stored.toByteArray());
+    const QRect frame = storedFrame(stored);
     if (frame.isValid() && onSomeScreen(frame))
-        window->restoreGeometry(stored.toByteArray());
+        window->restoreGeometry(stored);
 }
 
 void save(const QWidget *window)
 {
-    const std::unique_ptr<QSettings> settings = openUserSettings();
-    settings->setValue(kKey, window->saveGeometry());
-    syncWhole(*settings);
+    UserSettings::setWindowGeometry(window->saveGeometry());
 }
 
 } // namespace WindowPlacement

@@ -27,7 +27,7 @@ class QueryDataset
 {
 public:
     // storeBudget: the bytes the fetched rows may take in memory before the oldest go to a
-    // temporary file (resultMemoryBudget() is the user's setting).
+    // temporary file (the window hands in the user's setting).
     explicit QueryDataset(std::size_t storeBudget = DefaultStoreBudget);
     ~QueryDataset(); // closes the statement and lets go of the connection; never throws
     QueryDataset(const QueryDataset &) = delete;
@@ -160,9 +160,3 @@ private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };
-
-// The user's setting "ResultMemoryMB" in bytes; 256 MB when unset or not a positive number. It
-// opens the user's settings, so it belongs to the window's thread (settings opened on another
-// thread write out whatever change the window's thread has in hand): the maker of a dataset
-// reads it there and hands it to the constructor.
-std::size_t resultMemoryBudget();

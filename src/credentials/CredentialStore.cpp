@@ -2,13 +2,13 @@
 
 #include "credentials/Keyring.h"
 #include "settings/ParmStore.h"
+#include "settings/UserSettings.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QMutex>
 #include <QPointer>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QThread>
 
 #include <deque>
@@ -263,9 +263,7 @@ void forgetStoredPassword()
 
 bool keyringChosen()
 {
-    const std::unique_ptr<QSettings> settings = openUserSettings();
-    const QString choice = settings->value(QStringLiteral("CredentialStore")).toString();
-    return choice.trimmed().compare(QLatin1String("settings"), Qt::CaseInsensitive) != 0;
+    return UserSettings::credentialsInKeyring();
 }
 
 } // namespace CredentialStore

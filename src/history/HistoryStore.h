@@ -7,7 +7,7 @@
 class QSettings;
 
 // The history's text rules and its storage in the user's settings (values History0 to History200
-// of the "Varnholt"/"Stelvik" settings, History0 the newest). Pure functions over HistoryItems;
+// of the user's settings, History0 the newest). Pure functions over HistoryItems;
 // any thread, but the settings object belongs to its caller.
 namespace HistoryStore {
 

@@ -13,7 +13,7 @@
 #include <exception>
 
 TQthread::TQthread(const QString &sql, const QString &databaseName, bool isExec)
-    : Query(std::make_unique<QueryDataset>(resultMemoryBudget()))
+    : Query(std::make_unique<QueryDataset>())
     , IsExec(isExec)
 {
     // The alias is resolved to its connection here, on the UI thread: the session and the
@@ -32,7 +32,8 @@ TQthread::TQthread(const QString &sql, const QString &databaseName, bool isExec)
 
 TQthread::TQthread(const QString &sql, const QString &databaseName,
     std::shared_ptr<ConnectionHandle> connection, bool isExec, std::size_t storeBudget)
-    : Query(std::make_unique<QueryDataset>(storeBudget ? storeBudget : resultMemoryBudget()))
+    : Query(std::make_unique<QueryDataset>(
+        storeBudget ? storeBudget : QueryDataset::DefaultStoreBudget))
     , IsExec(isExec)
 {
     Query->setConnection(databaseName, std::move(connection));

@@ -26,7 +26,7 @@ public:
     // The statement runs on the connection of that alias, looked up in the Session.
     TQthread(const QString &sql, const QString &databaseName, bool isExec);
     // The statement runs on the connection handed in; its result may keep storeBudget bytes in
-    // memory (0: the user's setting).
+    // memory (0: the dataset's default).
     TQthread(const QString &sql, const QString &databaseName,
         std::shared_ptr<ConnectionHandle> connection, bool isExec, std::size_t storeBudget = 0);
     // Fetches the rest of an open result (FetchToEnd), then hands it back.

@@ -103,8 +103,8 @@ TQthread *QueryControl::startStatement(const QString &sql, Connection *connectio
     abandon();
     checkLost(); // told before a statement may open new work on a connection opened again
     const std::shared_ptr<ConnectionHandle> handle = connection->handle();
-    auto *worker =
-        new TQthread(sql, connection->DatabaseName, handle, isExec, storeBudget); // frees itself
+    auto *worker = new TQthread(sql, connection->DatabaseName, handle, isExec,
+        storeBudget ? storeBudget : m_storeBudget); // frees itself
     worker->WantCount = wantCount;
     worker->AutoCommit = m_autoCommit;
     // Open work never moves to a fresh connection: the statement waits for its own.

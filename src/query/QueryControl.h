@@ -69,9 +69,12 @@ public:
     // Idle -> Running: a worker runs the statement on the connection's handle; finished()
     // follows. A fresh connection the worker had to open becomes the connection's own.
     // Returns the worker, null when it was abandoned at once. storeBudget: the bytes its result
-    // may keep in memory (0: the user's setting).
+    // may keep in memory (0: the one set below).
     TQthread *startStatement(const QString &sql, Connection *connection, bool isExec,
         bool wantCount, std::size_t storeBudget = 0);
+    // The bytes a statement's result may keep in memory before the rest goes to a temporary
+    // file: the user's setting, which the window reads and hands in before each start.
+    void setStoreBudget(std::size_t bytes) { m_storeBudget = bytes; }
     // Idle -> FetchingToEnd: a worker fetches the rest of an open result; progress() reports
     // the records fetched so far, finished() follows.
     TQthread *startFetchToEnd(std::unique_ptr<QueryDataset> result);
@@ -129,6 +132,7 @@ private:
     bool m_endCommit = false;
     QDateTime m_endSince;
     bool m_autoCommit = true;
+    std::size_t m_storeBudget = std::size_t(256) * 1024 * 1024;
     Transaction m_transaction;
 
     QPointer<TQthread> m_worker; // the worker under way, until it hands back for good

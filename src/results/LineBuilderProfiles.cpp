@@ -1,6 +1,7 @@
 #include "connection/QueryDataset.h"
 #include "results/LineBuilder.h"
 #include "results/LocaleDates.h"
+#include "sql/SqlWords.h"
 #include "valuetext/ValueLocale.h"
 
 #include <QDate>
@@ -216,64 +217,6 @@ void appendJsonString(QString &line, QStringView value)
 void appendSqlString(QString &line, QStringView value)
 {
     appendQuoted(line, value, QLatin1Char('\''));
-}
-
-// Words that cannot stand as a bare column or table name in the databases the statements go to.
-bool isReservedWord(const QString &upper)
-{
-    static const QStringList words = QStringLiteral(
-        "ALL ALTER AND ANY AS ASC BETWEEN BY CASE CAST CHECK COLUMN CONSTRAINT CREATE CROSS "
-        "CURRENT CURRENT_DATE CURRENT_TIME CURRENT_TIMESTAMP CURRENT_USER DEFAULT DELETE DESC "
-        "DISTINCT DROP ELSE END EXCEPT EXISTS FALSE FETCH FOR FOREIGN FROM FULL GRANT GROUP "
-        "HAVING IN INNER INSERT INTERSECT INTO IS JOIN LEADING LEFT LIKE LIMIT NATURAL NOT NULL "
-        "OFFSET ON OR ORDER OUTER PRIMARY REFERENCES RIGHT ROW ROWS SELECT SESSION_USER SET SOME "
-        "TABLE THEN TO TRAILING TRUE UNION UNIQUE UPDATE USER USING VALUES WHEN WHERE WITH")
-                                         .split(QLatin1Char(' '));
-    return words.contains(upper);
-}
-
-// A name as the SQL text needs it: bare when it is a regular identifier, otherwise a delimited
-// identifier between double quotes, its quotes doubled.
-QString sqlIdentifier(const QString &name)
-{
-    bool regular = !name.isEmpty() && !isDigit(name.front());
-    for (const QChar c : name)
-        regular = regular
-            && ((c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
-                || (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || isDigit(c)
-                || c == QLatin1Char('_'));
-    if (regular && !isReservedWord(name.toUpper()))
-        return name;
-    QString quoted = name;
-    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
-// The table name as typed: parts between dots (schema and table), each kept when the user gave
-// it between double quotes, quoted where it needs it otherwise.
-QString sqlTableName(const QString &typed)
-{
-    QStringList parts { QString() };
-    bool quoted = false;
-    for (const QChar c : typed.trimmed()) {
-        if (c == QLatin1Char('"'))
-            quoted = !quoted;
-        if (c == QLatin1Char('.') && !quoted)
-            parts.append(QString());
-        else
-            parts.last() += c;
-    }
-    for (QString &part : parts) {
-        part = part.trimmed();
-        const bool delimited = part.size() >= 2 && part.startsWith(QLatin1Char('"'))
-            && part.endsWith(QLatin1Char('"'))
-            && !part.mid(1, part.size() - 2)
-                    .replace(QLatin1String("\"\""), QString())
-                    .contains(QLatin1Char('"'));
-        if (!delimited)
-            part = sqlIdentifier(part);
-    }
-    return parts.join(QLatin1Char('.'));
 }
 
 } // namespace
@@ -497,10 +440,10 @@ std::unique_ptr<LineBuilder::Profile, LineBuilder::ProfileFree> LineBuilder::mak
             throw std::runtime_error("The INSERT statements need a table name.");
         QStringList columns;
         for (const FieldInfo &field : m_fields)
-            columns.append(sqlIdentifier(field.title));
+            columns.append(Sql::identifier(field.title));
         profile->insertPrefix =
             QStringLiteral("INSERT INTO %1 (%2) VALUES (")
-                .arg(sqlTableName(tableName), columns.join(QLatin1String(", ")));
+                .arg(Sql::tableName(tableName), columns.join(QLatin1String(", ")));
     }
     return profile;
 }

@@ -1,5 +1,6 @@
 #include "settings/ParmStore.h"
 
+#include "settings/UserSettings.h"
 #include "settings/crypt.h"
 
 #include <QDir>
@@ -113,7 +114,7 @@ bool syncWhole(QSettings &settings)
 std::unique_ptr<QSettings> openUserSettings()
 {
     auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-        QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+        UserSettings::organization(), UserSettings::application());
 #ifndef Q_OS_WIN
     const QString path = settings->fileName();
     const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner;

@@ -21,7 +21,7 @@ void writeConnectParms(const QString &plain);
 // True when the text reads back unchanged after scrambling and unscrambling.
 bool survivesScrambling(const QString &plain);
 
-// The user's settings ("Varnholt"/"Stelvik" in the native format), which hold the scrambled login
+// The user's settings (UserSettings' names, in the native format), which hold the scrambled login
 // and the history. On Unix the file is created before first use, and brought back when found
 // otherwise, with mode 0600: readable and writable by its owner only. The settings' atomic rewrite
 // gives the new file the mode of the one it replaces, so the mode stays.

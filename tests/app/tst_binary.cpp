@@ -1,3 +1,4 @@
+#include "settings/UserSettings.h"
 #include "support/SilentServer.h"
 #include "support/TestEnv.h"
 
@@ -381,8 +382,9 @@ void tst_Binary::closingWhileConnectingExitsWithZero()
     sources.write("[SILENT]\nDriver=PostgreSQL Unicode\nServername=127.0.0.1\nPort="
         + QByteArray::number(silent.port()) + "\nDatabase=nothing\n");
     sources.close();
-    QDir(home.path()).mkpath(QStringLiteral(".config/Varnholt"));
-    QFile settings(home.filePath(QStringLiteral(".config/Varnholt/Stelvik.conf")));
+    const QString folder = QStringLiteral(".config/") + UserSettings::organization();
+    QDir(home.path()).mkpath(folder);
+    QFile settings(home.filePath(folder + u'/' + UserSettings::application() + ".conf"));
     QVERIFY(settings.open(QIODevice::WriteOnly));
     settings.write("[General]\nLoginTimeout=0\n");
     settings.close();

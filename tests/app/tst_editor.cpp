@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 #include "support/ModalScript.h"
+#include "support/SettingsFile.h"
 #include "support/TestEnv.h"
 #include "support/WindowFixture.h"
 #include "widgets/ReplaceDialog.h"
@@ -148,7 +149,7 @@ private:
 
 void tst_Editor::init()
 {
-    QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).clear();
+    SettingsFile().clear();
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     QVERIFY(m_form.open());
@@ -651,7 +652,7 @@ void tst_Editor::unreadableHistoryValue()
 {
     m_form.close();
     {
-        QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+        SettingsFile settings;
         settings.setValue(QStringLiteral("History9"), QStringLiteral("select 9"));
         settings.setValue(QStringLiteral("History4"), QByteArray("select 4"));
         settings.setValue(QStringLiteral("History0"), QStringLiteral("select 0"));
@@ -667,10 +668,8 @@ void tst_Editor::unreadableHistoryValue()
     m_form->AddToHistory({ QStringLiteral("select new") });
     QCOMPARE(box->count(), 3);
     QCOMPARE(box->itemText(2), QStringLiteral("select 9"));
-    QCOMPARE(QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"))
-                 .value(QStringLiteral("History3"))
-                 .toByteArray(),
-        QByteArray("select 4"));
+    QCOMPARE(
+        SettingsFile().value(QStringLiteral("History3")).toByteArray(), QByteArray("select 4"));
 }
 
 void tst_Editor::fontAndReplaceDialog()

@@ -7,6 +7,7 @@
 #include "support/FileSizeLimit.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
+#include "support/SettingsFile.h"
 #include "support/TestEnv.h"
 #include "support/WindowFixture.h"
 
@@ -48,7 +49,7 @@ void writeAll(const QString &path, const QByteArray &bytes)
 // The settings file of the program: QSettings' native format is an ini file on this platform.
 QString settingsPath()
 {
-    return QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).fileName();
+    return SettingsFile::path();
 }
 
 // The private server's control as a check: false, with the reason, when the step failed.
@@ -332,7 +333,7 @@ void tst_faults::diskFull()
         // Space again: the next save writes the whole history, nothing lost on the way.
         start(QStringLiteral("faultlite"), QStringLiteral("select n from big where n = 9"));
         QVERIFY(waitIdle());
-        QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+        SettingsFile settings;
         QStringList stored;
         for (int n = 0; n < 4; ++n)
             stored << settings.value(QStringLiteral("History%1").arg(n)).toString();

@@ -5,6 +5,7 @@
 #include "support/ConnectWait.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
+#include "support/SettingsFile.h"
 #include "support/TestEnv.h"
 #include "support/WindowFixture.h"
 
@@ -97,8 +98,7 @@ void tst_historysearch::init()
 void tst_historysearch::cleanup()
 {
     m_form.close();
-    QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"))
-        .remove(QStringLiteral("HistoryKeep"));
+    SettingsFile().remove(QStringLiteral("HistoryKeep"));
 }
 
 void tst_historysearch::newWindow()
@@ -200,7 +200,7 @@ void tst_historysearch::searchField()
 {
     m_form.close();
     removeDatabase();
-    QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).clear();
+    SettingsFile().clear();
     {
         HistoryDb db(HistoryDb::defaultPath());
         const std::pair<const char *, const char *> runs[] = {
@@ -302,7 +302,7 @@ void tst_historysearch::importAtFirstStart()
     m_form.close();
     removeDatabase();
     {
-        QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+        SettingsFile settings;
         settings.clear();
         settings.setValue(QStringLiteral("History0"), QStringLiteral("select newest"));
         settings.setValue(QStringLiteral("History1"), QStringLiteral("select older\nfrom t"));
@@ -337,7 +337,7 @@ void tst_historysearch::damagedDatabaseAtStart()
         QFile file(HistoryDb::defaultPath());
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(garbage);
-        QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+        SettingsFile settings;
         settings.clear();
         settings.setValue(QStringLiteral("History0"), QStringLiteral("select kept"));
     }
@@ -367,7 +367,7 @@ void tst_historysearch::damagedDatabaseAtStart()
     QVERIFY(waitIdle());
     QCOMPARE(m_form->HistoryList.size(), 2);
     {
-        QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+        SettingsFile settings;
         QCOMPARE(settings.value(QStringLiteral("History1")).toString(),
             QStringLiteral("select kept\r\n"));
     }
@@ -405,7 +405,7 @@ void tst_historysearch::keepSetting()
     m_form.close();
     removeDatabase();
     {
-        QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+        SettingsFile settings;
         settings.clear();
         if (setting.isValid())
             settings.setValue(QStringLiteral("HistoryKeep"), setting);

@@ -7,6 +7,7 @@
 #include "support/KeyringSession.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
+#include "support/SettingsFile.h"
 #include "support/TestEnv.h"
 #include "support/WindowFixture.h"
 
@@ -43,9 +44,7 @@ using OptionalText = std::optional<QString>;
 
 QString storedPlain()
 {
-    return Decrypt(QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"))
-                       .value(QStringLiteral("ConnectParms"))
-                       .toString());
+    return Decrypt(SettingsFile().value(QStringLiteral("ConnectParms")).toString());
 }
 
 ModalScript::Answer typeLogin(const QString &user, const QString &password)
@@ -78,7 +77,7 @@ void tst_keyringlogin::initTestCase()
 
 void tst_keyringlogin::init()
 {
-    QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).clear();
+    SettingsFile().clear();
     KeyringSession::clearPassword();
     QVERIFY(window.open(WindowFixture::Shown::No));
 }

@@ -10,6 +10,7 @@
 #include "support/PgLock.h"
 #include "support/PgServer.h"
 #include "support/SessionConnection.h"
+#include "support/SettingsFile.h"
 #include "support/TestEnv.h"
 #include "support/WindowFixture.h"
 
@@ -86,13 +87,12 @@ const QString suffix =
 
 QVariant storedParms()
 {
-    return QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"))
-        .value(QStringLiteral("ConnectParms"));
+    return SettingsFile().value(QStringLiteral("ConnectParms"));
 }
 
 void storeParms(const QString &plain)
 {
-    QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    SettingsFile settings;
     settings.setValue(QStringLiteral("ConnectParms"), Encrypt(plain));
 }
 
@@ -143,7 +143,7 @@ void tst_login::initTestCase()
 
 void tst_login::init()
 {
-    QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).clear();
+    SettingsFile().clear();
     QVERIFY(window.open(WindowFixture::Shown::No));
 }
 

@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 #include "connection/Session.h"
 #include "support/ModalScript.h"
+#include "support/SettingsFile.h"
 #include "support/TestEnv.h"
 #include "support/WindowFixture.h"
 #include "widgets/ErrorBox.h"
@@ -84,15 +85,14 @@ private:
 
 void tst_MainWindow::initTestCase()
 {
-    QApplication::setApplicationName(QStringLiteral("Stelvik"));
-    QApplication::setOrganizationName(QStringLiteral("Varnholt"));
+    QApplication::setApplicationName(UserSettings::application());
+    QApplication::setOrganizationName(UserSettings::organization());
     QVERIFY(m_systemSettings.isValid());
     QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, m_systemSettings.path());
     // Added in an order that is not alphabetical, in mixed case.
     for (const char *dsn : { "zeta", "Alpha", "mid" })
         TestEnv::addSqliteDsn(QLatin1String(dsn));
-    QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"))
-        .setValue(QStringLiteral("History0"), QStringLiteral("SELECT 1\r\n"));
+    SettingsFile().setValue(QStringLiteral("History0"), QStringLiteral("SELECT 1\r\n"));
 }
 
 void tst_MainWindow::makeForm()

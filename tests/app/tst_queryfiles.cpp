@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
+#include "support/SettingsFile.h"
 #include "support/TestEnv.h"
 #include "support/WindowFixture.h"
 
@@ -107,7 +108,7 @@ void tst_queryfiles::initTestCase()
 
 void tst_queryfiles::init()
 {
-    QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).clear();
+    SettingsFile().clear();
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     QVERIFY(m_form.open(WindowFixture::Shown::Active));

@@ -10,6 +10,7 @@
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/ProcessPause.h"
+#include "support/SettingsFile.h"
 #include "support/SilentServer.h"
 #include "support/TestEnv.h"
 #include "support/WindowFixture.h"
@@ -123,8 +124,7 @@ void tst_responsive::cleanup()
 
 void tst_responsive::setLoginTimeout(int seconds)
 {
-    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Varnholt"),
-        QStringLiteral("Stelvik"));
+    SettingsFile settings;
     settings.setValue(QStringLiteral("LoginTimeout"), seconds);
 }
 
@@ -399,8 +399,7 @@ void tst_responsive::countStoppedByFullDisk_data()
 void tst_responsive::countStoppedByFullDisk()
 {
     QFETCH(bool, late);
-    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Varnholt"),
-        QStringLiteral("Stelvik"));
+    SettingsFile settings;
     settings.setValue(QStringLiteral("ResultMemoryMB"), 1); // the rest goes to the cache folder
     auto *countBox = m_form.child<QCheckBox>("CheckBox1");
     countBox->setChecked(!late);

@@ -2,6 +2,7 @@
 #include "history/HistoryDb.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
+#include "support/SettingsFile.h"
 #include "support/TestEnv.h"
 #include "support/WindowFixture.h"
 
@@ -38,8 +39,7 @@ void tst_scripts::initTestCase()
     TestEnv::addSqliteDsn(QStringLiteral("SCRIPTLITE"), tables);
     PgServer::instance().addDsn(QStringLiteral("SCRIPTPG"), QStringLiteral("scripts"));
     PgServer::instance().exec(tables.join(u';'), QStringLiteral("scripts"));
-    QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"))
-        .setValue(QStringLiteral("ConfirmUnfilteredChanges"), true);
+    SettingsFile().setValue(QStringLiteral("ConfirmUnfilteredChanges"), true);
 }
 
 void tst_scripts::errorInTheMiddle_data()
@@ -125,8 +125,7 @@ void tst_scripts::bodiesAndStringsStayWhole()
 {
     QVERIFY(m_form.open());
     m_form->setDBParms(PgServer::instance().loginText());
-    QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"))
-        .setValue(QStringLiteral("ScriptContinueOnError"), true);
+    SettingsFile().setValue(QStringLiteral("ScriptContinueOnError"), true);
     m_form.type(QStringLiteral("do $$ begin perform 1; /* ; delete from t; */ end $$;\n"
                                "select E'it\\'s; delete from t; x';\n"
                                "select 1 from nosuch;\nselect count(*) from t;\n"));
@@ -134,8 +133,7 @@ void tst_scripts::bodiesAndStringsStayWhole()
     ModalScript none(QList<ModalScript::Answer> {});
     QTest::keyClick(m_form.editor(), Qt::Key_X, Qt::AltModifier);
     QVERIFY(m_form.waitIdle());
-    QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"))
-        .remove(QStringLiteral("ScriptContinueOnError"));
+    SettingsFile().remove(QStringLiteral("ScriptContinueOnError"));
     QCOMPARE(none.unexpected, 0);
     const QStringList lines = logLines(m_form.child<QTreeWidget>("ScriptLog"));
     QCOMPARE(lines.size(), 4);

@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 #include "support/ModalScript.h"
 #include "support/OrdinaryUser.h"
+#include "support/SettingsFile.h"
 #include "support/TestEnv.h"
 #include "support/WindowFixture.h"
 
@@ -40,8 +41,7 @@ const QFile::Permissions readOnlyFile = QFile::ReadOwner | QFile::ReadGroup | QF
 // the file's contents in the settings' shared cache, which a start in a new process never has.
 QString settingsFile()
 {
-    static const QString path =
-        QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).fileName();
+    static const QString path = SettingsFile::path();
     return path;
 }
 
@@ -78,8 +78,8 @@ QStringList items(const QComboBox *box)
 void tst_startup::initTestCase()
 {
     settingsFile();
-    QApplication::setApplicationName(QStringLiteral("Stelvik"));
-    QApplication::setOrganizationName(QStringLiteral("Varnholt"));
+    QApplication::setApplicationName(UserSettings::application());
+    QApplication::setOrganizationName(UserSettings::organization());
     QVERIFY(m_system.isValid());
     QVERIFY(QFile::setPermissions(m_system.path(), readOnlyFolder | QFile::WriteOwner));
     QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, m_system.path());
@@ -205,7 +205,7 @@ void tst_startup::stepsFailOnTheirOwn()
         return;
     }
     // Nothing stored was lost: every loaded entry behind the new one, the unreadable value kept.
-    QSettings reader(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    SettingsFile reader;
     for (int i = 0; i < history.size(); ++i)
         QCOMPARE(reader.value(QStringLiteral("History%1").arg(i)).toString(),
             history.at(i) + QStringLiteral("\r\n"));

@@ -4,6 +4,7 @@
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/SessionConnection.h"
+#include "support/SettingsFile.h"
 #include "support/TestEnv.h"
 #include "support/WindowFixture.h"
 
@@ -61,7 +62,7 @@ ModalScript::Answer pick(const QString &path)
 
 QStringList settingsValues()
 {
-    QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    SettingsFile settings;
     QStringList values;
     for (const QString &key : settings.allKeys())
         values << key + QLatin1Char('=') + settings.value(key).toString();
@@ -83,7 +84,7 @@ void tst_statements::initTestCase()
 
 void tst_statements::init()
 {
-    QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).clear();
+    SettingsFile().clear();
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     QVERIFY(m_form.open());

@@ -78,8 +78,6 @@ private slots:
     void fullDisk();
     void valueLongerThanABlock();
     void emptyResults();
-    void budgetSetting_data();
-    void budgetSetting();
 };
 
 void tst_resultstore::spillAndReadBack_data()
@@ -209,30 +207,6 @@ void tst_resultstore::emptyResults()
     QVERIFY(!store.value(1, 1, data, length));
     QVERIFY(!store.value(0, 2, data, length)); // no such column
     QVERIFY(!store.value(2, 0, data, length)); // no such row
-}
-
-void tst_resultstore::budgetSetting_data()
-{
-    QTest::addColumn<QVariant>("setting");
-    QTest::addColumn<qint64>("megabytes");
-    QTest::newRow("unset") << QVariant() << qint64(256);
-    QTest::newRow("64") << QVariant(QStringLiteral("64")) << qint64(64);
-    QTest::newRow("zero") << QVariant(0) << qint64(256);
-    QTest::newRow("not a number") << QVariant(QStringLiteral("lots")) << qint64(256);
-}
-
-void tst_resultstore::budgetSetting()
-{
-    QFETCH(QVariant, setting);
-    QFETCH(qint64, megabytes);
-    {
-        QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
-        if (setting.isValid())
-            settings.setValue(QStringLiteral("ResultMemoryMB"), setting);
-        else
-            settings.remove(QStringLiteral("ResultMemoryMB"));
-    }
-    QCOMPARE(qint64(resultMemoryBudget()), megabytes * 1024 * 1024);
 }
 
 STELVIK_TEST_GUILESS_MAIN(tst_resultstore)

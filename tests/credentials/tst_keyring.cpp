@@ -1,6 +1,7 @@
 #include "credentials/CredentialStore.h"
 #include "settings/crypt.h"
 #include "support/KeyringSession.h"
+#include "support/SettingsFile.h"
 #include "support/TestEnv.h"
 
 #include <QDBusConnection>
@@ -47,19 +48,18 @@ QString userLine(const QString &user)
 
 QString settingsFile()
 {
-    return QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).fileName();
+    return SettingsFile::path();
 }
 
 QVariant storedValue()
 {
-    return QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"))
-        .value(QStringLiteral("ConnectParms"));
+    return SettingsFile().value(QStringLiteral("ConnectParms"));
 }
 
 // Writes the settings as an earlier run (or an older version) left them.
 void leaveSettings(const QString &choice, const OptionalText &plainValue)
 {
-    QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    SettingsFile settings;
     if (!choice.isEmpty())
         settings.setValue(QStringLiteral("CredentialStore"), choice);
     if (plainValue)

@@ -1,4 +1,5 @@
 #include "history/HistoryStore.h"
+#include "support/SettingsFile.h"
 #include "support/TestEnv.h"
 
 #include <QDir>
@@ -53,7 +54,7 @@ private slots:
 
 void tst_history::init()
 {
-    QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    SettingsFile settings;
     settings.clear();
     settings.sync();
 }
@@ -108,9 +109,9 @@ void tst_history::cap()
     QCOMPARE(items.at(0).Object.FullText, items.at(1).Object.FullText);
     QCOMPARE(items.last().Display, QStringLiteral("select 3"));
 
-    QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    SettingsFile settings;
     save(settings, items);
-    QSettings reader(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    SettingsFile reader;
     QCOMPARE(storedNames(reader).size(), MaxEntries);
     QVERIFY(!reader.contains(QStringLiteral("History200")));
     QCOMPARE(reader.value(QStringLiteral("History199")).toString(), QStringLiteral("select 3\r\n"));
@@ -144,10 +145,10 @@ void tst_history::loadNormalises()
     QFETCH(QString, fullText);
 
     {
-        QSettings writer(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+        SettingsFile writer;
         writer.setValue(QStringLiteral("History0"), stored);
     }
-    QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    SettingsFile settings;
     HistoryItems items;
     load(settings, items);
     QCOMPARE(items.size(), 1);
@@ -176,10 +177,10 @@ void tst_history::roundTrip()
     QVERIFY(HistoryStore::addEntry(items, splitLines(fullText)));
     QVERIFY(HistoryStore::addEntry(items, { QStringLiteral("select 2") }));
     {
-        QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+        SettingsFile settings;
         save(settings, items);
     }
-    QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    SettingsFile settings;
     HistoryItems loaded;
     load(settings, loaded);
     QCOMPARE(fullTexts(loaded), fullTexts(items));
@@ -189,13 +190,13 @@ void tst_history::roundTrip()
 void tst_history::gapsClose()
 {
     {
-        QSettings writer(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+        SettingsFile writer;
         writer.setValue(QStringLiteral("History5"), QStringLiteral("select 5"));
         writer.setValue(QStringLiteral("History9"), QString());
         writer.setValue(QStringLiteral("History200"), QStringLiteral("select 200"));
         writer.setValue(QStringLiteral("ConnectParms"), QStringLiteral("kept"));
     }
-    QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    SettingsFile settings;
     HistoryItems items;
     load(settings, items);
     QCOMPARE(fullTexts(items),
@@ -203,7 +204,7 @@ void tst_history::gapsClose()
 
     QVERIFY(HistoryStore::addEntry(items, { QStringLiteral("select new") }));
     save(settings, items);
-    QSettings reader(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    SettingsFile reader;
     QCOMPARE(storedNames(reader),
         QStringList({ QStringLiteral("History0"), QStringLiteral("History1"),
             QStringLiteral("History2") }));
@@ -214,11 +215,11 @@ void tst_history::gapsClose()
 void tst_history::loadHasNoCap()
 {
     {
-        QSettings writer(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+        SettingsFile writer;
         for (int n = 0; n < ValueCount; ++n)
             writer.setValue(valueName(n), QStringLiteral("select %1").arg(n));
     }
-    QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    SettingsFile settings;
     HistoryItems items;
     load(settings, items);
     QCOMPARE(items.size(), ValueCount);
@@ -234,16 +235,16 @@ void tst_history::loadHasNoCap()
 void tst_history::saveClearsStaleValues()
 {
     {
-        QSettings writer(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+        SettingsFile writer;
         for (int n = 0; n < ValueCount; ++n)
             writer.setValue(valueName(n), QStringLiteral("stale %1").arg(n));
     }
-    QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    SettingsFile settings;
     HistoryItems items;
     QVERIFY(HistoryStore::addEntry(items, { QStringLiteral("a") }));
     QVERIFY(HistoryStore::addEntry(items, { QStringLiteral("b") }));
     save(settings, items);
-    QSettings reader(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    SettingsFile reader;
     QCOMPARE(storedNames(reader),
         QStringList({ QStringLiteral("History0"), QStringLiteral("History1") }));
     QCOMPARE(reader.value(QStringLiteral("History0")).toString(), QStringLiteral("b\r\n"));
@@ -261,12 +262,12 @@ void tst_history::nonTextValue()
 {
     QFETCH(QVariant, value);
     {
-        QSettings writer(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+        SettingsFile writer;
         writer.setValue(QStringLiteral("History7"), QStringLiteral("select 7"));
         writer.setValue(QStringLiteral("History3"), value);
         writer.setValue(QStringLiteral("History1"), QStringLiteral("select 1"));
     }
-    QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    SettingsFile settings;
     HistoryItems items;
     // The value is skipped and named; the newer and the older entries load all the same.
     QCOMPARE(load(settings, items), QStringList { QStringLiteral("History3") });
@@ -276,7 +277,7 @@ void tst_history::nonTextValue()
     // What was not loaded is not deleted: it follows the entries, unchanged.
     QVERIFY(HistoryStore::addEntry(items, { QStringLiteral("select new") }));
     save(settings, items);
-    QSettings reader(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    SettingsFile reader;
     QCOMPARE(storedNames(reader),
         QStringList({ QStringLiteral("History0"), QStringLiteral("History1"),
             QStringLiteral("History2"), QStringLiteral("History3") }));

@@ -5,6 +5,7 @@
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/SessionConnection.h"
+#include "support/SettingsFile.h"
 #include "support/TestEnv.h"
 #include "valuetext/ValueLocale.h"
 
@@ -93,7 +94,7 @@ void tst_exporter::initTestCase()
 
 std::unique_ptr<QueryDataset> tst_exporter::open(const QString &dsn, const QString &sql)
 {
-    auto query = std::make_unique<QueryDataset>(resultMemoryBudget());
+    auto query = std::make_unique<QueryDataset>(UserSettings::resultMemoryBytes());
     query->setConnection(dsn, sessionConnection(dsn));
     query->setSql(sql);
     query->OpenQuery();
@@ -135,7 +136,7 @@ void tst_exporter::streamedEqualsInMemory()
     // Many batches and many fetched blocks, over an existing longer file.
     const QString path = m_dir.filePath(QStringLiteral("streamed.txt"));
     writeFile(path, QByteArray(8 * 1024 * 1024, 'z'));
-    QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    SettingsFile settings;
     if (budgetMb > 0)
         settings.setValue(QStringLiteral("ResultMemoryMB"), budgetMb);
     auto second = open(dsn, all);
@@ -279,7 +280,7 @@ void tst_exporter::spillFailsDuringWalk()
     QFETCH(QString, dsn);
     std::unique_ptr<QueryDataset> query;
     {
-        QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+        SettingsFile settings;
         settings.setValue(QStringLiteral("ResultMemoryMB"), 1);
         query = open(dsn, all);
         settings.remove(QStringLiteral("ResultMemoryMB"));

@@ -1,5 +1,6 @@
 #include "settings/ParmStore.h"
 #include "support/FileSizeLimit.h"
+#include "support/SettingsFile.h"
 #include "support/TestEnv.h"
 
 #include <QDir>
@@ -19,22 +20,19 @@ class tst_parmstore : public QObject
 private:
     static QVariant storedValue()
     {
-        QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+        SettingsFile settings;
         return settings.value(QStringLiteral("ConnectParms"));
     }
 
     static void setStoredValue(const QVariant &value)
     {
-        QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+        SettingsFile settings;
         settings.setValue(QStringLiteral("ConnectParms"), value);
         settings.sync();
         QCOMPARE(settings.status(), QSettings::NoError);
     }
 
-    static QString settingsFile()
-    {
-        return QSettings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik")).fileName();
-    }
+    static QString settingsFile() { return SettingsFile::path(); }
 
 private slots:
     void cleanup();
@@ -126,7 +124,7 @@ void tst_parmstore::failedWrite()
     } else {
         // Other values make the file larger than what the disk still takes.
         {
-            QSettings settings(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+            SettingsFile settings;
             settings.setValue(QStringLiteral("History0"), QString(3000, QLatin1Char('h')));
         }
         writeConnectParms(QStringLiteral("USER NAME=old\r\nPASSWORD=old\r\n"));
@@ -214,7 +212,7 @@ void tst_parmstore::ownerOnly()
     // The values are stored and read as ever; those already there are kept.
     if (use == QLatin1String("write"))
         QCOMPARE(readConnectParms(), QStringLiteral("USER NAME=a\r\nPASSWORD=b\r\n"));
-    QSettings reader(QStringLiteral("Varnholt"), QStringLiteral("Stelvik"));
+    SettingsFile reader;
     if (before >= 0)
         QCOMPARE(reader.value(QStringLiteral("History0")).toString(), QStringLiteral("select 1"));
 }
