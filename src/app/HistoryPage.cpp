@@ -4,7 +4,7 @@
 #include "app/QueryFiles.h"
 #include "app/Unit1.h"
 #include "history/HistoryStore.h"
-#include "query/QThread.h"
+#include "query/StatementOutcome.h"
 #include "settings/ParmStore.h"
 #include "settings/UserSettings.h"
 
@@ -158,12 +158,12 @@ void HistoryPage::runStarted(const QString &alias, const QString &text)
                       : 0;
 }
 
-void HistoryPage::runEnded(const TQthread *worker)
+void HistoryPage::runEnded(const StatementOutcome &outcome)
 {
-    if (!m_history || !m_run || worker != m_form->CurrentThread)
+    if (!m_history || !m_run)
         return;
-    m_history->runEnded(m_run, worker->ElapsedMs,
-        worker->ErrorText.isEmpty() ? RunOutcome::Completed : RunOutcome::Error, worker->ErrorText);
+    m_history->runEnded(m_run, outcome.elapsedMs,
+        outcome.failed() ? RunOutcome::Error : RunOutcome::Completed, outcome.errorText);
     m_lastRun = m_run;
     m_run = 0;
 }

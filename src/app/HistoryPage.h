@@ -8,7 +8,7 @@
 #include <memory>
 
 class TForm1;
-class TQthread;
+struct StatementOutcome;
 class QueryFiles;
 class QComboBox;
 class QLineEdit;
@@ -44,7 +44,7 @@ public:
     // Every Run and Exec is recorded in the history database.
     // After the worker has started, with the text it runs (empty: the editor's whole text).
     void runStarted(const QString &alias, const QString &text = QString());
-    void runEnded(const TQthread *worker); // first thing of QueryFinished
+    void runEnded(const StatementOutcome &outcome); // the window's own statement ended
     void runCounted(int count); // QueryFinished has counted the records
     void runAbandoned(); // Close Query while a worker runs
     void closing(); // the window goes: a running statement is cut off

@@ -5,6 +5,7 @@
 #include "connection/ResultReader.h"
 #include "results/DataSource.h"
 #include "results/RowOrder.h"
+#include "threads/OffThread.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -13,7 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
-#include <QPointer>
 #include <QShortcut>
 #include <QTableView>
 #include <QTimer>
@@ -21,7 +21,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <thread>
 
 namespace {
 
@@ -200,48 +199,54 @@ void ResultView::startWork(QueryDataset &query)
     std::shared_ptr<const std::vector<int>> sorted;
     if (wanted.column >= 0 && m_sortedColumn == wanted.column && m_sortedOrder == wanted.order)
         sorted = m_sortedAll;
-    auto stop = std::make_shared<std::atomic<bool>>(false);
-    m_stop = stop;
+    const OffThread::WishPtr wish = m_work.renew();
     const std::uint64_t serial = query.serial();
     setStatus(wanted.column >= 0 && !sorted ? QStringLiteral("Sorting… (Esc stops)")
                                             : QStringLiteral("Filtering… (Esc stops)"));
     const QLocale locale;
-    QPointer<ResultView> self(this);
-    std::thread([self, reader, wanted, sorted, stop, locale, serial]() mutable {
+    struct Rows
+    {
+        std::shared_ptr<const std::vector<int>> sorted; // every record, when sorted here
         std::shared_ptr<const std::vector<int>> shown;
+        int total = 0;
         QString error;
-        try {
-            if (wanted.column >= 0 && !sorted) {
-                std::vector<int> order;
-                if (!RowOrder::sorted(*reader, wanted.column, wanted.order, locale, *stop, order))
-                    return;
-                sorted = std::make_shared<const std::vector<int>>(std::move(order));
+    };
+    // Stopped, another wish or another result: the rows are dropped, never applied.
+    OffThread::run(
+        this, wish,
+        [reader, wanted, sorted, wish, locale]() mutable {
+            Rows rows;
+            rows.sorted = sorted;
+            const std::atomic<bool> &stop = wish->dropped();
+            try {
+                if (wanted.column >= 0 && !sorted) {
+                    std::vector<int> order;
+                    if (!RowOrder::sorted(
+                            *reader, wanted.column, wanted.order, locale, stop, order))
+                        return rows; // stopped: nobody wants it
+                    rows.sorted = std::make_shared<const std::vector<int>>(std::move(order));
+                }
+                rows.shown = rows.sorted;
+                if (!wanted.filter.isEmpty()) {
+                    std::vector<int> kept;
+                    if (!RowOrder::filtered(*reader, rows.sorted.get(), wanted.filter, stop, kept))
+                        return rows;
+                    rows.shown = std::make_shared<const std::vector<int>>(std::move(kept));
+                }
+            } catch (const std::exception &failure) {
+                rows.error = errorText(failure); // the store's temporary file could not be read
             }
-            shown = sorted;
-            if (!wanted.filter.isEmpty()) {
-                std::vector<int> kept;
-                if (!RowOrder::filtered(*reader, sorted.get(), wanted.filter, *stop, kept))
-                    return;
-                shown = std::make_shared<const std::vector<int>>(std::move(kept));
-            }
-        } catch (const std::exception &failure) {
-            error = errorText(failure); // the store's temporary file could not be read
-        }
-        const int total = reader->rowCount();
-        reader.reset(); // the rows may go with their result from here on
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, stop, wanted, sorted, shown, total, error, serial] {
-                if (!self || self->m_stop != stop)
-                    return; // stopped, or another wish came meanwhile
-                self->m_stop.reset();
-                if (!error.isEmpty())
-                    self->refuse(error);
-                else
-                    self->apply(serial, wanted, sorted, shown, total);
-            },
-            Qt::QueuedConnection);
-    }).detach();
+            rows.total = reader->rowCount();
+            reader.reset(); // the rows may go with their result from here on
+            return rows;
+        },
+        [this, wanted, serial](Rows rows) {
+            m_work.settle();
+            if (!rows.error.isEmpty())
+                refuse(rows.error);
+            else
+                apply(serial, wanted, std::move(rows.sorted), std::move(rows.shown), rows.total);
+        });
 }
 
 void ResultView::apply(std::uint64_t serial, const Wanted &wanted,
@@ -303,7 +308,7 @@ bool ResultView::stop()
         m_hooks.stopFetch(); // fetchEnded follows, and says so
         return true;
     }
-    if (!m_stop)
+    if (!m_work.pending())
         return false;
     cancelWork();
     refuse(QStringLiteral("Stopped: the rows keep their order"));
@@ -312,9 +317,7 @@ bool ResultView::stop()
 
 void ResultView::cancelWork()
 {
-    if (m_stop)
-        m_stop->store(true);
-    m_stop.reset();
+    m_work.drop();
 }
 
 void ResultView::resultChanged()
@@ -335,13 +338,13 @@ void ResultView::checkClosed()
 {
     if (m_hooks.current() || m_fetching) {
         // Shown, let go only for a while (an export), or fetched to its end for us.
-        if (m_hooks.current() && !m_fetching && !m_stop && !m_applied.filter.isEmpty())
+        if (m_hooks.current() && !m_fetching && !m_work.pending() && !m_applied.filter.isEmpty())
             setStatus(countText());
         return;
     }
     // The result was closed (or lent to a walk of the window's own): the work for it stops and
     // nothing claims an order over an empty grid. The rows applied stay with their result.
-    if (m_stop) {
+    if (m_work.pending()) {
         cancelWork();
         m_wanted = m_applied;
         if (m_edit->text() != m_applied.filter)

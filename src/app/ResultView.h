@@ -1,5 +1,7 @@
 #pragma once
 
+#include "threads/OffThread.h"
+
 #include <QObject>
 #include <QString>
 #include <Qt>
@@ -96,7 +98,7 @@ private:
     int m_shownCount = 0;
     int m_total = 0;
     bool m_fetching = false; // the window walks to the end for this view
-    std::shared_ptr<std::atomic<bool>> m_stop; // of the work under way, null when none
+    OffThread::Latest m_work; // the sort or filter under way
     // The last sort of every row, kept so that a new filter does not sort again.
     std::shared_ptr<const std::vector<int>> m_sortedAll;
     int m_sortedColumn = -1;

@@ -5,7 +5,6 @@
 #include "app/Unit1.h"
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
-#include "query/QThread.h"
 #include "query/QueryControl.h"
 #include "query/Reaper.h"
 #include "settings/UserSettings.h"
@@ -196,7 +195,7 @@ void ScriptLog::stepStarted(int index)
             m_run->steps()[index].sql, m_alias, QDateTime::currentMSecsSinceEpoch());
 }
 
-void ScriptLog::stepEnded(int index, TQthread *worker)
+void ScriptLog::stepEnded(int index, StatementOutcome *outcome)
 {
     const ScriptRun::Step &step = m_run->steps()[index];
     const bool failed = step.outcome == ScriptRun::Outcome::Error;
@@ -207,8 +206,8 @@ void ScriptLog::stepEnded(int index, TQthread *worker)
         if (step.outcome == ScriptRun::Outcome::Rows)
             history->runCounted(m_historyKeys[index], step.count);
     }
-    if (worker && step.outcome == ScriptRun::Outcome::Rows && worker->Query)
-        keep(index, std::move(worker->Query));
+    if (outcome && step.outcome == ScriptRun::Outcome::Rows && outcome->result)
+        keep(index, std::move(outcome->result));
     showLine(index);
 }
 
@@ -326,7 +325,7 @@ void ScriptLog::showLine(int index)
     const bool ran = step.outcome != ScriptRun::Outcome::Waiting
         && step.outcome != ScriptRun::Outcome::Running
         && step.outcome != ScriptRun::Outcome::Skipped;
-    item->setText(ElapsedColumn, ran ? TQthread::elapsedText(step.elapsedMs) : QString());
+    item->setText(ElapsedColumn, ran ? StatementOutcome::elapsedText(step.elapsedMs) : QString());
 }
 
 void ScriptLog::mark(int index, const QColor &background)

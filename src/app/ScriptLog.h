@@ -19,7 +19,6 @@ class QTreeWidget;
 class QueryControl;
 class QueryDataset;
 class TForm1;
-class TQthread;
 
 // Run Script (Alt+X, also in the Auto-commit button's menu): the statements of the editor, or of
 // its selection, run one after another by a ScriptRun, with a log under the editor that lists each
@@ -53,13 +52,12 @@ public:
     // Close Query, a new run, or the window going: the running statement is cancelled, the
     // rest skipped, and every kept result is closed.
     void stop(RunOutcome outcome = RunOutcome::Abandoned);
-    bool owns(const TQthread *worker) const { return m_run->owns(worker); }
 
     static constexpr int KeptResults = 3;
 
 private:
     void stepStarted(int index);
-    void stepEnded(int index, TQthread *worker);
+    void stepEnded(int index, StatementOutcome *outcome);
     void ended();
     void keep(int index, std::unique_ptr<QueryDataset> result);
     void putOnGrid(int index, std::unique_ptr<QueryDataset> result); // the grid shows it

@@ -29,7 +29,6 @@ class WindowLifecycle;
 class EditorCommands;
 class EditorCompletion;
 class HistoryPage;
-class TQthread;
 class DataSource;
 class ExportCommands;
 class TReplaceDialog;
@@ -70,7 +69,9 @@ public:
 
     // --- Shared state (UI thread only) ---
     std::unique_ptr<QueryDataset> CurrentQuery; // the result shown in the grid, owned
-    TQthread *CurrentThread = nullptr; // not owned: a worker deletes itself
+    // The worker of the window's own statement or walk under way (opaque: it deletes itself
+    // once ended), null when none. Not owned.
+    QObject *CurrentThread = nullptr;
     bool QueryChanged = false; // the editor holds changes in no file and no history entry
     HistoryItems HistoryList; // newest first, entries by value (history/History.h)
     QString CachedParms; // in-memory copy of the connection parameters text
@@ -107,7 +108,7 @@ public:
 
     // --- Running statements (Unit1Run.cpp) ---
     void CloseCurrentQuery();
-    void QueryFinished(TQthread *worker);
+    void QueryFinished(StatementOutcome &outcome);
     // Binds the grid DBGrid1 to DataSource1 (showing CurrentQuery from its current record), or
     // unbinds it so that it shows no data; the exports unbind it while they walk the result.
     void BindGrid();
@@ -215,9 +216,9 @@ private:
     void showBusy(QueryControl::State state); // Run and Exec, the wait cursor
     std::optional<QString> m_panelBeforeConnect; // panel 1 before "Connecting to ..."
     // Message boxes of a statement, shown after its hand-back (the worker does not wait on them).
-    void showQueryError(const TQthread *worker);
+    void showQueryError(const StatementOutcome &outcome);
     void postError(const QString &text);
-    void FetchFinished(TQthread *worker);
+    void FetchFinished(StatementOutcome &outcome);
     // Panel 0: a record count stays; the records fetched by Ctrl+End show while their result is
     // open, and panel 0 gets its earlier text back when it closes.
     void setRecordCount(int count);
@@ -278,7 +279,7 @@ public:
     // Every Run and Exec is recorded in the history database. The run commands call these.
     // After the worker has started, with the text it runs (empty: the editor's whole text).
     void historyRunStarted(const QString &alias, const QString &text = QString());
-    void historyRunEnded(const TQthread *worker); // first thing of QueryFinished
+    void historyRunEnded(const StatementOutcome &outcome); // first thing of QueryFinished
     void historyRunCounted(int count); // QueryFinished has counted the records
     void historyRunAbandoned(); // Close Query while a worker runs
     void historyClosing(); // the window goes: a running statement is cut off

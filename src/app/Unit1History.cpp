@@ -34,9 +34,9 @@ void TForm1::historyRunStarted(const QString &alias, const QString &text)
     m_historyPage->runStarted(alias, text);
 }
 
-void TForm1::historyRunEnded(const TQthread *worker)
+void TForm1::historyRunEnded(const StatementOutcome &outcome)
 {
-    m_historyPage->runEnded(worker);
+    m_historyPage->runEnded(outcome);
 }
 
 void TForm1::historyRunCounted(int count)

@@ -17,7 +17,6 @@
 #include "connection/QueryDataset.h"
 #include "connection/Session.h"
 #include "history/HistoryStore.h"
-#include "query/QThread.h"
 #include "query/QueryControl.h"
 #include "query/Reaper.h"
 #include "results/DataSource.h"
@@ -136,16 +135,6 @@ void TForm1::setupGrid()
             }
         }); // owned by the window (Qt parent)
     connect(m_control, &QueryControl::stateChanged, this, &TForm1::showState);
-    connect(m_control, &QueryControl::finished, this, [this](TQthread *worker) {
-        if (m_scripts->owns(worker))
-            return; // a script's statement: the script room tells of it
-        runGuarded(this, [&] {
-            if (worker->FetchToEnd)
-                FetchFinished(worker);
-            else
-                QueryFinished(worker);
-        });
-    });
     m_control->setCountWanted(ui->CheckBox1->isChecked());
     connect(ui->CheckBox1, &QCheckBox::toggled, m_control, &QueryControl::setCountWanted);
     connect(m_control, &QueryControl::progress, this,
@@ -383,8 +372,13 @@ void TForm1::runStatement(const QString &alias, bool isExec)
     m_freshness->aliasInUse(alias);
     m_control->setStoreBudget(UserSettings::resultMemoryBytes());
     // Panel 1, the buttons and the cursor follow the state that this start enters.
-    CurrentThread = m_control->startStatement(HistoryStore::joinLines(m_runLines), connection,
-        isExec, !isExec && ui->CheckBox1->isChecked()); // frees itself
+    CurrentThread = m_control->startStatement(
+        HistoryStore::joinLines(m_runLines), connection, isExec,
+        !isExec && ui->CheckBox1->isChecked(),
+        [this](StatementOutcome &outcome) { runGuarded(this, [&] { QueryFinished(outcome); }); },
+        [this](StatementOutcome &outcome) {
+            historyRunEnded(outcome); // the select itself ended; its count runs on
+        }); // frees itself
     historyRunStarted(alias, HistoryStore::joinLines(m_runLines));
     // A part of the editor in the history is not the editor's text: that stays unsaved.
     const bool wasChanged = QueryChanged;
@@ -407,8 +401,6 @@ void TForm1::showState(QueryControl::State state)
         setStatusText(1, *m_panelBeforeConnect);
         m_panelBeforeConnect.reset();
     }
-    if (state == State::Counting && CurrentThread)
-        historyRunEnded(CurrentThread); // the select itself ended; its count runs on
     if (state == State::Running)
         setStatusText(1,
             m_control->isExec() ? QStringLiteral("Executing SQL")
@@ -480,31 +472,29 @@ void TForm1::cancelForExit()
     m_control->abandon();
 }
 
-void TForm1::QueryFinished(TQthread *worker)
+void TForm1::QueryFinished(StatementOutcome &outcome)
 {
     // The state is Idle already: the cursor is the default, Run and Exec are enabled.
-    historyRunEnded(worker);
-    if (CurrentThread == worker)
-        CurrentThread = nullptr;
-    m_freshness->statementEnded(
-        m_runAlias, HistoryStore::joinLines(m_runLines), worker->ErrorText.isEmpty());
+    historyRunEnded(outcome);
+    CurrentThread = nullptr;
+    m_freshness->statementEnded(m_runAlias, HistoryStore::joinLines(m_runLines), !outcome.failed());
     // A count that the disk stopped (the result's temporary file could not grow) leaves the
     // result open with every record fetched so far: those are shown, as after Ctrl+End, and the
     // message says so. Any other failure of the count closed the result.
-    const bool keptRows = !worker->ErrorText.isEmpty() && !worker->IsExec && worker->Opened
-        && worker->Query && worker->Query->IsOpen();
-    if (!worker->ErrorText.isEmpty() && !keptRows) {
-        showQueryError(worker); // panel 1 keeps "Running Query" or "Executing SQL"
-    } else if (worker->IsExec) {
+    const bool keptRows = outcome.failed() && !outcome.isExec && outcome.opened && outcome.result
+        && outcome.result->IsOpen();
+    if (outcome.failed() && !keptRows) {
+        showQueryError(outcome); // panel 1 keeps "Running Query" or "Executing SQL"
+    } else if (outcome.isExec) {
         setStatusText(1, QStringLiteral("Execute Complete!"));
     } else {
         ui->PageControl1->setCurrentWidget(ui->TabSheet2);
         ui->DBGrid1->setFocus();
-        CurrentQuery = std::move(worker->Query);
+        CurrentQuery = std::move(outcome.result);
         BindGrid();
         if (keptRows) {
-            postError(worker->ErrorText);
-        } else if (worker->Counted) {
+            postError(outcome.errorText);
+        } else if (outcome.counted) {
             historyRunCounted(CurrentQuery->fetchedCount());
             setRecordCount(CurrentQuery->fetchedCount());
         } else if (ui->CheckBox1->isChecked()) {
@@ -512,15 +502,15 @@ void TForm1::QueryFinished(TQthread *worker)
             historyRunCounted(CurrentQuery->fetchedCount());
             setRecordCount(CurrentQuery->fetchedCount());
         }
-        setStatusText(1, QStringLiteral("Select Complete in : ") + worker->ElapsedText());
+        setStatusText(1, QStringLiteral("Select Complete in : ") + outcome.elapsedText());
     }
 }
 
-void TForm1::showQueryError(const TQthread *worker)
+void TForm1::showQueryError(const StatementOutcome &outcome)
 {
     StatementError error;
-    error.message = worker->ErrorText;
-    for (const DiagnosticRecord &record : worker->ErrorRecords)
+    error.message = outcome.errorText;
+    for (const DiagnosticRecord &record : outcome.errorRecords)
         error.records.append({ record.sqlState, record.nativeError, record.message });
     error.statement = HistoryStore::joinLines(m_runLines);
     error.alias = m_runAlias;
@@ -559,17 +549,19 @@ void TForm1::fetchToEnd()
     // again, at its last record, when the walk hands back.
     UnbindGrid();
     setTransientCount(CurrentQuery->fetchedCount());
-    CurrentThread = m_control->startFetchToEnd(std::move(CurrentQuery)); // frees itself
+    CurrentThread =
+        m_control->startFetchToEnd(std::move(CurrentQuery), [this](StatementOutcome &outcome) {
+            runGuarded(this, [&] { FetchFinished(outcome); });
+        }); // frees itself
 }
 
-void TForm1::FetchFinished(TQthread *worker)
+void TForm1::FetchFinished(StatementOutcome &outcome)
 {
-    if (CurrentThread == worker)
-        CurrentThread = nullptr;
-    CurrentQuery = std::move(worker->Query);
-    if (!worker->ErrorText.isEmpty()) {
+    CurrentThread = nullptr;
+    CurrentQuery = std::move(outcome.result);
+    if (outcome.failed()) {
         BindGrid();
-        postError(worker->ErrorText);
+        postError(outcome.errorText);
         m_resultView->fetchEnded(true);
         return;
     }

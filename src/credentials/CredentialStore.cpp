@@ -3,11 +3,11 @@
 #include "credentials/Keyring.h"
 #include "settings/ParmStore.h"
 #include "settings/UserSettings.h"
+#include "threads/OffThread.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QMutex>
-#include <QPointer>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -185,25 +185,18 @@ template <typename Work, typename Done>
 void postTo(QObject *context, Work work, Done done)
 {
     using Result = decltype(std::declval<Work &>()());
-    CredentialsThread::instance().post(
-        [work = std::move(work), done = std::move(done), context = QPointer<QObject>(context)] {
-            std::optional<Result> result;
-            std::exception_ptr error;
-            try {
-                result.emplace(work());
-            } catch (...) {
-                error = std::current_exception();
-            }
-            // Posted to the application object, which outlives every window, and checked there:
-            // a QPointer is only read on its object's thread.
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [done, context, result = std::move(result), error] {
-                    if (context)
-                        done(result ? *result : Result(), error);
-                },
-                Qt::QueuedConnection);
-        });
+    CredentialsThread::instance().post([work = std::move(work), done = std::move(done),
+                                           context = QPointer<QObject>(context)] {
+        std::optional<Result> result;
+        std::exception_ptr error;
+        try {
+            result.emplace(work());
+        } catch (...) {
+            error = std::current_exception();
+        }
+        OffThread::handBack(context, nullptr, std::make_pair(std::move(result), error),
+            [done](auto answer) { done(answer.first ? *answer.first : Result(), answer.second); });
+    });
 }
 
 QString readHere();

@@ -1,9 +1,7 @@
 #include "query/QThread.h"
 
-#include "connection/Connection.h"
 #include "connection/ConnectionHandle.h"
 #include "connection/DatabaseError.h"
-#include "connection/Session.h"
 #include "connection/StatementCancel.h"
 
 #include <QCoreApplication>
@@ -12,16 +10,29 @@
 #include <chrono>
 #include <exception>
 
-TQthread::TQthread(const QString &sql, const QString &databaseName, bool isExec)
-    : Query(std::make_unique<QueryDataset>())
-    , IsExec(isExec)
+TQthread::TQthread(StatementJob job)
+    : m_wantCount(job.wantCount)
+    , m_autoCommit(job.autoCommit)
+    , m_keepConnection(job.keepConnection)
 {
-    // The alias is resolved to its connection here, on the UI thread: the session and the
-    // connection objects belong to that thread.
-    const Connection *connection = Session::instance().FindConnection(databaseName);
-    Query->setConnection(databaseName, connection ? connection->handle() : nullptr);
-    Query->setSql(sql);
+    Outcome.result = std::make_unique<QueryDataset>(job.storeBudget);
+    Outcome.result->setConnection(job.alias, std::move(job.connection));
+    Outcome.result->setSql(job.sql);
+    Outcome.isExec = job.isExec;
+    freeWhenEnded();
+}
 
+TQthread::TQthread(std::unique_ptr<QueryDataset> result)
+{
+    Outcome.result = std::move(result);
+    Outcome.opened = true;
+    Outcome.fetchToEnd = true;
+    Fetched.store(Outcome.result->fetchedCount());
+    freeWhenEnded();
+}
+
+void TQthread::freeWhenEnded()
+{
     // Deleted on the thread the object lives on, after the thread has really ended; deleting a
     // QThread from inside its own run() would destroy a running thread.
     connect(this, &QThread::finished, this, [this] {
@@ -30,47 +41,9 @@ TQthread::TQthread(const QString &sql, const QString &databaseName, bool isExec)
     });
 }
 
-TQthread::TQthread(const QString &sql, const QString &databaseName,
-    std::shared_ptr<ConnectionHandle> connection, bool isExec, std::size_t storeBudget)
-    : Query(std::make_unique<QueryDataset>(
-        storeBudget ? storeBudget : QueryDataset::DefaultStoreBudget))
-    , IsExec(isExec)
-{
-    Query->setConnection(databaseName, std::move(connection));
-    Query->setSql(sql);
-    connect(this, &QThread::finished, this, [this] {
-        if (m_freeOnTerminate)
-            deleteLater();
-    });
-}
-
-TQthread::TQthread(std::unique_ptr<QueryDataset> result)
-    : Query(std::move(result))
-    , Opened(true)
-    , FetchToEnd(true)
-{
-    Fetched.store(Query->fetchedCount());
-    connect(this, &QThread::finished, this, [this] {
-        if (m_freeOnTerminate)
-            deleteLater();
-    });
-}
-
 TQthread::~TQthread()
 {
-    Query.reset();
-}
-
-QString TQthread::ElapsedText() const
-{
-    return elapsedText(ElapsedMs);
-}
-
-QString TQthread::elapsedText(qint32 ms, const QLocale &locale)
-{
-    QLocale plain = locale;
-    plain.setNumberOptions(QLocale::OmitGroupSeparator);
-    return plain.toString(ms / 1000.0, 'f', 4) + QStringLiteral(" Seconds");
+    Outcome.result.reset();
 }
 
 quint32 TQthread::tickCount()
@@ -90,8 +63,9 @@ void TQthread::useFreeConnection()
     // A statement that was cancelled (or a result that was let go of) but still holds the
     // connection may keep it for as long as its server likes: unless work is open there, this
     // statement runs at once on a connection of its own, opened with the same login.
-    const std::shared_ptr<ConnectionHandle> connection = Query->connection();
-    if (KeepConnection || !connection || !connection->busy())
+    QueryDataset &query = *Outcome.result;
+    const std::shared_ptr<ConnectionHandle> connection = query.connection();
+    if (m_keepConnection || !connection || !connection->busy())
         return;
     if (connection->holdDeadline() == ConnectionHandle::Clock::time_point::max())
         return; // nothing was cancelled: wait for the turn as always
@@ -99,24 +73,24 @@ void TQthread::useFreeConnection()
         connection->release(); // let go of meanwhile: the statement stays there
         return;
     }
-    if (Query->cancelPoint()->isCancelled())
+    if (query.cancelPoint()->isCancelled())
         return; // abandoned meanwhile: the statement will not start anyway
     FreshConnection = std::make_shared<ConnectionHandle>(connection->dataSource(),
         connection->user(), connection->password(), connection->loginTimeout());
-    Query->setConnection(Query->databaseName(), FreshConnection);
+    query.setConnection(query.databaseName(), FreshConnection);
 }
 
 void TQthread::applyAutoCommit()
 {
     // Read and changed holding the turn, as a statement would: the mode belongs to the
     // connection, which an abandoned statement may still be using.
-    const std::shared_ptr<ConnectionHandle> connection = Query->connection();
+    const std::shared_ptr<ConnectionHandle> connection = Outcome.result->connection();
     if (!connection || !connection->isAlive())
         return; // the statement says what is wrong
     connection->acquire();
     try {
-        if (connection->autoCommit() != AutoCommit)
-            connection->setAutoCommit(AutoCommit);
+        if (connection->autoCommit() != m_autoCommit)
+            connection->setAutoCommit(m_autoCommit);
     } catch (...) {
         connection->release();
         throw;
@@ -126,12 +100,13 @@ void TQthread::applyAutoCommit()
 
 void TQthread::walkToEnd()
 {
-    const std::shared_ptr<StatementCancel> cancel = Query->cancelPoint();
-    while (!Query->allFetched() && !cancel->isCancelled() && !StopWalk.load()) {
-        Query->fetchMore();
-        Fetched.store(Query->fetchedCount());
+    QueryDataset &query = *Outcome.result;
+    const std::shared_ptr<StatementCancel> cancel = query.cancelPoint();
+    while (!query.allFetched() && !cancel->isCancelled() && !StopWalk.load()) {
+        query.fetchMore();
+        Fetched.store(query.fetchedCount());
     }
-    Counted = Query->allFetched();
+    Outcome.counted = query.allFetched();
 }
 
 void TQthread::runStatement()
@@ -140,30 +115,31 @@ void TQthread::runStatement()
     try {
         useFreeConnection();
         applyAutoCommit();
-        if (IsExec) {
-            Query->ExecQuery();
+        if (Outcome.isExec) {
+            Outcome.result->ExecQuery();
+            Outcome.rowsAffected = Outcome.result->rowsAffected();
         } else {
-            Query->OpenQuery();
-            Opened = true;
-            Fetched.store(Query->fetchedCount());
-            if (WantCount)
+            Outcome.result->OpenQuery();
+            Outcome.opened = true;
+            Fetched.store(Outcome.result->fetchedCount());
+            if (m_wantCount)
                 walkToEnd(); // the whole result here, not on the UI thread
         }
     } catch (const std::exception &error) {
         noteError(error);
-        if (ErrorText.isEmpty())
-            ErrorText = QStringLiteral("Unknown error");
+        if (Outcome.errorText.isEmpty())
+            Outcome.errorText = QStringLiteral("Unknown error");
     } catch (...) {
-        ErrorText = QStringLiteral("Unknown error");
+        Outcome.errorText = QStringLiteral("Unknown error");
     }
-    ElapsedMs = tickDifference(startTick, tickCount());
+    Outcome.elapsedMs = tickDifference(startTick, tickCount());
 }
 
 void TQthread::noteError(const std::exception &error)
 {
-    ErrorText = errorText(error);
+    Outcome.errorText = errorText(error);
     if (const auto *database = dynamic_cast<const DatabaseError *>(&error))
-        ErrorRecords = database->records();
+        Outcome.errorRecords = database->records();
 }
 
 void TQthread::handBack()
@@ -183,7 +159,7 @@ void TQthread::run()
 {
     // A stop request is never read: once started, the statement runs to its end unless it is
     // cancelled through its dataset's cancel point.
-    if (FetchToEnd) {
+    if (Outcome.fetchToEnd) {
         try {
             walkToEnd();
         } catch (const std::exception &error) {
@@ -197,15 +173,15 @@ void TQthread::run()
     for (;;) {
         CountLater = false;
         handBack();
-        if (!CountLater || !Query || !ErrorText.isEmpty())
+        if (!CountLater || !Outcome.result || Outcome.failed())
             break;
         try {
             walkToEnd();
         } catch (const std::exception &error) {
             noteError(error);
-            if (ErrorText.isEmpty())
-                ErrorText = QStringLiteral("Unknown error");
+            if (Outcome.errorText.isEmpty())
+                Outcome.errorText = QStringLiteral("Unknown error");
         }
     }
-    Query.reset(); // not taken over: freed here, on the worker thread
+    Outcome.result.reset(); // not taken over: freed here, on the worker thread
 }

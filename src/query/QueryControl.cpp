@@ -12,15 +12,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-#include <atomic>
 #include <chrono>
-#include <thread>
-
-// What a connect thread and the UI thread share: whether anyone still wants the outcome.
-struct QueryControl::Attempt
-{
-    std::atomic<bool> abandoned { false };
-};
 
 QueryControl::QueryControl(QObject *parent)
     : QObject(parent)
@@ -36,7 +28,7 @@ QueryControl::~QueryControl()
     abandon();
 }
 
-TQthread *QueryControl::worker() const
+QObject *QueryControl::worker() const
 {
     return m_worker;
 }
@@ -52,44 +44,39 @@ void QueryControl::setState(State state)
 void QueryControl::startConnect(const QString &alias, Opener open, ConnectDone done)
 {
     abandon();
-    auto attempt = std::make_shared<Attempt>();
-    m_attempt = attempt;
+    const OffThread::WishPtr wish = m_connect.renew();
     m_connectDone = std::move(done);
     m_alias = alias;
     // Told before the connect starts, so that whatever a listener does about it comes before
     // the connect's outcome.
     setState(State::Connecting);
-    if (m_attempt != attempt)
+    if (!m_connect.isCurrent(wish))
         return; // abandoned at once
-    QPointer<QueryControl> self(this);
-    std::thread([attempt, open = std::move(open), self]() mutable {
+    struct Opened
+    {
         std::shared_ptr<ConnectionHandle> handle;
         std::exception_ptr error;
-        try {
-            handle = open();
-        } catch (...) {
-            error = std::current_exception();
-        }
-        if (attempt->abandoned.load())
-            handle.reset(); // nobody wants it: closed here, on this thread
-        // Only the attempt under way takes its outcome: one abandoned before is dropped, so
-        // that it never ends a later attempt's connect.
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, attempt, handle = std::move(handle), error]() mutable {
-                if (self && self->m_attempt == attempt)
-                    self->connectEnded(std::move(handle), error);
-                else
-                    Reaper::dispose(std::move(handle));
-            },
-            Qt::QueuedConnection);
-        open = nullptr; // what the opener holds goes here, after its outcome was handed on
-    }).detach();
+    };
+    // A connect abandoned before it returned is closed on its own thread; one abandoned after
+    // it was handed on goes to the reaper. Neither ever ends a later attempt's connect.
+    OffThread::run(
+        this, wish,
+        [open = std::move(open)] {
+            Opened opened;
+            try {
+                opened.handle = open();
+            } catch (...) {
+                opened.error = std::current_exception();
+            }
+            return opened;
+        },
+        [this](Opened opened) { connectEnded(std::move(opened.handle), opened.error); },
+        [](Opened opened) { Reaper::dispose(std::move(opened.handle)); });
 }
 
 void QueryControl::connectEnded(std::shared_ptr<ConnectionHandle> handle, std::exception_ptr error)
 {
-    m_attempt.reset();
+    m_connect.settle();
     const ConnectDone done = std::move(m_connectDone);
     m_connectDone = nullptr;
     setState(State::Idle);
@@ -97,31 +84,38 @@ void QueryControl::connectEnded(std::shared_ptr<ConnectionHandle> handle, std::e
         done(std::move(handle), error);
 }
 
-TQthread *QueryControl::startStatement(const QString &sql, Connection *connection, bool isExec,
-    bool wantCount, std::size_t storeBudget)
+QObject *QueryControl::startStatement(const QString &sql, Connection *connection, bool isExec,
+    bool wantCount, StatementDone done, StatementDone counting, std::size_t storeBudget)
 {
     abandon();
     checkLost(); // told before a statement may open new work on a connection opened again
-    const std::shared_ptr<ConnectionHandle> handle = connection->handle();
-    auto *worker = new TQthread(sql, connection->DatabaseName, handle, isExec,
-        storeBudget ? storeBudget : m_storeBudget); // frees itself
-    worker->WantCount = wantCount;
-    worker->AutoCommit = m_autoCommit;
+    StatementJob job;
+    job.sql = sql;
+    job.alias = connection->DatabaseName;
+    job.connection = connection->handle();
+    job.isExec = isExec;
+    job.wantCount = wantCount;
+    job.storeBudget = storeBudget ? storeBudget : m_storeBudget;
+    job.autoCommit = m_autoCommit;
     // Open work never moves to a fresh connection: the statement waits for its own.
-    worker->KeepConnection = m_transaction.holds(handle);
+    job.keepConnection = m_transaction.holds(job.connection);
+    const std::shared_ptr<ConnectionHandle> handle = job.connection;
     const bool inWork = !m_autoCommit && handle;
     if (inWork) {
         m_transaction.noteStatement(connection->DatabaseName, handle);
         emit transactionChanged();
     }
+    auto *worker = new TQthread(std::move(job)); // frees itself
     m_connection = connection;
     m_alias = connection->DatabaseName;
     m_isExec = isExec;
     m_workerInWork = inWork;
-    return launch(worker, State::Running, worker->Query->cancelPoint(), handle);
+    m_counting = std::move(counting);
+    return launch(
+        worker, std::move(done), State::Running, worker->Outcome.result->cancelPoint(), handle);
 }
 
-TQthread *QueryControl::startFetchToEnd(std::unique_ptr<QueryDataset> result)
+QObject *QueryControl::startFetchToEnd(std::unique_ptr<QueryDataset> result, StatementDone done)
 {
     abandon();
     const std::shared_ptr<StatementCancel> cancel = result->cancelPoint();
@@ -131,14 +125,15 @@ TQthread *QueryControl::startFetchToEnd(std::unique_ptr<QueryDataset> result)
     m_isExec = false;
     m_reported = -1;
     m_progressTimer->start();
-    return launch(worker, State::FetchingToEnd, cancel, handle);
+    return launch(worker, std::move(done), State::FetchingToEnd, cancel, handle);
 }
 
-TQthread *QueryControl::launch(TQthread *worker, State state,
+QObject *QueryControl::launch(TQthread *worker, StatementDone done, State state,
     const std::shared_ptr<StatementCancel> &cancel,
     const std::shared_ptr<ConnectionHandle> &connection)
 {
     m_worker = worker;
+    m_done = std::move(done);
     m_cancel = cancel;
     m_handle = connection;
     QPointer<QueryControl> self(this);
@@ -173,18 +168,25 @@ void QueryControl::handBack(TQthread *worker)
     }
     // Record Count ticked while the select ran: the worker counts on its own thread and hands
     // back once more.
-    if (m_state == State::Running && !worker->IsExec && worker->Opened
-        && worker->ErrorText.isEmpty() && !worker->Counted && m_countWanted) {
+    StatementOutcome &outcome = worker->Outcome;
+    if (m_state == State::Running && !outcome.isExec && outcome.opened && !outcome.failed()
+        && !outcome.counted && m_countWanted) {
         worker->CountLater = true;
         m_inHandBack = true;
+        const StatementDone counting = std::move(m_counting);
+        m_counting = nullptr;
         setState(State::Counting);
+        if (counting && m_worker == worker)
+            counting(outcome);
         m_inHandBack = false;
         return;
     }
+    const StatementDone done = std::move(m_done);
     forgetWorker();
     checkLost();
     setState(State::Idle);
-    emit finished(worker);
+    if (done)
+        done(outcome);
 }
 
 void QueryControl::checkLost()
@@ -207,52 +209,53 @@ void QueryControl::startEnd(bool commit, EndDone done)
             done(nullptr);
         return;
     }
-    auto ending = std::make_shared<Attempt>();
-    m_ending = ending;
+    const OffThread::WishPtr ending = m_ending.renew();
     m_endDone = std::move(done);
     m_alias = m_transaction.alias();
     m_endCommit = commit;
     m_endSince = QDateTime::currentDateTime();
     setState(State::Ending);
-    if (m_ending != ending)
+    if (!m_ending.isCurrent(ending))
         return; // abandoned at once
-    QPointer<QueryControl> self(this);
     const int statements = m_transaction.statements(); // what this end ends
-    std::thread([self, ending, connection = connection, commit, statements]() mutable {
-        // The turn may be held by a statement the user cancelled: waited for in short steps, so
-        // that Close Query can still call the end off while it has not reached the server.
-        bool held = false;
-        while (!held && !ending->abandoned.load())
-            held = connection->acquireUntil(
-                ConnectionHandle::Clock::now() + std::chrono::milliseconds(100));
+    struct Ended
+    {
         bool began = false;
         std::exception_ptr error;
-        if (held && !ending->abandoned.load()) {
-            began = true;
-            try {
-                connection->endTransaction(commit);
-            } catch (const DatabaseError &failure) {
-                if (OdbcCursor::connectionLost(failure, connection->get()))
-                    connection->markLost();
-                error = std::current_exception();
-            } catch (...) {
-                error = std::current_exception();
+    };
+    // Handed back even when called off meanwhile (no wish): what reached the server counts.
+    OffThread::run(
+        this, nullptr,
+        [ending, connection = connection, commit] {
+            // The turn may be held by a statement the user cancelled: waited for in short
+            // steps, so that Close Query can still call the end off while it has not reached
+            // the server.
+            bool held = false;
+            while (!held && ending->wanted())
+                held = connection->acquireUntil(
+                    ConnectionHandle::Clock::now() + std::chrono::milliseconds(100));
+            Ended ended;
+            if (held && ending->wanted()) {
+                ended.began = true;
+                try {
+                    connection->endTransaction(commit);
+                } catch (const DatabaseError &failure) {
+                    if (OdbcCursor::connectionLost(failure, connection->get()))
+                        connection->markLost();
+                    ended.error = std::current_exception();
+                } catch (...) {
+                    ended.error = std::current_exception();
+                }
             }
-        }
-        if (held)
-            connection->release();
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, ending, commit, statements, began, error] {
-                if (self)
-                    self->endEnded(ending, commit, statements, began, error);
-            },
-            Qt::QueuedConnection);
-        connection.reset(); // the last hold, if it is one, disconnects here, off the UI thread
-    }).detach();
+            if (held)
+                connection->release();
+            return ended; // the last hold, if it is one, disconnects on this thread afterwards
+        },
+        [this, ending, commit, statements](
+            Ended ended) { endEnded(ending, commit, statements, ended.began, ended.error); });
 }
 
-void QueryControl::endEnded(const std::shared_ptr<Attempt> &ending, bool commit, int statements,
+void QueryControl::endEnded(const OffThread::WishPtr &ending, bool commit, int statements,
     bool began, std::exception_ptr error)
 {
     // What reached the server counts, even for an end that Close Query called off meanwhile
@@ -274,13 +277,13 @@ void QueryControl::endEnded(const std::shared_ptr<Attempt> &ending, bool commit,
                 text = QStringLiteral("Unknown error");
             }
         }
-        emit workEnded(commit, ending != m_ending, text, true);
+        emit workEnded(commit, !m_ending.isCurrent(ending), text, true);
     } else {
-        emit workEnded(commit, ending != m_ending, QString(), false);
+        emit workEnded(commit, !m_ending.isCurrent(ending), QString(), false);
     }
-    if (ending != m_ending)
+    if (!m_ending.isCurrent(ending))
         return;
-    m_ending.reset();
+    m_ending.settle();
     const EndDone done = std::move(m_endDone);
     m_endDone = nullptr;
     setState(State::Idle);
@@ -291,6 +294,8 @@ void QueryControl::endEnded(const std::shared_ptr<Attempt> &ending, bool commit,
 void QueryControl::forgetWorker()
 {
     m_worker = nullptr;
+    m_done = nullptr;
+    m_counting = nullptr;
     m_cancel.reset();
     m_handle.reset();
     m_connection = nullptr;
@@ -306,16 +311,10 @@ void QueryControl::stopFetch()
 
 void QueryControl::abandon()
 {
-    if (m_attempt) {
-        m_attempt->abandoned.store(true);
-        m_attempt.reset();
-        m_connectDone = nullptr;
-    }
-    if (m_ending) {
-        m_ending->abandoned.store(true);
-        m_ending.reset();
-        m_endDone = nullptr;
-    }
+    m_connect.drop();
+    m_connectDone = nullptr;
+    m_ending.drop();
+    m_endDone = nullptr;
     if (m_worker) {
         // A statement cancelled before it ended is no part of the work (the server undoes it).
         if (statementInWork() && m_transaction.holds(m_handle)) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "query/StatementOutcome.h"
 #include "query/Transaction.h"
+#include "threads/OffThread.h"
 
 #include <QObject>
 #include <QPointer>
@@ -37,6 +39,9 @@ public:
     using ConnectDone = std::function<void(std::shared_ptr<ConnectionHandle>, std::exception_ptr)>;
     // The end's outcome: null when the work was committed or rolled back.
     using EndDone = std::function<void(std::exception_ptr)>;
+    // A statement's or walk's outcome, on this thread while its worker waits: show no dialog
+    // here. The call may take outcome.result; the state is Idle by then.
+    using StatementDone = std::function<void(StatementOutcome &outcome)>;
 
     explicit QueryControl(QObject *parent = nullptr);
     ~QueryControl() override; // abandons what is under way, says nothing
@@ -44,7 +49,8 @@ public:
     State state() const { return m_state; }
     QString alias() const { return m_alias; } // of the connect or statement under way
     bool isExec() const { return m_isExec; } // of the statement under way
-    TQthread *worker() const; // the worker under way, or null
+    // The worker under way, or null: opaque, destroyed once it has ended.
+    QObject *worker() const;
 
     // Read when a select hands back: the worker then counts its records (Counting).
     void setCountWanted(bool wanted) { m_countWanted = wanted; }
@@ -66,23 +72,25 @@ public:
     // once it returns, in state Idle, unless the connect was abandoned first (then what it
     // opened is closed off this thread and nothing follows).
     void startConnect(const QString &alias, Opener open, ConnectDone done);
-    // Idle -> Running: a worker runs the statement on the connection's handle; finished()
-    // follows. A fresh connection the worker had to open becomes the connection's own.
-    // Returns the worker, null when it was abandoned at once. storeBudget: the bytes its result
-    // may keep in memory (0: the one set below).
-    TQthread *startStatement(const QString &sql, Connection *connection, bool isExec,
-        bool wantCount, std::size_t storeBudget = 0);
+    // Idle -> Running: a worker runs the statement on the connection's handle; done() follows
+    // unless it is abandoned first. A select opened while a count is wanted goes on to Counting:
+    // counting() hears of the select's own outcome (its result stays with the worker), done()
+    // follows the count. A fresh connection the worker had to open becomes the connection's
+    // own. Returns the worker (see worker()), null when it was abandoned at once. storeBudget:
+    // the bytes its result may keep in memory (0: the one set below).
+    QObject *startStatement(const QString &sql, Connection *connection, bool isExec, bool wantCount,
+        StatementDone done, StatementDone counting = nullptr, std::size_t storeBudget = 0);
     // The bytes a statement's result may keep in memory before the rest goes to a temporary
     // file: the user's setting, which the window reads and hands in before each start.
     void setStoreBudget(std::size_t bytes) { m_storeBudget = bytes; }
     // Idle -> FetchingToEnd: a worker fetches the rest of an open result; progress() reports
-    // the records fetched so far, finished() follows.
-    TQthread *startFetchToEnd(std::unique_ptr<QueryDataset> result);
+    // the records fetched so far, done() follows.
+    QObject *startFetchToEnd(std::unique_ptr<QueryDataset> result, StatementDone done);
     // Idle -> Ending: commits or rolls back the open work on a thread of its own, which waits
     // for its connection's turn first; done() follows in state Idle. Nothing open: done(nullptr)
     // at once.
     void startEnd(bool commit, EndDone done);
-    // In FetchingToEnd: the walk stops between blocks and hands back (finished() follows) with
+    // In FetchingToEnd: the walk stops between blocks and hands back (done() follows) with
     // the result open and the records fetched so far. Elsewhere nothing.
     void stopFetch();
     // Any state -> Idle: a connect is forgotten; a worker calls nothing more and its statement
@@ -93,9 +101,6 @@ public:
 
 signals:
     void stateChanged(QueryControl::State state);
-    // A statement or walk ended (state Idle): worker->Query is the result to take over, or
-    // worker->ErrorText says why not. Emitted while the worker waits: show no dialog here.
-    void finished(TQthread *worker);
     void progress(int fetched);
     // The open work began, grew or ended.
     void transactionChanged();
@@ -109,15 +114,15 @@ signals:
 
 private:
     void setState(State state);
-    TQthread *launch(TQthread *worker, State state, const std::shared_ptr<StatementCancel> &cancel,
+    QObject *launch(TQthread *worker, StatementDone done, State state,
+        const std::shared_ptr<StatementCancel> &cancel,
         const std::shared_ptr<ConnectionHandle> &connection);
     void handBack(TQthread *worker);
     void connectEnded(std::shared_ptr<ConnectionHandle> handle, std::exception_ptr error);
     void forgetWorker();
     void pollProgress();
     void checkLost();
-    struct Attempt;
-    void endEnded(const std::shared_ptr<Attempt> &ending, bool commit, int statements, bool began,
+    void endEnded(const OffThread::WishPtr &ending, bool commit, int statements, bool began,
         std::exception_ptr error);
 
     State m_state = State::Idle;
@@ -125,9 +130,9 @@ private:
     bool m_isExec = false;
     bool m_countWanted = false;
 
-    std::shared_ptr<Attempt> m_attempt; // the connect under way, shared with its thread
+    OffThread::Latest m_connect; // the connect under way
     ConnectDone m_connectDone;
-    std::shared_ptr<Attempt> m_ending; // the end under way, shared with its thread
+    OffThread::Latest m_ending; // the end under way
     EndDone m_endDone;
     bool m_endCommit = false;
     QDateTime m_endSince;
@@ -136,6 +141,8 @@ private:
     Transaction m_transaction;
 
     QPointer<TQthread> m_worker; // the worker under way, until it hands back for good
+    StatementDone m_done; // the worker's, called once it hands back for good
+    StatementDone m_counting; // the worker's, called when its count starts
     std::shared_ptr<StatementCancel> m_cancel;
     std::shared_ptr<ConnectionHandle> m_handle; // the worker's connection
     Connection *m_connection = nullptr; // not owned: the window's, which outlives statements

@@ -2,15 +2,12 @@
 
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
-#include "query/QThread.h"
 #include "query/QueryControl.h"
 
 ScriptRun::ScriptRun(QueryControl *control, QObject *parent)
     : QObject(parent)
     , m_control(control)
-{
-    connect(m_control, &QueryControl::finished, this, &ScriptRun::handBack);
-}
+{ }
 
 QVector<ScriptRun::Step> ScriptRun::stepsOf(
     const QString &text, Sql::Dialect dialect, Unclosed *unclosed)
@@ -74,36 +71,41 @@ void ScriptRun::startNext()
     const bool isQuery = step.kind == Sql::StatementKind::Query;
     // A query's result is fetched to its end by the worker: the connection is then free for the
     // next statement, and the count is the log's "rows fetched".
-    m_worker = m_control->startStatement(step.sql, m_connection, !isQuery, isQuery, m_storeBudget);
+    QPointer<ScriptRun> self(this);
+    m_worker = m_control->startStatement(
+        step.sql, m_connection, !isQuery, isQuery,
+        [self](StatementOutcome &outcome) {
+            if (self)
+                self->handBack(outcome);
+        },
+        nullptr, m_storeBudget);
 }
 
-void ScriptRun::handBack(TQthread *worker)
+void ScriptRun::handBack(StatementOutcome &outcome)
 {
-    if (!m_running || !worker || worker != m_worker)
+    if (!m_running || !m_worker)
         return;
     m_worker = nullptr;
-    m_handingBack = worker;
     Step &step = m_steps[m_current];
-    step.elapsedMs = worker->ElapsedMs;
-    if (!worker->ErrorText.isEmpty()) {
+    step.elapsedMs = outcome.elapsedMs;
+    if (outcome.failed()) {
         step.outcome = Outcome::Error;
-        step.errorText = worker->ErrorText;
-    } else if (worker->IsExec) {
-        step.count = worker->Query ? worker->Query->rowsAffected() : -1;
+        step.errorText = outcome.errorText;
+    } else if (outcome.isExec) {
+        step.count = outcome.rowsAffected;
         step.outcome = step.kind == Sql::StatementKind::Change && step.count >= 0
             ? Outcome::Affected
             : Outcome::Completed;
     } else {
-        step.count = worker->Query ? worker->Query->fetchedCount() : -1;
+        step.count = outcome.result ? outcome.result->fetchedCount() : -1;
         step.outcome = Outcome::Rows;
     }
     const bool failed = step.outcome == Outcome::Error;
     // Only a statement the database answered with a diagnostic was rejected; a lost connection
     // (SQLSTATE class 08) or a failure without one leaves nothing to go on with.
-    const bool rejected = failed && !worker->ErrorRecords.isEmpty()
-        && !worker->ErrorRecords.first().sqlState.startsWith(QLatin1String("08"));
-    emit stepEnded(m_current, worker);
-    m_handingBack = nullptr;
+    const bool rejected = failed && !outcome.errorRecords.isEmpty()
+        && !outcome.errorRecords.first().sqlState.startsWith(QLatin1String("08"));
+    emit stepEnded(m_current, &outcome);
     if (!m_running)
         return; // a listener cancelled the script
     if (failed && (!m_continueOnError || !rejected))
@@ -136,11 +138,6 @@ void ScriptRun::finish()
     }
     m_running = false;
     emit ended();
-}
-
-bool ScriptRun::owns(const TQthread *worker) const
-{
-    return worker && (worker == m_worker || worker == m_handingBack);
 }
 
 QString ScriptRun::outcomeText(const Step &step)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "query/StatementOutcome.h"
 #include "sql/SqlStatements.h"
 
 #include <QElapsedTimer>
@@ -12,7 +13,6 @@
 
 class Connection;
 class QueryControl;
-class TQthread;
 
 // The statements of a script, run one after another on one connection through the window's
 // QueryControl: each starts when the one before has handed back, so nothing waits. It stops at
@@ -70,8 +70,6 @@ public:
         m_steps.clear();
         m_current = -1;
     }
-    // The worker of one of this run's statements (the running one, or the one handing back).
-    bool owns(const TQthread *worker) const;
     const QVector<Step> &steps() const { return m_steps; }
     int current() const { return m_current; }
 
@@ -80,14 +78,14 @@ public:
 
 signals:
     void stepStarted(int index);
-    // A statement ended. Emitted while its worker waits: a listener may take worker->Query (a
-    // query's whole result); worker is null for a statement that never reached the server.
-    void stepEnded(int index, TQthread *worker);
+    // A statement ended. Emitted while its worker waits: a listener may take outcome->result (a
+    // query's whole result); outcome is null for a statement that never reached the server.
+    void stepEnded(int index, StatementOutcome *outcome);
     void ended(); // every step has its outcome
 
 private:
     void startNext();
-    void handBack(TQthread *worker);
+    void handBack(StatementOutcome &outcome);
     void finish();
 
     QueryControl *m_control; // not owned: the window's
@@ -97,7 +95,6 @@ private:
     bool m_continueOnError = false;
     bool m_running = false;
     std::size_t m_storeBudget = 0;
-    QPointer<TQthread> m_worker; // the running statement's
-    QPointer<TQthread> m_handingBack; // the worker whose hand-back is being handled
+    QPointer<QObject> m_worker; // the running statement's worker, until it hands back
     QElapsedTimer m_clock; // since the running statement started
 };

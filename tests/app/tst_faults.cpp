@@ -2,7 +2,6 @@
 #include "app/Unit1.h"
 #include "connection/QueryDataset.h"
 #include "history/HistoryRecorder.h"
-#include "query/QThread.h"
 #include "results/Exporter.h"
 #include "support/FileSizeLimit.h"
 #include "support/ModalScript.h"

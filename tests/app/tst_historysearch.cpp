@@ -1,7 +1,6 @@
 #include "app/Unit1.h"
 #include "history/HistoryDb.h"
 #include "history/HistoryStore.h"
-#include "query/QThread.h"
 #include "support/ConnectWait.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"

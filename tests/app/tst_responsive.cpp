@@ -1,7 +1,6 @@
 #include "app/Unit1.h"
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
-#include "query/QThread.h"
 #include "query/QueryControl.h"
 #include "query/Reaper.h"
 #include "results/DataSource.h"
@@ -253,7 +252,7 @@ void tst_responsive::closeQueryCancelsOnServer()
     const QString sleep = QStringLiteral("select pg_sleep(600)");
     setUp(QStringLiteral("resppg"), sleep);
     button("SpeedButton1")->click();
-    QPointer<TQthread> worker = m_form->CurrentThread;
+    QPointer<QObject> worker = m_form->CurrentThread;
     QVERIFY(worker);
     QSignalSpy ended(worker.data(), &QObject::destroyed);
     QTRY_COMPARE_WITH_TIMEOUT(activeBackends(sleep), 1, 30000);
@@ -280,7 +279,7 @@ void tst_responsive::closingWindowCancelsOnServer()
     const QString sleep = QStringLiteral("select pg_sleep(601)");
     setUp(QStringLiteral("resppg"), sleep);
     button("SpeedButton1")->click();
-    QPointer<TQthread> worker = m_form->CurrentThread;
+    QPointer<QObject> worker = m_form->CurrentThread;
     QVERIFY(worker);
     QSignalSpy ended(worker.data(), &QObject::destroyed);
     QTRY_COMPARE_WITH_TIMEOUT(activeBackends(sleep), 1, 30000);
@@ -357,16 +356,16 @@ void tst_responsive::lateCountOffUiThread()
         connect(control(), &QueryControl::stateChanged, this, [&](QueryControl::State state) {
             if (state != QueryControl::State::Counting)
                 return;
-            TQthread *worker = m_form->CurrentThread;
-            countRequested = worker && worker->CountLater;
-            busyWhileCounting = m_form->CurrentThread == worker && !m_form->CurrentQuery
-                && !button("SpeedButton1")->isEnabled() && QApplication::overrideCursor();
+            // Counting is entered only once the worker was told to count.
+            countRequested = m_form->CurrentThread && m_form->CurrentThread == control()->worker();
+            busyWhileCounting = !m_form->CurrentQuery && !button("SpeedButton1")->isEnabled()
+                && QApplication::overrideCursor();
             // Pressed as soon as the window handles events again, while the count runs.
             if (countRequested)
                 QTimer::singleShot(0, button("SpeedButton4"), &QToolButton::click);
         });
     button("SpeedButton1")->click();
-    QPointer<TQthread> worker = m_form->CurrentThread;
+    QPointer<QObject> worker = m_form->CurrentThread;
     QSignalSpy ended(worker.data(), &QObject::destroyed);
     countBox->setChecked(true);
     QTRY_VERIFY_WITH_TIMEOUT(countRequested, 120000);
@@ -464,7 +463,7 @@ void tst_responsive::ctrlEndFetchesToEnd()
     QCOMPARE(m_form->statusText(0), QStringLiteral("earlier"));
     QTRY_VERIFY_WITH_TIMEOUT(idle(), 30000);
     QTest::keyClick(grid(), Qt::Key_End, Qt::ControlModifier);
-    QPointer<TQthread> walk = m_form->CurrentThread;
+    QPointer<QObject> walk = m_form->CurrentThread;
     QVERIFY(walk);
     QSignalSpy ended(walk.data(), &QObject::destroyed);
     QTest::keyClick(grid(), Qt::Key_Escape);

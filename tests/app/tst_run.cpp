@@ -1,6 +1,5 @@
 #include "app/Unit1.h"
 #include "connection/QueryDataset.h"
-#include "query/QThread.h"
 #include "results/DataSource.h"
 #include "support/ConnectWait.h"
 #include "support/ModalScript.h"
@@ -337,7 +336,7 @@ void tst_run::closeQueryDuringLongStatement()
     m_form.pages()->setCurrentIndex(0);
 
     start(m_form.runButton(), QStringLiteral("runpg"), QStringLiteral("select pg_sleep(5)"));
-    QPointer<TQthread> worker = m_form->CurrentThread;
+    QPointer<QObject> worker = m_form->CurrentThread;
     QVERIFY(worker);
     QSignalSpy ended(worker.data(), &QObject::destroyed);
     QVERIFY(QApplication::overrideCursor());
@@ -366,7 +365,7 @@ void tst_run::newRunWhileAbandonedWorkerRuns()
     PgLock lock(QStringLiteral("RUNPGLOCK"), 7001);
     start(m_form.runButton(), QStringLiteral("runpg"),
         QStringLiteral("select 'old' as which from ") + PgLock::waitFor(7001));
-    QPointer<TQthread> abandoned = m_form->CurrentThread;
+    QPointer<QObject> abandoned = m_form->CurrentThread;
     QSignalSpy abandonedEnded(abandoned.data(), &QObject::destroyed);
     m_form.closeButton()->click();
 
@@ -413,7 +412,7 @@ void tst_run::windowGoesWhileStatementRuns()
 {
     start(m_form.runButton(), QStringLiteral("runpg"),
         QStringLiteral("select pg_sleep(1), 1 as one"));
-    QPointer<TQthread> worker = m_form->CurrentThread;
+    QPointer<QObject> worker = m_form->CurrentThread;
     QVERIFY(worker);
     QSignalSpy ended(worker.data(), &QObject::destroyed);
     m_form.close();

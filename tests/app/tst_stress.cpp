@@ -1,6 +1,5 @@
 #include "app/Unit1.h"
 #include "connection/QueryDataset.h"
-#include "query/QThread.h"
 #include "support/ModalScript.h"
 #include "support/PgServer.h"
 #include "support/TestEnv.h"
@@ -133,7 +132,7 @@ void tst_stress::cycles()
 
         // Close Query and Logout while a statement runs: the abandoned worker ends on its own.
         start("SpeedButton1", busy);
-        QPointer<TQthread> worker = m_form->CurrentThread;
+        QPointer<QObject> worker = m_form->CurrentThread;
         QVERIFY(worker);
         QSignalSpy ended(worker.data(), &QObject::destroyed);
         button("SpeedButton4")->click();

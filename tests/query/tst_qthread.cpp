@@ -41,6 +41,18 @@ private:
     // Starts a self-freeing worker and waits until it has destroyed itself.
     void runToEnd(TQthread *worker);
     long handleUses(const Connection &connection) const { return connection.handle().use_count(); }
+    // A job for the statement on a connection (the test's SQLite one when null).
+    StatementJob job(const QString &sql, bool isExec, const Connection *connection = nullptr) const
+    {
+        connection = connection ? connection : m_lite.get();
+        StatementJob job;
+        job.sql = sql;
+        job.alias = connection->DatabaseName;
+        job.connection = connection->handle();
+        job.isExec = isExec;
+        job.storeBudget = QueryDataset::DefaultStoreBudget;
+        return job;
+    }
 
     std::unique_ptr<Connection> m_lite;
 };
@@ -91,14 +103,14 @@ void tst_qthread::elapsedText()
     QFETCH(QString, expected);
 
     const qint32 ms = TQthread::tickDifference(startTick, endTick);
-    QCOMPARE(TQthread::elapsedText(ms, QLocale(locale)), expected);
+    QCOMPARE(StatementOutcome::elapsedText(ms, QLocale(locale)), expected);
 
-    // The worker's own text uses the default locale.
+    // The outcome's own text uses the default locale.
     const QLocale saved;
     QLocale::setDefault(QLocale(locale));
-    TQthread worker(QString(), QStringLiteral("LITE"), true);
-    worker.ElapsedMs = ms;
-    const QString text = worker.ElapsedText();
+    StatementOutcome outcome;
+    outcome.elapsedMs = ms;
+    const QString text = outcome.elapsedText();
     QLocale::setDefault(saved);
     QCOMPARE(text, expected);
 }
@@ -147,9 +159,10 @@ void tst_qthread::statement()
     QFETCH(int, records);
 
     const long usesBefore = handleUses(*m_lite);
-    auto *worker = new TQthread(sql, QStringLiteral("LITE"), isExec); // frees itself
-    QCOMPARE(worker->Query->sql(), sql);
-    worker->WantCount = wantCount;
+    StatementJob statement = job(sql, isExec);
+    statement.wantCount = wantCount;
+    auto *worker = new TQthread(std::move(statement)); // frees itself
+    QCOMPARE(worker->Outcome.result->sql(), sql);
     const bool takeOver = opened && error.isEmpty();
 
     HandBack seen;
@@ -157,12 +170,12 @@ void tst_qthread::statement()
         seen.called = true;
         seen.onUiThread = QThread::currentThread() == QCoreApplication::instance()->thread();
         seen.workerWaiting = w->isRunning();
-        seen.opened = w->Opened;
-        seen.errorText = w->ErrorText;
+        seen.opened = w->Outcome.opened;
+        seen.errorText = w->Outcome.errorText;
         if (takeOver) {
-            seen.fetched = w->Query->fetchedCount();
-            seen.allFetched = w->Query->allFetched();
-            seen.taken = std::move(w->Query);
+            seen.fetched = w->Outcome.result->fetchedCount();
+            seen.allFetched = w->Outcome.result->allFetched();
+            seen.taken = std::move(w->Outcome.result);
         }
     };
     runToEnd(worker);
@@ -193,10 +206,11 @@ void tst_qthread::statement()
 void tst_qthread::abandonedWorkerFreesItself()
 {
     const long usesBefore = handleUses(*m_lite);
-    auto *worker = new TQthread(QStringLiteral("select n from big"), QStringLiteral("LITE"), false);
+    StatementJob statement = job(QStringLiteral("select n from big"), false);
+    statement.wantCount = true;
+    auto *worker = new TQthread(std::move(statement)); // frees itself
     bool called = false;
     worker->OnTerminate = [&called](TQthread *) { called = true; };
-    worker->WantCount = true;
     QSignalSpy destroyed(worker, &QObject::destroyed);
     worker->FreeOnTerminate = true;
     worker->start();
@@ -215,16 +229,16 @@ void tst_qthread::stopRequestDoesNotShorten()
     pg.Params = server.loginParams();
     pg.OpenConnection();
 
-    auto *worker = new TQthread(
-        QStringLiteral("select 7 as seven from pg_sleep(1)"), QStringLiteral("PGQ"), false);
+    auto *worker =
+        new TQthread(job(QStringLiteral("select 7 as seven from pg_sleep(1)"), false, &pg));
     HandBack seen;
     qint32 elapsed = -1;
     worker->OnTerminate = [&](TQthread *w) {
         seen.called = true;
-        seen.opened = w->Opened;
-        seen.errorText = w->ErrorText;
-        elapsed = w->ElapsedMs;
-        seen.taken = std::move(w->Query);
+        seen.opened = w->Outcome.opened;
+        seen.errorText = w->Outcome.errorText;
+        elapsed = w->Outcome.elapsedMs;
+        seen.taken = std::move(w->Outcome.result);
     };
     QSignalSpy destroyed(worker, &QObject::destroyed);
     worker->FreeOnTerminate = true;

@@ -1,7 +1,6 @@
 #include "connection/Connection.h"
 #include "connection/ConnectionHandle.h"
 #include "connection/QueryDataset.h"
-#include "query/QThread.h"
 #include "query/QueryControl.h"
 #include "query/Reaper.h"
 #include "support/PgServer.h"
@@ -96,7 +95,7 @@ void tst_querycontrol::transitions()
     QFETCH(QString, told);
 
     QPointer<QueryControl> control = new QueryControl; // deleted below, or as its window goes
-    QPointer<TQthread> worker;
+    QPointer<QObject> worker;
     QStringList states;
     QString ended;
     connect(control, &QueryControl::stateChanged, this, [&](QueryControl::State state) {
@@ -109,13 +108,13 @@ void tst_querycontrol::transitions()
             QMetaObject::invokeMethod( // before anything the worker posts later
                 this, [&control] { delete control; }, Qt::QueuedConnection);
     });
-    connect(control, &QueryControl::finished, this, [&](TQthread *done) {
-        const QString n = QString::number(done->Query->fetchedCount());
-        ended = done->FetchToEnd ? "fetched " + n
-            : done->IsExec       ? "exec"
-            : done->Counted      ? "counted " + n
-                                 : "rows";
-    });
+    const QueryControl::StatementDone done = [&](StatementOutcome &outcome) {
+        const QString n = QString::number(outcome.result->fetchedCount());
+        ended = outcome.fetchToEnd ? "fetched " + n
+            : outcome.isExec       ? "exec"
+            : outcome.counted      ? "counted " + n
+                                   : "rows";
+    };
     bool connectEnded = !road.contains("connect");
     if (road.contains("connect")) {
         const QueryControl::Opener open = road == "connect" ? m_pg->opener(0) : [] {
@@ -130,12 +129,12 @@ void tst_querycontrol::transitions()
         result->setConnection("QCPG", m_pg->handle());
         result->setSql("select n from many");
         result->OpenQuery();
-        control->startFetchToEnd(std::move(result));
+        control->startFetchToEnd(std::move(result), done);
     } else {
         control->setCountWanted(road == "count");
         control->startStatement(
             road == "exec" ? "update many set n = n where n = 0" : "select n from many", m_pg.get(),
-            road == "exec", false);
+            road == "exec", false, done);
     }
     // What was started ends: the window that went, the worker, the connect thread, the cancel.
     QTRY_VERIFY_WITH_TIMEOUT(
@@ -195,14 +194,15 @@ void tst_querycontrol::heldConnectionGivesWay()
     QString error = QStringLiteral("not handed back");
     std::unique_ptr<QueryDataset> result;
     std::shared_ptr<ConnectionHandle> fresh;
-    connect(&control, &QueryControl::finished, this, [&](TQthread *worker) {
-        error = worker->ErrorText;
-        fresh = worker->FreshConnection;
-        result = std::move(worker->Query);
-    });
-    QSignalSpy handedBack(&control, &QueryControl::finished);
-    control.startStatement(QStringLiteral("select id from t"), m_lite.get(), false, false);
-    QTRY_COMPARE_WITH_TIMEOUT(handedBack.count(), 1, 30000);
+    int handedBack = 0;
+    control.startStatement(QStringLiteral("select id from t"), m_lite.get(), false, false,
+        [&](StatementOutcome &done) {
+            ++handedBack;
+            error = done.errorText;
+            result = std::move(done.result);
+            fresh = result ? result->connection() : nullptr;
+        });
+    QTRY_COMPARE_WITH_TIMEOUT(handedBack, 1, 30000);
 
     QCOMPARE(error, QString());
     QVERIFY(fresh);
