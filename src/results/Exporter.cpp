@@ -2,6 +2,7 @@
 
 #include "connection/QueryDataset.h"
 #include "results/LineBuilder.h"
+#include "results/WorkbookWriter.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
@@ -68,15 +69,24 @@ public:
             m_out.resize(end - m_out.constData());
         }
         batch.resize(0);
-        if (m_toFile && m_writing) {
-            // A short write is retried, so that a full disk shows as an error with its reason.
-            qsizetype done = 0;
-            while (m_writing && done < m_out.size()) {
-                const qint64 written = m_file->write(m_out.constData() + done, m_out.size() - done);
-                m_writing = written > 0;
-                done += qsizetype(written);
+        if (m_toFile && m_writing)
+            writeOut();
+    }
+
+    bool toFile() const { return m_toFile; }
+
+    // Copies a file made elsewhere (a workbook) to the file, as flush writes a batch.
+    void copy(QIODevice &source)
+    {
+        while (m_toFile && m_writing) {
+            m_out.resize(1 << 20);
+            const qint64 read = source.read(m_out.data(), m_out.size());
+            m_out.resize(qMax<qint64>(read, 0));
+            if (read <= 0) {
+                m_writing = read == 0;
+                break;
             }
-            m_out.resize(0);
+            writeOut();
         }
     }
 
@@ -85,6 +95,18 @@ public:
     bool failed() const { return m_toFile && !m_writing; }
 
 private:
+    void writeOut()
+    {
+        // A short write is retried, so that a full disk shows as an error with its reason.
+        qsizetype done = 0;
+        while (m_writing && done < m_out.size()) {
+            const qint64 written = m_file->write(m_out.constData() + done, m_out.size() - done);
+            m_writing = written > 0;
+            done += qsizetype(written);
+        }
+        m_out.resize(0);
+    }
+
     static constexpr qsizetype BatchChars = 32768;
     QByteArray &m_out;
     QIODevice *m_file; // not owned
@@ -143,6 +165,14 @@ public:
         , m_sink(sink)
         , m_limit(limit)
     {
+        if (!ExportProfiles::isText(profile.format)) {
+            if (!sink.toFile())
+                throw std::runtime_error(
+                    QStringLiteral("%1 is a file, not text: it cannot go to the clipboard.")
+                        .arg(ExportProfiles::name(profile.format))
+                        .toStdString());
+            m_workbook = std::make_unique<WorkbookWriter>(m_builder, profile.sheetRows);
+        }
         m_rows.first();
         if (ExportProfiles::hasHeader(profile.format)) {
             m_builder.appendHeader(m_line);
@@ -160,11 +190,17 @@ public:
         for (; records > 0; --records) {
             if (m_rows.atEnd() || (m_limit >= 0 && m_written >= m_limit)) {
                 finish();
+                if (m_workbook)
+                    m_sink.copy(m_workbook->finish());
                 m_sink.flush(m_line);
                 return true;
             }
-            m_builder.appendRecord(m_line);
-            m_sink.endLine(m_line);
+            if (m_workbook) {
+                m_workbook->writeRecord(m_builder);
+            } else {
+                m_builder.appendRecord(m_line);
+                m_sink.endLine(m_line);
+            }
             ++m_written;
             m_rows.next();
         }
@@ -191,6 +227,7 @@ private:
     qint64 m_written = 0;
     QString m_line; // the lines not yet converted
     std::optional<QueryDataset::ReadAhead> m_ahead;
+    std::unique_ptr<WorkbookWriter> m_workbook; // the workbook's cells instead of lines
 };
 
 // Turns a file's failure after its walk into the error the user sees.
