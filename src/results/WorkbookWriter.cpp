@@ -7,10 +7,9 @@
 #include <QDir>
 #include <QStringEncoder>
 
-#include <xlsxwriter.h>
-
 #include <cmath>
 #include <stdexcept>
+#include <xlsxwriter.h>
 
 namespace {
 
@@ -35,8 +34,8 @@ int significantDigits(QStringView number)
         number = number.mid(1);
     qsizetype end = number.size();
     if (number.contains(QLatin1Char('.')))
-        while (end > 0 && (number.at(end - 1) == QLatin1Char('0')
-                   || number.at(end - 1) == QLatin1Char('.')))
+        while (end > 0
+            && (number.at(end - 1) == QLatin1Char('0') || number.at(end - 1) == QLatin1Char('.')))
             if (number.at(--end) == QLatin1Char('.'))
                 break;
     qsizetype start = 0;
@@ -205,8 +204,8 @@ void WorkbookWriter::writeText(int column, QStringView text, lxw_format *format)
     QStringEncoder encoder(QStringConverter::Utf8);
     char *end = encoder.appendToBuffer(m_utf8.data(), text);
     *end = '\0';
-    check(worksheet_write_string(m_sheet, lxw_row_t(m_row), lxw_col_t(column), m_utf8.constData(),
-              format),
+    check(worksheet_write_string(
+              m_sheet, lxw_row_t(m_row), lxw_col_t(column), m_utf8.constData(), format),
         "text");
     int &width = m_widths[std::size_t(column)];
     width = qMax(width, int(qMin(text.size(), qsizetype(WidestColumn))));
