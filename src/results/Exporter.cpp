@@ -16,6 +16,8 @@
 #include <QStringEncoder>
 #include <QTimer>
 
+#include <chrono>
+#include <future>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -187,11 +189,19 @@ public:
     // Writes up to `records` more lines; true once the walk has ended and its text is flushed.
     bool advance(qint64 records)
     {
+        if (m_closing.valid())
+            return workbookWritten();
         for (; records > 0; --records) {
             if (m_rows.atEnd() || (m_limit >= 0 && m_written >= m_limit)) {
                 finish();
-                if (m_workbook)
-                    m_sink.copy(m_workbook->finish());
+                if (m_workbook) {
+                    // The workbook's zip is written on a thread of its own (seconds for a large
+                    // result), so that the progress dialog paints and hears Cancel meanwhile.
+                    WorkbookWriter *book = m_workbook.get();
+                    m_closing = std::async(
+                        std::launch::async, [book]() -> QIODevice * { return &book->finish(); });
+                    return workbookWritten();
+                }
                 m_sink.flush(m_line);
                 return true;
             }
@@ -220,6 +230,16 @@ public:
     }
 
 private:
+    // True once the closed workbook is copied to the file; waits a moment for the close at most.
+    bool workbookWritten()
+    {
+        if (m_closing.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+            return false;
+        QIODevice *file = m_closing.get(); // throws what the close threw
+        m_sink.copy(*file);
+        return true;
+    }
+
     WalkRows m_rows;
     LineBuilder m_builder;
     TextSink &m_sink;
@@ -228,6 +248,9 @@ private:
     QString m_line; // the lines not yet converted
     std::optional<QueryDataset::ReadAhead> m_ahead;
     std::unique_ptr<WorkbookWriter> m_workbook; // the workbook's cells instead of lines
+    // The workbook's close; declared after it, so that a walk dropped meanwhile (a cancel) waits
+    // for the close before the workbook goes.
+    std::future<QIODevice *> m_closing;
 };
 
 // Turns a file's failure after its walk into the error the user sees.
