@@ -19,6 +19,8 @@ QString name(ExportFormat format)
         return QStringLiteral("JSON Lines");
     case ExportFormat::SqlInsert:
         return QStringLiteral("SQL INSERT statements");
+    case ExportFormat::Xlsx:
+        return QStringLiteral("Excel workbook (.xlsx)");
     }
     return QString();
 }
@@ -38,6 +40,8 @@ LineFormat lineFormat(ExportFormat format)
         return LineFormat::JsonLines;
     case ExportFormat::SqlInsert:
         return LineFormat::SqlInsert;
+    case ExportFormat::Xlsx:
+        return LineFormat::Cells;
     }
     return LineFormat::CommaQuote;
 }
@@ -61,7 +65,14 @@ QLatin1String lineEnd(ExportFormat format)
 
 bool hasHeader(ExportFormat format)
 {
-    return format != ExportFormat::JsonLines && format != ExportFormat::SqlInsert;
+    // The workbook writes its header row itself, on every sheet.
+    return format != ExportFormat::JsonLines && format != ExportFormat::SqlInsert
+        && format != ExportFormat::Xlsx;
+}
+
+bool isText(ExportFormat format)
+{
+    return format != ExportFormat::Xlsx;
 }
 
 SqlDialect dialectOfDataSource(const QString &dataSource)

@@ -8,8 +8,8 @@
 
 // The formats an export can write: the comma-quote and report layouts of the two export buttons
 // (their defaults) and the profiles that other programs read: RFC 4180 CSV, CSV for Excel, JSON
-// Lines and SQL INSERT statements.
-enum class ExportFormat { CommaQuote, Report, Csv, Excel, JsonLines, SqlInsert };
+// Lines, SQL INSERT statements and an Excel workbook (a file only: it is not text).
+enum class ExportFormat { CommaQuote, Report, Csv, Excel, JsonLines, SqlInsert, Xlsx };
 
 // What one export writes: the format and, for SQL INSERT, the table its statements name and the
 // database they are written for.
@@ -25,6 +25,8 @@ struct ExportProfile
     ExportFormat format;
     QString tableName;
     SqlDialect dialect;
+    // The workbook's data rows per sheet: Excel's limit below the header row; tests lower it.
+    int sheetRows = 1048575;
 };
 
 namespace ExportProfiles {
@@ -38,6 +40,8 @@ QStringConverter::Encoding encoding(ExportFormat format);
 bool byteOrderMark(ExportFormat format);
 QLatin1String lineEnd(ExportFormat format); // LF for JSON Lines, CR LF for the rest
 bool hasHeader(ExportFormat format); // no header line for JSON Lines and SQL INSERT
+// False for the workbook, which is no text and cannot go to the clipboard.
+bool isText(ExportFormat format);
 
 // The database an alias leads to, from the driver its data source names (no server is asked);
 // Standard when the driver is none of those known.

@@ -3,6 +3,7 @@
 #include "connection/QueryDataset.h"
 #include "results/LineBuilder.h"
 #include "results/TargetFile.h"
+#include "results/WorkbookWriter.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
@@ -14,6 +15,8 @@
 #include <QStringEncoder>
 #include <QTimer>
 
+#include <chrono>
+#include <future>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -60,15 +63,24 @@ public:
             m_out.resize(end - m_out.constData());
         }
         batch.resize(0);
-        if (m_toFile && m_writing) {
-            // A short write is retried, so that a full disk shows as an error with its reason.
-            qsizetype done = 0;
-            while (m_writing && done < m_out.size()) {
-                const qint64 written = m_file->write(m_out.constData() + done, m_out.size() - done);
-                m_writing = written > 0;
-                done += qsizetype(written);
+        if (m_toFile && m_writing)
+            writeOut();
+    }
+
+    bool toFile() const { return m_toFile; }
+
+    // Copies a file made elsewhere (a workbook) to the file, as flush writes a batch.
+    void copy(QIODevice &source)
+    {
+        while (m_toFile && m_writing) {
+            m_out.resize(1 << 20);
+            const qint64 read = source.read(m_out.data(), m_out.size());
+            m_out.resize(qMax<qint64>(read, 0));
+            if (read <= 0) {
+                m_writing = read == 0;
+                break;
             }
-            m_out.resize(0);
+            writeOut();
         }
     }
 
@@ -77,6 +89,18 @@ public:
     bool failed() const { return m_toFile && !m_writing; }
 
 private:
+    void writeOut()
+    {
+        // A short write is retried, so that a full disk shows as an error with its reason.
+        qsizetype done = 0;
+        while (m_writing && done < m_out.size()) {
+            const qint64 written = m_file->write(m_out.constData() + done, m_out.size() - done);
+            m_writing = written > 0;
+            done += qsizetype(written);
+        }
+        m_out.resize(0);
+    }
+
     static constexpr qsizetype BatchChars = 32768;
     QByteArray &m_out;
     QIODevice *m_file; // not owned
@@ -135,6 +159,14 @@ public:
         , m_sink(sink)
         , m_limit(limit)
     {
+        if (!ExportProfiles::isText(profile.format)) {
+            if (!sink.toFile())
+                throw std::runtime_error(
+                    QStringLiteral("%1 is a file, not text: it cannot go to the clipboard.")
+                        .arg(ExportProfiles::name(profile.format))
+                        .toStdString());
+            m_workbook = std::make_unique<WorkbookWriter>(m_builder, profile.sheetRows);
+        }
         m_rows.first();
         if (ExportProfiles::hasHeader(profile.format)) {
             m_builder.appendHeader(m_line);
@@ -149,14 +181,28 @@ public:
     // Writes up to `records` more lines; true once the walk has ended and its text is flushed.
     bool advance(qint64 records)
     {
+        if (m_closing.valid())
+            return workbookWritten();
         for (; records > 0; --records) {
             if (m_rows.atEnd() || (m_limit >= 0 && m_written >= m_limit)) {
                 finish();
+                if (m_workbook) {
+                    // The workbook's zip is written on a thread of its own (seconds for a large
+                    // result), so that the progress dialog paints and hears Cancel meanwhile.
+                    WorkbookWriter *book = m_workbook.get();
+                    m_closing = std::async(
+                        std::launch::async, [book]() -> QIODevice * { return &book->finish(); });
+                    return workbookWritten();
+                }
                 m_sink.flush(m_line);
                 return true;
             }
-            m_builder.appendRecord(m_line);
-            m_sink.endLine(m_line);
+            if (m_workbook) {
+                m_workbook->writeRecord(m_builder);
+            } else {
+                m_builder.appendRecord(m_line);
+                m_sink.endLine(m_line);
+            }
             ++m_written;
             m_rows.next();
         }
@@ -176,6 +222,16 @@ public:
     }
 
 private:
+    // True once the closed workbook is copied to the file; waits a moment for the close at most.
+    bool workbookWritten()
+    {
+        if (m_closing.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+            return false;
+        QIODevice *file = m_closing.get(); // throws what the close threw
+        m_sink.copy(*file);
+        return true;
+    }
+
     WalkRows m_rows;
     LineBuilder m_builder;
     TextSink &m_sink;
@@ -183,6 +239,10 @@ private:
     qint64 m_written = 0;
     QString m_line; // the lines not yet converted
     std::optional<QueryDataset::ReadAhead> m_ahead;
+    std::unique_ptr<WorkbookWriter> m_workbook; // the workbook's cells instead of lines
+    // The workbook's close; declared after it, so that a walk dropped meanwhile (a cancel) waits
+    // for the close before the workbook goes.
+    std::future<QIODevice *> m_closing;
 };
 
 // Turns a file's failure after its walk into the error the user sees.

@@ -448,6 +448,34 @@ std::unique_ptr<LineBuilder::Profile, LineBuilder::ProfileFree> LineBuilder::mak
     return profile;
 }
 
+CellKind LineBuilder::appendCell(int field, QString &out)
+{
+    Kind kind;
+    if (!m_profile->read(m_query, field, out, kind))
+        return CellKind::Null;
+    switch (kind) {
+    case Kind::Integer:
+        return CellKind::Integer;
+    case Kind::Decimal:
+        return CellKind::Decimal;
+    case Kind::Float:
+        return CellKind::Float;
+    case Kind::Boolean:
+        return CellKind::Boolean;
+    case Kind::Date:
+        return CellKind::Date;
+    case Kind::Time:
+        return CellKind::Time;
+    case Kind::DateTime:
+        return CellKind::DateTime;
+    case Kind::Binary:
+        return CellKind::Binary;
+    case Kind::Text:
+        break;
+    }
+    return CellKind::Text;
+}
+
 void LineBuilder::appendProfileHeader(QString &line) const
 {
     if (m_format != LineFormat::Csv && m_format != LineFormat::Excel)

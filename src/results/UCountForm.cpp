@@ -46,7 +46,7 @@ TCountForm::TCountForm(QWidget *parent, const QIcon &okGlyph, const QIcon &cance
 
     for (const ExportFormat format :
         { ExportFormat::CommaQuote, ExportFormat::Report, ExportFormat::Csv, ExportFormat::Excel,
-            ExportFormat::JsonLines, ExportFormat::SqlInsert })
+            ExportFormat::JsonLines, ExportFormat::SqlInsert, ExportFormat::Xlsx })
         ui->ExportProfile->addItem(ExportProfiles::name(format), int(format));
     connect(ui->ExportProfile, &QComboBox::currentIndexChanged, this,
         [this] { ExportProfileChange(ui->ExportProfile); });
@@ -122,6 +122,11 @@ void TCountForm::ExportProfileChange(QObject *)
 {
     const bool insert = exportProfile().format == ExportFormat::SqlInsert;
     ui->ExportTable->setEnabled(insert);
+    // A workbook is a file, not text: the clipboard box is unticked and disabled meanwhile.
+    const bool text = ExportProfiles::isText(exportProfile().format);
+    if (!text)
+        ui->toClipboard->setChecked(false);
+    ui->toClipboard->setEnabled(text);
     ui->BitBtn1->setEnabled(!insert || !ui->ExportTable->text().trimmed().isEmpty());
 }
 

@@ -184,6 +184,7 @@ void tst_countform::profileChoice_data()
     QTest::newRow("JSON Lines, no table asked") << int(ExportFormat::JsonLines) << "T" << true;
     QTest::newRow("INSERT, no table yet") << int(ExportFormat::SqlInsert) << "  " << false;
     QTest::newRow("INSERT into a table") << int(ExportFormat::SqlInsert) << " s.T " << true;
+    QTest::newRow("workbook, listed last") << int(ExportFormat::Xlsx) << "" << true;
 }
 
 void tst_countform::profileChoice()
@@ -198,7 +199,13 @@ void tst_countform::profileChoice()
     auto *name = form.findChild<QLineEdit *>("ExportTable");
     QCOMPARE(form.exportProfile().format, ExportFormat::Report);
     QVERIFY(!name->isEnabled());
+    QCOMPARE(profile->findData(int(ExportFormat::Xlsx)), profile->count() - 1);
+    controls(form).clipboard->setChecked(true);
     profile->setCurrentIndex(profile->findData(chosen));
+    // A workbook is no text for the clipboard.
+    const bool text = chosen != int(ExportFormat::Xlsx);
+    QCOMPARE(controls(form).clipboard->isEnabled(), text);
+    QCOMPARE(controls(form).clipboard->isChecked(), text);
     name->setText(table);
     QCOMPARE(name->isEnabled(), chosen == int(ExportFormat::SqlInsert));
     QCOMPARE(controls(form).ok->isEnabled(), okEnabled);

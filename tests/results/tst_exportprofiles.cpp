@@ -28,6 +28,8 @@ private slots:
     void datesKept_data();
     void datesKept();
     void binaryLiterals();
+    void workbook_data();
+    void workbook();
 
 private:
     QByteArray exportFile(const QString &dsn, const QString &sql, const ExportProfile &profile,
@@ -76,7 +78,14 @@ void tst_exportprofiles::initTestCase()
             "insert into formulas values (1, '=HYPERLINK(\"http://x\",\"x\")', -5, -1.25), "
             "(2, '+1+2', null, null), (3, '@SUM(1)', 0, 0), (4, '-1', 1, 1), (5, char(9) || "
             "'=1', 1, 1)",
-            datesTable.section(';', 0, 0), datesTable.section(';', 1) });
+            datesTable.section(';', 0, 0), datesTable.section(';', 1),
+            "create table cells (ID integer, BIG integer, AMOUNT decimal(20,4), CODE varchar(20), "
+            "BORN date, STAMP timestamp, TXT varchar(20))",
+            "insert into cells values (1, 1234567890123456, 1234.5678, '00123', '2001-12-31', "
+            "'2020-02-29 13:45:07', '\U0001F600 Grüße'), (2, 123456789012345, -0.5, "
+            "'12345678901234567890', '1899-12-31', '2000-01-01 00:00:00', '=1+1' || char(1, 9)), "
+            "(3, null, "
+            "null, null, null, null, null)" });
     PgServer &pg = PgServer::instance();
     pg.addDsn(Pg, QStringLiteral("profiles"));
     pg.exec(datesTable, QStringLiteral("profiles"));
@@ -276,6 +285,71 @@ void tst_exportprofiles::binaryLiterals()
         QStringLiteral("profiles"));
     QCOMPARE(exportFile(Pg, "select * from kinds_copy", ExportFormat::CommaQuote),
         exportFile(Pg, kinds, ExportFormat::CommaQuote));
+}
+
+void tst_exportprofiles::workbook_data()
+{
+    QTest::addColumn<QString>("dsn");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<int>("sheetRows");
+    QTest::addColumn<QString>("expected"); // each sheet's rows, as Python; then the widths
+
+    // A control character XML cannot hold is written as Excel's escape, which Excel reads back
+    // as the character and openpyxl leaves as it is.
+    QTest::newRow("SQLite, two sheets")
+        << Lite << "select * from cells order by ID" << 2
+        << "[[['ID', 'BIG', 'AMOUNT', 'CODE', 'BORN', 'STAMP', 'TXT'], "
+           "[1, '1234567890123456', 1234.5678, '00123', D(2001, 12, 31, 0, 0), "
+           "D(2020, 2, 29, 13, 45, 7), '\U0001F600 Grüße'], "
+           "[2, 123456789012345, -0.5, '12345678901234567890', '1899-12-31', D(2000, 1, 1, 0, "
+           "0), '=1+1_x0001_\\t']], "
+           "[['ID', 'BIG', 'AMOUNT', 'CODE', 'BORN', 'STAMP', 'TXT'], "
+           "[3, None, None, None, None, None, None]]], [4, 18, 11, 22, 12, 21, 10]";
+    QTest::newRow("PostgreSQL")
+        << Pg
+        << "select 12345678901234.5678::numeric(20,4) as n, 0.1::numeric as d, 1.5::float8 as f, "
+           "true as b, '\\x00ff'::bytea as y, timestamp '2020-02-29 13:45:07.25' as t, date "
+           "'2024-01-31' as dt, time '13:45:00' as tm, U&'\\+01F600' as u, null::int as z, "
+           "'007' as c"
+        << 10
+        << "[[['n', 'd', 'f', 'b', 'y', 't', 'dt', 'tm', 'u', 'z', 'c'], "
+           "['12345678901234.5678', 0.1, 1.5, True, '00FF', D(2020, 2, 29, 13, 45, 7, 250000), "
+           "D(2024, 1, 31, 0, 0), T(13, 45), '\U0001F600', None, '007']]], "
+           "[21, 5, 5, 7, 6, 25, 12, 10, 4, 3, 5]";
+}
+
+// The workbook read back by openpyxl: typed cells, the header frozen on every sheet, widths from
+// the data; the clipboard refused.
+void tst_exportprofiles::workbook()
+{
+    QFETCH(QString, dsn);
+    QFETCH(QString, sql);
+    QFETCH(int, sheetRows);
+    QFETCH(QString, expected);
+    ExportProfile profile(ExportFormat::Xlsx);
+    profile.sheetRows = sheetRows;
+    QVERIFY(exportFile(dsn, sql, profile).startsWith("PK"));
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, exportFile(dsn, sql, profile, true));
+    // More than a cell holds fails the export and leaves the file as it was (read below).
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error,
+        exportFile(Pg, QStringLiteral("select repeat('x', 32768) as l"), profile));
+
+    // openpyxl comes as a Debian package, for the system's Python.
+    QProcess python;
+    python.start(QFile::exists("/usr/bin/python3") ? QStringLiteral("/usr/bin/python3")
+                                                   : QStringLiteral("python3"),
+        { QStringLiteral("-c"),
+            "import sys, openpyxl\nfrom datetime import datetime as D, time as T\n"
+            "book = openpyxl.load_workbook(open(sys.argv[1], 'rb'))\n"
+            "assert all(s.freeze_panes == 'A2' for s in book.worksheets)\n"
+            "rows = [[[c.value for c in r] for r in s.iter_rows()] for s in book.worksheets], "
+            "[int(book.worksheets[0].column_dimensions[c[0].column_letter].width) "
+            "for c in book.worksheets[0].iter_cols()]\n"
+            "expected = "
+                + expected + "\nif repr(rows) != repr(expected): sys.exit(repr(rows))\n",
+            m_dir.filePath(QStringLiteral("export")) });
+    QVERIFY(python.waitForFinished(60000));
+    QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
 }
 
 STELVIK_TEST_MAIN(tst_exportprofiles)
