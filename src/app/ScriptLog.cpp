@@ -209,6 +209,8 @@ void ScriptLog::stepEnded(int index, StatementOutcome *outcome)
     if (outcome && step.outcome == ScriptRun::Outcome::Rows && outcome->result)
         keep(index, std::move(outcome->result));
     showLine(index);
+    if (outcome)
+        emit statementEnded(m_alias, step.sql, !failed);
 }
 
 void ScriptLog::ended()

@@ -28,6 +28,8 @@ class TForm1;
 // parent); UI thread only.
 class ScriptLog : public QObject
 {
+    Q_OBJECT
+
 public:
     // menu: where Run Script is listed, after a separator.
     ScriptLog(TForm1 *form, Ui::TForm1 &ui, QueryControl *control, QMenu *menu);
@@ -54,6 +56,11 @@ public:
     void stop(RunOutcome outcome = RunOutcome::Abandoned);
 
     static constexpr int KeptResults = 3;
+
+signals:
+    // A statement of the script reached the server and ended: what a definition changed may
+    // need reading again.
+    void statementEnded(const QString &alias, const QString &sql, bool succeeded);
 
 private:
     void stepStarted(int index);

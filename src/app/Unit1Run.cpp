@@ -142,6 +142,7 @@ void TForm1::setupGrid()
     m_scripts =
         new ScriptLog(this, *ui, m_control, ui->TransactionButton->menu()); // owned (parent)
     wire(m_scripts->action(), &QAction::triggered, &TForm1::RunScript1Click);
+    connect(m_scripts, &ScriptLog::statementEnded, m_freshness, &CatalogFreshness::statementEnded);
     QTableView *grid = ui->DBGrid1;
     grid->setModel(DataSource1);
     grid->setItemDelegate(new GridDelegate(grid)); // owned by the grid (Qt parent)

@@ -55,6 +55,12 @@ private slots:
         w.start(w.execButton(), "CATWIN", "create table made_here (b integer)");
         QVERIFY(w.waitIdle());
         QTRY_VERIFY_WITH_TIMEOUT(has(u"made_here"), 60000);
+        // A definition in a script counts as one run on its own.
+        w.type(QStringLiteral("select 1;\ncreate table made_by_script (c integer);\n"));
+        w.chooseAlias("CATWIN");
+        QTest::keyClick(w.editor(), Qt::Key_X, Qt::AltModifier);
+        QVERIFY(w.waitIdle());
+        QTRY_VERIFY_WITH_TIMEOUT(has(u"made_by_script"), 60000);
     }
 };
 
