@@ -1,6 +1,7 @@
 #include "catalog/Completion.h"
 
 #include "sql/SqlStatements.h"
+#include "sql/SqlWords.h"
 
 #include <QSet>
 
@@ -109,40 +110,7 @@ bool applyKeyword(Level &level, QStringView word)
 
 const QStringList &keywordList(Sql::Dialect dialect)
 {
-    const auto make = [](const char *extra) {
-        QString all = QStringLiteral(
-            "ALL AND AS ASC BETWEEN BY CASE CAST COALESCE COUNT CREATE CROSS DELETE DESC DISTINCT "
-            "DROP ELSE END EXCEPT EXISTS FROM FULL GROUP HAVING IN INNER INSERT INTERSECT INTO IS "
-            "JOIN LEFT LIKE MAX MIN NOT NULL ON OR ORDER OUTER RIGHT SELECT SET SUM TABLE THEN "
-            "UNION UPDATE VALUES VIEW WHEN WHERE WITH ");
-        all += QLatin1String(extra);
-        QStringList words = all.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        words.sort();
-        words.removeDuplicates();
-        return words;
-    };
-    static const QStringList ansi = make("FETCH FIRST ROWS ONLY MERGE");
-    static const QStringList db2 = make(
-        "FETCH FIRST ROWS ONLY WITH UR CS RS RR CURRENT DATE TIME TIMESTAMP DAYS MONTHS YEARS "
-        "MERGE MATCHED OPTIMIZE FOR CALL DECIMAL VARCHAR INTEGER CHAR SUBSTR VALUE FINAL OLD NEW "
-        "TRUNCATE IMMEDIATE");
-    static const QStringList postgres =
-        make("LIMIT OFFSET ILIKE RETURNING ON CONFLICT DO NOTHING NULLS FIRST LAST LATERAL NOW "
-             "INTERVAL TRUNCATE EXPLAIN ANALYZE");
-    static const QStringList sqlite = make(
-        "LIMIT OFFSET GLOB PRAGMA REPLACE RETURNING ON CONFLICT DO NOTHING IFNULL EXPLAIN QUERY "
-        "PLAN");
-    switch (dialect) {
-    case Sql::Dialect::Db2:
-        return db2;
-    case Sql::Dialect::PostgreSql:
-        return postgres;
-    case Sql::Dialect::Sqlite:
-        return sqlite;
-    case Sql::Dialect::Ansi:
-        break;
-    }
-    return ansi;
+    return Sql::completionKeywords(dialect);
 }
 
 bool isKeyword(QStringView word, Sql::Dialect dialect)

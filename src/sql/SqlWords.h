@@ -1,6 +1,9 @@
 #pragma once
 
+#include "sql/SqlLexer.h"
+
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 // The words of SQL as data: those the editor colours as keywords, those that cannot stand as a
@@ -10,6 +13,9 @@ namespace Sql {
 // A word the editor colours: DB2's SQL and the commonest words of PostgreSQL's and SQLite's.
 // Any case.
 bool isKeyword(QStringView word);
+
+// The keywords the editor offers to complete in a dialect, upper case and sorted.
+const QStringList &completionKeywords(Dialect dialect);
 
 // A word that cannot stand as a bare column or table name in the databases the statements go
 // to. Upper case only, as isReserved(name.toUpper()).
