@@ -2,9 +2,11 @@
 
 #include "app/AliasDialect.h"
 #include "app/EditorMarks.h"
-#include "app/Unit1.h"
+#include "app/Guard.h"
+#include "app/ShownResult.h"
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
+#include "history/HistoryRecorder.h"
 #include "query/QueryControl.h"
 #include "query/Reaper.h"
 #include "settings/UserSettings.h"
@@ -13,6 +15,7 @@
 #include <QAction>
 #include <QDateTime>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QSplitter>
 #include <QTextBlock>
@@ -24,11 +27,15 @@ namespace {
 enum Column { LineColumn, KindColumn, OutcomeColumn, ElapsedColumn };
 }
 
-ScriptLog::ScriptLog(TForm1 *form, Ui::TForm1 &ui, QueryControl *control, QMenu *menu)
-    : QObject(form)
-    , m_form(form)
+ScriptLog::ScriptLog(QWidget *window, Ui::TForm1 &ui, QueryControl *control, ShownResult &shown,
+    QLabel *statePanel, std::function<HistoryRecorder *()> history, QMenu *menu)
+    : QObject(window)
+    , m_window(window)
     , m_ui(ui)
     , m_control(control)
+    , m_shown(shown)
+    , m_statePanel(statePanel)
+    , m_history(std::move(history))
     , m_run(new ScriptRun(control, this)) // owned (Qt parent)
     , m_log(new QTreeWidget) // owned by the splitter below
     , m_action(new QAction(QStringLiteral("Run Script"), this)) // owned (Qt parent)
@@ -57,7 +64,7 @@ ScriptLog::ScriptLog(TForm1 *form, Ui::TForm1 &ui, QueryControl *control, QMenu 
     splitter->setStretchFactor(1, 1);
     // A query's line shows that statement's result, while it is kept.
     const auto chosen = [this](QTreeWidgetItem *item) {
-        runGuarded(m_form, [&] { show(m_log->indexOfTopLevelItem(item)); });
+        runGuarded(m_window, [&] { show(m_log->indexOfTopLevelItem(item)); });
     };
     connect(m_log, &QTreeWidget::itemClicked, this, chosen);
     connect(m_log, &QTreeWidget::itemActivated, this, chosen);
@@ -65,7 +72,7 @@ ScriptLog::ScriptLog(TForm1 *form, Ui::TForm1 &ui, QueryControl *control, QMenu 
     m_action->setObjectName(QStringLiteral("RunScript1"));
     m_action->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
     m_action->setShortcutContext(Qt::WindowShortcut);
-    form->addAction(m_action); // its key works anywhere in the window
+    window->addAction(m_action); // its key works anywhere in the window
     // Beside the other commands that run statements on the database; the editor's menu keeps
     // its own commands only.
     menu->addSeparator()->setObjectName(QStringLiteral("N2"));
@@ -112,10 +119,9 @@ bool ScriptLog::refuseUnclosed(const Script &script, const ScriptRun::Unclosed &
     item->setText(OutcomeColumn, text);
     item->setToolTip(OutcomeColumn, text);
     m_log->show();
-    m_form->setStatusText(1,
-        QStringLiteral("Script not run: line %1 holds %2 that is not closed")
-            .arg(line)
-            .arg(unclosed.what));
+    m_statePanel->setText(QStringLiteral("Script not run: line %1 holds %2 that is not closed")
+                              .arg(line)
+                              .arg(unclosed.what));
     const int from = script.origin + unclosed.offset;
     const int last = m_ui.RE1->document()->characterCount() - 1;
     QTextEdit::ExtraSelection selection;
@@ -168,7 +174,7 @@ void ScriptLog::stop(RunOutcome outcome)
         const int running = m_run->current();
         m_run->cancel();
         const QVector<ScriptRun::Step> &steps = m_run->steps();
-        HistoryRecorder *history = m_form->historyDatabase();
+        HistoryRecorder *history = m_history();
         if (history && running >= 0 && running < steps.size() && m_historyKeys[running]
             && steps[running].outcome == ScriptRun::Outcome::Cancelled)
             history->runEnded(m_historyKeys[running], steps[running].elapsedMs, outcome);
@@ -178,9 +184,9 @@ void ScriptLog::stop(RunOutcome outcome)
         m_closed[kept.first] = true;
     }
     m_results.clear();
-    if (m_shown >= 0)
-        m_closed[m_shown] = true; // the window's CurrentQuery: its caller closes it
-    m_shown = -1;
+    if (m_shownStep >= 0)
+        m_closed[m_shownStep] = true; // the shown result: its caller closes it
+    m_shownStep = -1;
     for (int i = 0; i < m_log->topLevelItemCount(); ++i)
         showLine(i);
 }
@@ -189,8 +195,8 @@ void ScriptLog::stepStarted(int index)
 {
     showLine(index);
     m_log->scrollToItem(m_log->topLevelItem(index));
-    mark(index, m_form->palette().color(QPalette::Highlight).lighter(170));
-    if (HistoryRecorder *history = m_form->historyDatabase())
+    mark(index, m_window->palette().color(QPalette::Highlight).lighter(170));
+    if (HistoryRecorder *history = m_history())
         m_historyKeys[index] = history->runStarted(
             m_run->steps()[index].sql, m_alias, QDateTime::currentMSecsSinceEpoch());
 }
@@ -199,7 +205,7 @@ void ScriptLog::stepEnded(int index, StatementOutcome *outcome)
 {
     const ScriptRun::Step &step = m_run->steps()[index];
     const bool failed = step.outcome == ScriptRun::Outcome::Error;
-    HistoryRecorder *history = m_form->historyDatabase();
+    HistoryRecorder *history = m_history();
     if (history && m_historyKeys[index]) {
         history->runEnded(m_historyKeys[index], step.elapsedMs,
             failed ? RunOutcome::Error : RunOutcome::Completed, step.errorText);
@@ -238,7 +244,7 @@ void ScriptLog::ended()
         if (errors)
             summary += QStringLiteral(", %1 failed").arg(errors);
     }
-    m_form->setStatusText(1, summary);
+    m_statePanel->setText(summary);
     if (firstError >= 0) {
         // The statement that failed first stays marked, the place its message points to more
         // strongly, and its line chosen in the log.
@@ -255,7 +261,7 @@ void ScriptLog::ended()
             m_ui.RE1->ensureCursorVisible();
         }
         m_log->setCurrentItem(m_log->topLevelItem(firstError));
-    } else if (cancelled < 0 && m_shown >= 0) {
+    } else if (cancelled < 0 && m_shownStep >= 0) {
         m_ui.PageControl1->setCurrentWidget(m_ui.TabSheet2);
         m_ui.DBGrid1->setFocus();
     }
@@ -272,14 +278,13 @@ void ScriptLog::keep(int index, std::unique_ptr<QueryDataset> result)
 void ScriptLog::putOnGrid(int index, std::unique_ptr<QueryDataset> result)
 {
     // The result the grid showed goes back among the kept ones (one not of this script goes).
-    m_form->UnbindGrid();
-    if (m_form->CurrentQuery && m_shown >= 0)
-        m_results[m_shown] = std::move(m_form->CurrentQuery);
-    else if (m_form->CurrentQuery)
-        Reaper::dispose(std::move(m_form->CurrentQuery));
-    m_form->CurrentQuery = std::move(result);
-    m_shown = index;
-    m_form->BindGrid();
+    std::unique_ptr<QueryDataset> before = m_shown.take();
+    if (before && m_shownStep >= 0)
+        m_results[m_shownStep] = std::move(before);
+    else
+        Reaper::dispose(std::move(before));
+    m_shownStep = index;
+    m_shown.show(std::move(result));
 }
 
 void ScriptLog::closeResult(int index)
@@ -299,9 +304,9 @@ void ScriptLog::show(int index)
     if (state == QueryControl::State::FetchingToEnd || state == QueryControl::State::Counting)
         return; // the grid's result is on a worker now
     const auto kept = m_results.find(index);
-    if (index != m_shown && kept == m_results.end())
+    if (index != m_shownStep && kept == m_results.end())
         return; // no result, or closed: its line says so
-    if (index != m_shown) {
+    if (index != m_shownStep) {
         std::unique_ptr<QueryDataset> result = std::move(kept->second);
         m_results.erase(kept);
         putOnGrid(index, std::move(result));

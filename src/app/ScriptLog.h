@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QVector>
 
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -18,7 +19,10 @@ class QMenu;
 class QTreeWidget;
 class QueryControl;
 class QueryDataset;
-class TForm1;
+class ShownResult;
+class HistoryRecorder;
+class QLabel;
+class QWidget;
 
 // Run Script (Alt+X, also in the Auto-commit button's menu): the statements of the editor, or of
 // its selection, run one after another by a ScriptRun, with a log under the editor that lists each
@@ -30,7 +34,10 @@ class ScriptLog : public QObject
 {
 public:
     // menu: where Run Script is listed, after a separator.
-    ScriptLog(TForm1 *form, Ui::TForm1 &ui, QueryControl *control, QMenu *menu);
+    // shown: the result in the grid; statePanel: status bar panel 1; history: the history
+    // database, or null once it could not be used.
+    ScriptLog(QWidget *window, Ui::TForm1 &ui, QueryControl *control, ShownResult &shown,
+        QLabel *statePanel, std::function<HistoryRecorder *()> history, QMenu *menu);
 
     QAction *action() const { return m_action; } // RunScript1
 
@@ -67,9 +74,12 @@ private:
     void mark(int index, const QColor &background);
     bool refuseUnclosed(const Script &script, const ScriptRun::Unclosed &unclosed);
 
-    TForm1 *m_form; // not owned: the window owns this room
+    QWidget *m_window; // not owned: the window owns this room
     Ui::TForm1 &m_ui;
     QueryControl *m_control; // not owned: the window's
+    ShownResult &m_shown; // the window's
+    QLabel *m_statePanel; // not owned: the status bar's
+    std::function<HistoryRecorder *()> m_history;
     ScriptRun *m_run; // owned (Qt parent)
     QTreeWidget *m_log; // ScriptLog, owned by the splitter under the editor
     QAction *m_action; // RunScript1, owned (Qt parent)
@@ -78,5 +88,5 @@ private:
     QVector<qint64> m_historyKeys; // per step, 0 when not recorded
     QVector<bool> m_closed; // per step: its result was kept and is closed now
     std::map<int, std::unique_ptr<QueryDataset>> m_results; // kept, not shown
-    int m_shown = -1; // the step whose result is the window's CurrentQuery
+    int m_shownStep = -1; // the step whose result the grid shows
 };
