@@ -10,14 +10,18 @@
 #include "query/QueryControl.h"
 #include "query/Reaper.h"
 #include "settings/UserSettings.h"
-#include "ui_Unit1.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDateTime>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QSplitter>
+#include <QTabWidget>
+#include <QTableView>
 #include <QTextBlock>
 #include <QTreeWidget>
 
@@ -27,14 +31,14 @@ namespace {
 enum Column { LineColumn, KindColumn, OutcomeColumn, ElapsedColumn };
 }
 
-ScriptLog::ScriptLog(QWidget *window, Ui::TForm1 &ui, QueryControl *control, ShownResult &shown,
-    QLabel *statePanel, std::function<HistoryRecorder *()> history, QMenu *menu)
+ScriptLog::ScriptLog(QWidget *window, const Controls &controls, QueryControl *control,
+    ShownResult &shown, std::function<HistoryRecorder *()> history)
     : QObject(window)
     , m_window(window)
-    , m_ui(ui)
+    , m_controls(controls)
     , m_control(control)
     , m_shown(shown)
-    , m_statePanel(statePanel)
+    , m_statePanel(controls.statePanel)
     , m_history(std::move(history))
     , m_run(new ScriptRun(control, this)) // owned (Qt parent)
     , m_log(new QTreeWidget) // owned by the splitter below
@@ -54,11 +58,12 @@ ScriptLog::ScriptLog(QWidget *window, Ui::TForm1 &ui, QueryControl *control, Sho
     m_log->header()->setStretchLastSection(false);
     m_log->header()->setSectionResizeMode(OutcomeColumn, QHeaderView::Stretch);
     m_log->hide();
-    auto *splitter = new QSplitter(Qt::Vertical, ui.TabSheet1); // owned by the page
+    QWidget *page = controls.editor->parentWidget();
+    auto *splitter = new QSplitter(Qt::Vertical, page); // owned by the page
     splitter->setObjectName(QStringLiteral("ScriptSplitter"));
     splitter->setChildrenCollapsible(false);
-    delete ui.TabSheet1->layout()->replaceWidget(ui.RE1, splitter); // the editor's old item
-    splitter->addWidget(ui.RE1);
+    delete page->layout()->replaceWidget(controls.editor, splitter); // the editor's old item
+    splitter->addWidget(controls.editor);
     splitter->addWidget(m_log);
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 1);
@@ -75,8 +80,8 @@ ScriptLog::ScriptLog(QWidget *window, Ui::TForm1 &ui, QueryControl *control, Sho
     window->addAction(m_action); // its key works anywhere in the window
     // Beside the other commands that run statements on the database; the editor's menu keeps
     // its own commands only.
-    menu->addSeparator()->setObjectName(QStringLiteral("N2"));
-    menu->addAction(m_action);
+    controls.menu->addSeparator()->setObjectName(QStringLiteral("N2"));
+    controls.menu->addAction(m_action);
     connect(control, &QueryControl::stateChanged, this, [this](QueryControl::State state) {
         m_action->setEnabled(state == QueryControl::State::Idle);
     });
@@ -85,15 +90,16 @@ ScriptLog::ScriptLog(QWidget *window, Ui::TForm1 &ui, QueryControl *control, Sho
 ScriptLog::Script ScriptLog::script()
 {
     Script script;
-    const QTextCursor cursor = m_ui.RE1->textCursor();
-    script.text = m_ui.RE1->toPlainText();
+    const QTextCursor cursor = m_controls.editor->textCursor();
+    script.text = m_controls.editor->toPlainText();
     if (cursor.hasSelection()) {
         script.part = true;
         script.origin = cursor.selectionStart();
         script.text = script.text.mid(script.origin, cursor.selectionEnd() - script.origin);
-        script.firstLine = m_ui.RE1->document()->findBlock(script.origin).blockNumber() + 1;
+        script.firstLine =
+            m_controls.editor->document()->findBlock(script.origin).blockNumber() + 1;
     }
-    script.dialect = aliasDialect(m_ui.ComboBox1->currentText());
+    script.dialect = aliasDialect(m_controls.aliases->currentText());
     ScriptRun::Unclosed unclosed;
     script.steps = ScriptRun::stepsOf(script.text, script.dialect, &unclosed);
     if (refuseUnclosed(script, unclosed))
@@ -123,18 +129,18 @@ bool ScriptLog::refuseUnclosed(const Script &script, const ScriptRun::Unclosed &
                               .arg(line)
                               .arg(unclosed.what));
     const int from = script.origin + unclosed.offset;
-    const int last = m_ui.RE1->document()->characterCount() - 1;
+    const int last = m_controls.editor->document()->characterCount() - 1;
     QTextEdit::ExtraSelection selection;
-    selection.cursor = QTextCursor(m_ui.RE1->document());
+    selection.cursor = QTextCursor(m_controls.editor->document());
     selection.cursor.setPosition(std::min(from, last));
     selection.cursor.setPosition(
         std::min(script.origin + int(script.text.size()), last), QTextCursor::KeepAnchor);
     selection.format.setBackground(QColor(255, 200, 200));
-    m_ui.RE1->setExtraSelections({ selection });
-    QTextCursor cursor = m_ui.RE1->textCursor();
+    m_controls.editor->setExtraSelections({ selection });
+    QTextCursor cursor = m_controls.editor->textCursor();
     cursor.setPosition(std::min(from, last));
-    m_ui.RE1->setTextCursor(cursor);
-    m_ui.RE1->ensureCursorVisible();
+    m_controls.editor->setTextCursor(cursor);
+    m_controls.editor->ensureCursorVisible();
     return true;
 }
 
@@ -222,7 +228,7 @@ void ScriptLog::ended()
     const QVector<ScriptRun::Step> &steps = m_run->steps();
     for (int i = 0; i < m_log->topLevelItemCount(); ++i)
         showLine(i);
-    m_ui.RE1->setExtraSelections({});
+    m_controls.editor->setExtraSelections({});
     int errors = 0;
     int firstError = -1;
     int cancelled = -1;
@@ -250,20 +256,20 @@ void ScriptLog::ended()
         // strongly, and its line chosen in the log.
         mark(firstError, QColor(255, 228, 228));
         const ScriptRun::Step &step = steps[firstError];
-        QList<QTextEdit::ExtraSelection> marks = m_ui.RE1->extraSelections();
-        const int at = EditorMarks::errorMarks(m_ui.RE1, step.errorText, step.sql,
+        QList<QTextEdit::ExtraSelection> marks = m_controls.editor->extraSelections();
+        const int at = EditorMarks::errorMarks(m_controls.editor, step.errorText, step.sql,
             m_script.origin + step.begin, m_script.dialect, marks);
         if (at >= 0) {
-            m_ui.RE1->setExtraSelections(marks);
-            QTextCursor cursor = m_ui.RE1->textCursor();
+            m_controls.editor->setExtraSelections(marks);
+            QTextCursor cursor = m_controls.editor->textCursor();
             cursor.setPosition(at);
-            m_ui.RE1->setTextCursor(cursor);
-            m_ui.RE1->ensureCursorVisible();
+            m_controls.editor->setTextCursor(cursor);
+            m_controls.editor->ensureCursorVisible();
         }
         m_log->setCurrentItem(m_log->topLevelItem(firstError));
     } else if (cancelled < 0 && m_shownStep >= 0) {
-        m_ui.PageControl1->setCurrentWidget(m_ui.TabSheet2);
-        m_ui.DBGrid1->setFocus();
+        m_controls.pages->setCurrentWidget(m_controls.gridPage);
+        m_controls.grid->setFocus();
     }
 }
 
@@ -311,8 +317,8 @@ void ScriptLog::show(int index)
         m_results.erase(kept);
         putOnGrid(index, std::move(result));
     }
-    m_ui.PageControl1->setCurrentWidget(m_ui.TabSheet2);
-    m_ui.DBGrid1->setFocus();
+    m_controls.pages->setCurrentWidget(m_controls.gridPage);
+    m_controls.grid->setFocus();
 }
 
 void ScriptLog::showLine(int index)
@@ -337,12 +343,12 @@ void ScriptLog::mark(int index, const QColor &background)
 {
     const ScriptRun::Step &step = m_run->steps()[index];
     // The editor may have changed since the script started: the mark stays inside its text.
-    const int last = m_ui.RE1->document()->characterCount() - 1;
+    const int last = m_controls.editor->document()->characterCount() - 1;
     QTextEdit::ExtraSelection selection;
-    selection.cursor = QTextCursor(m_ui.RE1->document());
+    selection.cursor = QTextCursor(m_controls.editor->document());
     selection.cursor.setPosition(std::min(m_script.origin + step.begin, last));
     selection.cursor.setPosition(
         std::min(m_script.origin + step.end, last), QTextCursor::KeepAnchor);
     selection.format.setBackground(background);
-    m_ui.RE1->setExtraSelections({ selection });
+    m_controls.editor->setExtraSelections({ selection });
 }

@@ -10,9 +10,6 @@
 #include <map>
 #include <memory>
 
-namespace Ui {
-class TForm1;
-}
 class Connection;
 class QAction;
 class QMenu;
@@ -21,7 +18,11 @@ class QueryControl;
 class QueryDataset;
 class ShownResult;
 class HistoryRecorder;
+class QComboBox;
 class QLabel;
+class QPlainTextEdit;
+class QTabWidget;
+class QTableView;
 class QWidget;
 
 // Run Script (Alt+X, also in the Auto-commit button's menu): the statements of the editor, or of
@@ -34,10 +35,21 @@ class ScriptLog : public QObject
 {
 public:
     // menu: where Run Script is listed, after a separator.
-    // shown: the result in the grid; statePanel: status bar panel 1; history: the history
-    // database, or null once it could not be used.
-    ScriptLog(QWidget *window, Ui::TForm1 &ui, QueryControl *control, ShownResult &shown,
-        QLabel *statePanel, std::function<HistoryRecorder *()> history, QMenu *menu);
+    // The window's controls the script uses (not owned).
+    struct Controls
+    {
+        QPlainTextEdit *editor; // RE1: the log goes under it, on its page
+        QComboBox *aliases; // ComboBox1: the dialect the script is split in
+        QTabWidget *pages; // PageControl1
+        QWidget *gridPage; // TabSheet2, shown with the grid when a query's result is kept
+        QTableView *grid; // DBGrid1
+        QLabel *statePanel; // status bar panel 1: the script's summary
+        QMenu *menu; // where Run Script is listed, after a separator
+    };
+    // shown: the result in the grid; history: the history database, or null once it could not
+    // be used.
+    ScriptLog(QWidget *window, const Controls &controls, QueryControl *control, ShownResult &shown,
+        std::function<HistoryRecorder *()> history);
 
     QAction *action() const { return m_action; } // RunScript1
 
@@ -75,7 +87,7 @@ private:
     bool refuseUnclosed(const Script &script, const ScriptRun::Unclosed &unclosed);
 
     QWidget *m_window; // not owned: the window owns this room
-    Ui::TForm1 &m_ui;
+    Controls m_controls; // the window's controls
     QueryControl *m_control; // not owned: the window's
     ShownResult &m_shown; // the window's
     QLabel *m_statePanel; // not owned: the status bar's

@@ -65,21 +65,21 @@ void TForm1::setupGrid()
     connect(ui->CheckBox1, &QCheckBox::toggled, m_control, &QueryControl::setCountWanted);
     connect(m_control, &QueryControl::progress, this,
         [this](int fetched) { m_shown.setTransientCount(fetched); });
-    m_scripts = new ScriptLog(
-        this, *ui, m_control, m_shown, m_lifecycle->statusPanel(1),
-        [this] { return historyDatabase(); }, ui->TransactionButton->menu()); // owned (parent)
+    m_scripts = new ScriptLog(this,
+        { ui->RE1, ui->ComboBox1, ui->PageControl1, ui->TabSheet2, ui->DBGrid1,
+            m_lifecycle->statusPanel(1), ui->TransactionButton->menu() },
+        m_control, m_shown, [this] { return historyDatabase(); }); // owned (Qt parent)
     wire(m_scripts->action(), &QAction::triggered, &TForm1::RunScript1Click);
     QTableView *grid = ui->DBGrid1;
     m_shown.attach(grid, DataSource1, m_lifecycle->statusPanel(0));
     new GridKeys(grid, m_shown, *m_control, [this] { fetchToEnd(); }); // owned by the grid
-    m_resultView = new ResultView(grid, ui->TabSheet2Layout, DataSource1, // owned (Qt parent)
-        { [this] { return m_shown.open(); },
-            [this] {
-                if (!m_shown || m_control->state() != QueryControl::State::Idle)
-                    return false;
-                fetchToEnd();
-                return true;
-            },
+    m_resultView = new ResultView(grid, ui->TabSheet2Layout, m_shown, // owned (Qt parent)
+        { [this] {
+             if (!m_shown || m_control->state() != QueryControl::State::Idle)
+                 return false;
+             fetchToEnd();
+             return true;
+         },
             [this] { m_control->stopFetch(); } },
         this);
     setupKeys();
