@@ -3,6 +3,7 @@
 #include "app/FileDialogs.h"
 #include "app/Guard.h"
 #include "app/ResultView.h"
+#include "app/ShownResult.h"
 #include "connection/QueryDataset.h"
 #include "results/DataSource.h"
 #include "results/Exporter.h"
@@ -16,14 +17,13 @@
 #include <QGuiApplication>
 #include <QTableView>
 
-ExportCommands::ExportCommands(QWidget *window, std::unique_ptr<QueryDataset> &current,
-    DataSource *source, QTableView *grid, ResultView *view, std::function<void(bool)> bindGrid)
+ExportCommands::ExportCommands(
+    QWidget *window, ShownResult &shown, QTableView *grid, ResultView *view)
     : m_window(window)
-    , m_current(current)
-    , m_source(source)
+    , m_shown(shown)
+    , m_source(shown.source())
     , m_grid(grid)
     , m_view(view)
-    , m_bindGrid(std::move(bindGrid))
 {
     m_saveDialog = FileDialogs::make(window, QStringLiteral("SaveDialog1"),
         { QObject::tr("Text Files (*.txt)"), QObject::tr("AnyFile (*.*)") }, QStringLiteral("txt"),
@@ -34,9 +34,9 @@ ExportCommands::~ExportCommands() = default;
 
 void ExportCommands::exportResult(ExportFormat format)
 {
-    if (!m_current || !m_current->IsOpen() || m_exportRun)
+    QueryDataset *query = m_shown.open();
+    if (!query || m_exportRun)
         return;
-    QueryDataset *query = m_current.get();
     // The report hides the grid behind its dialogs; the comma-quote export only while it walks.
     const bool unbindBeforeDialogs = format == ExportFormat::Report;
 
@@ -52,11 +52,11 @@ void ExportCommands::exportResult(ExportFormat format)
     auto finish = [this, dialog] {
         dialog->reset();
         CountForm = nullptr;
-        m_bindGrid(true);
+        m_shown.bind();
     };
     try {
         if (unbindBeforeDialogs)
-            m_bindGrid(false);
+            m_shown.unbind();
         if (form->exec() != QDialog::Accepted)
             return finish();
         const bool toClipboard = form->toClipboardChecked();
@@ -75,10 +75,10 @@ void ExportCommands::exportResult(ExportFormat format)
             m_lastExportFile = fileName;
         }
         // The result may have been closed while a dialog was up.
-        if (m_current.get() != query || !query->IsOpen())
+        if (m_shown.get() != query || !query->IsOpen())
             return finish();
         if (!unbindBeforeDialogs)
-            m_bindGrid(false);
+            m_shown.unbind();
         // The rows the grid shows, in its order (every record in fetched order when null).
         m_exportRun = std::make_unique<ExportRun>(
             *query, profile, limit, toClipboard, fileName, m_window, m_source->shownRecords());
@@ -99,11 +99,12 @@ void ExportCommands::exportResult(ExportFormat format)
 
 void ExportCommands::copyTitles()
 {
-    if (!m_current || !m_current->IsOpen())
+    const QueryDataset *current = m_shown.open();
+    if (!current)
         return;
     QStringList titles;
-    for (int field = 0; field < m_current->FieldCount(); ++field)
-        titles.append(m_current->FieldTitle(field));
+    for (int field = 0; field < current->FieldCount(); ++field)
+        titles.append(current->FieldTitle(field));
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->clear();
     clipboard->setText(titles.join(QLatin1String(" ,")));
@@ -112,7 +113,7 @@ void ExportCommands::copyTitles()
 bool ExportCommands::recordShown() const
 {
     // A record the filter hides is not copied: the grid shows no current row then.
-    return m_current && m_current->IsOpen() && !m_source->hides(m_current->RecNo());
+    return m_shown.open() && !m_source->hides(m_shown.get()->RecNo());
 }
 
 void ExportCommands::copyField()
@@ -121,7 +122,8 @@ void ExportCommands::copyField()
         return;
     // The grid always has a selected column; before the user picks one it is the first.
     const int field = std::max(0, m_grid->currentIndex().column());
-    putTextOnClipboard(field < m_current->FieldCount() ? FieldText(*m_current, field) : QString());
+    putTextOnClipboard(
+        field < m_shown.get()->FieldCount() ? FieldText(*m_shown.get(), field) : QString());
 }
 
 void ExportCommands::copyRecord(LineFormat format)
@@ -130,5 +132,5 @@ void ExportCommands::copyRecord(LineFormat format)
         return;
     // The line is built before the clipboard is touched, so a conversion error leaves it as it
     // was.
-    putTextOnClipboard(LineBuilder(*m_current, format).record());
+    putTextOnClipboard(LineBuilder(*m_shown.get(), format).record());
 }

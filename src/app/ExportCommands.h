@@ -12,6 +12,7 @@ class QTableView;
 class QueryDataset;
 class QWidget;
 class ResultView;
+class ShownResult;
 enum class ExportFormat; // results/Exporter.h
 enum class LineFormat; // results/LineBuilder.h
 
@@ -21,10 +22,8 @@ enum class LineFormat; // results/LineBuilder.h
 class ExportCommands
 {
 public:
-    // current: the window's result; bindGrid(true) shows it in the grid again, bindGrid(false)
-    // lets the grid go of it while an export walks it.
-    ExportCommands(QWidget *window, std::unique_ptr<QueryDataset> &current, DataSource *source,
-        QTableView *grid, ResultView *view, std::function<void(bool)> bindGrid);
+    // shown: the window's result; the grid lets go of it while an export walks it.
+    ExportCommands(QWidget *window, ShownResult &shown, QTableView *grid, ResultView *view);
     ~ExportCommands(); // an export still walking ends before the result it walks
 
     void exportResult(ExportFormat format);
@@ -36,11 +35,10 @@ private:
     bool recordShown() const; // an open result whose current record the filter does not hide
 
     QWidget *m_window; // not owned: the window owns this room
-    std::unique_ptr<QueryDataset> &m_current; // the window's
+    ShownResult &m_shown; // the window's
     DataSource *m_source; // not owned: the window's
     QTableView *m_grid; // not owned: the window's
     ResultView *m_view; // not owned: the window's
-    std::function<void(bool)> m_bindGrid;
     QFileDialog *m_saveDialog = nullptr; // SaveDialog1; owned by the window (Qt parent)
     std::unique_ptr<ExportRun> m_exportRun; // the export walking the result
     QString m_lastExportFile; // the name chosen in SaveDialog1 at its last use

@@ -1,8 +1,9 @@
 #include "app/HistoryPage.h"
 
 #include "app/EditorCommands.h"
+#include "app/Guard.h"
 #include "app/QueryFiles.h"
-#include "app/Unit1.h"
+#include "app/WindowLifecycle.h"
 #include "history/HistoryStore.h"
 #include "query/StatementOutcome.h"
 #include "settings/ParmStore.h"
@@ -88,17 +89,19 @@ void showInMemo(QPlainTextEdit *memo, const QString &text)
 
 } // namespace
 
-HistoryPage::HistoryPage(
-    TForm1 *form, QLineEdit *search, QComboBox *list, QPlainTextEdit *memo, QueryFiles *files)
-    : QObject(form)
-    , m_form(form)
+HistoryPage::HistoryPage(QWidget *window, HistoryItems &entries, EditorAccess editor,
+    QLineEdit *search, QComboBox *list, QPlainTextEdit *memo, QueryFiles *files)
+    : QObject(window)
+    , m_window(window)
+    , m_entries(entries)
+    , m_editor(std::move(editor))
     , m_search(search)
     , m_list(list)
     , m_memo(memo)
     , m_files(files)
 {
     connect(m_search, &QLineEdit::textChanged, this,
-        [this] { runGuarded(m_form, [this] { searchChanged(); }); });
+        [this] { runGuarded(m_window, [this] { searchChanged(); }); });
 }
 
 HistoryPage::~HistoryPage()
@@ -113,7 +116,7 @@ void HistoryPage::open()
     std::optional<QString> rejected;
     const int keep = UserSettings::historyKeep(&rejected).value_or(HistoryDb::DefaultKeep);
     if (rejected)
-        showError(m_form,
+        showError(m_window,
             QStringLiteral("The setting HistoryKeep is not a whole number above 0: \"%1\". "
                            "The history keeps %2 entries.")
                 .arg(*rejected)
@@ -126,7 +129,7 @@ void HistoryPage::open()
             return;
         const int index = m_list->currentIndex();
         const bool valid = index >= 0 && index < m_searchResults.size();
-        runGuarded(m_form,
+        runGuarded(m_window,
             [&] { showSearchResults(valid && index > 0 ? m_searchResults.at(index).id : 0); });
     });
     try {
@@ -143,7 +146,7 @@ void HistoryPage::databaseFailed(const QString &message)
         return; // told once
     // Deleted later: this may run inside one of its own signals.
     m_history.release()->deleteLater();
-    showError(m_form,
+    showError(m_window,
         QStringLiteral("The history database cannot be used; the history goes on with its last "
                        "%1 statements only.\n%2")
             .arg(HistoryStore::MaxEntries)
@@ -153,8 +156,8 @@ void HistoryPage::databaseFailed(const QString &message)
 void HistoryPage::runStarted(const QString &alias, const QString &text)
 {
     m_clock.start();
-    m_run = m_history ? m_history->runStarted(text.isEmpty() ? m_form->EditorText() : text, alias,
-                QDateTime::currentMSecsSinceEpoch())
+    m_run = m_history ? m_history->runStarted(
+                text.isEmpty() ? m_editor.text() : text, alias, QDateTime::currentMSecsSinceEpoch())
                       : 0;
 }
 
@@ -181,11 +184,11 @@ void HistoryPage::runAbandoned()
     m_run = 0;
 }
 
-void HistoryPage::closing()
+void HistoryPage::closing(bool ownRunning)
 {
     if (!m_history)
         return;
-    if (m_run && m_form->CurrentThread)
+    if (m_run && ownRunning)
         m_history->runEnded(m_run, m_clock.elapsed(), RunOutcome::Cancelled);
     m_run = 0;
     // The process may end right after this: what is queued is written first, briefly.
@@ -214,7 +217,7 @@ void HistoryPage::showSearchResults(qint64 keepId)
         }
     }
     if (!m_history)
-        results = searchSettingsHistory(m_form->HistoryList, query);
+        results = searchSettingsHistory(m_entries, query);
     m_searchResults = results;
 
     // The items are made whole and put into the list's model in one insertion: item by item, the
@@ -249,7 +252,7 @@ void HistoryPage::load()
         // Settings that cannot be read are not loaded, and then never replaced by a save.
         m_loaded = settings->status() == QSettings::NoError;
         if (m_loaded)
-            skipped = HistoryStore::load(*settings, m_form->HistoryList);
+            skipped = HistoryStore::load(*settings, m_entries);
     }
     fillList();
     // The values that could not be read stay stored; one message names them all.
@@ -263,9 +266,9 @@ void HistoryPage::load()
 
 void HistoryPage::add(const QStringList &lines)
 {
-    if (!HistoryStore::addEntry(m_form->HistoryList, lines))
+    if (!HistoryStore::addEntry(m_entries, lines))
         return; // no statement: QueryChanged keeps its value
-    m_form->QueryChanged = false;
+    *m_editor.changed = false;
     save();
     fillList();
 }
@@ -276,7 +279,7 @@ void HistoryPage::save()
     if (!m_loaded)
         return;
     const std::unique_ptr<QSettings> settings = openUserSettings();
-    HistoryStore::save(*settings, m_form->HistoryList);
+    HistoryStore::save(*settings, m_entries);
 }
 
 void HistoryPage::fillList()
@@ -286,7 +289,7 @@ void HistoryPage::fillList()
         return;
     }
     QStringList displays;
-    for (const HistoryItem &item : std::as_const(m_form->HistoryList))
+    for (const HistoryItem &item : std::as_const(m_entries))
         displays << HistoryStore::shownLine(item.Display);
     m_list->clear();
     m_list->addItems(displays);
@@ -325,11 +328,10 @@ void HistoryPage::showSelected()
         m_memoRun = record.id;
         return;
     }
-    if (index < 0 || index >= m_form->HistoryList.size())
+    if (index < 0 || index >= m_entries.size())
         return;
     showInMemo(m_memo,
-        EditorCommands::textFor(
-            HistoryStore::splitLines(m_form->HistoryList.at(index).Object.FullText)));
+        EditorCommands::textFor(HistoryStore::splitLines(m_entries.at(index).Object.FullText)));
 }
 
 void HistoryPage::print(QPrinter *printer)
@@ -349,7 +351,7 @@ bool HistoryPage::makeCurrent()
         return false;
     if (!m_files->offerToSave())
         return false; // the save dialog was cancelled: everything stays as it was
-    m_form->setWindowTitle(TForm1::titleText());
-    m_form->setEditorText(HistoryStore::joinLines(lines));
+    m_window->setWindowTitle(WindowLifecycle::titleText());
+    m_editor.replace(HistoryStore::joinLines(lines));
     return true;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/EditorAccess.h"
+#include "history/History.h"
 #include "history/HistoryRecorder.h"
 
 #include <QElapsedTimer>
@@ -7,7 +9,7 @@
 
 #include <memory>
 
-class TForm1;
+class QWidget;
 struct StatementOutcome;
 class QueryFiles;
 class QComboBox;
@@ -22,8 +24,9 @@ class QPrinter;
 class HistoryPage : public QObject
 {
 public:
-    HistoryPage(
-        TForm1 *form, QLineEdit *search, QComboBox *list, QPlainTextEdit *memo, QueryFiles *files);
+    // entries: the window's HistoryList; editor: its text and QueryChanged (Make current, add).
+    HistoryPage(QWidget *window, HistoryItems &entries, EditorAccess editor, QLineEdit *search,
+        QComboBox *list, QPlainTextEdit *memo, QueryFiles *files);
     ~HistoryPage() override;
 
     // Opens the history database; a failure is shown and the page goes on without it.
@@ -47,7 +50,8 @@ public:
     void runEnded(const StatementOutcome &outcome); // the window's own statement ended
     void runCounted(int count); // QueryFinished has counted the records
     void runAbandoned(); // Close Query while a worker runs
-    void closing(); // the window goes: a running statement is cut off
+    // The window goes: a running statement of its own (ownRunning) is cut off.
+    void closing(bool ownRunning);
     // The history database, or null once it could not be used.
     HistoryRecorder *database() const { return m_history.get(); }
 
@@ -59,7 +63,9 @@ private:
     void showSearchResults(qint64 keepId);
     void databaseFailed(const QString &message);
 
-    TForm1 *m_form; // not owned: the window owns this page
+    QWidget *m_window; // not owned: the window owns this page
+    HistoryItems &m_entries; // the window's HistoryList
+    EditorAccess m_editor;
     QLineEdit *m_search; // not owned: HistorySearch
     QComboBox *m_list; // not owned: ComboBox2
     QPlainTextEdit *m_memo; // not owned: HistFullSQL

@@ -2,7 +2,7 @@
 
 #include "app/Guard.h"
 #include "app/ULogin.h"
-#include "app/Unit1.h"
+#include "app/WindowLifecycle.h"
 #include "connection/Connection.h"
 #include "connection/ConnectionHandle.h"
 #include "connection/DatabaseError.h"
@@ -24,7 +24,8 @@ void showConnectError(QWidget *parent, const QString &message)
     const QString text = QStringLiteral("Error Connecting to Database.  Error Message is: ")
         + message + QStringLiteral("\r\n\r\n")
         + QStringLiteral("But it's usually a bad password that causes this error");
-    QMessageBox box(QMessageBox::NoIcon, TForm1::titleText(), text, QMessageBox::Ok, parent);
+    QMessageBox box(
+        QMessageBox::NoIcon, WindowLifecycle::titleText(), text, QMessageBox::Ok, parent);
     box.setObjectName(QStringLiteral("ConnectErrorBox"));
     box.exec();
 }

@@ -1,7 +1,8 @@
 #include "app/QueryFiles.h"
 
 #include "app/FileDialogs.h"
-#include "app/Unit1.h"
+#include "app/Guard.h"
+#include "app/WindowLifecycle.h"
 #include "results/TargetFile.h"
 
 #include <QDir>
@@ -133,14 +134,15 @@ QString cannotHoldText(
 
 } // namespace
 
-QueryFiles::QueryFiles(TForm1 *form, QPlainTextEdit *editor)
-    : QObject(form)
-    , m_form(form)
+QueryFiles::QueryFiles(QWidget *window, QPlainTextEdit *editor, EditorAccess access)
+    : QObject(window)
+    , m_window(window)
     , m_editor(editor)
-    , m_saveDialog(FileDialogs::make(form, QStringLiteral("SaveDialog2"),
+    , m_access(std::move(access))
+    , m_saveDialog(FileDialogs::make(window, QStringLiteral("SaveDialog2"),
           { tr("SQL Files (*.sql)"), tr("TXT Files (*.txt)"), tr("Any File (*.*)") },
           QStringLiteral("sql"), true))
-    , m_openDialog(FileDialogs::make(form, QStringLiteral("OpenDialog1"),
+    , m_openDialog(FileDialogs::make(window, QStringLiteral("OpenDialog1"),
           { tr("SQL Files (*.sql)"), tr("TXT Files (*.txt)"), tr("All Files (*.*)") },
           QStringLiteral("sql"), false))
 { }
@@ -151,12 +153,12 @@ bool QueryFiles::write(const QString &path)
     // code page lacks may go to UTF-8, which holds every character, if the user agrees; from
     // then on the text is UTF-8. Otherwise a character the encoding cannot hold stops the save
     // before anything is written.
-    const QString text = m_form->EditorText();
+    const QString text = m_access.text();
     qsizetype bad = -1;
     QByteArray bytes = encodeQueryFile(text, m_windows1252File, bad);
     const bool toUtf8 = bad >= 0 && m_windows1252File;
     if (toUtf8) {
-        const auto answer = QMessageBox::question(m_form, QStringLiteral("Save Query"),
+        const auto answer = QMessageBox::question(m_window, QStringLiteral("Save Query"),
             cannotHoldText(text, bad, path, QStringLiteral("Windows-1252"))
                 + QStringLiteral(" Save it as UTF-8? If not, nothing is written."),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
@@ -185,15 +187,15 @@ void QueryFiles::setFileTitle(const QString &path)
 {
     m_fileName = path;
     emit fileSaved();
-    m_form->setWindowTitle(
-        TForm1::titleText() + QLatin1String(" [") + QFileInfo(path).fileName() + QLatin1Char(']'));
+    m_window->setWindowTitle(WindowLifecycle::titleText() + QLatin1String(" [")
+        + QFileInfo(path).fileName() + QLatin1Char(']'));
 }
 
 bool QueryFiles::offerToSave()
 {
-    if (!m_form->QueryChanged)
+    if (!*m_access.changed)
         return true;
-    const auto answer = QMessageBox::warning(m_form, QStringLiteral("WARNING"),
+    const auto answer = QMessageBox::warning(m_window, QStringLiteral("WARNING"),
         QStringLiteral("Query has changed, do you wish to save it?"),
         QMessageBox::Yes | QMessageBox::No);
     if (answer != QMessageBox::Yes)
@@ -204,7 +206,7 @@ bool QueryFiles::offerToSave()
     if (!write(path)) // an existing file is overwritten without asking
         return false;
     setFileTitle(path);
-    m_form->QueryChanged = false;
+    *m_access.changed = false;
     return true;
 }
 
@@ -224,10 +226,10 @@ void QueryFiles::load()
     // A file that is not UTF-8 on a UTF-8 system was written in an 8-bit code page: it is read
     // as Windows-1252, and saved in it again.
     const bool windows1252 = localIsUtf8() && !isValidUtf8(bytes);
-    m_form->setEditorText(windows1252 ? fromWindows1252(bytes) : QString::fromLocal8Bit(bytes));
+    m_access.replace(windows1252 ? fromWindows1252(bytes) : QString::fromLocal8Bit(bytes));
     m_windows1252File = windows1252;
     setFileTitle(path);
-    m_form->QueryChanged = false;
+    *m_access.changed = false;
 }
 
 void QueryFiles::save()
@@ -236,7 +238,7 @@ void QueryFiles::save()
     if (path.isEmpty())
         return;
     if (QFileInfo::exists(path)) {
-        const auto answer = QMessageBox::question(m_form, QStringLiteral("File Exists"),
+        const auto answer = QMessageBox::question(m_window, QStringLiteral("File Exists"),
             QDir::toNativeSeparators(path) + QStringLiteral(" Exists, Overwrite? "),
             QMessageBox::Yes | QMessageBox::No);
         if (answer != QMessageBox::Yes)
@@ -245,7 +247,7 @@ void QueryFiles::save()
     if (!write(path))
         return;
     setFileTitle(path);
-    m_form->QueryChanged = false;
+    *m_access.changed = false;
 }
 
 void QueryFiles::printText(QPrinter *printer, const QStringList &lines, const QString &title) const
@@ -269,11 +271,11 @@ void QueryFiles::printQuery(QPrinter *printer)
     QPrinter defaultPrinter;
     if (!printer)
         printer = &defaultPrinter;
-    QPrintDialog PrintDialog1(printer, m_form);
+    QPrintDialog PrintDialog1(printer, m_window);
     PrintDialog1.setObjectName(QStringLiteral("PrintDialog1"));
     if (PrintDialog1.exec() != QDialog::Accepted)
         return;
-    printText(printer, m_form->EditorLines(), m_form->windowTitle());
+    printText(printer, m_access.lines(), m_window->windowTitle());
 }
 
 RecoveredQuery QueryFiles::recoverySnapshot() const
@@ -285,7 +287,7 @@ RecoveredQuery QueryFiles::recoverySnapshot() const
 
 void QueryFiles::restore(const RecoveredQuery &recovered)
 {
-    m_form->setEditorText(recovered.text);
+    m_access.replace(recovered.text);
     m_fileName = recovered.fileName;
     m_windows1252File = recovered.encoding == "windows-1252";
     QTextCursor cursor = m_editor->textCursor();

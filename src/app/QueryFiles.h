@@ -1,11 +1,12 @@
 #pragma once
 
+#include "app/EditorAccess.h"
 #include "app/EditorRecovery.h"
 
 #include <QObject>
 #include <QStringList>
 
-class TForm1;
+class QWidget;
 class QFileDialog;
 class QPlainTextEdit;
 class QPrinter;
@@ -18,7 +19,7 @@ class QueryFiles : public QObject
     Q_OBJECT
 
 public:
-    QueryFiles(TForm1 *form, QPlainTextEdit *editor);
+    QueryFiles(QWidget *window, QPlainTextEdit *editor, EditorAccess access);
 
     // Load Query: the unsaved-changes prompt, the open dialog OpenDialog1, the read.
     void load();
@@ -47,8 +48,9 @@ private:
     bool write(const QString &path); // false: the user chose not to write
     void setFileTitle(const QString &path);
 
-    TForm1 *m_form; // not owned: the window owns this room
+    QWidget *m_window; // not owned: the window owns this room
     QPlainTextEdit *m_editor; // not owned: the SQL editor RE1
+    EditorAccess m_access; // the editor's whole text and QueryChanged
     QFileDialog *m_saveDialog; // SaveDialog2, owned by the window (Qt parent)
     QFileDialog *m_openDialog; // OpenDialog1, owned by the window (Qt parent)
     bool m_windows1252File = false; // the query file loaded last was read as Windows-1252

@@ -1,5 +1,6 @@
 #include "app/ResultView.h"
 
+#include "app/ShownResult.h"
 #include "connection/DatabaseError.h"
 #include "connection/QueryDataset.h"
 #include "connection/ResultReader.h"
@@ -32,10 +33,11 @@ bool plainOrder(int column, const QString &filter)
 } // namespace
 
 ResultView::ResultView(
-    QTableView *grid, QVBoxLayout *above, DataSource *rows, Hooks hooks, QObject *parent)
+    QTableView *grid, QVBoxLayout *above, ShownResult &shown, Hooks hooks, QObject *parent)
     : QObject(parent)
     , m_grid(grid)
-    , m_rows(rows)
+    , m_shown(shown)
+    , m_rows(shown.source())
     , m_hooks(std::move(hooks))
 {
     auto *bar = new QWidget(grid->parentWidget()); // owned by the grid's page (Qt parent)
@@ -81,10 +83,10 @@ ResultView::ResultView(
     grid->horizontalHeader()->setSectionsClickable(true);
     connect(
         grid->horizontalHeader(), &QHeaderView::sectionClicked, this, &ResultView::headerClicked);
-    connect(rows, &DataSource::resultChanged, this, &ResultView::resultChanged);
+    connect(m_rows, &DataSource::resultChanged, this, &ResultView::resultChanged);
     // The grid bound again or let go: its header marks what it shows now. Whether the result
     // was closed is known once the handler that let it go has ended.
-    connect(rows, &QAbstractItemModel::modelReset, this, [this] {
+    connect(m_rows, &QAbstractItemModel::modelReset, this, [this] {
         showIndicator();
         QMetaObject::invokeMethod(this, &ResultView::checkClosed, Qt::QueuedConnection);
     });
@@ -123,7 +125,7 @@ bool ResultView::eventFilter(QObject *watched, QEvent *event)
 void ResultView::headerClicked(int column)
 {
     showIndicator(); // the header flips its own mark on a click: it shows what the grid shows
-    if (!m_hooks.current() && !m_fetching)
+    if (!m_shown.open() && !m_fetching)
         return;
     if (m_wanted.column != column) {
         m_wanted.column = column;
@@ -152,7 +154,7 @@ void ResultView::refresh()
             m_hooks.stopFetch();
         return;
     }
-    QueryDataset *query = m_hooks.current();
+    QueryDataset *query = m_shown.open();
     if (!query)
         return; // the next result starts in its fetched order anyway
     if (plainOrder(m_wanted.column, m_wanted.filter)) {
@@ -176,7 +178,7 @@ void ResultView::fetchEnded(bool failed)
     if (!m_fetching)
         return;
     m_fetching = false;
-    QueryDataset *query = m_hooks.current();
+    QueryDataset *query = m_shown.open();
     if (failed || !query) {
         refuse(QStringLiteral("Not sorted or filtered: the rest of the result could not be "
                               "fetched"));
@@ -253,7 +255,7 @@ void ResultView::apply(std::uint64_t serial, const Wanted &wanted,
     std::shared_ptr<const std::vector<int>> sortedAll,
     std::shared_ptr<const std::vector<int>> shown, int total)
 {
-    QueryDataset *query = m_hooks.current();
+    QueryDataset *query = m_shown.open();
     if (!query || query->serial() != serial) {
         setStatus(QString()); // the result it was made for is gone
         return;
@@ -336,9 +338,9 @@ void ResultView::resultChanged()
 
 void ResultView::checkClosed()
 {
-    if (m_hooks.current() || m_fetching) {
+    if (m_shown.open() || m_fetching) {
         // Shown, let go only for a while (an export), or fetched to its end for us.
-        if (m_hooks.current() && !m_fetching && !m_work.pending() && !m_applied.filter.isEmpty())
+        if (m_shown.open() && !m_fetching && !m_work.pending() && !m_applied.filter.isEmpty())
             setStatus(countText());
         return;
     }
@@ -392,7 +394,7 @@ void ResultView::showIndicator()
 QString ResultView::note() const
 {
     QStringList parts;
-    QueryDataset *query = m_hooks.current();
+    QueryDataset *query = m_shown.open();
     if (m_applied.column >= 0 && query)
         parts.append(
             QStringLiteral("Sorted by %1%2")

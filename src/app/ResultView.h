@@ -19,6 +19,7 @@ class QTableView;
 class QTimer;
 class QVBoxLayout;
 class QueryDataset;
+class ShownResult;
 
 // The rows the grid shows: a click on a column's header sorts by it (ascending, descending, then
 // the fetched order again), the filter field above the grid (shown by Ctrl+F and while a filter
@@ -34,13 +35,13 @@ class ResultView : public QObject
 public:
     struct Hooks
     {
-        std::function<QueryDataset *()> current; // the open result shown, or null
         std::function<bool()> fetchToEnd; // starts the walk to the end; false when it cannot
         std::function<void()> stopFetch; // stops that walk, keeping what it fetched
     };
 
+    // shown: the result in the grid, whose model holds the rows shown.
     ResultView(
-        QTableView *grid, QVBoxLayout *above, DataSource *rows, Hooks hooks, QObject *parent);
+        QTableView *grid, QVBoxLayout *above, ShownResult &shown, Hooks hooks, QObject *parent);
     ~ResultView() override;
 
     // The window's walk to the end handed back: complete, stopped by Esc, or failed.
@@ -85,6 +86,7 @@ private:
     void setStatus(const QString &text); // beside the field, or over the grid while it is hidden
 
     QTableView *m_grid; // not owned: the window's
+    ShownResult &m_shown; // the window's
     DataSource *m_rows; // not owned: the window's
     Hooks m_hooks;
     QWidget *m_bar = nullptr; // the filter field and its count; owned by the page (Qt parent)

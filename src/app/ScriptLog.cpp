@@ -2,19 +2,26 @@
 
 #include "app/AliasDialect.h"
 #include "app/EditorMarks.h"
-#include "app/Unit1.h"
+#include "app/Guard.h"
+#include "app/ShownResult.h"
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
+#include "history/HistoryRecorder.h"
 #include "query/QueryControl.h"
 #include "query/Reaper.h"
 #include "settings/UserSettings.h"
-#include "ui_Unit1.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDateTime>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLayout>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QSplitter>
+#include <QTabWidget>
+#include <QTableView>
 #include <QTextBlock>
 #include <QTreeWidget>
 
@@ -24,11 +31,15 @@ namespace {
 enum Column { LineColumn, KindColumn, OutcomeColumn, ElapsedColumn };
 }
 
-ScriptLog::ScriptLog(TForm1 *form, Ui::TForm1 &ui, QueryControl *control, QMenu *menu)
-    : QObject(form)
-    , m_form(form)
-    , m_ui(ui)
+ScriptLog::ScriptLog(QWidget *window, const Controls &controls, QueryControl *control,
+    ShownResult &shown, std::function<HistoryRecorder *()> history)
+    : QObject(window)
+    , m_window(window)
+    , m_controls(controls)
     , m_control(control)
+    , m_shown(shown)
+    , m_statePanel(controls.statePanel)
+    , m_history(std::move(history))
     , m_run(new ScriptRun(control, this)) // owned (Qt parent)
     , m_log(new QTreeWidget) // owned by the splitter below
     , m_action(new QAction(QStringLiteral("Run Script"), this)) // owned (Qt parent)
@@ -47,17 +58,18 @@ ScriptLog::ScriptLog(TForm1 *form, Ui::TForm1 &ui, QueryControl *control, QMenu 
     m_log->header()->setStretchLastSection(false);
     m_log->header()->setSectionResizeMode(OutcomeColumn, QHeaderView::Stretch);
     m_log->hide();
-    auto *splitter = new QSplitter(Qt::Vertical, ui.TabSheet1); // owned by the page
+    QWidget *page = controls.editor->parentWidget();
+    auto *splitter = new QSplitter(Qt::Vertical, page); // owned by the page
     splitter->setObjectName(QStringLiteral("ScriptSplitter"));
     splitter->setChildrenCollapsible(false);
-    delete ui.TabSheet1->layout()->replaceWidget(ui.RE1, splitter); // the editor's old item
-    splitter->addWidget(ui.RE1);
+    delete page->layout()->replaceWidget(controls.editor, splitter); // the editor's old item
+    splitter->addWidget(controls.editor);
     splitter->addWidget(m_log);
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 1);
     // A query's line shows that statement's result, while it is kept.
     const auto chosen = [this](QTreeWidgetItem *item) {
-        runGuarded(m_form, [&] { show(m_log->indexOfTopLevelItem(item)); });
+        runGuarded(m_window, [&] { show(m_log->indexOfTopLevelItem(item)); });
     };
     connect(m_log, &QTreeWidget::itemClicked, this, chosen);
     connect(m_log, &QTreeWidget::itemActivated, this, chosen);
@@ -65,11 +77,11 @@ ScriptLog::ScriptLog(TForm1 *form, Ui::TForm1 &ui, QueryControl *control, QMenu 
     m_action->setObjectName(QStringLiteral("RunScript1"));
     m_action->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
     m_action->setShortcutContext(Qt::WindowShortcut);
-    form->addAction(m_action); // its key works anywhere in the window
+    window->addAction(m_action); // its key works anywhere in the window
     // Beside the other commands that run statements on the database; the editor's menu keeps
     // its own commands only.
-    menu->addSeparator()->setObjectName(QStringLiteral("N2"));
-    menu->addAction(m_action);
+    controls.menu->addSeparator()->setObjectName(QStringLiteral("N2"));
+    controls.menu->addAction(m_action);
     connect(control, &QueryControl::stateChanged, this, [this](QueryControl::State state) {
         m_action->setEnabled(state == QueryControl::State::Idle);
     });
@@ -78,15 +90,16 @@ ScriptLog::ScriptLog(TForm1 *form, Ui::TForm1 &ui, QueryControl *control, QMenu 
 ScriptLog::Script ScriptLog::script()
 {
     Script script;
-    const QTextCursor cursor = m_ui.RE1->textCursor();
-    script.text = m_ui.RE1->toPlainText();
+    const QTextCursor cursor = m_controls.editor->textCursor();
+    script.text = m_controls.editor->toPlainText();
     if (cursor.hasSelection()) {
         script.part = true;
         script.origin = cursor.selectionStart();
         script.text = script.text.mid(script.origin, cursor.selectionEnd() - script.origin);
-        script.firstLine = m_ui.RE1->document()->findBlock(script.origin).blockNumber() + 1;
+        script.firstLine =
+            m_controls.editor->document()->findBlock(script.origin).blockNumber() + 1;
     }
-    script.dialect = aliasDialect(m_ui.ComboBox1->currentText());
+    script.dialect = aliasDialect(m_controls.aliases->currentText());
     ScriptRun::Unclosed unclosed;
     script.steps = ScriptRun::stepsOf(script.text, script.dialect, &unclosed);
     if (refuseUnclosed(script, unclosed))
@@ -112,23 +125,22 @@ bool ScriptLog::refuseUnclosed(const Script &script, const ScriptRun::Unclosed &
     item->setText(OutcomeColumn, text);
     item->setToolTip(OutcomeColumn, text);
     m_log->show();
-    m_form->setStatusText(1,
-        QStringLiteral("Script not run: line %1 holds %2 that is not closed")
-            .arg(line)
-            .arg(unclosed.what));
+    m_statePanel->setText(QStringLiteral("Script not run: line %1 holds %2 that is not closed")
+                              .arg(line)
+                              .arg(unclosed.what));
     const int from = script.origin + unclosed.offset;
-    const int last = m_ui.RE1->document()->characterCount() - 1;
+    const int last = m_controls.editor->document()->characterCount() - 1;
     QTextEdit::ExtraSelection selection;
-    selection.cursor = QTextCursor(m_ui.RE1->document());
+    selection.cursor = QTextCursor(m_controls.editor->document());
     selection.cursor.setPosition(std::min(from, last));
     selection.cursor.setPosition(
         std::min(script.origin + int(script.text.size()), last), QTextCursor::KeepAnchor);
     selection.format.setBackground(QColor(255, 200, 200));
-    m_ui.RE1->setExtraSelections({ selection });
-    QTextCursor cursor = m_ui.RE1->textCursor();
+    m_controls.editor->setExtraSelections({ selection });
+    QTextCursor cursor = m_controls.editor->textCursor();
     cursor.setPosition(std::min(from, last));
-    m_ui.RE1->setTextCursor(cursor);
-    m_ui.RE1->ensureCursorVisible();
+    m_controls.editor->setTextCursor(cursor);
+    m_controls.editor->ensureCursorVisible();
     return true;
 }
 
@@ -168,7 +180,7 @@ void ScriptLog::stop(RunOutcome outcome)
         const int running = m_run->current();
         m_run->cancel();
         const QVector<ScriptRun::Step> &steps = m_run->steps();
-        HistoryRecorder *history = m_form->historyDatabase();
+        HistoryRecorder *history = m_history();
         if (history && running >= 0 && running < steps.size() && m_historyKeys[running]
             && steps[running].outcome == ScriptRun::Outcome::Cancelled)
             history->runEnded(m_historyKeys[running], steps[running].elapsedMs, outcome);
@@ -178,9 +190,9 @@ void ScriptLog::stop(RunOutcome outcome)
         m_closed[kept.first] = true;
     }
     m_results.clear();
-    if (m_shown >= 0)
-        m_closed[m_shown] = true; // the window's CurrentQuery: its caller closes it
-    m_shown = -1;
+    if (m_shownStep >= 0)
+        m_closed[m_shownStep] = true; // the shown result: its caller closes it
+    m_shownStep = -1;
     for (int i = 0; i < m_log->topLevelItemCount(); ++i)
         showLine(i);
 }
@@ -189,8 +201,8 @@ void ScriptLog::stepStarted(int index)
 {
     showLine(index);
     m_log->scrollToItem(m_log->topLevelItem(index));
-    mark(index, m_form->palette().color(QPalette::Highlight).lighter(170));
-    if (HistoryRecorder *history = m_form->historyDatabase())
+    mark(index, m_window->palette().color(QPalette::Highlight).lighter(170));
+    if (HistoryRecorder *history = m_history())
         m_historyKeys[index] = history->runStarted(
             m_run->steps()[index].sql, m_alias, QDateTime::currentMSecsSinceEpoch());
 }
@@ -199,7 +211,7 @@ void ScriptLog::stepEnded(int index, StatementOutcome *outcome)
 {
     const ScriptRun::Step &step = m_run->steps()[index];
     const bool failed = step.outcome == ScriptRun::Outcome::Error;
-    HistoryRecorder *history = m_form->historyDatabase();
+    HistoryRecorder *history = m_history();
     if (history && m_historyKeys[index]) {
         history->runEnded(m_historyKeys[index], step.elapsedMs,
             failed ? RunOutcome::Error : RunOutcome::Completed, step.errorText);
@@ -218,7 +230,7 @@ void ScriptLog::ended()
     const QVector<ScriptRun::Step> &steps = m_run->steps();
     for (int i = 0; i < m_log->topLevelItemCount(); ++i)
         showLine(i);
-    m_ui.RE1->setExtraSelections({});
+    m_controls.editor->setExtraSelections({});
     int errors = 0;
     int firstError = -1;
     int cancelled = -1;
@@ -240,26 +252,26 @@ void ScriptLog::ended()
         if (errors)
             summary += QStringLiteral(", %1 failed").arg(errors);
     }
-    m_form->setStatusText(1, summary);
+    m_statePanel->setText(summary);
     if (firstError >= 0) {
         // The statement that failed first stays marked, the place its message points to more
         // strongly, and its line chosen in the log.
         mark(firstError, QColor(255, 228, 228));
         const ScriptRun::Step &step = steps[firstError];
-        QList<QTextEdit::ExtraSelection> marks = m_ui.RE1->extraSelections();
-        const int at = EditorMarks::errorMarks(m_ui.RE1, step.errorText, step.sql,
+        QList<QTextEdit::ExtraSelection> marks = m_controls.editor->extraSelections();
+        const int at = EditorMarks::errorMarks(m_controls.editor, step.errorText, step.sql,
             m_script.origin + step.begin, m_script.dialect, marks);
         if (at >= 0) {
-            m_ui.RE1->setExtraSelections(marks);
-            QTextCursor cursor = m_ui.RE1->textCursor();
+            m_controls.editor->setExtraSelections(marks);
+            QTextCursor cursor = m_controls.editor->textCursor();
             cursor.setPosition(at);
-            m_ui.RE1->setTextCursor(cursor);
-            m_ui.RE1->ensureCursorVisible();
+            m_controls.editor->setTextCursor(cursor);
+            m_controls.editor->ensureCursorVisible();
         }
         m_log->setCurrentItem(m_log->topLevelItem(firstError));
-    } else if (cancelled < 0 && m_shown >= 0) {
-        m_ui.PageControl1->setCurrentWidget(m_ui.TabSheet2);
-        m_ui.DBGrid1->setFocus();
+    } else if (cancelled < 0 && m_shownStep >= 0) {
+        m_controls.pages->setCurrentWidget(m_controls.gridPage);
+        m_controls.grid->setFocus();
     }
 }
 
@@ -274,14 +286,13 @@ void ScriptLog::keep(int index, std::unique_ptr<QueryDataset> result)
 void ScriptLog::putOnGrid(int index, std::unique_ptr<QueryDataset> result)
 {
     // The result the grid showed goes back among the kept ones (one not of this script goes).
-    m_form->UnbindGrid();
-    if (m_form->CurrentQuery && m_shown >= 0)
-        m_results[m_shown] = std::move(m_form->CurrentQuery);
-    else if (m_form->CurrentQuery)
-        Reaper::dispose(std::move(m_form->CurrentQuery));
-    m_form->CurrentQuery = std::move(result);
-    m_shown = index;
-    m_form->BindGrid();
+    std::unique_ptr<QueryDataset> before = m_shown.take();
+    if (before && m_shownStep >= 0)
+        m_results[m_shownStep] = std::move(before);
+    else
+        Reaper::dispose(std::move(before));
+    m_shownStep = index;
+    m_shown.show(std::move(result));
 }
 
 void ScriptLog::closeResult(int index)
@@ -301,15 +312,15 @@ void ScriptLog::show(int index)
     if (state == QueryControl::State::FetchingToEnd || state == QueryControl::State::Counting)
         return; // the grid's result is on a worker now
     const auto kept = m_results.find(index);
-    if (index != m_shown && kept == m_results.end())
+    if (index != m_shownStep && kept == m_results.end())
         return; // no result, or closed: its line says so
-    if (index != m_shown) {
+    if (index != m_shownStep) {
         std::unique_ptr<QueryDataset> result = std::move(kept->second);
         m_results.erase(kept);
         putOnGrid(index, std::move(result));
     }
-    m_ui.PageControl1->setCurrentWidget(m_ui.TabSheet2);
-    m_ui.DBGrid1->setFocus();
+    m_controls.pages->setCurrentWidget(m_controls.gridPage);
+    m_controls.grid->setFocus();
 }
 
 void ScriptLog::showLine(int index)
@@ -334,12 +345,12 @@ void ScriptLog::mark(int index, const QColor &background)
 {
     const ScriptRun::Step &step = m_run->steps()[index];
     // The editor may have changed since the script started: the mark stays inside its text.
-    const int last = m_ui.RE1->document()->characterCount() - 1;
+    const int last = m_controls.editor->document()->characterCount() - 1;
     QTextEdit::ExtraSelection selection;
-    selection.cursor = QTextCursor(m_ui.RE1->document());
+    selection.cursor = QTextCursor(m_controls.editor->document());
     selection.cursor.setPosition(std::min(m_script.origin + step.begin, last));
     selection.cursor.setPosition(
         std::min(m_script.origin + step.end, last), QTextCursor::KeepAnchor);
     selection.format.setBackground(background);
-    m_ui.RE1->setExtraSelections({ selection });
+    m_controls.editor->setExtraSelections({ selection });
 }

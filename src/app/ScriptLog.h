@@ -6,19 +6,24 @@
 #include <QObject>
 #include <QVector>
 
+#include <functional>
 #include <map>
 #include <memory>
 
-namespace Ui {
-class TForm1;
-}
 class Connection;
 class QAction;
 class QMenu;
 class QTreeWidget;
 class QueryControl;
 class QueryDataset;
-class TForm1;
+class ShownResult;
+class HistoryRecorder;
+class QComboBox;
+class QLabel;
+class QPlainTextEdit;
+class QTabWidget;
+class QTableView;
+class QWidget;
 
 // Run Script (Alt+X, also in the Auto-commit button's menu): the statements of the editor, or of
 // its selection, run one after another by a ScriptRun, with a log under the editor that lists each
@@ -32,7 +37,21 @@ class ScriptLog : public QObject
 
 public:
     // menu: where Run Script is listed, after a separator.
-    ScriptLog(TForm1 *form, Ui::TForm1 &ui, QueryControl *control, QMenu *menu);
+    // The window's controls the script uses (not owned).
+    struct Controls
+    {
+        QPlainTextEdit *editor; // RE1: the log goes under it, on its page
+        QComboBox *aliases; // ComboBox1: the dialect the script is split in
+        QTabWidget *pages; // PageControl1
+        QWidget *gridPage; // TabSheet2, shown with the grid when a query's result is kept
+        QTableView *grid; // DBGrid1
+        QLabel *statePanel; // status bar panel 1: the script's summary
+        QMenu *menu; // where Run Script is listed, after a separator
+    };
+    // shown: the result in the grid; history: the history database, or null once it could not
+    // be used.
+    ScriptLog(QWidget *window, const Controls &controls, QueryControl *control, ShownResult &shown,
+        std::function<HistoryRecorder *()> history);
 
     QAction *action() const { return m_action; } // RunScript1
 
@@ -74,9 +93,12 @@ private:
     void mark(int index, const QColor &background);
     bool refuseUnclosed(const Script &script, const ScriptRun::Unclosed &unclosed);
 
-    TForm1 *m_form; // not owned: the window owns this room
-    Ui::TForm1 &m_ui;
+    QWidget *m_window; // not owned: the window owns this room
+    Controls m_controls; // the window's controls
     QueryControl *m_control; // not owned: the window's
+    ShownResult &m_shown; // the window's
+    QLabel *m_statePanel; // not owned: the status bar's
+    std::function<HistoryRecorder *()> m_history;
     ScriptRun *m_run; // owned (Qt parent)
     QTreeWidget *m_log; // ScriptLog, owned by the splitter under the editor
     QAction *m_action; // RunScript1, owned (Qt parent)
@@ -85,5 +107,5 @@ private:
     QVector<qint64> m_historyKeys; // per step, 0 when not recorded
     QVector<bool> m_closed; // per step: its result was kept and is closed now
     std::map<int, std::unique_ptr<QueryDataset>> m_results; // kept, not shown
-    int m_shown = -1; // the step whose result is the window's CurrentQuery
+    int m_shownStep = -1; // the step whose result the grid shows
 };

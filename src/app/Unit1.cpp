@@ -40,7 +40,7 @@ TForm1::TForm1(const Options &options, QWidget *parent)
     m_lifecycle = new WindowLifecycle(this, *ui); // owned by the window (Qt parent)
     m_lifecycle->dress();
     m_routing = new RoutingView(ui->RE1, ui->ComboBox1, ui->RoutingLabel, this); // owned (parent)
-    m_queryFiles = new QueryFiles(this, ui->RE1); // owned by the window (Qt parent)
+    m_queryFiles = new QueryFiles(this, ui->RE1, editorAccess()); // owned (Qt parent)
     m_recovery = new EditorRecovery(EditorRecovery::defaultFolder(), this); // owned (parent)
     m_recovery->watch(ui->RE1, [this] { return m_queryFiles->recoverySnapshot(); });
     // Text that a query file now holds is no longer kept for recovery.
@@ -112,7 +112,7 @@ TForm1::~TForm1()
 
 QString TForm1::titleText()
 {
-    return QStringLiteral("Morvane version .99M");
+    return WindowLifecycle::titleText();
 }
 
 QString TForm1::statusText(int panel) const

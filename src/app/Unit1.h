@@ -1,6 +1,8 @@
 #pragma once
 
+#include "app/EditorAccess.h"
 #include "app/Guard.h"
+#include "app/ShownResult.h"
 #include "history/History.h"
 #include "history/HistoryRecorder.h"
 #include "query/QueryControl.h"
@@ -68,7 +70,12 @@ public:
     static QString titleText();
 
     // --- Shared state (UI thread only) ---
-    std::unique_ptr<QueryDataset> CurrentQuery; // the result shown in the grid, owned
+private:
+    ShownResult m_shown; // the result in the grid and its binding; declared first, freed last
+
+public:
+    // The result shown in the grid (owned by m_shown), as tests and benchmarks read it.
+    std::unique_ptr<QueryDataset> &CurrentQuery = m_shown.held();
     // The worker of the window's own statement or walk under way (opaque: it deletes itself
     // once ended), null when none. Not owned.
     QObject *CurrentThread = nullptr;
@@ -110,9 +117,9 @@ public:
     void CloseCurrentQuery();
     void QueryFinished(StatementOutcome &outcome);
     // Binds the grid DBGrid1 to DataSource1 (showing CurrentQuery from its current record), or
-    // unbinds it so that it shows no data; the exports unbind it while they walk the result.
-    void BindGrid();
-    void UnbindGrid();
+    // unbinds it so that it shows no data (ShownResult).
+    void BindGrid() { m_shown.bind(); }
+    void UnbindGrid() { m_shown.unbind(); }
 
     // The grid's data source (a table model over CurrentQuery); null until the window is built.
     DataSource *DataSource1 = nullptr; // owned by the window (Qt parent)
@@ -176,7 +183,7 @@ private:
     // Topic set-up called by the constructor after the controls are wired: each topic file
     // installs what its controls need beyond a click (models, delegates, key filters, signals).
     void setupEditor(); // Unit1Editor.cpp
-    void setupGrid(); // Unit1Run.cpp
+    void setupGrid(); // Unit1Grid.cpp: the grid, the run path's rooms, the window's keys
     void setupExport(); // Unit1Export.cpp
     void setupHistory(); // Unit1History.cpp
     void setupAbout(); // Unit1About.cpp
@@ -218,21 +225,14 @@ private:
     // Message boxes of a statement, shown after its hand-back (the worker does not wait on them).
     void showQueryError(const StatementOutcome &outcome);
     void postError(const QString &text);
+    // [Unit1Grid.cpp]
     void FetchFinished(StatementOutcome &outcome);
-    // Panel 0: a record count stays; the records fetched by Ctrl+End show while their result is
-    // open, and panel 0 gets its earlier text back when it closes.
-    void setRecordCount(int count);
-    void setTransientCount(int count);
-    void endTransientCount();
-    std::optional<QString> m_countPanelBefore; // set while panel 0 shows a transient count
     void fetchToEnd(); // Ctrl+End in the grid: the rest of the result, off the UI thread
     void setupKeys();
+    // [Unit1Run.cpp]
     // Closing the window: the running statement is cancelled on the server, nothing waits.
     void cancelForExit();
-    void gridColumnsResized(int column);
-    void gridCurrentRowChanged(int row);
     bool m_waitCursor = false; // this window holds one override cursor of the application
-    bool m_bindingGrid = false; // the grid's columns and current row are being set from code
     QueryControl *m_control = nullptr; // owned by the window (Qt parent)
     EditorMarks *m_marks = nullptr; // the statement at the cursor, the error place; owned (parent)
     ResultView *m_resultView = nullptr; // the grid's sort and filter; owned (Qt parent)
@@ -270,6 +270,7 @@ public:
     void refuseNulCharacter() const;
 
 private:
+    EditorAccess editorAccess(); // the editor's whole text and QueryChanged, for the rooms
     EditorCommands *m_editor = nullptr; // keys, clipboard, find/replace; owned (Qt parent)
     QueryFiles *m_queryFiles = nullptr; // load, save and print; owned by the window (Qt parent)
     // [Unit1History.cpp]

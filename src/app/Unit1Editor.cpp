@@ -21,6 +21,12 @@ void TForm1::setEditorText(const QString &text)
     RE1Change(ui->RE1);
 }
 
+EditorAccess TForm1::editorAccess()
+{
+    return { [this] { return EditorLines(); }, [this] { return EditorText(); },
+        [this](const QString &text) { setEditorText(text); }, &QueryChanged };
+}
+
 void TForm1::setupEditor()
 {
     ReplaceDialog1 = new TReplaceDialog(this); // owned by the window

@@ -9,13 +9,7 @@
 
 void TForm1::setupExport()
 {
-    m_export = std::make_unique<ExportCommands>(
-        this, CurrentQuery, DataSource1, ui->DBGrid1, m_resultView, [this](bool bind) {
-            if (bind)
-                BindGrid();
-            else
-                UnbindGrid();
-        });
+    m_export = std::make_unique<ExportCommands>(this, m_shown, ui->DBGrid1, m_resultView);
 }
 
 void TForm1::Button5Click(QObject *)
@@ -35,7 +29,7 @@ void TForm1::Button4Click(QObject *)
 
 void TForm1::PopupMenu2Popup(QObject *)
 {
-    const bool open = CurrentQuery && CurrentQuery->IsOpen();
+    const bool open = m_shown.open();
     ui->CopyFieldtoClipboard1->setEnabled(open);
     ui->CopyEntireRowtoclipboard1->setEnabled(open);
     ui->CopyEntireRowCommaQuote1->setEnabled(open);

@@ -4,8 +4,8 @@
 
 void TForm1::setupHistory()
 {
-    m_historyPage = new HistoryPage(this, ui->HistorySearch, ui->ComboBox2, ui->HistFullSQL,
-        m_queryFiles); // owned by the window (Qt parent)
+    m_historyPage = new HistoryPage(this, HistoryList, editorAccess(), ui->HistorySearch,
+        ui->ComboBox2, ui->HistFullSQL, m_queryFiles); // owned by the window (Qt parent)
     m_historyPage->open();
 }
 
@@ -51,7 +51,7 @@ void TForm1::historyRunAbandoned()
 
 void TForm1::historyClosing()
 {
-    m_historyPage->closing();
+    m_historyPage->closing(CurrentThread != nullptr);
 }
 
 void TForm1::ComboBox2Change(QObject *)

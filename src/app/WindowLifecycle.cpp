@@ -3,7 +3,6 @@
 #include "app/Aliases.h"
 #include "app/Guard.h"
 #include "app/SqlHighlighter.h"
-#include "app/Unit1.h"
 #include "app/WindowPlacement.h"
 #include "connection/Session.h"
 #include "ui_Unit1.h"
@@ -13,6 +12,7 @@
 #include <QEvent>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QMainWindow>
 #include <QMenu>
 #include <QScreen>
 #include <QStyle>
@@ -140,22 +140,27 @@ QFont aboutFont(bool link)
 
 } // namespace
 
-WindowLifecycle::WindowLifecycle(TForm1 *form, Ui::TForm1 &ui)
-    : QObject(form)
-    , m_form(form)
+WindowLifecycle::WindowLifecycle(QMainWindow *window, Ui::TForm1 &ui)
+    : QObject(window)
+    , m_window(window)
     , m_ui(ui)
 { }
 
+QString WindowLifecycle::titleText()
+{
+    return QStringLiteral("Morvane version .99M");
+}
+
 void WindowLifecycle::dress()
 {
-    m_form->setWindowIcon(glyph(QStringLiteral("app")));
+    m_window->setWindowIcon(glyph(QStringLiteral("app")));
     // The form is laid out for an 8 point face; the platform's own one stands in when the
     // classic face is missing.
     QFont formFont = QFontDatabase::hasFamily(QStringLiteral("MS Sans Serif"))
         ? QFont(QStringLiteral("MS Sans Serif"))
         : QApplication::font();
     formFont.setPointSize(8);
-    m_form->setFont(formFont);
+    m_window->setFont(formFont);
     // A wider face than the form was laid out for must not cut the caption short.
     m_ui.CheckBox1->resize(std::max(m_ui.CheckBox1->width(), m_ui.CheckBox1->sizeHint().width()),
         m_ui.CheckBox1->height());
@@ -211,14 +216,14 @@ void WindowLifecycle::dress()
     }
     m_statusPanels[0]->setFixedWidth(75);
 
-    m_editorMenu = new QMenu(m_form); // owned by the window
+    m_editorMenu = new QMenu(m_window); // owned by the window
     m_editorMenu->setObjectName(QStringLiteral("PopupMenu1"));
     m_editorMenu->addAction(m_ui.Undo1);
     m_editorMenu->addSeparator()->setObjectName(QStringLiteral("N1"));
     m_editorMenu->addActions({ m_ui.Copy1, m_ui.Cut1, m_ui.Paste1, m_ui.SelectAll1 });
     m_editorMenu->addSeparator()->setObjectName(QStringLiteral("Font1"));
     m_editorMenu->addActions({ m_ui.Font2, m_ui.Print1, m_ui.FindReplace1 });
-    m_gridMenu = new QMenu(m_form); // owned by the window
+    m_gridMenu = new QMenu(m_window); // owned by the window
     m_gridMenu->setObjectName(QStringLiteral("PopupMenu2"));
     m_gridMenu->addActions({ m_ui.CopyFieldtoClipboard1, m_ui.CopyEntireRowtoclipboard1,
         m_ui.CopyEntireRowCommaQuote1 });
@@ -234,10 +239,10 @@ void WindowLifecycle::place()
 {
     // Centred on the desktop: placed before the first show.
     if (const QScreen *screen = QGuiApplication::primaryScreen())
-        m_form->setGeometry(QStyle::alignedRect(
-            Qt::LeftToRight, Qt::AlignCenter, m_form->size(), screen->availableGeometry()));
+        m_window->setGeometry(QStyle::alignedRect(
+            Qt::LeftToRight, Qt::AlignCenter, m_window->size(), screen->availableGeometry()));
     // Where the user left it last time, when that is on a screen now.
-    WindowPlacement::restore(m_form);
+    WindowPlacement::restore(m_window);
 }
 
 void WindowLifecycle::watchUserPageChanges(std::function<void()> handler)
@@ -265,20 +270,20 @@ void WindowLifecycle::prepareAliases()
     // Each step that can fail on its own is guarded on its own: its message is shown and the
     // later steps still run, so a DB2 client or a data source file that the user may not change
     // costs neither the alias list nor the history.
-    runGuarded(m_form, [] {
+    runGuarded(m_window, [] {
         for (const char *alias : { "db2p201", "db2t301", "db2t302", "db2t303" })
             EnsureAlias(QLatin1String(alias), QLatin1String(alias));
     });
 
     m_ui.ComboBox1->clear();
-    runGuarded(m_form, [this] {
+    runGuarded(m_window, [this] {
         QStringList aliases;
         Session::instance().ListAliasNames(aliases);
         m_ui.ComboBox1->addItems(aliases);
     });
     m_ui.ComboBox1->setCurrentIndex(-1); // filling the list chooses no alias
 
-    runGuarded(m_form, [] { SetDB2Isolation(); });
+    runGuarded(m_window, [] { SetDB2Isolation(); });
 
     // Alphabetical order, as a sorted list box keeps it: case does not decide, except between
     // names that differ only in case.

@@ -1,14 +1,15 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 
 #include <functional>
 
 namespace Ui {
 class TForm1;
 }
-class TForm1;
 class QLabel;
+class QMainWindow;
 class QMenu;
 
 // The main window's start-up around FormCreate: its controls dressed beyond the form file
@@ -18,7 +19,10 @@ class QMenu;
 class WindowLifecycle : public QObject
 {
 public:
-    WindowLifecycle(TForm1 *form, Ui::TForm1 &ui);
+    WindowLifecycle(QMainWindow *window, Ui::TForm1 &ui);
+
+    // The title text, and the window caption after start-up.
+    static QString titleText();
 
     void dress();
     // Centred on the desktop, then where the user left it when that is on a screen now.
@@ -36,7 +40,7 @@ public:
     QMenu *editorMenu() const { return m_editorMenu; }
 
 private:
-    TForm1 *m_form; // not owned: the window owns this room
+    QMainWindow *m_window; // not owned: the window owns this room
     Ui::TForm1 &m_ui; // the window's controls
     QLabel *m_statusPanels[2] = {}; // owned by StatusBar1
     QMenu *m_editorMenu = nullptr; // PopupMenu1, owned by the window (Qt parent)
