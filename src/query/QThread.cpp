@@ -18,6 +18,8 @@ TQthread::TQthread(StatementJob job)
     Outcome.result = std::make_unique<QueryDataset>(job.storeBudget);
     Outcome.result->setConnection(job.alias, std::move(job.connection));
     Outcome.result->setSql(job.sql);
+    if (!job.parameters.empty())
+        Outcome.result->setParameters(std::move(job.parameters));
     Outcome.isExec = job.isExec;
     freeWhenEnded();
 }

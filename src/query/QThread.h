@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class ConnectionHandle;
 
@@ -25,6 +26,8 @@ struct StatementJob
     // Work is open on the connection: the statement waits for it however long it stays held,
     // and never moves to a fresh one.
     bool keepConnection = false;
+    // Values for the statement's markers, bound when it runs (one per "?" of sql).
+    std::vector<ParameterValue> parameters;
 };
 
 // Runs one statement (a select that it opens, or an exec) on a thread of its own and hands its

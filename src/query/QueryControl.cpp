@@ -85,7 +85,8 @@ void QueryControl::connectEnded(std::shared_ptr<ConnectionHandle> handle, std::e
 }
 
 QObject *QueryControl::startStatement(const QString &sql, Connection *connection, bool isExec,
-    bool wantCount, StatementDone done, StatementDone counting, std::size_t storeBudget)
+    bool wantCount, StatementDone done, StatementDone counting, std::size_t storeBudget,
+    std::vector<ParameterValue> parameters)
 {
     abandon();
     checkLost(); // told before a statement may open new work on a connection opened again
@@ -97,6 +98,7 @@ QObject *QueryControl::startStatement(const QString &sql, Connection *connection
     job.wantCount = wantCount;
     job.storeBudget = storeBudget ? storeBudget : m_storeBudget;
     job.autoCommit = m_autoCommit;
+    job.parameters = std::move(parameters);
     // Open work never moves to a fresh connection: the statement waits for its own.
     job.keepConnection = m_transaction.holds(job.connection);
     const std::shared_ptr<ConnectionHandle> handle = job.connection;

@@ -12,6 +12,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class Connection;
 class ConnectionHandle;
@@ -77,9 +78,11 @@ public:
     // counting() hears of the select's own outcome (its result stays with the worker), done()
     // follows the count. A fresh connection the worker had to open becomes the connection's
     // own. Returns the worker (see worker()), null when it was abandoned at once. storeBudget:
-    // the bytes its result may keep in memory (0: the one set below).
+    // the bytes its result may keep in memory (0: the one set below). parameters: the values
+    // bound to the markers of sql, one per "?".
     QObject *startStatement(const QString &sql, Connection *connection, bool isExec, bool wantCount,
-        StatementDone done, StatementDone counting = nullptr, std::size_t storeBudget = 0);
+        StatementDone done, StatementDone counting = nullptr, std::size_t storeBudget = 0,
+        std::vector<ParameterValue> parameters = {});
     // The bytes a statement's result may keep in memory before the rest goes to a temporary
     // file: the user's setting, which the window reads and hands in before each start.
     void setStoreBudget(std::size_t bytes) { m_storeBudget = bytes; }
