@@ -92,6 +92,8 @@ private:
     void showLine(int index);
     void mark(int index, const QColor &background);
     bool refuseUnclosed(const Script &script, const ScriptRun::Unclosed &unclosed);
+    // The values a marker's name took before, from the history database (none without one).
+    std::function<QStringList(const QString &)> recentValues();
 
     QWidget *m_window; // not owned: the window owns this room
     Controls m_controls; // the window's controls

@@ -6,6 +6,8 @@
 #include "support/TestEnv.h"
 #include "support/WindowFixture.h"
 
+#include <QFormLayout>
+#include <QLabel>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTreeWidget>
@@ -27,6 +29,9 @@ private slots:
     void unclosedRunsNothing();
     void errorMarkInTheStatement_data();
     void errorMarkInTheStatement();
+    void valuesAskedOnce_data();
+    void valuesAskedOnce();
+    void escapeRunsNothing();
 
 private:
     WindowFixture m_form;
@@ -35,7 +40,9 @@ private:
 void tst_scripts::initTestCase()
 {
     const QStringList tables { QStringLiteral("create table t(id integer)"),
-        QStringLiteral("insert into t values (1), (2), (3)") };
+        QStringLiteral("insert into t values (1), (2), (3)"),
+        QStringLiteral("create table notes(note varchar(100))"),
+        QStringLiteral("insert into notes values ('a'), ('b')") };
     TestEnv::addSqliteDsn(QStringLiteral("SCRIPTLITE"), tables);
     PgServer::instance().addDsn(QStringLiteral("SCRIPTPG"), QStringLiteral("scripts"));
     PgServer::instance().exec(tables.join(u';'), QStringLiteral("scripts"));
@@ -219,6 +226,95 @@ void tst_scripts::errorMarkInTheStatement()
     const QTextCursor mark = marks.last().cursor;
     QCOMPARE(mark.selectedText(), marked);
     QCOMPARE(mark.blockNumber(), 1);
+}
+
+namespace {
+
+// Answers the script's one parameter dialog: its labels, in order, into `labels`, then the
+// values typed into its fields and Run pressed (or Esc, when values is empty).
+ModalScript::Answer giveValues(const QStringList &values, QStringList *labels)
+{
+    return [values, labels](QWidget *dialog) {
+        QCOMPARE(dialog->objectName(), QStringLiteral("ParameterDialog"));
+        auto *form = dialog->findChild<QFormLayout *>();
+        for (int row = 0; form && row < form->rowCount(); ++row)
+            *labels << static_cast<QLabel *>(form->itemAt(row, QFormLayout::LabelRole)->widget())
+                           ->text();
+        QWidget *focus = dialog->focusWidget() ? dialog->focusWidget() : dialog;
+        if (values.isEmpty()) {
+            QTest::keyClick(focus, Qt::Key_Escape);
+            return;
+        }
+        const QList<QComboBox *> fields =
+            dialog->findChildren<QComboBox *>(QStringLiteral("ParameterValue"));
+        for (int i = 0; i < fields.size() && i < values.size(); ++i)
+            fields[i]->setEditText(values[i]);
+        QTest::keyClick(focus, Qt::Key_Return);
+    };
+}
+
+} // namespace
+
+void tst_scripts::valuesAskedOnce_data()
+{
+    QTest::addColumn<QString>("alias");
+    QTest::addColumn<QString>("note");
+    QTest::newRow("SQLite") << "SCRIPTLITE"
+                            << "c";
+    QTest::newRow("PostgreSQL") << "SCRIPTPG"
+                                << "c";
+    // Spliced, the query would find every note.
+    QTest::newRow("SQLite, quotes stay data") << "SCRIPTLITE"
+                                              << "' OR ''='";
+    QTest::newRow("PostgreSQL, quotes stay data") << "SCRIPTPG"
+                                                  << "' OR ''='";
+}
+
+// ":note" in three statements is asked once, each "?" on its own, and every statement runs with
+// its values bound: the query finds the one row the insert added, and the delete removes it.
+void tst_scripts::valuesAskedOnce()
+{
+    QFETCH(QString, alias);
+    QFETCH(QString, note);
+    QVERIFY(m_form.open());
+    m_form->setDBParms(PgServer::instance().loginText());
+    m_form.type(QStringLiteral("insert into notes values (:note);\n"
+                               "select note from notes where note = :note or note = ?;\n"
+                               "delete from notes where note = :note;\n"));
+    m_form.chooseAlias(alias);
+    QStringList labels;
+    ModalScript script({ giveValues({ note, "zz" }, &labels) });
+    QTest::keyClick(m_form.editor(), Qt::Key_X, Qt::AltModifier);
+    QVERIFY(m_form.waitIdle());
+    QVERIFY(script.done());
+    QCOMPARE(script.unexpected, 0);
+    QCOMPARE(labels, (QStringList { ":note", "?1 (line 2)" }));
+    const QString with = " with :note = '" + QString(note).replace("'", "''") + "'";
+    QCOMPARE(logLines(m_form.child<QTreeWidget>("ScriptLog")),
+        (QStringList { "1 change 1 row affected" + with,
+            "2 query 1 row fetched" + with + ", ?1 = 'zz'", "3 change 1 row affected" + with }));
+    QCOMPARE(m_form.grid()->model()->rowCount(), 1);
+    QCOMPARE(m_form.grid()->model()->index(0, 0).data().toString(), note);
+}
+
+// Esc in the values' dialog runs no statement of the script.
+void tst_scripts::escapeRunsNothing()
+{
+    QVERIFY(m_form.open());
+    m_form->setDBParms(PgServer::instance().loginText());
+    m_form.type(QStringLiteral("delete from t where id > 0;\ninsert into t values (:id);\n"));
+    m_form.chooseAlias(QStringLiteral("SCRIPTLITE"));
+    QStringList labels;
+    ModalScript script({ giveValues({}, &labels) });
+    QTest::keyClick(m_form.editor(), Qt::Key_X, Qt::AltModifier);
+    QVERIFY(m_form.waitIdle());
+    QCOMPARE(script.unexpected, 0);
+    QCOMPARE(labels, QStringList { ":id" });
+    QCOMPARE(m_form->statusText(1), QStringLiteral("Script not run: no values were given"));
+    m_form.start(
+        m_form.runButton(), QStringLiteral("SCRIPTLITE"), QStringLiteral("select count(*) from t"));
+    QVERIFY(m_form.waitIdle());
+    QTRY_COMPARE(m_form.grid()->model()->index(0, 0).data().toInt(), 3);
 }
 
 STELVIK_TEST_MAIN(tst_scripts)
