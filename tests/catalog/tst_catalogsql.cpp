@@ -1,4 +1,5 @@
 #include "catalog/CatalogSql.h"
+#include "catalog/RoutineParameters.h"
 
 #include <QFile>
 #include <QtTest>
@@ -113,6 +114,42 @@ private slots:
         }
         for (auto at = made.cbegin(); at != made.cend(); ++at)
             QCOMPARE(at.value(), golden.value(at.key()));
+    }
+
+    // A CALL's parameters from SYSCAT.ROUTINEPARMS: the query for the names as the CALL writes
+    // them, and the overload its number of arguments chooses from the recorded rows.
+    void db2CallParameters_data()
+    {
+        QTest::addColumn<QString>("schema");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("arguments");
+        QTest::addColumn<QString>("sql"); // the golden section of the query
+        QTest::newRow("qualified, the first overload") << "app"
+                                                       << "Ship_Order" << 2 << "sql";
+        QTest::newRow("on the path, quoted, the second") << ""
+                                                         << "\"Ship\"\"O'\"" << 3 << "path sql";
+        QTest::newRow("no overload takes four") << "app"
+                                                << "Ship_Order" << 4 << "sql";
+    }
+    void db2CallParameters()
+    {
+        QFETCH(QString, schema);
+        QFETCH(QString, name);
+        QFETCH(int, arguments);
+        QFETCH(QString, sql);
+        const Sections golden = read(QStringLiteral(GOLDEN_DIR "/db2routineparms.txt"));
+        const QString driver = QStringLiteral("IBM DB2 ODBC DRIVER");
+        QCOMPARE(
+            routineParametersSql(catalogName(driver, schema), catalogName(driver, name)) + '\n',
+            golden.value(sql));
+        static const char *const directions[] = { "IN", "OUT", "INOUT" };
+        QString made;
+        for (const ProcedureParameter &p :
+            procedureParametersOfRows(rows(golden["rows"]), arguments))
+            made += QStringLiteral("%1 %2 %3 %4\n")
+                        .arg(QLatin1String(directions[int(p.direction)]), p.name, p.typeName)
+                        .arg(p.sqlType);
+        QCOMPARE(made, golden.value(QStringLiteral("call with %1 arguments").arg(arguments)));
     }
 
     void sources_data()
