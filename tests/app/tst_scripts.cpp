@@ -227,32 +227,22 @@ void tst_scripts::errorMarkInTheStatement()
     QCOMPARE(mark.blockNumber(), 1);
 }
 
-namespace {
-
-// Answers the script's one parameter dialog: its labels, in order, into `labels`, then the
-// values typed into its fields and Run pressed (or Esc, when values is empty).
-ModalScript::Answer giveValues(const QStringList &values, QStringList *labels)
+// Answers a script's values dialog: its labels into `labels`, then the values typed and Return
+// pressed (Esc when there are none).
+static ModalScript::Answer giveValues(const QStringList &values, QStringList *labels)
 {
     return [values, labels](QWidget *dialog) {
-        QCOMPARE(dialog->objectName(), QStringLiteral("ParameterDialog"));
         auto *form = dialog->findChild<QFormLayout *>();
-        for (int row = 0; form && row < form->rowCount(); ++row)
+        QVERIFY(form);
+        for (int row = 0; row < form->rowCount(); ++row)
             *labels << static_cast<QLabel *>(form->itemAt(row, QFormLayout::LabelRole)->widget())
                            ->text();
-        QWidget *focus = dialog->focusWidget() ? dialog->focusWidget() : dialog;
-        if (values.isEmpty()) {
-            QTest::keyClick(focus, Qt::Key_Escape);
-            return;
-        }
-        const QList<QComboBox *> fields =
-            dialog->findChildren<QComboBox *>(QStringLiteral("ParameterValue"));
+        const QList<QComboBox *> fields = dialog->findChildren<QComboBox *>("ParameterValue");
         for (int i = 0; i < fields.size() && i < values.size(); ++i)
             fields[i]->setEditText(values[i]);
-        QTest::keyClick(focus, Qt::Key_Return);
+        QTest::keyClick(dialog->focusWidget(), values.isEmpty() ? Qt::Key_Escape : Qt::Key_Return);
     };
 }
-
-} // namespace
 
 void tst_scripts::valuesAskedOnce_data()
 {

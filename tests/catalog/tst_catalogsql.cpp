@@ -116,32 +116,26 @@ private slots:
             QCOMPARE(at.value(), golden.value(at.key()));
     }
 
-    // A CALL's parameters from SYSCAT.ROUTINEPARMS: the query for the names as the CALL writes
-    // them, and the overload its number of arguments chooses from the recorded rows.
+    // A CALL's parameters on DB2: the query for the names as the CALL writes them, and the
+    // overload its number of arguments chooses among the recorded rows.
     void db2CallParameters_data()
     {
-        QTest::addColumn<QString>("schema");
-        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("call"); // the procedure's name as the CALL writes it
         QTest::addColumn<int>("arguments");
-        QTest::addColumn<QString>("sql"); // the golden section of the query
-        QTest::newRow("qualified, the first overload") << "app"
-                                                       << "Ship_Order" << 2 << "sql";
-        QTest::newRow("on the path, quoted, the second") << ""
-                                                         << "\"Ship\"\"O'\"" << 3 << "path sql";
-        QTest::newRow("no overload takes four") << "app"
-                                                << "Ship_Order" << 4 << "sql";
+        QTest::newRow("qualified, the first overload") << "app.Ship_Order" << 2;
+        QTest::newRow("on the path, quoted, the second") << "\"Ship\"\"O'\"" << 3;
+        QTest::newRow("no overload takes four") << "app.Ship_Order" << 4;
     }
     void db2CallParameters()
     {
-        QFETCH(QString, schema);
-        QFETCH(QString, name);
+        QFETCH(QString, call);
         QFETCH(int, arguments);
-        QFETCH(QString, sql);
         const Sections golden = read(QStringLiteral(GOLDEN_DIR "/db2routineparms.txt"));
-        const QString driver = QStringLiteral("IBM DB2 ODBC DRIVER");
+        const QString db2 = QStringLiteral("IBM DB2 ODBC DRIVER");
+        const QString schema = call.contains('.') ? call.section('.', 0, 0) : QString();
         QCOMPARE(
-            routineParametersSql(catalogName(driver, schema), catalogName(driver, name)) + '\n',
-            golden.value(sql));
+            routineParametersSql(catalogName(db2, schema), catalogName(db2, call.section('.', -1))),
+            golden.value("sql " + call).trimmed());
         static const char *const directions[] = { "IN", "OUT", "INOUT" };
         QString made;
         for (const ProcedureParameter &p :

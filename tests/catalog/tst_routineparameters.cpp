@@ -22,10 +22,9 @@ private slots:
                                    "amount := amount * 2; note := note || '!'; end $$"),
             QStringLiteral("routines"));
         ConnectionHandle handle(QStringLiteral("ROUTINEPG"), server.user(), server.password());
-        const QString driver = TestEnv::session().AliasDriver(QStringLiteral("ROUTINEPG"));
         QStringList shown;
         for (const ProcedureParameter &parameter : Catalog::callParameters(
-                 handle, driver, QStringLiteral("public"), QStringLiteral("ship"), 3))
+                 handle, TestEnv::session().AliasDriver("ROUTINEPG"), "public", "ship", 3))
             shown << parameter.name + '=' + QString::number(int(parameter.direction));
         QCOMPARE(shown, (QStringList { "id=0", "amount=2", "note=2" }));
     }
