@@ -146,7 +146,7 @@ bool ScriptLog::refuseUnclosed(const Script &script, const ScriptRun::Unclosed &
     return true;
 }
 
-void ScriptLog::start(const Script &given, Connection *connection)
+bool ScriptLog::start(const Script &given, Connection *connection)
 {
     Script script = given;
     // The statement's route may have chosen an alias of another dialect than the one chosen.
@@ -156,14 +156,14 @@ void ScriptLog::start(const Script &given, Connection *connection)
         script.dialect = dialect;
         script.steps = ScriptRun::stepsOf(script.text, dialect, &unclosed);
         if (refuseUnclosed(script, unclosed))
-            return;
+            return false;
     }
     // The values of the script's markers are asked once, before anything runs: Esc runs nothing
     // and leaves the last run's log and results as they are.
     if (!ScriptValues::ask(m_window, script.text, script.steps, script.dialect, script.firstLine,
             recentValues())) {
         m_statePanel->setText(QStringLiteral("Script not run: no values were given"));
-        return;
+        return false;
     }
     stop();
     m_script = script;
@@ -181,6 +181,7 @@ void ScriptLog::start(const Script &given, Connection *connection)
     const bool goOn = UserSettings::scriptContinueOnError();
     // The kept results share the memory the user gives one result.
     m_run->start(script.steps, connection, goOn, UserSettings::resultMemoryBytes() / KeptResults);
+    return true;
 }
 
 void ScriptLog::stop(RunOutcome outcome)

@@ -68,8 +68,9 @@ public:
     // only blanks are there, or a statement the splitter could not close, which the log, the
     // status bar and a mark in the editor then show.
     Script script();
-    // Once the alias's connection is open: the script runs on it.
-    void start(const Script &script, Connection *connection);
+    // Once the alias's connection is open: the script runs on it. False when nothing runs: a
+    // statement is not closed, or the values of its markers were not given (Esc).
+    bool start(const Script &script, Connection *connection);
     // Close Query, a new run, or the window going: the running statement is cancelled, the
     // rest skipped, and every kept result is closed.
     void stop(RunOutcome outcome = RunOutcome::Abandoned);
