@@ -204,6 +204,9 @@ void LoginFlow::logout()
         held->push_back(connection->handle());
     Session::instance().CloseConnections();
     Reaper::dispose(std::move(held));
+    // Work still open (the user logged out without waiting for its end) went with its
+    // connection: the panel no longer shows it, and it is not told as lost later.
+    m_control->forgetWork();
     ++m_request; // a connect still reading the stored login is forgotten too
     store(QString(), nullptr);
     // A password kept in the settings is gone before the command returns, whatever happens to

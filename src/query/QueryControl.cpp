@@ -201,6 +201,14 @@ void QueryControl::checkLost()
     emit workLost(text);
 }
 
+void QueryControl::forgetWork()
+{
+    if (!m_transaction.isOpen())
+        return;
+    m_transaction.clear();
+    emit transactionChanged();
+}
+
 void QueryControl::startEnd(bool commit, EndDone done)
 {
     abandon();

@@ -101,6 +101,9 @@ public:
     // gives up (the work stays open); one that reached the server runs on and its outcome still
     // counts, but done() is not called.
     void abandon();
+    // The connections were closed on purpose (a logout): open work is gone, its server rolls it
+    // back, and nothing is told as lost. An end that reached the server still tells its outcome.
+    void forgetWork();
 
 signals:
     void stateChanged(QueryControl::State state);

@@ -207,8 +207,7 @@ void tst_openwork::endUnderWay_data()
     QTest::addColumn<int>("answer"); // Wait (Retry), go on (Ignore: a rollback), Cancel
     for (const char *command : { "close", "SpeedButton12" })
         for (const int answer : { QMessageBox::Retry, QMessageBox::Ignore, QMessageBox::Cancel })
-            if (!(command == QLatin1String("SpeedButton12") && answer == QMessageBox::Ignore))
-                QTest::addRow("%s, %x", command, answer) << command << answer;
+            QTest::addRow("%s, %x", command, answer) << command << answer;
 }
 
 void tst_openwork::endUnderWay()
@@ -222,15 +221,21 @@ void tst_openwork::endUnderWay()
     ModalScript script({ ModalScript::press(QMessageBox::StandardButton(answer)) });
     script.setFallback(ModalScript::press(QMessageBox::Ok)); // the outcome, when told
     {
-        const ProcessPause stalled(PgServer::instance() // the server stops answering the end
-                                       .value("select pid from pg_stat_activity where state = "
-                                              "'idle in transaction' and datname = 'openwork'")
-                                       .toInt());
+        // The backend reports its idle state a moment after the insert's answer.
+        int backend = 0;
+        QTRY_VERIFY((backend = PgServer::instance()
+                                   .value("select pid from pg_stat_activity where state = "
+                                          "'idle in transaction' and datname = 'openwork'")
+                                   .toInt())
+            > 0);
+        const ProcessPause stalled(backend); // the server stops answering the end
         m_form.child<QAction>(commit ? "Commit1" : "Rollback1")->trigger();
         close ? void(m_form->close()) : m_form.child<QToolButton>("SpeedButton12")->click();
         QVERIFY(script.done());
         QCOMPARE(script.seen.value(0).objectName, QStringLiteral("EndUnderWay"));
         QCOMPARE(left(), !commit); // nothing waited for the server
+        // Logged out while the end waits: the work went with the connection.
+        QVERIFY(close || commit || !panel()->isVisible());
     }
     QTRY_COMPARE(rows(), commit ? 1 : 0);
     QTRY_COMPARE(left(), answer != QMessageBox::Cancel); // the window closed, or logged out
