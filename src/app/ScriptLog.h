@@ -32,8 +32,9 @@ class QWidget;
 // its selection, run one after another by a ScriptRun, with a log under the editor that lists each
 // one's line, kind, outcome and time; the running statement is marked in the editor. Each
 // statement is recorded in the history database; the results of the last few queries are kept
-// (the grid shows the newest, a query's line in the log shows its own). Owned by the window (Qt
-// parent); UI thread only.
+// (the grid shows the newest, a query's line in the log shows its own). A single statement's
+// several results and OUT values are listed there too; Copy takes the log as text. Owned by the
+// window (Qt parent); UI thread only.
 class ScriptLog : public QObject
 {
     Q_OBJECT
