@@ -113,13 +113,27 @@ void TQthread::walkToEnd()
     Outcome.counted = query.allFetched();
 }
 
-bool TQthread::mayReturnSeveral(const QString &sql)
+bool TQthread::mayReturnSeveral(const QString &sql, int *callBegin)
 {
+    if (callBegin)
+        *callBegin = -1;
     if (sql.trimmed().startsWith(QLatin1Char('{')))
         return true; // an escape sequence: {call ...}, {? = call ...}
     const QVector<Sql::Statement> statements = Sql::splitStatements(sql);
-    return statements.size() > 1
-        || (statements.size() == 1 && statements.first().kind == Sql::StatementKind::Call);
+    const bool call = statements.size() == 1 && statements.first().kind == Sql::StatementKind::Call;
+    if (call && callBegin)
+        *callBegin = statements.first().begin;
+    return statements.size() > 1 || call;
+}
+
+void TQthread::callFromItsStart()
+{
+    // The PostgreSQL driver hands OUT values back only for a text that begins with CALL: the
+    // comments before a lone call stay out of what the driver gets.
+    int begin = -1;
+    m_several = mayReturnSeveral(Outcome.result->sql(), &begin);
+    if (begin > 0)
+        Outcome.result->setSql(Outcome.result->sql().mid(begin));
 }
 
 void TQthread::collectResults()
@@ -156,13 +170,12 @@ void TQthread::runStatement()
     try {
         useFreeConnection();
         applyAutoCommit();
+        callFromItsStart(); // read here, on the worker: the text may be long
         if (Outcome.isExec) {
             Outcome.result->ExecQuery();
             Outcome.rowsAffected = Outcome.result->rowsAffected();
             Outcome.parameterOutputs = Outcome.result->parameterOutputs();
         } else {
-            // Read here, on the worker: the text may be long.
-            m_several = mayReturnSeveral(Outcome.result->sql());
             Outcome.result->setWantsMoreResults(m_several);
             Outcome.result->OpenQuery();
             Outcome.opened = true;

@@ -65,8 +65,9 @@ public:
 
     // Whether the statement may hand back several results: a routine's call, or a batch of
     // statements that the driver runs as one. Only such a statement is fetched whole to see past
-    // its first result; any other keeps its lazy fetching.
-    static bool mayReturnSeveral(const QString &sql);
+    // its first result; any other keeps its lazy fetching. callBegin, when given, is set to
+    // where a lone call's first token stands (after the comments before it), else to -1.
+    static bool mayReturnSeveral(const QString &sql, int *callBegin = nullptr);
 
     // The millisecond tick of a monotonic clock, truncated to 32 bits like the platform tick.
     static quint32 tickCount();
@@ -84,6 +85,7 @@ private:
     // Every result of the statement, each fetched whole before the next is taken, and then the
     // values of its OUT parameters.
     void collectResults();
+    void callFromItsStart(); // m_several; a lone call's text from its first token
     void handBack();
     void noteError(const std::exception &error); // errorText and errorRecords
     void freeWhenEnded();

@@ -274,6 +274,10 @@ void tst_qthread::severalResults_data()
     QTest::newRow("pg procedure with INOUT parameters")
         << true << "call bump(?, ?, ?)" << QStringList { "41", "hi" }
         << QStringList { "a,b,c|42,hi!,out|1" } << QStringList { ":1=42", ":2=hi!", ":3=out" };
+    // The driver fills OUT values only for a text that begins with CALL.
+    QTest::newRow("pg procedure after comments")
+        << true << "-- bump it\n/* twice */ call bump(?, ?, ?)" << QStringList { "41", "hi" }
+        << QStringList { "a,b,c|42,hi!,out|1" } << QStringList { ":1=42", ":2=hi!", ":3=out" };
     // One result and no routine: the first block only, the rest fetched as the grid asks.
     QTest::newRow("sqlite single select stays lazy")
         << false << "select n from big" << QStringList() << QStringList { "n|1|1000" }
