@@ -159,6 +159,8 @@ void ShownResult::show(
             m_pages.push_back({ std::move(next), records });
         }
     }
+    for (std::unique_ptr<QueryDataset> &next : more)
+        Reaper::dispose(std::move(next)); // none is left unless result was null
     bind();
     showTabs();
     if (m_pages.size() > 1)
