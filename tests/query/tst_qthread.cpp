@@ -36,10 +36,6 @@ private slots:
     void statement();
     void abandonedWorkerFreesItself();
     void stopRequestDoesNotShorten();
-    void severalResults_data();
-    void severalResults();
-    void mayReturnSeveral_data();
-    void mayReturnSeveral();
 
 private:
     // Starts a self-freeing worker and waits until it has destroyed itself.
@@ -59,7 +55,6 @@ private:
     }
 
     std::unique_ptr<Connection> m_lite;
-    std::unique_ptr<Connection> m_pg; // opened by the first test that needs it
 };
 
 void tst_qthread::initTestCase()
@@ -258,107 +253,6 @@ void tst_qthread::stopRequestDoesNotShorten()
     QVERIFY2(elapsed >= 1000, qPrintable(QString::number(elapsed)));
     QVERIFY(seen.taken && seen.taken->IsOpen());
     QCOMPARE(seen.taken->FieldString(0), QStringLiteral("7"));
-}
-
-void tst_qthread::severalResults_data()
-{
-    QTest::addColumn<bool>("pg");
-    QTest::addColumn<QString>("sql");
-    QTest::addColumn<QStringList>("inout"); // values of INOUT markers, then one OUT marker
-    QTest::addColumn<QStringList>("sets"); // per result: titles|first row|records fetched
-    QTest::addColumn<QStringList>("outputs");
-
-    QTest::newRow("pg batch of two selects")
-        << true << "select n from generate_series(1, 3) n; select 'x' as b, 2 as c" << QStringList()
-        << QStringList { "n|1|3", "b,c|x,2|1" } << QStringList();
-    QTest::newRow("pg procedure with INOUT parameters")
-        << true << "call bump(?, ?, ?)" << QStringList { "41", "hi" }
-        << QStringList { "a,b,c|42,hi!,out|1" } << QStringList { ":1=42", ":2=hi!", ":3=out" };
-    // The driver fills OUT values only for a text that begins with CALL.
-    QTest::newRow("pg procedure after comments")
-        << true << "-- bump it\n/* twice */ call bump(?, ?, ?)" << QStringList { "41", "hi" }
-        << QStringList { "a,b,c|42,hi!,out|1" } << QStringList { ":1=42", ":2=hi!", ":3=out" };
-    // One result and no routine: the first block only, the rest fetched as the grid asks.
-    QTest::newRow("sqlite single select stays lazy")
-        << false << "select n from big" << QStringList() << QStringList { "n|1|1000" }
-        << QStringList();
-}
-
-// A batch or a call hands back every result, each fetched whole, and the values of its OUT
-// parameters; any other select is opened as before.
-void tst_qthread::severalResults()
-{
-    QFETCH(bool, pg);
-    QFETCH(QString, sql);
-    QFETCH(QStringList, inout);
-    QFETCH(QStringList, sets);
-    QFETCH(QStringList, outputs);
-
-    if (pg && !m_pg) {
-        PgServer &server = PgServer::instance();
-        server.addDsn(QStringLiteral("PGSETS"), QStringLiteral("sets"));
-        server.exec(
-            QStringLiteral("create or replace procedure bump(inout a int, inout b text, out c "
-                           "text) language plpgsql as $$ begin a := a + 1; b := b || '!'; "
-                           "c := 'out'; end $$"),
-            QStringLiteral("sets"));
-        m_pg = std::make_unique<Connection>(TestEnv::session(), QStringLiteral("PGSETS"));
-        m_pg->Params = server.loginParams();
-        m_pg->OpenConnection();
-    }
-    StatementJob statement = job(sql, false, pg ? m_pg.get() : nullptr);
-    for (int i = 0; i < inout.size(); ++i)
-        statement.parameters.push_back(
-            { QStringLiteral(":%1").arg(i + 1), false, inout[i], ParameterDirection::InOut });
-    if (!inout.isEmpty())
-        statement.parameters.push_back(
-            { QStringLiteral(":%1").arg(inout.size() + 1), true, {}, ParameterDirection::Out });
-    auto *worker = new TQthread(std::move(statement)); // frees itself
-    QStringList seenSets, seenOutputs;
-    QString error;
-    worker->OnTerminate = [&](TQthread *w) {
-        error = w->Outcome.errorText;
-        std::vector<QueryDataset *> results { w->Outcome.result.get() };
-        for (const auto &more : w->Outcome.moreResults)
-            results.push_back(more.get());
-        for (QueryDataset *result : results) {
-            if (!result || !result->IsOpen())
-                continue;
-            QStringList titles, values;
-            for (int i = 0; i < result->FieldCount(); ++i) {
-                titles << result->FieldTitle(i);
-                values << result->text(0, i);
-            }
-            seenSets << titles.join(',') + '|' + values.join(',') + '|'
-                    + QString::number(result->fetchedCount());
-        }
-        for (const ParameterOutput &output : w->Outcome.parameterOutputs)
-            seenOutputs << output.name + '='
-                    + (output.isNull ? QStringLiteral("NULL") : output.text);
-    };
-    runToEnd(worker);
-    QCOMPARE(error, QString());
-    QCOMPARE(seenSets, sets);
-    QCOMPARE(seenOutputs, outputs);
-}
-
-void tst_qthread::mayReturnSeveral_data()
-{
-    QTest::addColumn<QString>("sql");
-    QTest::addColumn<bool>("several");
-
-    QTest::newRow("select") << "select ';' from t -- a; b" << false;
-    QTest::newRow("select and an empty statement") << "select 1;;\n-- done;\n" << false;
-    QTest::newRow("batch") << "select 1; update t set id = 1" << true;
-    QTest::newRow("call") << "CALL s.p(?, ?)" << true;
-    QTest::newRow("escaped call") << "  {call p(?)}" << true;
-}
-
-void tst_qthread::mayReturnSeveral()
-{
-    QFETCH(QString, sql);
-    QFETCH(bool, several);
-    QCOMPARE(TQthread::mayReturnSeveral(sql), several);
 }
 
 STELVIK_TEST_GUILESS_MAIN(tst_qthread)
