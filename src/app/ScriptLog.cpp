@@ -3,9 +3,11 @@
 #include "app/AliasDialect.h"
 #include "app/EditorMarks.h"
 #include "app/Guard.h"
+#include "app/ScriptValues.h"
 #include "app/ShownResult.h"
 #include "connection/Connection.h"
 #include "connection/QueryDataset.h"
+#include "history/HistoryDb.h"
 #include "history/HistoryRecorder.h"
 #include "query/QueryControl.h"
 #include "query/Reaper.h"
@@ -157,7 +159,7 @@ bool ScriptLog::refuseUnclosed(const Script &script, const ScriptRun::Unclosed &
     return true;
 }
 
-void ScriptLog::start(const Script &given, Connection *connection)
+bool ScriptLog::start(const Script &given, Connection *connection)
 {
     Script script = given;
     // The statement's route may have chosen an alias of another dialect than the one chosen.
@@ -167,7 +169,14 @@ void ScriptLog::start(const Script &given, Connection *connection)
         script.dialect = dialect;
         script.steps = ScriptRun::stepsOf(script.text, dialect, &unclosed);
         if (refuseUnclosed(script, unclosed))
-            return;
+            return false;
+    }
+    // The values of the script's markers are asked once, before anything runs: Esc runs nothing
+    // and leaves the last run's log and results as they are.
+    if (!ScriptValues::ask(m_window, script.text, script.steps, script.dialect, script.firstLine,
+            recentValues())) {
+        m_statePanel->setText(QStringLiteral("Script not run: no values were given"));
+        return false;
     }
     stop();
     m_script = script;
@@ -185,6 +194,7 @@ void ScriptLog::start(const Script &given, Connection *connection)
     const bool goOn = UserSettings::scriptContinueOnError();
     // The kept results share the memory the user gives one result.
     m_run->start(script.steps, connection, goOn, UserSettings::resultMemoryBytes() / KeptResults);
+    return true;
 }
 
 void ScriptLog::stop(RunOutcome outcome)
@@ -346,6 +356,8 @@ void ScriptLog::showLine(int index)
     QString outcome = ScriptRun::outcomeText(step);
     if (index < m_closed.size() && m_closed[index])
         outcome += QStringLiteral(" (result closed)");
+    if (!step.valuesText.isEmpty())
+        outcome += QLatin1Char(' ') + step.valuesText;
     item->setText(OutcomeColumn, outcome.simplified()); // one line; the hint has it all
     item->setToolTip(OutcomeColumn, outcome);
     const bool ran = step.outcome != ScriptRun::Outcome::Waiting
@@ -366,6 +378,25 @@ void ScriptLog::mark(int index, const QColor &background)
         std::min(m_script.origin + step.end, last), QTextCursor::KeepAnchor);
     selection.format.setBackground(background);
     m_controls.editor->setExtraSelections({ selection });
+}
+
+std::function<QStringList(const QString &)> ScriptLog::recentValues()
+{
+    HistoryRecorder *history = m_history();
+    if (!history || !history->isOpen())
+        return {};
+    // A connection of its own, opened at the first name asked about: the recorder's stays with
+    // its searches.
+    auto db = std::make_shared<std::unique_ptr<HistoryDb>>();
+    return [path = history->path(), db](const QString &name) -> QStringList {
+        try {
+            if (!*db)
+                *db = std::make_unique<HistoryDb>(path);
+            return (*db)->recentValues(name);
+        } catch (const HistoryDbError &) {
+            return {}; // no values proposed: the dialog still asks
+        }
+    };
 }
 
 void ScriptLog::showStatement(const QString &sql, int origin, const QVector<int> &pageRecords,

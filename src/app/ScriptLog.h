@@ -72,8 +72,9 @@ public:
     // only blanks are there, or a statement the splitter could not close, which the log, the
     // status bar and a mark in the editor then show.
     Script script();
-    // Once the alias's connection is open: the script runs on it.
-    void start(const Script &script, Connection *connection);
+    // Once the alias's connection is open: the script runs on it. False when nothing runs: a
+    // statement is not closed, or the values of its markers were not given (Esc).
+    bool start(const Script &script, Connection *connection);
     // Close Query, a new run, or the window going: the running statement is cancelled, the
     // rest skipped, and every kept result is closed.
     void stop(RunOutcome outcome = RunOutcome::Abandoned);
@@ -106,6 +107,8 @@ private:
     void mark(int index, const QColor &background);
     bool refuseUnclosed(const Script &script, const ScriptRun::Unclosed &unclosed);
     bool showPageOf(QTreeWidgetItem *item); // a result's line of showStatement: its page
+    // The values a marker's name took before, from the history database (none without one).
+    std::function<QStringList(const QString &)> recentValues();
 
     QWidget *m_window; // not owned: the window owns this room
     Controls m_controls; // the window's controls

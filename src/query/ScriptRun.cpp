@@ -73,12 +73,12 @@ void ScriptRun::startNext()
     // next statement, and the count is the log's "rows fetched".
     QPointer<ScriptRun> self(this);
     m_worker = m_control->startStatement(
-        step.sql, m_connection, !isQuery, isQuery,
+        step.driverSql.isEmpty() ? step.sql : step.driverSql, m_connection, !isQuery, isQuery,
         [self](StatementOutcome &outcome) {
             if (self)
                 self->handBack(outcome);
         },
-        nullptr, m_storeBudget);
+        nullptr, m_storeBudget, step.parameters);
 }
 
 void ScriptRun::handBack(StatementOutcome &outcome)

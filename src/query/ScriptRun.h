@@ -1,5 +1,6 @@
 #pragma once
 
+#include "connection/StatementParameters.h"
 #include "query/StatementOutcome.h"
 #include "sql/SqlStatements.h"
 
@@ -10,6 +11,7 @@
 #include <QVector>
 
 #include <cstddef>
+#include <vector>
 
 class Connection;
 class QueryControl;
@@ -32,6 +34,11 @@ public:
         int begin = 0; // its range in the script's text
         int end = 0;
         Sql::StatementKind kind = Sql::StatementKind::Other;
+        // With values for its markers: the text the driver runs (each marker a "?") and one
+        // value per "?", bound when it runs. Empty: sql runs as it is.
+        QString driverSql;
+        std::vector<ParameterValue> parameters;
+        QString valuesText; // "with :id = '5'", for the log
         Outcome outcome = Outcome::Waiting;
         qint64 count = -1; // rows fetched (a query) or changed (a change); -1 when unknown
         QString errorText;

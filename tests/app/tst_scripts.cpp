@@ -6,6 +6,8 @@
 #include "support/TestEnv.h"
 #include "support/WindowFixture.h"
 
+#include <QFormLayout>
+#include <QLabel>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTreeWidget>
@@ -27,6 +29,8 @@ private slots:
     void unclosedRunsNothing();
     void errorMarkInTheStatement_data();
     void errorMarkInTheStatement();
+    void valuesAskedOnce_data();
+    void valuesAskedOnce();
 
 private:
     WindowFixture m_form;
@@ -35,7 +39,9 @@ private:
 void tst_scripts::initTestCase()
 {
     const QStringList tables { QStringLiteral("create table t(id integer)"),
-        QStringLiteral("insert into t values (1), (2), (3)") };
+        QStringLiteral("insert into t values (1), (2), (3)"),
+        QStringLiteral("create table notes(note varchar(100))"),
+        QStringLiteral("insert into notes values ('a'), ('b')") };
     TestEnv::addSqliteDsn(QStringLiteral("SCRIPTLITE"), tables);
     PgServer::instance().addDsn(QStringLiteral("SCRIPTPG"), QStringLiteral("scripts"));
     PgServer::instance().exec(tables.join(u';'), QStringLiteral("scripts"));
@@ -219,6 +225,69 @@ void tst_scripts::errorMarkInTheStatement()
     const QTextCursor mark = marks.last().cursor;
     QCOMPARE(mark.selectedText(), marked);
     QCOMPARE(mark.blockNumber(), 1);
+}
+
+// Answers a script's values dialog: its labels into `labels`, then the values typed and Return
+// pressed (Esc when there are none).
+static ModalScript::Answer giveValues(const QStringList &values, QStringList *labels)
+{
+    return [values, labels](QWidget *dialog) {
+        auto *form = dialog->findChild<QFormLayout *>();
+        QVERIFY(form);
+        for (int row = 0; row < form->rowCount(); ++row)
+            *labels << static_cast<QLabel *>(form->itemAt(row, QFormLayout::LabelRole)->widget())
+                           ->text();
+        const QList<QComboBox *> fields = dialog->findChildren<QComboBox *>("ParameterValue");
+        for (int i = 0; i < fields.size() && i < values.size(); ++i)
+            fields[i]->setEditText(values[i]);
+        QTest::keyClick(dialog->focusWidget(), values.isEmpty() ? Qt::Key_Escape : Qt::Key_Return);
+    };
+}
+
+void tst_scripts::valuesAskedOnce_data()
+{
+    QTest::addColumn<QString>("alias");
+    QTest::addColumn<QString>("note"); // null: Esc
+    // Spliced, the query would find every note.
+    QTest::newRow("SQLite") << "SCRIPTLITE"
+                            << "' OR ''='";
+    QTest::newRow("PostgreSQL") << "SCRIPTPG"
+                                << "' OR ''='";
+    QTest::newRow("Esc runs nothing") << "SCRIPTLITE" << QString();
+}
+
+// ":note" in three statements is asked once, each "?" on its own, and every statement runs with
+// its values bound: the query finds the one row the insert added, and the delete removes it.
+void tst_scripts::valuesAskedOnce()
+{
+    QFETCH(QString, alias);
+    QFETCH(QString, note);
+    QVERIFY(m_form.open());
+    m_form->setDBParms(PgServer::instance().loginText());
+    m_form.type(QStringLiteral("insert into notes values (:note);\n"
+                               "select note from notes where note = :note or note = ?;\n"
+                               "delete from notes where note = :note;\n"));
+    m_form.chooseAlias(alias);
+    QStringList labels;
+    ModalScript script(
+        { giveValues(note.isNull() ? QStringList() : QStringList { note, "zz" }, &labels) });
+    QTest::keyClick(m_form.editor(), Qt::Key_X, Qt::AltModifier);
+    QVERIFY(m_form.waitIdle());
+    QVERIFY(script.done());
+    QCOMPARE(script.unexpected, 0);
+    QCOMPARE(labels, (QStringList { ":note", "?1 (line 2)" }));
+    const QStringList lines = logLines(m_form.child<QTreeWidget>("ScriptLog"));
+    if (note.isNull()) {
+        QCOMPARE(lines, QStringList()); // no statement started
+        QCOMPARE(m_form->statusText(1), QStringLiteral("Script not run: no values were given"));
+        return;
+    }
+    const QString with = " with :note = '" + QString(note).replace("'", "''") + "'";
+    QCOMPARE(lines,
+        (QStringList { "1 change 1 row affected" + with,
+            "2 query 1 row fetched" + with + ", ?1 = 'zz'", "3 change 1 row affected" + with }));
+    QCOMPARE(m_form.grid()->model()->rowCount(), 1);
+    QCOMPARE(m_form.grid()->model()->index(0, 0).data().toString(), note);
 }
 
 STELVIK_TEST_MAIN(tst_scripts)

@@ -1,4 +1,5 @@
 #include "catalog/CatalogSql.h"
+#include "catalog/RoutineParameters.h"
 
 #include <QFile>
 #include <QtTest>
@@ -113,6 +114,36 @@ private slots:
         }
         for (auto at = made.cbegin(); at != made.cend(); ++at)
             QCOMPARE(at.value(), golden.value(at.key()));
+    }
+
+    // A CALL's parameters on DB2: the query for the names as the CALL writes them, and the
+    // overload its number of arguments chooses among the recorded rows.
+    void db2CallParameters_data()
+    {
+        QTest::addColumn<QString>("call"); // the procedure's name as the CALL writes it
+        QTest::addColumn<int>("arguments");
+        QTest::newRow("qualified, the first overload") << "app.Ship_Order" << 2;
+        QTest::newRow("on the path, quoted, the second") << "\"Ship\"\"O'\"" << 3;
+        QTest::newRow("no overload takes four") << "app.Ship_Order" << 4;
+    }
+    void db2CallParameters()
+    {
+        QFETCH(QString, call);
+        QFETCH(int, arguments);
+        const Sections golden = read(QStringLiteral(GOLDEN_DIR "/db2routineparms.txt"));
+        const QString db2 = QStringLiteral("IBM DB2 ODBC DRIVER");
+        const QString schema = call.contains('.') ? call.section('.', 0, 0) : QString();
+        QCOMPARE(
+            routineParametersSql(catalogName(db2, schema), catalogName(db2, call.section('.', -1))),
+            golden.value("sql " + call).trimmed());
+        static const char *const directions[] = { "IN", "OUT", "INOUT" };
+        QString made;
+        for (const ProcedureParameter &p :
+            procedureParametersOfRows(rows(golden["rows"]), arguments))
+            made += QStringLiteral("%1 %2 %3 %4\n")
+                        .arg(QLatin1String(directions[int(p.direction)]), p.name, p.typeName)
+                        .arg(p.sqlType);
+        QCOMPARE(made, golden.value(QStringLiteral("call with %1 arguments").arg(arguments)));
     }
 
     void sources_data()
