@@ -11,7 +11,9 @@
 #include "history/HistoryRecorder.h"
 #include "query/QueryControl.h"
 #include "query/Reaper.h"
+#include "results/Exporter.h"
 #include "settings/UserSettings.h"
+#include "sql/SqlStatements.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -71,10 +73,21 @@ ScriptLog::ScriptLog(QWidget *window, const Controls &controls, QueryControl *co
     splitter->setStretchFactor(1, 1);
     // A query's line shows that statement's result, while it is kept.
     const auto chosen = [this](QTreeWidgetItem *item) {
+        if (showPageOf(item))
+            return;
         runGuarded(m_window, [&] { show(m_log->indexOfTopLevelItem(item)); });
     };
     connect(m_log, &QTreeWidget::itemClicked, this, chosen);
     connect(m_log, &QTreeWidget::itemActivated, this, chosen);
+
+    // Copy (Ctrl+C, or the log's menu) takes the whole log as text.
+    auto *copy = new QAction(QStringLiteral("Copy"), m_log); // owned by the log (Qt parent)
+    copy->setObjectName(QStringLiteral("ScriptLogCopy"));
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    m_log->addAction(copy);
+    m_log->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(copy, &QAction::triggered, this, [this] { putTextOnClipboard(logText()); });
 
     m_action->setObjectName(QStringLiteral("RunScript1"));
     m_action->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
@@ -384,4 +397,76 @@ std::function<QStringList(const QString &)> ScriptLog::recentValues()
             return {}; // no values proposed: the dialog still asks
         }
     };
+}
+
+void ScriptLog::showStatement(const QString &sql, int origin, const QVector<int> &pageRecords,
+    const QVector<ParameterOutput> &outputs, qint32 elapsedMs)
+{
+    m_run->forget(); // the log's lines are no script's steps now
+    m_script = Script();
+    m_log->clear();
+    m_statementPages = m_shown.pagesSerial();
+    const QVector<Sql::Statement> statements = Sql::splitStatements(sql);
+    const int last = m_controls.editor->document()->characterCount() - 1;
+    const int line = m_controls.editor->document()->findBlock(std::min(origin, last)).blockNumber()
+        + 1 + (statements.isEmpty() ? 0 : statements.first().line - 1);
+    QStringList summary;
+    if (pageRecords.size() > 1)
+        summary << QStringLiteral("%1 results").arg(pageRecords.size());
+    if (!outputs.isEmpty())
+        summary << QStringLiteral("%1 OUT %2")
+                       .arg(outputs.size())
+                       .arg(outputs.size() == 1 ? QStringLiteral("value")
+                                                : QStringLiteral("values"));
+    auto *head = new QTreeWidgetItem(m_log); // owned by the log
+    head->setText(LineColumn, QString::number(line));
+    head->setText(KindColumn,
+        statements.size() == 1 ? Sql::kindName(statements.first().kind) : QStringLiteral("batch"));
+    head->setText(OutcomeColumn, summary.join(QStringLiteral(", ")));
+    head->setText(ElapsedColumn, StatementOutcome::elapsedText(elapsedMs));
+    // One result alone is the grid's as always: only several get lines.
+    for (int page = 0; pageRecords.size() > 1 && page < pageRecords.size(); ++page) {
+        auto *item = new QTreeWidgetItem(m_log); // owned by the log
+        item->setText(KindColumn, QStringLiteral("result"));
+        item->setText(OutcomeColumn, ShownResult::pageCaption(page, pageRecords[page]));
+        item->setData(OutcomeColumn, Qt::UserRole, page);
+    }
+    for (const ParameterOutput &output : outputs) {
+        auto *item = new QTreeWidgetItem(m_log); // owned by the log
+        const QString text =
+            QStringLiteral("OUT %1 = %2")
+                .arg(output.name, output.isNull ? QStringLiteral("NULL") : output.text);
+        item->setText(KindColumn, QStringLiteral("out"));
+        item->setText(OutcomeColumn, text.simplified()); // one line; the hint has it all
+        item->setToolTip(OutcomeColumn, text);
+    }
+    m_log->show();
+}
+
+bool ScriptLog::showPageOf(QTreeWidgetItem *item)
+{
+    const QVariant page = item ? item->data(OutcomeColumn, Qt::UserRole) : QVariant();
+    if (!page.isValid())
+        return false;
+    // Only while the grid still shows that statement's results.
+    if (m_statementPages == m_shown.pagesSerial() && m_shown.showPage(page.toInt())) {
+        m_controls.pages->setCurrentWidget(m_controls.gridPage);
+        m_controls.grid->setFocus();
+    }
+    return true;
+}
+
+QString ScriptLog::logText() const
+{
+    QStringList lines;
+    for (int i = 0; i < m_log->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem *item = m_log->topLevelItem(i);
+        QStringList cells;
+        for (int column = 0; column < m_log->columnCount(); ++column)
+            cells << item->text(column);
+        while (!cells.isEmpty() && cells.last().isEmpty())
+            cells.removeLast();
+        lines << cells.join(QLatin1Char('\t'));
+    }
+    return lines.join(QLatin1Char('\n'));
 }

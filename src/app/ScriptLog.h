@@ -1,11 +1,13 @@
 #pragma once
 
+#include "connection/StatementParameters.h"
 #include "history/HistoryRecord.h"
 #include "query/ScriptRun.h"
 
 #include <QObject>
 #include <QVector>
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -14,6 +16,7 @@ class Connection;
 class QAction;
 class QMenu;
 class QTreeWidget;
+class QTreeWidgetItem;
 class QueryControl;
 class QueryDataset;
 class ShownResult;
@@ -29,8 +32,9 @@ class QWidget;
 // its selection, run one after another by a ScriptRun, with a log under the editor that lists each
 // one's line, kind, outcome and time; the running statement is marked in the editor. Each
 // statement is recorded in the history database; the results of the last few queries are kept
-// (the grid shows the newest, a query's line in the log shows its own). Owned by the window (Qt
-// parent); UI thread only.
+// (the grid shows the newest, a query's line in the log shows its own). A single statement's
+// several results and OUT values are listed there too; Copy takes the log as text. Owned by the
+// window (Qt parent); UI thread only.
 class ScriptLog : public QObject
 {
     Q_OBJECT
@@ -77,6 +81,15 @@ public:
 
     static constexpr int KeptResults = 3;
 
+    // After a Run or Exec of the statement at origin in the editor that gave several results or
+    // OUT values: the log under the editor lists each result's records (pageRecords: the shown
+    // pages', in order) and each value, "OUT :name = value"; a result's line shows its page.
+    void showStatement(const QString &sql, int origin, const QVector<int> &pageRecords,
+        const QVector<ParameterOutput> &outputs, qint32 elapsedMs);
+    // The log's lines as text, one a line, their cells apart by tabs: what Copy puts on the
+    // clipboard.
+    QString logText() const;
+
 signals:
     // A statement of the script reached the server and ended: what a definition changed may
     // need reading again.
@@ -93,6 +106,7 @@ private:
     void showLine(int index);
     void mark(int index, const QColor &background);
     bool refuseUnclosed(const Script &script, const ScriptRun::Unclosed &unclosed);
+    bool showPageOf(QTreeWidgetItem *item); // a result's line of showStatement: its page
     // The values a marker's name took before, from the history database (none without one).
     std::function<QStringList(const QString &)> recentValues();
 
@@ -111,4 +125,6 @@ private:
     QVector<bool> m_closed; // per step: its result was kept and is closed now
     std::map<int, std::unique_ptr<QueryDataset>> m_results; // kept, not shown
     int m_shownStep = -1; // the step whose result the grid shows
+    // The pages that showStatement's result lines show (ShownResult::pagesSerial).
+    std::uint64_t m_statementPages = 0;
 };

@@ -1,19 +1,27 @@
 #pragma once
 
 #include <QString>
+#include <QVector>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class DataSource;
 class QLabel;
+class QTabBar;
 class QTableView;
+class QVBoxLayout;
 class QueryDataset;
 class Transaction;
 
 // The result on screen: owns the window's current result and its binding to the grid (the grid's
 // model, the column widths, the record pointer), panel 0's transient count, and the result's
-// disposal. A member of the window, attached to the grid once the window is built; UI thread only.
+// disposal. A statement with several results (a batch, a procedure's result sets) gives a page
+// each, switched by a tab bar above the grid that shows only while there is more than one; the
+// current page's result is the one everything reads. A member of the window, attached to the grid
+// once the window is built; UI thread only.
 class ShownResult
 {
 public:
@@ -24,6 +32,9 @@ public:
 
     // The grid shows the result through source; panel 0 holds the record count.
     void attach(QTableView *grid, DataSource *source, QLabel *countPanel);
+    // The pages' tab bar goes at the top of the grid's page layout, hidden until a statement
+    // gives several results.
+    void attachPages(QVBoxLayout *above);
 
     QueryDataset *get() const { return m_result.get(); }
     DataSource *source() const { return m_source; } // the grid's model
@@ -32,10 +43,28 @@ public:
     // The owning pointer itself, for the window's accessor that tests and benchmarks read.
     std::unique_ptr<QueryDataset> &held() { return m_result; }
 
-    // Shows result in the grid from its current record; one shown before goes to the reaper.
-    void show(std::unique_ptr<QueryDataset> result);
-    // Hands the result over (to a walk, or to be kept elsewhere); the grid lets go of it first.
+    // Shows result in the grid from its current record; every page shown before goes to the
+    // reaper. A statement's further results (more) get a page each after the first.
+    void show(
+        std::unique_ptr<QueryDataset> result, std::vector<std::unique_ptr<QueryDataset>> more = {});
+    // Hands the current page's result over (to a walk, or to be kept elsewhere); the grid lets
+    // go of it first. The other pages stay, not switchable until giveBack.
     std::unique_ptr<QueryDataset> take();
+    // The result taken from the current page comes back to it (a walk to its end handed back).
+    void giveBack(std::unique_ptr<QueryDataset> result);
+
+    // The pages: one per result of the statement shown, none when nothing is.
+    int pageCount() const { return int(m_pages.size()); }
+    int currentPage() const { return m_current; }
+    // Records fetched of each page's result, in page order.
+    QVector<int> pageRecords() const;
+    // Shows another page's result in the grid; false when there is no such page or the current
+    // result is out on a walk.
+    bool showPage(int page);
+    // "Result 2 (1 row)": a page's caption, also what the log calls it.
+    static QString pageCaption(int page, int records);
+    // Tells one statement's pages from the next one's.
+    std::uint64_t pagesSerial() const { return m_pagesSerial; }
     // Closes the result. One not fetched to its end holds its connection until its free has
     // talked to the server: a statement that comes next takes a fresh connection rather than
     // wait, unless work is open there (open).
@@ -53,11 +82,26 @@ public:
     void endTransientCount();
 
 private:
+    // One result on screen. The current page's result lives in m_result (the window's
+    // CurrentQuery refers to that member), the others here. A page stands for itself, so that a
+    // page may later be kept beside the results of the statements after it.
+    struct Page
+    {
+        std::unique_ptr<QueryDataset> result; // null for the current page
+        int records = 0; // fetched when it was put on the page
+    };
+
+    void disposePages(const Transaction *open);
+    void showTabs();
     void currentRowChanged(int row);
     void columnResized(int column);
     void setCount(int count);
 
     std::unique_ptr<QueryDataset> m_result;
+    std::vector<Page> m_pages;
+    int m_current = -1;
+    std::uint64_t m_pagesSerial = 0;
+    QTabBar *m_tabs = nullptr; // not owned: the grid's page's
     QTableView *m_grid = nullptr; // not owned: the window's
     DataSource *m_source = nullptr; // not owned: the window's
     QLabel *m_countPanel = nullptr; // not owned: the status bar's

@@ -84,6 +84,17 @@ void TForm1::setupGrid()
          },
             [this] { m_control->stopFetch(); } },
         this);
+    // The pages of a statement's several results: their tabs above the filter field, and
+    // Ctrl+PgDown and Ctrl+PgUp in the grid.
+    m_shown.attachPages(ui->TabSheet2Layout);
+    for (const int step : { 1, -1 }) {
+        auto *page =
+            new QShortcut(QKeySequence(Qt::CTRL | (step > 0 ? Qt::Key_PageDown : Qt::Key_PageUp)),
+                grid); // owned by the grid
+        page->setContext(Qt::WidgetShortcut);
+        connect(page, &QShortcut::activated, this,
+            [this, step] { m_shown.showPage(m_shown.currentPage() + step); });
+    }
     setupKeys();
     // A failed block fetch happens inside the view's event handling: report it afterwards.
     connect(
@@ -105,7 +116,7 @@ void TForm1::FetchFinished(StatementOutcome &outcome)
 {
     CurrentThread = nullptr;
     if (outcome.failed()) {
-        m_shown.show(std::move(outcome.result));
+        m_shown.giveBack(std::move(outcome.result));
         postError(outcome.errorText);
         m_resultView->fetchEnded(true);
         return;
@@ -114,7 +125,7 @@ void TForm1::FetchFinished(StatementOutcome &outcome)
     const int column = std::max(0, ui->DBGrid1->currentIndex().column());
     if (last >= 0)
         outcome.result->setRecNo(last);
-    m_shown.show(std::move(outcome.result));
+    m_shown.giveBack(std::move(outcome.result));
     m_shown.setTransientCount(last + 1);
     if (last >= 0)
         ui->DBGrid1->scrollTo(DataSource1->index(last, column));

@@ -223,7 +223,7 @@ void TForm1::QueryFinished(StatementOutcome &outcome)
     } else {
         ui->PageControl1->setCurrentWidget(ui->TabSheet2);
         ui->DBGrid1->setFocus();
-        m_shown.show(std::move(outcome.result));
+        m_shown.show(std::move(outcome.result), std::move(outcome.moreResults));
         if (keptRows) {
             postError(outcome.errorText);
         } else if (outcome.counted || ui->CheckBox1->isChecked()) {
@@ -234,6 +234,12 @@ void TForm1::QueryFinished(StatementOutcome &outcome)
         }
         setStatusText(1, QStringLiteral("Select Complete in : ") + outcome.elapsedText());
     }
+    // Several results or OUT values: the log under the editor lists them.
+    const QVector<int> records = outcome.isExec ? QVector<int>() : m_shown.pageRecords();
+    if ((!outcome.failed() || keptRows)
+        && (records.size() > 1 || !outcome.parameterOutputs.isEmpty()))
+        m_scripts->showStatement(HistoryStore::joinLines(m_runLines), m_runOrigin, records,
+            outcome.parameterOutputs, outcome.elapsedMs);
 }
 
 void TForm1::showQueryError(const StatementOutcome &outcome)

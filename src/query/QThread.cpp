@@ -3,6 +3,7 @@
 #include "connection/ConnectionHandle.h"
 #include "connection/DatabaseError.h"
 #include "connection/StatementCancel.h"
+#include "sql/SqlStatements.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -45,6 +46,7 @@ void TQthread::freeWhenEnded()
 
 TQthread::~TQthread()
 {
+    Outcome.moreResults.clear();
     Outcome.result.reset();
 }
 
@@ -111,20 +113,76 @@ void TQthread::walkToEnd()
     Outcome.counted = query.allFetched();
 }
 
+bool TQthread::mayReturnSeveral(const QString &sql, int *callBegin)
+{
+    if (callBegin)
+        *callBegin = -1;
+    if (sql.trimmed().startsWith(QLatin1Char('{')))
+        return true; // an escape sequence: {call ...}, {? = call ...}
+    const QVector<Sql::Statement> statements = Sql::splitStatements(sql);
+    const bool call = statements.size() == 1 && statements.first().kind == Sql::StatementKind::Call;
+    if (call && callBegin)
+        *callBegin = statements.first().begin;
+    return statements.size() > 1 || call;
+}
+
+void TQthread::callFromItsStart()
+{
+    // The PostgreSQL driver hands OUT values back only for a text that begins with CALL: the
+    // comments before a lone call stay out of what the driver gets.
+    int begin = -1;
+    m_several = mayReturnSeveral(Outcome.result->sql(), &begin);
+    if (begin > 0)
+        Outcome.result->setSql(Outcome.result->sql().mid(begin));
+}
+
+void TQthread::collectResults()
+{
+    // The statement moves on to its next result only once the data of the one before has
+    // ended: each result is fetched whole into its own store (in memory up to the budget, in a
+    // temporary file beyond), then the next is taken. Close Query cancels the first result's
+    // point, so that point stops the fetches of the later ones too.
+    const std::shared_ptr<StatementCancel> cancel = Outcome.result->cancelPoint();
+    QueryDataset *last = Outcome.result.get();
+    for (;;) {
+        while (!last->allFetched() && !cancel->isCancelled()) {
+            last->fetchMore();
+            if (last == Outcome.result.get())
+                Fetched.store(last->fetchedCount());
+        }
+        if (cancel->isCancelled())
+            return; // abandoned: nobody takes what was fetched
+        std::unique_ptr<QueryDataset> next = last->takeNextResult();
+        if (!next)
+            break;
+        last = next.get();
+        Outcome.moreResults.push_back(std::move(next));
+    }
+    // Drivers fill the OUT values once every result was read; the last result's statement
+    // holds them.
+    Outcome.parameterOutputs = last->parameterOutputs();
+    Outcome.counted = m_wantCount; // as a count would have left it: every record fetched
+}
+
 void TQthread::runStatement()
 {
     const quint32 startTick = tickCount();
     try {
         useFreeConnection();
         applyAutoCommit();
+        callFromItsStart(); // read here, on the worker: the text may be long
         if (Outcome.isExec) {
             Outcome.result->ExecQuery();
             Outcome.rowsAffected = Outcome.result->rowsAffected();
+            Outcome.parameterOutputs = Outcome.result->parameterOutputs();
         } else {
+            Outcome.result->setWantsMoreResults(m_several);
             Outcome.result->OpenQuery();
             Outcome.opened = true;
             Fetched.store(Outcome.result->fetchedCount());
-            if (m_wantCount)
+            if (m_several)
+                collectResults();
+            else if (m_wantCount)
                 walkToEnd(); // the whole result here, not on the UI thread
         }
     } catch (const std::exception &error) {
@@ -185,5 +243,7 @@ void TQthread::run()
                 Outcome.errorText = QStringLiteral("Unknown error");
         }
     }
-    Outcome.result.reset(); // not taken over: freed here, on the worker thread
+    // Not taken over: freed here, on the worker thread.
+    Outcome.moreResults.clear();
+    Outcome.result.reset();
 }

@@ -63,6 +63,12 @@ public:
     // Set by the creator before start(): the worker deletes itself once it has ended.
     bool FreeOnTerminate = false;
 
+    // Whether the statement may hand back several results: a routine's call, or a batch of
+    // statements that the driver runs as one. Only such a statement is fetched whole to see past
+    // its first result; any other keeps its lazy fetching. callBegin, when given, is set to
+    // where a lone call's first token stands (after the comments before it), else to -1.
+    static bool mayReturnSeveral(const QString &sql, int *callBegin = nullptr);
+
     // The millisecond tick of a monotonic clock, truncated to 32 bits like the platform tick.
     static quint32 tickCount();
     // now - start in 32-bit arithmetic: right across one wrap of the tick counter.
@@ -76,10 +82,15 @@ private:
     void useFreeConnection(); // may switch the dataset to a fresh connection
     void applyAutoCommit();
     void walkToEnd(); // fetches the rest of the result, stopping when cancelled
+    // Every result of the statement, each fetched whole before the next is taken, and then the
+    // values of its OUT parameters.
+    void collectResults();
+    void callFromItsStart(); // m_several; a lone call's text from its first token
     void handBack();
     void noteError(const std::exception &error); // errorText and errorRecords
     void freeWhenEnded();
     bool m_wantCount = false;
+    bool m_several = false; // mayReturnSeveral: every result is collected
     bool m_autoCommit = true;
     bool m_keepConnection = false;
     bool m_freeOnTerminate = false; // FreeOnTerminate as noted when the run ended

@@ -8,6 +8,7 @@
 #include <QVector>
 
 #include <memory>
+#include <vector>
 
 // What one statement (or one walk to the end of a result) came to: handed to the done call of
 // its start on the UI thread, while its worker waits. The call may take `result`; what it leaves
@@ -16,6 +17,11 @@ struct StatementOutcome
 {
     // The select's dataset, open unless it failed; the walked result; an exec's statement.
     std::unique_ptr<QueryDataset> result;
+    // The statement's further results (a batch, a procedure's result sets), in order, each
+    // fetched whole like result then; empty for a statement with one result.
+    std::vector<std::unique_ptr<QueryDataset>> moreResults;
+    // What the statement's OUT and INOUT parameters held once it ran and its results were read.
+    QVector<ParameterOutput> parameterOutputs;
     bool isExec = false; // a statement without a result set
     bool opened = false; // the select's dataset was opened
     bool fetchToEnd = false; // a walk to the end of an open result, not a statement

@@ -1,5 +1,8 @@
+#include "app/ScriptLog.h"
 #include "app/Unit1.h"
 #include "connection/QueryDataset.h"
+#include "connection/Session.h"
+#include "query/QueryControl.h"
 #include "results/DataSource.h"
 #include "support/ConnectWait.h"
 #include "support/ModalScript.h"
@@ -11,17 +14,21 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <algorithm>
@@ -84,6 +91,9 @@ private slots:
     void displayWidthFollowsResize();
     void currentRowInStep_data();
     void currentRowInStep();
+    void resultPages_data();
+    void resultPages();
+    void outValuesInLog();
 
 private:
     template <typename T>
@@ -99,6 +109,8 @@ private:
     bool waitIdle(int timeoutMs = 30000);
     bool idleState() const;
     QString selectCompletePattern() const;
+    QString shownResult(); // grid: first title|first value|comma-quote export's lines|panel 0
+    QStringList logLines(); // what Ctrl+C in the log copies, the elapsed time left out
 
     WindowFixture m_form;
 };
@@ -113,6 +125,10 @@ void tst_run::initTestCase()
                            "select n + 1 from s where n < 20000) select n from s") });
     PgServer::instance().addDsn(QStringLiteral("RUNPG"));
     PgServer::instance().addDsn(QStringLiteral("RUNPGLOCK"));
+    PgServer::instance().exec(
+        QStringLiteral("create or replace procedure bump(inout a int, inout b text, out c text) "
+                       "language plpgsql as $$ begin a := a + 1; b := b || '!'; c := 'out'; "
+                       "end $$"));
 }
 
 void tst_run::init()
@@ -588,6 +604,124 @@ void tst_run::currentRowInStep()
     QCOMPARE(m_form.grid()->currentIndex().row(), record);
     QCOMPARE(m_form.grid()->currentIndex().data().toString(), QString::number(record + 1));
     QCOMPARE(result->RecNo(), record);
+}
+
+QString tst_run::shownResult()
+{
+    const QAbstractItemModel *grid = m_form.grid()->model();
+    ModalScript script({ [](QWidget *modal) {
+        ::child<QCheckBox>(modal, "toClipboard")->setChecked(true);
+        ::child<QPushButton>(modal, "BitBtn1")->click();
+    } });
+    child<QToolButton>("SpeedButton5")->click();
+    const QString exported = script.done() ? QGuiApplication::clipboard()->text() : QString();
+    return QStringList { grid->headerData(0, Qt::Horizontal).toString(),
+        grid->index(0, 0).data().toString(), exported.section("\r\n", 0, 1), m_form->statusText(0) }
+        .join('|');
+}
+
+QStringList tst_run::logLines()
+{
+    auto *log = child<QTreeWidget>("ScriptLog");
+    m_form.pages()->setCurrentIndex(0);
+    m_form->activateWindow(); // back from a dialog
+    log->setFocus();
+    if (!QTest::qWaitFor([log] { return log->hasFocus(); }))
+        return { QStringLiteral("the log has no focus") };
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
+    QStringList lines = QGuiApplication::clipboard()->text().split('\n');
+    lines.first() = lines.first().section('\t', 0, 2);
+    return lines;
+}
+
+void tst_run::resultPages_data()
+{
+    QTest::addColumn<QString>("alias");
+    QTest::addColumn<QString>("earlier"); // run first: its log stays
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QStringList>("tabs"); // none: no tab bar
+    QTest::addColumn<QStringList>("pages"); // as shownResult() gives each
+    QTest::addColumn<QStringList>("log"); // none: the log stays hidden
+
+    const QString batch = "select n from generate_series(1, 3) n;\nselect 'x' as b, 2 as c";
+    const QStringList log { "1\tbatch\t2 results", "\tresult\tResult 1 (3 rows)",
+        "\tresult\tResult 2 (1 row)" };
+    QTest::newRow("pg batch of two selects")
+        << "RUNPG" << QString() << batch << QStringList { "Result 1 (3 rows)", "Result 2 (1 row)" }
+        << QStringList { "n|1|\"n\"\r\n\"1\"|3", "b|x|\"b\",\"c\"\r\n\"x\",\"2\"|1" } << log;
+    QTest::newRow("pg single select after it: the log stays")
+        << "RUNPG" << batch << "select 5 as five" << QStringList()
+        << QStringList { "five|5|\"five\"\r\n\"5\"|3" } << log;
+    QTest::newRow("sqlite single select")
+        << "RUNLITE" << QString() << "select 7 as n" << QStringList()
+        << QStringList { "n|7|\"n\"\r\n\"7\"|" } << QStringList();
+}
+
+// Each result gets a page, switched by its tab, Ctrl+PgUp or its line in the log; the grid, the
+// export and panel 0 take the page shown. One result keeps the grid alone and the log as it was.
+void tst_run::resultPages()
+{
+    QFETCH(QString, alias);
+    QFETCH(QString, earlier);
+    QFETCH(QString, sql);
+    QFETCH(QStringList, tabs);
+    QFETCH(QStringList, pages);
+    QFETCH(QStringList, log);
+
+    m_form->setStatusText(0, QString());
+    for (const QString &statement : { earlier, sql }) {
+        if (!statement.isEmpty()) {
+            start(m_form.runButton(), alias, statement);
+            QVERIFY(waitIdle());
+        }
+    }
+    auto *tabBar = child<QTabBar>("ResultTabs");
+    QStringList captions;
+    for (int i = 0; !tabBar->isHidden() && i < tabBar->count(); ++i)
+        captions << tabBar->tabText(i);
+    QCOMPARE(captions, tabs);
+    for (int page = pages.size() - 1; page >= 0; --page) {
+        if (page > 0) {
+            QTest::mouseClick(tabBar, Qt::LeftButton, {}, tabBar->tabRect(page).center());
+        } else if (pages.size() > 1) {
+            m_form->activateWindow(); // back from the export's dialog
+            m_form.grid()->setFocus();
+            QTRY_VERIFY(m_form.grid()->hasFocus());
+            QTest::keyClick(m_form.grid(), Qt::Key_PageUp, Qt::ControlModifier);
+        }
+        QCOMPARE(shownResult(), pages[page]);
+    }
+    auto *logTree = child<QTreeWidget>("ScriptLog");
+    QCOMPARE(logTree->isHidden(), log.isEmpty());
+    if (log.isEmpty())
+        return;
+    QCOMPARE(logLines(), log);
+    emit logTree->itemActivated(logTree->topLevelItem(2), 0); // "Result 2", while it is shown
+    QCOMPARE(tabBar->currentIndex(), tabs.isEmpty() ? 0 : 1);
+}
+
+// A procedure's INOUT and OUT values, with comments before its CALL, are listed in the log.
+void tst_run::outValuesInLog()
+{
+    QVERIFY(connectAndWait(*m_form, QStringLiteral("RUNPG")));
+    const QString sql = QStringLiteral("-- bump it\ncall bump(?, ?, ?)");
+    bool ended = false;
+    m_form->findChild<QueryControl *>()->startStatement(sql,
+        Session::instance().FindConnection(QStringLiteral("RUNPG")), false, false,
+        [&](StatementOutcome &outcome) {
+            m_form->findChild<ScriptLog *>()->showStatement(
+                sql, 0, {}, outcome.parameterOutputs, outcome.elapsedMs);
+            ended = true;
+        },
+        nullptr, 0,
+        { { QStringLiteral(":a"), false, QStringLiteral("41"), ParameterDirection::InOut },
+            { QStringLiteral(":b"), false, QStringLiteral("hi"), ParameterDirection::InOut },
+            { QStringLiteral(":c"), true, {}, ParameterDirection::Out } });
+    QTRY_VERIFY_WITH_TIMEOUT(ended, 60000);
+    QCOMPARE(logLines(),
+        (QStringList { "2\tcall\t3 OUT values", "\tout\tOUT :a = 42", "\tout\tOUT :b = hi!",
+            "\tout\tOUT :c = out" }));
 }
 
 STELVIK_TEST_MAIN(tst_run)
