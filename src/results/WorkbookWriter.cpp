@@ -7,6 +7,7 @@
 #include <QDate>
 #include <QDir>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <stdexcept>
@@ -55,8 +56,23 @@ bool exactNumber(QStringView text, double &number)
 {
     if (significantDigits(text) > 15)
         return false;
-    bool ok = false;
-    number = text.toDouble(&ok); // C locale: the profiles write a decimal point
+    // The profiles write plain numbers with a decimal point (the C locale): read as such without
+    // QString's locale-aware reading; anything else (a sign, spaces) is left to that.
+    char ascii[64];
+    std::size_t size = 0;
+    const qsizetype start = text.startsWith(QLatin1Char('+')) ? 1 : 0;
+    bool ok = text.size() - start < qsizetype(sizeof ascii);
+    for (qsizetype i = start; ok && i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        ok = isDigit(text[i]) || c == '.' || c == '-' || c == 'e' || c == 'E';
+        ascii[size++] = char(c);
+    }
+    if (ok) {
+        const auto read = std::from_chars(ascii, ascii + size, number);
+        ok = read.ec == std::errc() && read.ptr == ascii + size;
+    }
+    if (!ok)
+        number = text.toDouble(&ok);
     return ok && std::isfinite(number) && (number == 0 || std::fabs(number) >= 1e-300);
 }
 
@@ -280,8 +296,15 @@ void WorkbookWriter::writeNumber(int column, double number, const std::string &s
 {
     beginCell(column, style);
     char digits[32];
-    // The shortest text that reads back as the same double.
-    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    // A whole number as its digits, as Excel writes it; else the shortest text that reads back
+    // as the same double, its exponent with a capital E as libxlsxwriter writes it.
+    char *end = nullptr;
+    if (number == std::trunc(number) && std::fabs(number) < 1e15) {
+        end = std::to_chars(digits, digits + sizeof digits, qint64(number)).ptr;
+    } else {
+        end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+        std::replace(digits, end, 'e', 'E');
+    }
     m_xml += "<v>";
     m_xml.append(digits, std::size_t(end - digits));
     m_xml += "</v></c>";
