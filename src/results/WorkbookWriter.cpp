@@ -284,6 +284,9 @@ void WorkbookWriter::endSheet()
 
 void WorkbookWriter::beginCell(int column, const std::string &attributes)
 {
+    // Handed over between cells rather than rows, so that a row of many long texts is no burden.
+    if (m_xml.size() >= SheetStream::ChunkBytes)
+        m_stream->write(m_xml);
     m_xml += "<c r=\"";
     m_xml += m_columnNames[std::size_t(column)];
     m_xml += m_rowName;
@@ -400,8 +403,6 @@ void WorkbookWriter::writeRecord(LineBuilder &builder)
     m_xml += "</row>";
     ++m_row;
     ++m_written;
-    if (m_xml.size() >= SheetStream::ChunkBytes)
-        m_stream->write(m_xml);
 }
 
 // A sheet of libxlsxwriter's workbook: the header row, frozen, and the columns' widths; its rows
@@ -463,7 +464,7 @@ QIODevice &WorkbookWriter::finish()
         if (split < 0 || dimension < 0 || dimensionEnd < 0 || dimensionEnd > split)
             fail(QStringLiteral("libxlsxwriter wrote a sheet this export cannot complete."));
         const qint64 rows = m_sheets[sheet].rows + 1;
-        const QByteArray range = rows == 1 && m_titles.size() == 1
+        const QByteArray range = m_titles.empty() || (rows == 1 && m_titles.size() == 1)
             ? QByteArray("A1")
             : "A1:" + QByteArray::fromStdString(m_columnNames.back()) + QByteArray::number(rows);
         const QByteArray head =
