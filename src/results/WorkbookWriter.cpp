@@ -457,7 +457,8 @@ QIODevice &WorkbookWriter::finish()
         if (!m_parts.seek(entry.dataOffset))
             fail(QStringLiteral("Cannot read the workbook's temporary file: %1")
                      .arg(m_parts.errorString()));
-        const QByteArray xml = inflateRun(m_parts.read(entry.stored), entry.size);
+        const QByteArray stored = m_parts.read(entry.stored);
+        const QByteArray xml = entry.method == 0 ? stored : inflateRun(stored, entry.size);
         const qsizetype split = xml.indexOf("</sheetData>");
         const qsizetype dimension = xml.indexOf("<dimension ref=\"");
         const qsizetype dimensionEnd = xml.indexOf('"', dimension + 16);
