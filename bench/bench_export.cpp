@@ -9,7 +9,7 @@
 // without that budget. export_window_vs_walk: the comma-quote export started through the window's
 // own dialogs (offscreen), from Return in the file dialog to the grid showing the result again,
 // against the walk alone (exportResult) over a result opened the same way; the slower of the two
-// drivers.
+// drivers. ONLY=xlsx runs the comma-quote export and the workbook alone (for profiling the latter).
 
 #include "BenchFloor.h"
 #include "BenchTable.h"
@@ -264,6 +264,7 @@ int main(int argc, char **argv)
 
         // The machine may be busy with other work: the runs alternate and the best of each counts.
         const int repeats = benchRepeats();
+        const bool xlsxOnly = qEnvironmentVariable("ONLY") == QLatin1String("xlsx");
         const QString out = QDir(folder).filePath(QStringLiteral("export.txt"));
         double reportVsCq = 0;
         double csvVsCq = 0;
@@ -281,11 +282,21 @@ int main(int argc, char **argv)
             // every later one shares (code, the driver's caches, the fetch thread's heap).
             exportRun(dsn, sql, ExportFormat::CommaQuote, out);
             for (int i = 0; i < repeats; ++i) {
-                const FloorRun f = floorFetch(dsn, user, password, sql);
-                floor = std::max(floor, f.rowsPerSecond);
+                if (!xlsxOnly)
+                    floor = std::max(floor, floorFetch(dsn, user, password, sql).rowsPerSecond);
                 const Export c = exportRun(dsn, sql, ExportFormat::CommaQuote, out);
                 if (cq.seconds == 0 || c.seconds < cq.seconds)
                     cq = c;
+                if (xlsxOnly) {
+                    const Export x = exportRun(dsn, sql, ExportFormat::Xlsx, out);
+                    if (xlsx.seconds == 0 || x.seconds < xlsx.seconds)
+                        xlsx = x;
+                    xlsxPeakOverCq = std::max(xlsxPeakOverCq, x.extraMb - c.extraMb);
+                    std::fprintf(stderr,
+                        "%s run %d: cq %.3f s, xlsx %.3f s, peak over cq %.1f MB\n",
+                        prefix.constData(), i + 1, c.seconds, x.seconds, x.extraMb - c.extraMb);
+                    continue;
+                }
                 const Export r = exportRun(dsn, sql, ExportFormat::Report, out);
                 if (rp.seconds == 0 || r.seconds < rp.seconds)
                     rp = r;
@@ -311,6 +322,11 @@ int main(int argc, char **argv)
                 std::fprintf(stderr,
                     "%s run %d: store %.1f MB; export added %.1f MB (cq), %.1f MB (report)\n",
                     prefix.constData(), i + 1, c.storeMb, c.exportExtraMb, r.exportExtraMb);
+            }
+            if (xlsxOnly) {
+                figure(prefix + "_xlsx_vs_cq", xlsx.seconds / cq.seconds, "x");
+                xlsxVsCq = std::max(xlsxVsCq, xlsx.seconds / cq.seconds);
+                return;
             }
             const QByteArray driver = prefix.mid(7);
             figure(prefix + "_cq_rows_per_s", cq.rows / cq.seconds, "rows/s");
@@ -350,6 +366,12 @@ int main(int argc, char **argv)
         };
         measure("export_sqlite", QStringLiteral("BENCHLITE"), {}, {});
         measure("export_pg", QStringLiteral("BENCHPG"), server.user(), server.password());
+        if (xlsxOnly) {
+            figure("export_xlsx_vs_cq", xlsxVsCq, "x");
+            figure("export_xlsx_peak_over_cq_mb", xlsxPeakOverCq, "MB");
+            QFile::remove(out);
+            return 0;
+        }
         figure("export_report_vs_cq", reportVsCq, "x");
         figure("export_csv_vs_cq", csvVsCq, "x"); // the slower of the two drivers
         figure("export_jsonl_vs_cq", jsonlVsCq, "x");

@@ -5,21 +5,22 @@
 #include <QTemporaryFile>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 class LineBuilder;
+class SheetStream;
 struct lxw_workbook;
-struct lxw_worksheet;
 struct lxw_format;
 
-// Writes a result as an Excel workbook through libxlsxwriter in its constant-memory mode: each
-// row goes to a temporary file as it is written, so memory stays bounded for results of any size.
+// Writes a result as an Excel workbook: libxlsxwriter, in its constant-memory mode, writes the
+// workbook's parts (styles, the sheets' frozen header rows and column widths); the data rows'
+// XML is written here and compressed on a second thread while the export goes on, then joined
+// into each sheet's part (WorkbookZip.h says why). Memory stays bounded for results of any size.
 // Typed cells: numbers as numbers where Excel holds them exactly (at most 15 significant digits),
 // else text; dates, times and timestamps as Excel's day numbers with a date format; NULL as an
-// empty cell. Each sheet starts with the titles in a frozen header row; after `sheetRows` data
-// rows the next ones go on to a new sheet. Column widths come from every value a sheet holds:
-// Excel reads them from the head of the sheet's file, which is assembled only when the workbook
-// is closed. One export, one thread.
+// empty cell. After `sheetRows` data rows the next ones go on to a new sheet. Column widths
+// come from every value a sheet holds. Used by one thread.
 class WorkbookWriter
 {
 public:
@@ -31,29 +32,39 @@ public:
     // Excel cannot hold (text longer than a cell's 32,767 characters).
     void writeRecord(LineBuilder &builder);
     // Closes the workbook and returns its file, open for reading from the start. Throws when
-    // libxlsxwriter fails.
+    // libxlsxwriter or a file fails.
     QIODevice &finish();
 
 private:
-    void addSheet();
+    struct Sheet
+    {
+        qint64 rows;
+        std::vector<int> widths;
+    };
     void endSheet();
+    void addSheetParts(const Sheet &sheet);
     void check(int error, const char *what) const;
-    void writeText(int column, QStringView text, lxw_format *format = nullptr);
+    void beginCell(int column, const std::string &attributes);
+    void writeNumber(int column, double number, const std::string &style);
+    void writeText(int column, QStringView text);
 
     std::vector<QString> m_titles;
+    std::vector<std::string> m_columnNames; // A, B, ... as a cell's reference names them
     QTemporaryFile m_file; // the finished workbook
+    QTemporaryFile m_parts; // the workbook libxlsxwriter writes
     QByteArray m_folder; // where libxlsxwriter keeps its temporary files
     lxw_workbook *m_book = nullptr; // owned: closed (and freed) by finish() or the destructor
-    lxw_worksheet *m_sheet = nullptr; // owned by the workbook
-    lxw_format *m_bold = nullptr; // the formats are owned by the workbook
-    lxw_format *m_date = nullptr;
-    lxw_format *m_time = nullptr;
-    lxw_format *m_dateTime = nullptr;
-    lxw_format *m_dateTimeFraction = nullptr;
+    lxw_format *m_bold = nullptr; // owned by the workbook
+    // The cells' style attributes, with the indexes libxlsxwriter gave the date formats.
+    std::string m_date, m_time, m_dateTime, m_dateTimeFraction;
     int m_sheetRows;
-    int m_row = 0; // the next data row of the sheet, from 1 (0 is the header)
+    int m_row = 1; // the next data row of the sheet, from 1 (0 is the header)
     qint64 m_written = 0; // data rows in the whole workbook
+    std::vector<int> m_titleWidths;
     std::vector<int> m_widths; // the widest value of each column on this sheet, in characters
+    std::vector<Sheet> m_sheets; // the sheets ended
     QString m_value; // the value being written, its room kept from cell to cell
-    QByteArray m_utf8;
+    std::string m_rowName; // the present row's number as cells' references write it
+    std::string m_xml; // the rows' XML not yet handed to the stream
+    std::unique_ptr<SheetStream> m_stream;
 };

@@ -316,6 +316,17 @@ void tst_exportprofiles::workbook_data()
            "['12345678901234.5678', 0.1, 1.5, True, '00FF', D(2020, 2, 29, 13, 45, 7, 250000), "
            "D(2024, 1, 31, 0, 0), T(13, 45), '\U0001F600', None, '007']]], "
            "[21, 5, 5, 7, 6, 25, 12, 10, 4, 3, 5]";
+    // Markup, a text Excel would trim, numbers with exponents, more than 26 columns (AC) and a
+    // row longer than the chunks the rows are compressed in.
+    QString wide = QStringLiteral("select '<a&b>' as m, ' lead' as s, 0.00001::float8 as e, "
+                                  "1.5e20::float8 as g");
+    for (int i = 1; i <= 25; ++i)
+        wide += QStringLiteral(", repeat('x', 20000) as x%1").arg(i);
+    QTest::newRow("PostgreSQL, markup and a wide row")
+        << Pg << wide << 10
+        << "[[['m', 's', 'e', 'g'] + ['x%d' % i for i in range(1, 26)], "
+           "['<a&b>', ' lead', 1e-05, 1.5e+20] + ['x' * 20000] * 25]], "
+           "[7, 7, 7, 9] + [60] * 25";
 }
 
 // The workbook read back by openpyxl: typed cells, the header frozen on every sheet, widths from
