@@ -9,6 +9,8 @@
 #include "results/GridDelegate.h"
 
 #include <QHeaderView>
+#include <QStyle>
+#include <QToolButton>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QTabBar>
@@ -58,8 +60,8 @@ void ShownResult::attachPages(QVBoxLayout *above)
     m_tabs->setExpanding(false);
     m_tabs->hide();
     above->insertWidget(0, m_tabs);
-    QObject::connect(m_tabs, &QTabBar::currentChanged, m_tabs, [this](int page) {
-        if (page >= 0 && page != m_current && !showPage(page))
+    QObject::connect(m_tabs, &QTabBar::currentChanged, m_tabs, [this](int tab) {
+        if (tab >= 0 && tab != m_current && !showTab(tab))
             showTabs(); // the current result is out on a walk: the tab stays
     });
 }
@@ -71,31 +73,130 @@ QString ShownResult::pageCaption(int page, int records)
         .arg(records == 1 ? QStringLiteral("1 row") : QStringLiteral("%1 rows").arg(records));
 }
 
+QString ShownResult::tabCaption(int tab) const
+{
+    if (tab < 0 || tab >= tabCount())
+        return QString();
+    const Page &page = m_pages[std::size_t(tab)];
+    const QueryDataset *result = resultOf(tab);
+    const QString caption =
+        pageCaption(page.number, result ? result->fetchedCount() : page.records);
+    return page.pinned ? QStringLiteral("Pinned: ") + caption : caption;
+}
+
+QueryDataset *ShownResult::resultOf(int tab) const
+{
+    return tab == m_current ? m_result.get() : m_pages[std::size_t(tab)].result.get();
+}
+
+std::vector<int> ShownResult::statementTabs() const
+{
+    std::vector<int> tabs;
+    for (int tab = 0; tab < tabCount(); ++tab) {
+        if (m_pages[std::size_t(tab)].statement == m_pagesSerial)
+            tabs.push_back(tab);
+    }
+    return tabs;
+}
+
 QVector<int> ShownResult::pageRecords() const
 {
     QVector<int> records;
-    for (int page = 0; page < pageCount(); ++page) {
-        const QueryDataset *result =
-            page == m_current ? m_result.get() : m_pages[std::size_t(page)].result.get();
-        records.append(result ? result->fetchedCount() : m_pages[std::size_t(page)].records);
+    for (const int tab : statementTabs()) {
+        const QueryDataset *result = resultOf(tab);
+        records.append(result ? result->fetchedCount() : m_pages[std::size_t(tab)].records);
     }
     return records;
 }
 
 bool ShownResult::showPage(int page)
 {
-    if (page < 0 || page >= pageCount() || !m_result)
+    const std::vector<int> tabs = statementTabs();
+    return page >= 0 && page < int(tabs.size()) && showTab(tabs[std::size_t(page)]);
+}
+
+bool ShownResult::showTab(int tab)
+{
+    if (tab < 0 || tab >= tabCount() || !m_result)
         return false;
-    if (page == m_current)
+    if (tab == m_current)
         return true;
     unbind();
-    m_pages[std::size_t(m_current)].records = m_result->fetchedCount();
-    m_pages[std::size_t(m_current)].result = std::move(m_result);
-    m_current = page;
-    m_result = std::move(m_pages[std::size_t(page)].result);
+    park();
+    enter(tab);
     endTransientCount();
     bind();
-    setRecordCount(m_result->fetchedCount()); // fetched whole, as every page of several
+    showCount();
+    showTabs();
+    return true;
+}
+
+void ShownResult::park()
+{
+    if (m_current < 0 || !m_result)
+        return;
+    Page &page = m_pages[std::size_t(m_current)];
+    page.records = m_result->fetchedCount();
+    page.result = std::move(m_result);
+}
+
+void ShownResult::enter(int tab)
+{
+    m_current = tab;
+    if (tab >= 0)
+        m_result = std::move(m_pages[std::size_t(tab)].result);
+}
+
+void ShownResult::showCount()
+{
+    // A whole result's count is known; a page still fetching leaves panel 0 blank, as after a
+    // Run without the Record Count box.
+    if (m_result && m_result->allFetched())
+        setRecordCount(m_result->fetchedCount());
+    else if (m_countPanel)
+        m_countPanel->clear();
+}
+
+bool ShownResult::isPinned() const
+{
+    return isPinned(m_current);
+}
+
+bool ShownResult::isPinned(int tab) const
+{
+    return tab >= 0 && tab < tabCount() && m_pages[std::size_t(tab)].pinned;
+}
+
+bool ShownResult::setPinned(bool pinned)
+{
+    m_pinPending = false;
+    if (m_current < 0 || !m_result || (pinned && !m_result->allFetched()))
+        return false;
+    m_pages[std::size_t(m_current)].pinned = pinned;
+    showTabs();
+    return true;
+}
+
+bool ShownResult::closePage(int tab)
+{
+    if (!isPinned(tab))
+        return false;
+    if (tab == m_current) {
+        if (!m_result)
+            return false; // out on a walk
+        unbind();
+        Reaper::dispose(std::move(m_result)); // a whole result's free still talks to the driver
+        m_pages.erase(m_pages.begin() + tab);
+        enter(m_pages.empty() ? -1 : std::min(tab, tabCount() - 1));
+        endTransientCount();
+        bind();
+        showCount();
+    } else {
+        Reaper::dispose(std::move(m_pages[std::size_t(tab)].result));
+        m_pages.erase(m_pages.begin() + tab);
+        if (tab < m_current)
+            --m_current;
+    }
     showTabs();
     return true;
 }
@@ -105,28 +206,61 @@ void ShownResult::showTabs()
     if (!m_tabs)
         return;
     const QSignalBlocker quiet(m_tabs); // the tabs follow the pages, they do not switch them
-    const QVector<int> records = pageRecords();
-    while (m_tabs->count() > records.size())
+    while (m_tabs->count() > tabCount())
         m_tabs->removeTab(m_tabs->count() - 1);
-    for (int page = 0; page < records.size(); ++page) {
-        const QString caption = pageCaption(page, records[page]);
-        if (page < m_tabs->count())
-            m_tabs->setTabText(page, caption);
+    const auto side = QTabBar::ButtonPosition(
+        m_tabs->style()->styleHint(QStyle::SH_TabBar_CloseButtonPosition, nullptr, m_tabs));
+    bool anyPinned = false;
+    for (int tab = 0; tab < tabCount(); ++tab) {
+        if (tab < m_tabs->count())
+            m_tabs->setTabText(tab, tabCaption(tab));
         else
-            m_tabs->addTab(caption);
+            m_tabs->addTab(tabCaption(tab));
+        const QueryDataset *result = resultOf(tab);
+        m_tabs->setTabToolTip(tab, result ? result->databaseName() : QString());
+        // A pinned page has its own close button; the others go with the next statement.
+        const bool pinned = isPinned(tab);
+        anyPinned = anyPinned || pinned;
+        QWidget *button = m_tabs->tabButton(tab, side);
+        if (pinned && !button) {
+            auto *close = new QToolButton; // owned by the tab bar once set
+            close->setObjectName(QStringLiteral("ResultTabClose"));
+            close->setAutoRaise(true);
+            close->setFocusPolicy(Qt::NoFocus);
+            close->setText(QStringLiteral("\u00d7"));
+            close->setToolTip(QStringLiteral("Close this pinned result"));
+            m_tabs->setTabButton(tab, side, close);
+            QObject::connect(close, &QToolButton::clicked, m_tabs, [this, close, side] {
+                for (int at = 0; at < m_tabs->count(); ++at) {
+                    if (m_tabs->tabButton(at, side) == close) {
+                        closePage(at);
+                        return;
+                    }
+                }
+            });
+        } else if (!pinned && button) {
+            m_tabs->setTabButton(tab, side, nullptr);
+            button->deleteLater();
+        }
     }
     m_tabs->setCurrentIndex(m_current);
     m_tabs->setEnabled(bool(m_result));
-    m_tabs->setVisible(records.size() > 1);
+    m_tabs->setVisible(tabCount() > 1 || anyPinned);
 }
 
-void ShownResult::disposePages(const Transaction *open)
+void ShownResult::disposePages(const Transaction *open, bool keepPinned)
 {
+    park();
     std::vector<std::unique_ptr<QueryDataset>> results;
-    results.push_back(std::move(m_result));
-    for (Page &page : m_pages)
-        results.push_back(std::move(page.result));
-    m_pages.clear();
+    results.push_back(std::move(m_result)); // out of its page only while a walk took it back
+    std::vector<Page> kept;
+    for (Page &page : m_pages) {
+        if (keepPinned && page.pinned)
+            kept.push_back(std::move(page));
+        else
+            results.push_back(std::move(page.result));
+    }
+    m_pages = std::move(kept);
     m_current = -1;
     for (std::unique_ptr<QueryDataset> &result : results) {
         if (!result)
@@ -148,27 +282,34 @@ void ShownResult::show(
     std::unique_ptr<QueryDataset> result, std::vector<std::unique_ptr<QueryDataset>> more)
 {
     unbind(); // before the dataset goes, so that the grid never reads a freed one
-    disposePages(nullptr);
+    m_pinPending = false;
+    disposePages(nullptr, true);
     ++m_pagesSerial;
     if (result) {
-        m_pages.resize(1);
-        m_current = 0;
+        m_pages.push_back({ nullptr, 0, m_pagesSerial, 0, false });
+        m_current = tabCount() - 1;
         m_result = std::move(result);
         for (std::unique_ptr<QueryDataset> &next : more) {
             const int records = next ? next->fetchedCount() : 0;
-            m_pages.push_back({ std::move(next), records });
+            const int number = int(statementTabs().size());
+            m_pages.push_back({ std::move(next), records, m_pagesSerial, number, false });
         }
     }
     for (std::unique_ptr<QueryDataset> &next : more)
         Reaper::dispose(std::move(next)); // none is left unless result was null
+    const bool pinnedShown = m_current < 0 && tabCount() > 0;
+    if (pinnedShown)
+        enter(tabCount() - 1); // nothing new: the last pinned page
     bind();
     showTabs();
-    if (m_pages.size() > 1)
-        setRecordCount(m_result->fetchedCount()); // each page's result is whole
+    if (statementTabs().size() > 1 || pinnedShown)
+        setRecordCount(m_result->fetchedCount()); // each such page's result is whole
 }
 
 std::unique_ptr<QueryDataset> ShownResult::take()
 {
+    if (isPinned())
+        return nullptr; // the pin keeps it
     unbind();
     std::unique_ptr<QueryDataset> taken = std::move(m_result);
     showTabs();
@@ -181,9 +322,12 @@ void ShownResult::giveBack(std::unique_ptr<QueryDataset> result)
     Reaper::dispose(std::move(m_result)); // none is there unless the pages changed meanwhile
     m_result = std::move(result);
     if (m_result && m_pages.empty()) {
-        m_pages.resize(1);
+        m_pages.push_back({ nullptr, 0, m_pagesSerial, 0, false });
         m_current = 0;
     }
+    if (m_pinPending && m_result && m_result->allFetched() && m_current >= 0)
+        m_pages[std::size_t(m_current)].pinned = true;
+    m_pinPending = false;
     bind();
     showTabs();
 }
@@ -192,10 +336,16 @@ void ShownResult::close(const Transaction &open)
 {
     if (m_result)
         unbind();
-    disposePages(&open);
+    m_pinPending = false;
+    disposePages(&open, true);
     ++m_pagesSerial;
-    showTabs();
     endTransientCount(); // the result it described is gone
+    if (tabCount() > 0) {
+        enter(tabCount() - 1); // a pinned page stays, and shows
+        bind();
+        showCount();
+    }
+    showTabs();
 }
 
 void ShownResult::bind()

@@ -228,6 +228,7 @@ private:
     // [Unit1Grid.cpp]
     void FetchFinished(StatementOutcome &outcome);
     void fetchToEnd(); // Ctrl+End in the grid: the rest of the result, off the UI thread
+    void setupPins(); // Unit1Grid.cpp: pinning a result, and closing a pinned one
     void setupKeys();
     // [Unit1Run.cpp]
     // Closing the window: the running statement is cancelled on the server, nothing waits.

@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QMenu>
 #include <QShortcut>
 
 #include <algorithm>
@@ -93,13 +94,66 @@ void TForm1::setupGrid()
                 grid); // owned by the grid
         page->setContext(Qt::WidgetShortcut);
         connect(page, &QShortcut::activated, this,
-            [this, step] { m_shown.showPage(m_shown.currentPage() + step); });
+            [this, step] { m_shown.showTab(m_shown.currentTab() + step); });
     }
+    setupPins();
     setupKeys();
     // A failed block fetch happens inside the view's event handling: report it afterwards.
     connect(
         DataSource1, &DataSource::fetchFailed, this,
         [this](const QString &message) { showError(this, message); }, Qt::QueuedConnection);
+}
+
+void TForm1::setupPins()
+{
+    // A pinned result stays when the next statement's result comes, on a page of its own; it
+    // goes when its page is closed. The keys work anywhere in the window; the grid's menu has
+    // both after its copies.
+    const auto action = [this](const QString &name, const QString &text, QKeySequence key) {
+        auto *made = new QAction(text, this); // owned by the window (Qt parent)
+        made->setObjectName(name);
+        made->setShortcut(key);
+        made->setShortcutContext(Qt::WindowShortcut);
+        addAction(made);
+        return made;
+    };
+    QAction *pin = action(QStringLiteral("PinResult1"), QStringLiteral("Pin Result"),
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P));
+    pin->setCheckable(true);
+    QAction *close = action(QStringLiteral("ClosePinnedResult1"),
+        QStringLiteral("Close Pinned Result"), QKeySequence(Qt::CTRL | Qt::Key_W));
+    connect(pin, &QAction::triggered, this, [this, pin] {
+        // A result still fetching is fetched whole first (as by Ctrl+End): its open cursor
+        // would otherwise hold the connection from the statements after it.
+        if (m_shown.open() && m_control->state() == QueryControl::State::Idle) {
+            if (m_shown.isPinned() || m_shown.get()->allFetched()) {
+                m_shown.setPinned(!m_shown.isPinned());
+            } else {
+                m_shown.pinWhenWhole();
+                fetchToEnd();
+            }
+        }
+        pin->setChecked(m_shown.isPinned());
+    });
+    connect(close, &QAction::triggered, this, [this] {
+        if (!m_shown.isPinned() || !m_shown.open())
+            return;
+        m_resultView->stop(); // a sort or filter of that result goes with it
+        m_shown.closePage(m_shown.currentTab());
+    });
+    QMenu *menu = m_lifecycle->gridMenu();
+    menu->addSeparator();
+    menu->addActions({ pin, close });
+    connect(menu, &QMenu::aboutToShow, this, [this, pin, close] {
+        pin->setEnabled(m_shown.open());
+        pin->setChecked(m_shown.isPinned());
+        close->setEnabled(m_shown.isPinned());
+    });
+    connect(menu, &QMenu::aboutToHide, this, [pin, close] {
+        // Their keys check for themselves whether they apply.
+        pin->setEnabled(true);
+        close->setEnabled(true);
+    });
 }
 
 void TForm1::fetchToEnd()
