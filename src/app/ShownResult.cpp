@@ -302,8 +302,10 @@ void ShownResult::show(
         enter(tabCount() - 1); // nothing new: the last pinned page
     bind();
     showTabs();
-    if (statementTabs().size() > 1 || pinnedShown)
-        setRecordCount(m_result->fetchedCount()); // each such page's result is whole
+    if (statementTabs().size() > 1)
+        setRecordCount(m_result->fetchedCount()); // each page of several is whole
+    else if (tabCount() > 1 || pinnedShown)
+        showCount(); // panel 0 says nothing of a pinned page's count
 }
 
 std::unique_ptr<QueryDataset> ShownResult::take()

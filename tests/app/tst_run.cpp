@@ -94,6 +94,8 @@ private slots:
     void resultPages_data();
     void resultPages();
     void outValuesInLog();
+    void pinnedResults_data();
+    void pinnedResults();
 
 private:
     template <typename T>
@@ -111,6 +113,8 @@ private:
     QString selectCompletePattern() const;
     QString shownResult(); // grid: first title|first value|comma-quote export's lines|panel 0
     QStringList logLines(); // what Ctrl+C in the log copies, the elapsed time left out
+    QStringList tabCaptions(); // none while the tab bar is hidden
+    void keyInGrid(Qt::Key key, Qt::KeyboardModifiers modifiers);
 
     WindowFixture m_form;
 };
@@ -722,6 +726,100 @@ void tst_run::outValuesInLog()
     QCOMPARE(logLines(),
         (QStringList { "2\tcall\t3 OUT values", "\tout\tOUT :a = 42", "\tout\tOUT :b = hi!",
             "\tout\tOUT :c = out" }));
+}
+
+QStringList tst_run::tabCaptions()
+{
+    auto *tabBar = child<QTabBar>("ResultTabs");
+    QStringList captions;
+    for (int i = 0; !tabBar->isHidden() && i < tabBar->count(); ++i)
+        captions << tabBar->tabText(i);
+    return captions;
+}
+
+void tst_run::keyInGrid(Qt::Key key, Qt::KeyboardModifiers modifiers)
+{
+    m_form->activateWindow(); // back from the export's dialog
+    m_form.grid()->setFocus();
+    QTRY_VERIFY(m_form.grid()->hasFocus());
+    QTest::keyClick(m_form.grid(), key, modifiers);
+}
+
+void tst_run::pinnedResults_data()
+{
+    QTest::addColumn<QString>("alias");
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<bool>("pin"); // Ctrl+Shift+P after the first
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<QStringList>("tabs"); // after the second
+    QTest::addColumn<QString>("firstShown"); // as shownResult() gives it; none: gone
+    QTest::addColumn<QString>("secondShown");
+    QTest::addColumn<bool>("closeByKey"); // else by its tab's close button
+
+    const QString lite = "select id, name from t order by id";
+    const QString liteShown = "id|1|\"id\",\"name\"\r\n\"1\",\"one\"|3";
+    QTest::newRow("sqlite pinned")
+        << "RUNLITE" << lite << true << "select 7 as n"
+        << QStringList { "Pinned: Result 1 (3 rows)", "Result 1 (1 row)" } << liteShown
+        << "n|7|\"n\"\r\n\"7\"|1" << false;
+    QTest::newRow("sqlite without a pin: replaced")
+        << "RUNLITE" << lite << false << "select 7 as n" << QStringList() << QString()
+        << "n|7|\"n\"\r\n\"7\"|" << true;
+    // Still fetching when pinned: the rest comes first, and the next Run finds its connection.
+    QTest::newRow("postgres pinned while fetching")
+        << "RUNPG" << "select n, 'row ' || n as label from generate_series(1, 2500) n" << true
+        << "select 5 as five"
+        << QStringList { "Pinned: Result 1 (2500 rows)", "Result 1 (1 row)" }
+        << "n|1|\"n\",\"label\"\r\n\"1\",\"row 1\"|2500" << "five|5|\"five\"\r\n\"5\"|1" << true;
+}
+
+// A pinned result stays on its page beside the next Run's, exported as it is shown; Close Query
+// leaves it; its close frees it. Without a pin each Run replaces the result.
+void tst_run::pinnedResults()
+{
+    QFETCH(QString, alias);
+    QFETCH(QString, first);
+    QFETCH(bool, pin);
+    QFETCH(QString, second);
+    QFETCH(QStringList, tabs);
+    QFETCH(QString, firstShown);
+    QFETCH(QString, secondShown);
+    QFETCH(bool, closeByKey);
+
+    m_form->setStatusText(0, QString());
+    start(m_form.runButton(), alias, first);
+    QVERIFY(waitIdle());
+    if (pin) {
+        keyInGrid(Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(waitIdle());
+        QCOMPARE(tabCaptions(), tabs.mid(0, 1)); // a pinned page shows its tab
+    }
+    start(m_form.runButton(), alias, second);
+    QVERIFY(waitIdle());
+    QCOMPARE(tabCaptions(), tabs);
+    QCOMPARE(shownResult(), secondShown);
+    if (!pin) {
+        keyInGrid(Qt::Key_W, Qt::ControlModifier); // nothing pinned: nothing to close
+        QVERIFY(m_form->CurrentQuery);
+        return;
+    }
+    auto *tabBar = child<QTabBar>("ResultTabs");
+    QTest::mouseClick(tabBar, Qt::LeftButton, {}, tabBar->tabRect(0).center());
+    QCOMPARE(shownResult(), firstShown);
+    tabBar->setCurrentIndex(1);
+    m_form.closeButton()->click(); // the unpinned result goes, the pinned one shows
+    QCOMPARE(tabCaptions(), tabs.mid(0, 1));
+    QCOMPARE(shownResult(), firstShown);
+    if (closeByKey) {
+        keyInGrid(Qt::Key_W, Qt::ControlModifier);
+    } else {
+        auto *close = tabBar->findChild<QToolButton *>("ResultTabClose");
+        QVERIFY(close);
+        close->click();
+    }
+    QVERIFY(!m_form->CurrentQuery);
+    QCOMPARE(tabCaptions(), QStringList());
+    QCOMPARE(m_form.grid()->model()->columnCount(), 0);
 }
 
 STELVIK_TEST_MAIN(tst_run)
