@@ -142,7 +142,7 @@ void TForm1::setupPins()
         m_shown.closePage(m_shown.currentTab());
     });
     QMenu *menu = m_lifecycle->gridMenu();
-    menu->addSeparator();
+    menu->addSeparator()->setObjectName(QStringLiteral("N2"));
     menu->addActions({ pin, close });
     connect(menu, &QMenu::aboutToShow, this, [this, pin, close] {
         pin->setEnabled(m_shown.open());
