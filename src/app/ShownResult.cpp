@@ -217,7 +217,10 @@ void ShownResult::showTabs()
         else
             m_tabs->addTab(tabCaption(tab));
         const QueryDataset *result = resultOf(tab);
-        m_tabs->setTabToolTip(tab, result ? result->databaseName() : QString());
+        // Which alias and statement a page came from, to tell pinned pages apart.
+        m_tabs->setTabToolTip(tab,
+            result ? result->databaseName() + QLatin1Char('\n') + result->sql().left(500)
+                   : QString());
         // A pinned page has its own close button; the others go with the next statement.
         const bool pinned = isPinned(tab);
         anyPinned = anyPinned || pinned;
