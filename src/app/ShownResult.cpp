@@ -9,12 +9,12 @@
 #include "results/GridDelegate.h"
 
 #include <QHeaderView>
-#include <QStyle>
-#include <QToolButton>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QStyle>
 #include <QTabBar>
 #include <QTableView>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>

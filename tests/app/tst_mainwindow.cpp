@@ -309,8 +309,8 @@ void tst_MainWindow::menus_data()
                                  "CopyEntireRowCommaQuote1", "N2", "PinResult1",
                                  "ClosePinnedResult1" }
                           << QStringList { "Copy Field to Clipboard",
-                                 "Copy Entire Row to clipboard", "Copy Entire Row (Comma Quote)", "",
-                                 "Pin Result", "Close Pinned Result" };
+                                 "Copy Entire Row to clipboard", "Copy Entire Row (Comma Quote)",
+                                 "", "Pin Result", "Close Pinned Result" };
 }
 
 void tst_MainWindow::menus()

@@ -767,10 +767,11 @@ void tst_run::pinnedResults_data()
         << "n|7|\"n\"\r\n\"7\"|" << true;
     // Still fetching when pinned: the rest comes first, and the next Run finds its connection.
     QTest::newRow("postgres pinned while fetching")
-        << "RUNPG" << "select n, 'row ' || n as label from generate_series(1, 2500) n" << true
-        << "select 5 as five"
-        << QStringList { "Pinned: Result 1 (2500 rows)", "Result 1 (1 row)" }
-        << "n|1|\"n\",\"label\"\r\n\"1\",\"row 1\"|2500" << "five|5|\"five\"\r\n\"5\"|1" << true;
+        << "RUNPG"
+        << "select n, 'row ' || n as label from generate_series(1, 2500) n" << true
+        << "select 5 as five" << QStringList { "Pinned: Result 1 (2500 rows)", "Result 1 (1 row)" }
+        << "n|1|\"n\",\"label\"\r\n\"1\",\"row 1\"|2500"
+        << "five|5|\"five\"\r\n\"5\"|1" << true;
 }
 
 // A pinned result stays on its page beside the next Run's, exported as it is shown; Close Query
