@@ -15,6 +15,8 @@
 #include <QTime>
 #include <QVBoxLayout>
 
+#include <limits>
+
 namespace {
 
 bool isTime(const QString &text)
@@ -107,6 +109,7 @@ ParameterDialog::ParameterDialog(
         value->setEditable(true);
         value->setInsertPolicy(QComboBox::NoInsert);
         value->setMinimumContentsLength(30);
+        value->lineEdit()->setMaxLength(std::numeric_limits<int>::max()); // long values whole
         value->addItems(prompt.recent);
         value->setCurrentIndex(prompt.recent.isEmpty() ? -1 : 0);
         value->lineEdit()->selectAll();

@@ -103,6 +103,10 @@ bool tst_parameters::run(const QString &alias, const QString &sql,
     m_form->setStatusText(1, QString());
     m_form.type(sql);
     m_form.chooseAlias(alias);
+    m_form.pages()->setCurrentIndex(0); // the SQL page: a run shows the Results page
+    if (!m_form.show(WindowFixture::Shown::Active)) // the prompt before took the activation
+        return false;
+    m_form.editor()->setFocus();
     QTest::keyClick(m_form.editor(), Qt::Key_F5, key);
     // The prompt comes once the connection is open and the driver described the markers; the
     // statement starts as the prompt closes. Unasked, it starts once they were described.
@@ -185,7 +189,7 @@ void tst_parameters::remembered()
     // The history lists the values beside the statement; its entry made current brings them
     // back, and Ctrl+F5 runs with them.
     QVERIFY(m_form->historyDatabase()->flush(30000));
-    m_form.child<QLineEdit>("HistorySearch")->setText(QStringLiteral("single"));
+    m_form.child<QLineEdit>("HistorySearch")->setText(QStringLiteral("single alias:") + alias);
     auto *list = m_form.child<QComboBox>("ComboBox2");
     QCOMPARE(list->count(), 4);
     QVERIFY2(list->itemText(0).endsWith(QLatin1String(" with :note = 'x', :id = '1'")),
@@ -193,10 +197,8 @@ void tst_parameters::remembered()
     QVERIFY2(list->itemText(1).endsWith(QLatin1String(" with :note = 'it''s'")),
         qPrintable(list->itemText(1)));
     list->setCurrentIndex(3); // the first run, with x
-    {
-        ModalScript none;
-        m_form.child<QToolButton>("SpeedButton10")->click();
-    }
+    emit list->activated(3);
+    m_form.child<QToolButton>("SpeedButton10")->click();
     QCOMPARE(m_form.editor()->toPlainText(), Select);
     QVERIFY(run(alias, Select, {}, Qt::ControlModifier));
     QCOMPARE(notes(), QStringList { "x" });
@@ -249,6 +251,7 @@ void tst_parameters::refusedValues()
     m_form->setStatusText(1, QString());
     m_form.type(sql);
     m_form.chooseAlias(alias);
+    m_form.editor()->setFocus();
     QTest::keyClick(m_form.editor(), Qt::Key_F5, Qt::ShiftModifier); // Exec
     QTRY_VERIFY_WITH_TIMEOUT(!script.seen.isEmpty(), 60000);
     QVERIFY(m_form.waitIdle());
