@@ -78,6 +78,10 @@ void tst_parameters::initTestCase()
     TestEnv::addSqliteDsn(Lite, tables);
     PgServer::instance().addDsn(Pg, QStringLiteral("parameters"));
     PgServer::instance().exec(tables.join(u';'), QStringLiteral("parameters"));
+    PgServer::instance().exec(
+        QStringLiteral("create procedure bump(inout a int, inout b text, out c text) language "
+                       "plpgsql as $$ begin a := a + 1; b := b || '!'; c := 'out'; end $$"),
+        QStringLiteral("parameters"));
 }
 
 void tst_parameters::init()
@@ -135,32 +139,46 @@ QStringList tst_parameters::notes() const
 void tst_parameters::boundValues_data()
 {
     QTest::addColumn<QString>("alias");
-    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QStringList>("values"); // one per field of the prompt
     QTest::addColumn<QStringList>("found");
     for (const QString &alias : { Lite, Pg }) {
         const QByteArray a = alias.toLatin1();
-        QTest::addRow("%s plain", a.data()) << alias << "x" << QStringList { "x" };
-        QTest::addRow("%s quote", a.data()) << alias << "it's" << QStringList { "it's" };
-        QTest::addRow("%s injection", a.data()) << alias << "' OR ''='" << QStringList {};
-        QTest::addRow("%s 100000 characters", a.data()) << alias << Long << QStringList { Long };
-        QTest::addRow("%s beyond the BMP", a.data()) << alias << Astral << QStringList { Astral };
+        QTest::addRow("%s plain", a.data())
+            << alias << Select << QStringList { "x" } << QStringList { "x" };
+        QTest::addRow("%s quote", a.data())
+            << alias << Select << QStringList { "it's" } << QStringList { "it's" };
+        QTest::addRow("%s injection", a.data())
+            << alias << Select << QStringList { "' OR ''='" } << QStringList {};
+        QTest::addRow("%s 100000 characters", a.data())
+            << alias << Select << QStringList { Long } << QStringList { Long };
+        QTest::addRow("%s beyond the BMP", a.data())
+            << alias << Select << QStringList { Astral } << QStringList { Astral };
+        QTest::addRow("%s pasted column into IN", a.data())
+            << alias << "SELECT NOTE FROM single WHERE ID IN (:ids) ORDER BY ID"
+            << QStringList { "2\n1\n" } << QStringList { "x", "it's" };
     }
+    // The procedure's OUT parameter is bound as output, never asked for; the INOUT ones are.
+    QTest::newRow("PARMPG call") << Pg << "CALL bump(:a, :b, ?)" << QStringList { "41", "hi" }
+                                 << QStringList { "42" };
 }
 
 void tst_parameters::boundValues()
 {
     QFETCH(QString, alias);
-    QFETCH(QString, value);
+    QFETCH(QString, sql);
+    QFETCH(QStringList, values);
     QFETCH(QStringList, found);
-    QVERIFY(run(alias, Select, { fill({ value }) }));
+    QVERIFY(run(alias, sql, { fill(values) }));
     QCOMPARE(notes(), found);
-    // The history keeps the statement as written and the value beside it, whole.
+    // The history keeps the statement as written and the values beside it, whole.
     QVERIFY(m_form->historyDatabase()->flush(30000));
     const HistoryRecord newest = HistoryDb(HistoryDb::defaultPath()).search({}, 1).value(0);
-    QCOMPARE(newest.text, Select + QStringLiteral("\r\n"));
-    QCOMPARE(newest.parameters.size(), 1);
-    QCOMPARE(newest.parameters.first().name, QStringLiteral(":note"));
-    QCOMPARE(newest.parameters.first().value, value);
+    QCOMPARE(newest.text, sql + QStringLiteral("\r\n"));
+    QStringList kept;
+    for (const HistoryParameter &parameter : newest.parameters)
+        kept << parameter.value;
+    QCOMPARE(kept, values);
 }
 
 void tst_parameters::escapeRunsNothing()
