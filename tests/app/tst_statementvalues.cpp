@@ -1,4 +1,3 @@
-#include "app/CallParameters.h"
 #include "app/StatementValues.h"
 
 #include <QtTest>
@@ -66,49 +65,6 @@ private slots:
         QCOMPARE(prompts[1].kind, ParameterKind::Text); // not described: text
         QVERIFY(prompts[1].lastWasNull);
         QCOMPARE(prompts[2].name, QStringLiteral("?1"));
-    }
-
-    // The procedure a CALL names and the directions its declaration gives the markers: an OUT
-    // parameter's marker is output, a marker inside a larger argument stays input.
-    void called_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("dialect");
-        QTest::addColumn<QString>("procedure"); // schema.name, empty: no call
-        QTest::addColumn<QString>("directions"); // per value: I, O, B (both)
-        QTest::newRow("schema, OUT last")
-            << "CALL Stats.Bump(?, :b, ?)" << int(Sql::Dialect::PostgreSql) << "stats.bump"
-            << "BBO";
-        QTest::newRow("escape, quoted, expression")
-            << "{call \"My\"\"Proc\"(? + 1, /* c */ :x, (?))}" << int(Sql::Dialect::Db2)
-            << ".My\"Proc"
-            << "IBI";
-        QTest::newRow("DB2 folds") << "call s.p(?)" << int(Sql::Dialect::Db2) << "S.P"
-                                   << "B";
-        QTest::newRow("no call") << "SELECT ? FROM T" << int(Sql::Dialect::Db2) << ""
-                                 << "I";
-    }
-    void called()
-    {
-        QFETCH(QString, text);
-        QFETCH(int, dialect);
-        QFETCH(QString, procedure);
-        QFETCH(QString, directions);
-        const Sql::Markers markers = Sql::parameterMarkers(text, Sql::Dialect(dialect));
-        const CallParameters::Target target =
-            CallParameters::target(text, markers, Sql::Dialect(dialect));
-        QCOMPARE(target.isCall() ? target.schema + '.' + target.name : QString(), procedure);
-        QVector<ProcedureParameter> declared(3);
-        declared[0].direction = ParameterDirection::InOut;
-        declared[1].direction = ParameterDirection::InOut;
-        declared[2].direction = ParameterDirection::Out;
-        QString got;
-        for (const ParameterDirection direction :
-            CallParameters::directions(target, markers, declared))
-            got += direction == ParameterDirection::Out  ? 'O'
-                : direction == ParameterDirection::InOut ? 'B'
-                                                         : 'I';
-        QCOMPARE(got, directions);
     }
 };
 
