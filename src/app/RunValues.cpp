@@ -56,7 +56,7 @@ RunValues::RunValues(QWidget *window, std::function<HistoryRecorder *()> history
 { }
 
 bool RunValues::prepare(const QString &alias, const QString &text,
-    std::shared_ptr<ConnectionHandle> connection, bool remembered, Ready ready)
+    std::shared_ptr<ConnectionHandle> connection, bool workOpen, bool remembered, Ready ready)
 {
     const Sql::Dialect dialect = aliasDialect(alias);
     Learnt learnt;
@@ -70,7 +70,7 @@ bool RunValues::prepare(const QString &alias, const QString &text,
     // The prepare and the catalog query wait for the connection's turn: never on this thread.
     OffThread::run(
         this, m_describe.renew(),
-        [connection, alias, driver, driverText, call] {
+        [connection, alias, driver, driverText, call, workOpen] {
             Learnt said;
             if (!connection || !turnFree(*connection))
                 return said;
@@ -80,6 +80,8 @@ bool RunValues::prepare(const QString &alias, const QString &text,
             } catch (...) {
                 // No declaration: every marker is asked for as an input.
             }
+            if (workOpen)
+                return said;
             try {
                 QueryDataset statement;
                 statement.setConnection(alias, connection);

@@ -30,9 +30,11 @@ public:
     // A text without markers returns false at once: it runs as it is. Otherwise the markers are
     // described on the alias's connection off this thread, then the prompt asks for the values
     // (remembered: the last values of the statement are taken without asking when they fit its
-    // markers) and ready() follows with what to run; Esc calls nothing.
+    // markers) and ready() follows with what to run; Esc calls nothing. workOpen: the connection
+    // holds open work, which a prepare that fails may end on some servers (PostgreSQL aborts
+    // it): the markers are not described then, and the prompt asks for text.
     bool prepare(const QString &alias, const QString &text,
-        std::shared_ptr<ConnectionHandle> connection, bool remembered, Ready ready);
+        std::shared_ptr<ConnectionHandle> connection, bool workOpen, bool remembered, Ready ready);
     // A prepare under way is no longer wanted (Close Query, a new run).
     void drop() { m_describe.drop(); }
     // The values the statement takes from now on: those of the history entry made current.

@@ -157,8 +157,10 @@ void TForm1::runWithValues(const QString &alias, bool isExec, bool remembered)
     if (!connection || !connection->IsConnected())
         return;
     // A statement without markers starts at once, as it always did.
-    if (!m_runValues->prepare(alias, HistoryStore::joinLines(m_runLines), connection->handle(),
-            remembered, [this, alias, isExec](StatementValues::Bound bound) {
+    const std::shared_ptr<ConnectionHandle> handle = connection->handle();
+    if (!m_runValues->prepare(alias, HistoryStore::joinLines(m_runLines), handle,
+            m_control->transaction().holds(handle), remembered,
+            [this, alias, isExec](StatementValues::Bound bound) {
                 runGuarded(this, [&] { startBound(alias, isExec, std::move(bound)); });
             }))
         startBound(alias, isExec, {});
