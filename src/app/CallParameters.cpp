@@ -117,7 +117,9 @@ QVector<ParameterDirection> directions(
 QVector<ProcedureParameter> callParameters(
     ConnectionHandle &connection, const QString &driver, const QString &schema, const QString &name)
 {
-    Q_UNUSED(driver) // the driver's own catalog call serves every driver so far
+    // Every driver so far answers through the ODBC catalog call. A lookup that runs a statement
+    // of its own (a dataset takes the turn itself) belongs before the turn is taken here.
+    Q_UNUSED(driver)
     connection.acquire();
     QVector<ProcedureParameter> parameters;
     try {
