@@ -22,13 +22,15 @@ struct RunValues::Learnt
 
 namespace {
 
-// A statement cancelled on the server but still holding the connection may keep it as long as
-// its server likes: the prompt does not wait for it and asks for text instead.
+// A statement cancelled on the server (or a result let go of) but still holding the connection
+// may keep it as long as its server likes: the prompt waits for it no longer than the grace the
+// connection gives a cancel, then asks for text.
 bool turnFree(ConnectionHandle &connection)
 {
-    if (connection.holdDeadline() == ConnectionHandle::Clock::time_point::max())
+    const ConnectionHandle::Clock::time_point deadline = connection.holdDeadline();
+    if (deadline == ConnectionHandle::Clock::time_point::max())
         return true; // a turn held by a running statement comes back in its time
-    if (!connection.acquireUntil(ConnectionHandle::Clock::now()))
+    if (!connection.acquireUntil(deadline))
         return false;
     connection.release();
     return true;
