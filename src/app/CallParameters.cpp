@@ -1,5 +1,6 @@
 #include "app/CallParameters.h"
 
+#include "catalog/RoutineParameters.h"
 #include "connection/ConnectionHandle.h"
 
 namespace CallParameters {
@@ -77,6 +78,8 @@ Target target(QStringView text, const Sql::Markers &markers, Sql::Dialect dialec
     for (token = next(); token.kind != Sql::TokenKind::End; token = next()) {
         const QStringView word = lexer.text(token);
         if (depth == 1 && (word == u"," || word == u")")) {
+            if (word == u")" && argument == 0 && tokensInArgument == 0)
+                break; // "proc()": no argument
             endArgument();
             if (word == u")")
                 break;
@@ -92,6 +95,7 @@ Target target(QStringView text, const Sql::Markers &markers, Sql::Dialect dialec
                     loneMarker = i;
         ++tokensInArgument;
     }
+    target.argumentCount = argument;
     return target;
 }
 
@@ -114,16 +118,13 @@ QVector<ParameterDirection> directions(
 
 } // namespace CallParameters
 
-QVector<ProcedureParameter> callParameters(
-    ConnectionHandle &connection, const QString &driver, const QString &schema, const QString &name)
+QVector<ProcedureParameter> callParameters(ConnectionHandle &connection, const QString &driver,
+    const QString &schema, const QString &name, int argumentCount)
 {
-    // Every driver so far answers through the ODBC catalog call. A lookup that runs a statement
-    // of its own (a dataset takes the turn itself) belongs before the turn is taken here.
-    Q_UNUSED(driver)
     connection.acquire();
     QVector<ProcedureParameter> parameters;
     try {
-        parameters = procedureParameters(connection.get(), schema, name);
+        parameters = Catalog::callParameters(connection, driver, schema, name, argumentCount);
     } catch (...) {
         connection.release();
         throw;

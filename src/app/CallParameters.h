@@ -20,6 +20,7 @@ struct Target
     // Per occurrence of the markers: the argument (from 0) it alone makes up, -1 when it is part
     // of a larger argument.
     QVector<int> arguments;
+    int argumentCount = 0; // of the call as written
 
     bool isCall() const { return !name.isEmpty(); }
 };
@@ -36,7 +37,8 @@ QVector<ParameterDirection> directions(
 } // namespace CallParameters
 
 // The parameters of the procedure schema.name as the alias's database declares them, in order;
-// empty when it does not say. driver: the ODBC driver the alias's data source names. Any thread
-// but the UI thread: it takes the connection's turn for its catalog query (so call it without).
+// empty when it does not say. driver: the ODBC driver the alias's data source names (DB2 answers
+// from its catalog, choosing among procedures of one name by argumentCount). Any thread but the
+// UI thread: it takes the connection's turn for its catalog query (so call it without).
 QVector<ProcedureParameter> callParameters(ConnectionHandle &connection, const QString &driver,
-    const QString &schema, const QString &name);
+    const QString &schema, const QString &name, int argumentCount);

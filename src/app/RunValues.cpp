@@ -78,7 +78,8 @@ bool RunValues::prepare(const QString &alias, const QString &text,
                 return said;
             try {
                 if (call.isCall())
-                    said.declared = callParameters(*connection, driver, call.schema, call.name);
+                    said.declared = callParameters(
+                        *connection, driver, call.schema, call.name, call.argumentCount);
             } catch (...) {
                 // No declaration: every marker is asked for as an input.
             }

@@ -159,7 +159,6 @@ private:
     void Button2Click(QObject *Sender);
     // Runs the editor's whole text, or (atCursor) the selection or the statement at the cursor.
     void startStatement(bool isExec, bool atCursor = false);
-    void runStatement(const QString &alias, bool isExec); // once the connection is open
 
     // Close and Logout (Unit1Login.cpp).
     void SpeedButton12Click(QObject *Sender);

@@ -136,7 +136,8 @@ void TForm1::RunScript1Click(QObject *)
             Connection *connection = Session::instance().FindConnection(alias);
             if (!connection || !connection->IsConnected())
                 return;
-            m_scripts->start(script, connection);
+            if (!m_scripts->start(script, connection))
+                return; // its values were not given, or a statement is left open
             // The settings history gets the script once; a part of the editor is not the
             // editor's text, which stays unsaved.
             const bool wasChanged = QueryChanged;
@@ -144,11 +145,6 @@ void TForm1::RunScript1Click(QObject *)
             if (m_runLines != EditorLines())
                 QueryChanged = wasChanged;
         });
-}
-
-void TForm1::runStatement(const QString &alias, bool isExec)
-{
-    runWithValues(alias, isExec, false);
 }
 
 void TForm1::runWithValues(const QString &alias, bool isExec, bool remembered)
