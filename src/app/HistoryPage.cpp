@@ -153,11 +153,12 @@ void HistoryPage::databaseFailed(const QString &message)
             .arg(message));
 }
 
-void HistoryPage::runStarted(const QString &alias, const QString &text)
+void HistoryPage::runStarted(
+    const QString &alias, const QString &text, const QVector<HistoryParameter> &parameters)
 {
     m_clock.start();
-    m_run = m_history ? m_history->runStarted(
-                text.isEmpty() ? m_editor.text() : text, alias, QDateTime::currentMSecsSinceEpoch())
+    m_run = m_history ? m_history->runStarted(text.isEmpty() ? m_editor.text() : text, alias,
+                QDateTime::currentMSecsSinceEpoch(), parameters)
                       : 0;
 }
 
@@ -342,6 +343,16 @@ void HistoryPage::print(QPrinter *printer)
     // At once on the default printer, without a dialog and with no document title.
     QPrinter defaultPrinter;
     m_files->printText(printer ? printer : &defaultPrinter, lines, QString());
+}
+
+QVector<HistoryParameter> HistoryPage::shownValues() const
+{
+    if (!m_memoRun)
+        return {};
+    for (const HistoryRecord &record : m_searchResults)
+        if (record.id == m_memoRun)
+            return record.parameters;
+    return {};
 }
 
 bool HistoryPage::makeCurrent()

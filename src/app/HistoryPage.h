@@ -41,12 +41,17 @@ public:
     // Make current: the memo's statement into the editor, after the unsaved-changes prompt.
     // False when there was nothing to take or the user cancelled.
     bool makeCurrent();
+    // The values the run shown in the memo was bound to (a run found by the search); empty for
+    // any other entry.
+    QVector<HistoryParameter> shownValues() const;
     // Prints the memo's statement at once on `printer` (null: the default printer).
     void print(QPrinter *printer);
 
     // Every Run and Exec is recorded in the history database.
-    // After the worker has started, with the text it runs (empty: the editor's whole text).
-    void runStarted(const QString &alias, const QString &text = QString());
+    // After the worker has started, with the text it runs (empty: the editor's whole text) and
+    // the values bound to its markers.
+    void runStarted(const QString &alias, const QString &text = QString(),
+        const QVector<HistoryParameter> &parameters = {});
     void runEnded(const StatementOutcome &outcome); // the window's own statement ended
     void runCounted(int count); // QueryFinished has counted the records
     void runAbandoned(); // Close Query while a worker runs

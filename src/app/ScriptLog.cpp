@@ -173,12 +173,14 @@ bool ScriptLog::start(const Script &given, Connection *connection)
     }
     // The values of the script's markers are asked once, before anything runs: Esc runs nothing
     // and leaves the last run's log and results as they are.
+    QVector<QVector<HistoryParameter>> values;
     if (!ScriptValues::ask(m_window, script.text, script.steps, script.dialect, script.firstLine,
-            recentValues())) {
+            recentValues(), &values)) {
         m_statePanel->setText(QStringLiteral("Script not run: no values were given"));
         return false;
     }
     stop();
+    m_stepValues = std::move(values);
     m_script = script;
     m_alias = connection->DatabaseName;
     const int count = int(script.steps.size());
@@ -227,7 +229,8 @@ void ScriptLog::stepStarted(int index)
     mark(index, m_window->palette().color(QPalette::Highlight).lighter(170));
     if (HistoryRecorder *history = m_history())
         m_historyKeys[index] = history->runStarted(
-            m_run->steps()[index].sql, m_alias, QDateTime::currentMSecsSinceEpoch());
+            m_run->steps()[index].sql, m_alias, QDateTime::currentMSecsSinceEpoch(),
+            m_stepValues.value(index));
 }
 
 void ScriptLog::stepEnded(int index, StatementOutcome *outcome)

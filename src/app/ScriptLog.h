@@ -122,6 +122,7 @@ private:
     Script m_script;
     QString m_alias;
     QVector<qint64> m_historyKeys; // per step, 0 when not recorded
+    QVector<QVector<HistoryParameter>> m_stepValues; // per step: the values bound to its markers
     QVector<bool> m_closed; // per step: its result was kept and is closed now
     std::map<int, std::unique_ptr<QueryDataset>> m_results; // kept, not shown
     int m_shownStep = -1; // the step whose result the grid shows

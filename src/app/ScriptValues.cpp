@@ -37,9 +37,11 @@ Asked collect(const QVector<ScriptRun::Step> &steps, Sql::Dialect dialect, int f
     return asked;
 }
 
-void bind(
-    QVector<ScriptRun::Step> &steps, const Asked &asked, const QVector<ParameterAnswer> &answers)
+void bind(QVector<ScriptRun::Step> &steps, const Asked &asked,
+    const QVector<ParameterAnswer> &answers, QVector<QVector<HistoryParameter>> *remembered)
 {
+    if (remembered)
+        remembered->fill({}, steps.size());
     for (int i = 0; i < steps.size() && i < asked.markers.size(); ++i) {
         if (asked.markers[i].isEmpty())
             continue;
@@ -52,11 +54,14 @@ void bind(
         steps[i].driverSql = bound.driverText;
         steps[i].parameters = std::move(bound.values);
         steps[i].valuesText = shown.valuesText();
+        if (remembered)
+            (*remembered)[i] = std::move(shown.parameters);
     }
 }
 
 bool ask(QWidget *parent, const QString &text, QVector<ScriptRun::Step> &steps,
-    Sql::Dialect dialect, int firstLine, const std::function<QStringList(const QString &)> &recent)
+    Sql::Dialect dialect, int firstLine, const std::function<QStringList(const QString &)> &recent,
+    QVector<QVector<HistoryParameter>> *remembered)
 {
     const Asked asked = collect(steps, dialect, firstLine);
     if (asked.isEmpty())
@@ -66,7 +71,7 @@ bool ask(QWidget *parent, const QString &text, QVector<ScriptRun::Step> &steps,
     ParameterDialog dialog(text, StatementValues::prompts(all, {}, {}, recent), parent);
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    bind(steps, asked, dialog.answers());
+    bind(steps, asked, dialog.answers(), remembered);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/HistoryRecord.h"
 #include "query/ScriptRun.h"
 #include "sql/SqlMarkers.h"
 #include "widgets/ParameterDialog.h"
@@ -29,14 +30,17 @@ struct Asked
 Asked collect(const QVector<ScriptRun::Step> &steps, Sql::Dialect dialect, int firstLine);
 
 // Each step with markers gets its driver text, its values (one per "?") and the log's "with :id =
-// '5'". answers: one per asked.names entry.
-void bind(
-    QVector<ScriptRun::Step> &steps, const Asked &asked, const QVector<ParameterAnswer> &answers);
+// '5'". answers: one per asked.names entry. remembered, when given, gets per step the values as
+// the history keeps them (empty for a step without markers).
+void bind(QVector<ScriptRun::Step> &steps, const Asked &asked,
+    const QVector<ParameterAnswer> &answers,
+    QVector<QVector<HistoryParameter>> *remembered = nullptr);
 
 // One dialog for every value of the script (text fields; recent: the values a name took before,
 // newest first), then bind(). False when the user cancelled: nothing may run. A script without
 // markers asks nothing and is left as it is.
 bool ask(QWidget *parent, const QString &text, QVector<ScriptRun::Step> &steps,
-    Sql::Dialect dialect, int firstLine, const std::function<QStringList(const QString &)> &recent);
+    Sql::Dialect dialect, int firstLine, const std::function<QStringList(const QString &)> &recent,
+    QVector<QVector<HistoryParameter>> *remembered = nullptr);
 
 } // namespace ScriptValues

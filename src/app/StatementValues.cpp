@@ -74,6 +74,8 @@ QVector<ParameterPrompt> prompts(const Sql::Markers &markers,
         prompts[i].name = markers.names.at(i);
     // The type of a value is the one of the first "?" that takes it.
     QVector<bool> typed(markers.names.size(), false);
+    for (const Sql::Marker &marker : markers.occurrences)
+        prompts[marker.value].list = prompts[marker.value].list || marker.inList;
     for (int at = 0; at < markers.occurrences.size() && at < described.size(); ++at) {
         const int value = markers.occurrences.at(at).value;
         if (typed[value] || !described.at(at).described)

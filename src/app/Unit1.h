@@ -37,6 +37,10 @@ class TReplaceDialog;
 class QPrinter;
 class QTimer;
 class CatalogFreshness;
+class RunValues;
+namespace StatementValues {
+struct Bound;
+}
 namespace Catalog {
 class Catalogs;
 class CatalogService;
@@ -155,7 +159,6 @@ private:
     void Button2Click(QObject *Sender);
     // Runs the editor's whole text, or (atCursor) the selection or the statement at the cursor.
     void startStatement(bool isExec, bool atCursor = false);
-    void runStatement(const QString &alias, bool isExec); // once the connection is open
 
     // Close and Logout (Unit1Login.cpp).
     void SpeedButton12Click(QObject *Sender);
@@ -253,6 +256,14 @@ private:
         std::function<void()> again, std::function<void(const QString &)> run);
     void RunScript1Click(QObject *Sender); // Run Script, Alt+X
     ScriptLog *m_scripts = nullptr; // owned by the window (Qt parent)
+    // The values of the statement's markers: asked for (or, remembered, the last ones taken)
+    // once the connection is open, then the statement starts with them bound.
+    void runWithValues(const QString &alias, bool isExec, bool remembered);
+    void startBound(const QString &alias, bool isExec, StatementValues::Bound bound);
+    void runRemembered(); // Ctrl+F5: Run with the statement's last values, unasked when they fit
+    bool m_runRemembered = false; // the run being started takes the last values
+    RunValues *m_runValues = nullptr; // owned by the window (Qt parent)
+    std::vector<ParameterValue> m_runParameters; // the values the statement runs with
     // Declared after CurrentQuery, so destroyed before it: when the window goes, the grid lets
     // go of the result before the result is freed, a running worker is abandoned and the
     // window's wait cursor is given back.

@@ -199,6 +199,10 @@ void TForm1::setupKeys()
     const auto click = [](QAbstractButton *button) { return [button] { button->click(); }; };
     key(QKeySequence(Qt::Key_F5), click(ui->SpeedButton1));
     key(QKeySequence(Qt::SHIFT | Qt::Key_F5), click(ui->SpeedButton2));
+    key(QKeySequence(Qt::CTRL | Qt::Key_F5), [this] {
+        if (ui->SpeedButton1->isEnabled())
+            runGuarded(this, [this] { runRemembered(); });
+    });
     // The statement at the cursor (or the selection), through the same road as the buttons.
     const auto atCursor = [this](bool isExec) {
         return [this, isExec] {

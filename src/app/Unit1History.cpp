@@ -1,4 +1,5 @@
 #include "app/HistoryPage.h"
+#include "app/RunValues.h"
 #include "app/Unit1.h"
 #include "ui_Unit1.h"
 
@@ -7,6 +8,7 @@ void TForm1::setupHistory()
     m_historyPage = new HistoryPage(this, HistoryList, editorAccess(), ui->HistorySearch,
         ui->ComboBox2, ui->HistFullSQL, m_queryFiles); // owned by the window (Qt parent)
     m_historyPage->open();
+    m_runValues = new RunValues(this, [this] { return historyDatabase(); }); // owned (Qt parent)
 }
 
 void TForm1::LoadHistory()
@@ -66,6 +68,11 @@ void TForm1::SpeedButton11Click(QObject *)
 
 void TForm1::SpeedButton10Click(QObject *)
 {
-    if (m_historyPage->makeCurrent())
-        ui->PageControl1->setCurrentWidget(ui->TabSheet1);
+    // A run made current brings its values along: the prompt of its next Run proposes them, and
+    // Ctrl+F5 runs with them unasked.
+    const QVector<HistoryParameter> values = m_historyPage->shownValues();
+    if (!m_historyPage->makeCurrent())
+        return;
+    m_runValues->remember(EditorText(), values);
+    ui->PageControl1->setCurrentWidget(ui->TabSheet1);
 }

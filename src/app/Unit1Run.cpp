@@ -3,9 +3,11 @@
 #include "app/EditorMarks.h"
 #include "app/EditorRecovery.h"
 #include "app/GuardRails.h"
+#include "app/HistoryPage.h"
 #include "app/LoginFlow.h"
 #include "app/Routing.h"
 #include "app/RoutingView.h"
+#include "app/RunValues.h"
 #include "app/ScriptLog.h"
 #include "app/Transactions.h"
 #include "app/Unit1.h"
@@ -26,6 +28,7 @@
 #include <QDateTime>
 
 #include <functional>
+#include <utility>
 
 // The run path: Run, Exec, Run Script and Close Query over the statement's QueryControl, the
 // busy state, and what a statement's outcome shows.
@@ -56,16 +59,28 @@ void TForm1::Button2Click(QObject *)
     CloseCurrentQuery();
 }
 
+void TForm1::runRemembered()
+{
+    m_runRemembered = true;
+    startStatement(false);
+}
+
 void TForm1::startStatement(bool isExec, bool atCursor)
 {
+    const bool remembered = std::exchange(m_runRemembered, false);
     refuseNulCharacter(); // before anything is closed, run or added to the history
     QStringList lines = EditorLines();
     int origin = 0;
     if (atCursor && !m_marks->statementAtCursor(lines, origin))
         return; // only blanks and comments there: nothing runs, nothing closes
     routeAndConnect(
-        lines, origin, atCursor, [this, isExec, atCursor] { startStatement(isExec, atCursor); },
-        [this, isExec](const QString &alias) { runStatement(alias, isExec); });
+        lines, origin, atCursor,
+        [this, isExec, atCursor, remembered] {
+            m_runRemembered = remembered;
+            startStatement(isExec, atCursor);
+        },
+        [this, isExec, remembered](
+            const QString &alias) { runWithValues(alias, isExec, remembered); });
 }
 
 void TForm1::routeAndConnect(const QStringList &lines, int origin, bool part,
@@ -121,7 +136,8 @@ void TForm1::RunScript1Click(QObject *)
             Connection *connection = Session::instance().FindConnection(alias);
             if (!connection || !connection->IsConnected())
                 return;
-            m_scripts->start(script, connection);
+            if (!m_scripts->start(script, connection))
+                return; // its values were not given, or a statement is left open
             // The settings history gets the script once; a part of the editor is not the
             // editor's text, which stays unsaved.
             const bool wasChanged = QueryChanged;
@@ -131,22 +147,42 @@ void TForm1::RunScript1Click(QObject *)
         });
 }
 
-void TForm1::runStatement(const QString &alias, bool isExec)
+void TForm1::runWithValues(const QString &alias, bool isExec, bool remembered)
 {
     Connection *connection = Session::instance().FindConnection(alias);
     if (!connection || !connection->IsConnected())
         return;
+    // A statement without markers starts at once, as it always did.
+    const std::shared_ptr<ConnectionHandle> handle = connection->handle();
+    if (!m_runValues->prepare(alias, HistoryStore::joinLines(m_runLines), handle,
+            m_control->transaction().holds(handle), remembered,
+            [this, alias, isExec](StatementValues::Bound bound) {
+                runGuarded(this, [&] { startBound(alias, isExec, std::move(bound)); });
+            }))
+        startBound(alias, isExec, {});
+}
+
+void TForm1::startBound(const QString &alias, bool isExec, StatementValues::Bound bound)
+{
+    Connection *connection = Session::instance().FindConnection(alias);
+    if (!connection || !connection->IsConnected())
+        return; // logged out while the values were asked for
     m_freshness->aliasInUse(alias);
     m_control->setStoreBudget(UserSettings::resultMemoryBytes());
+    // The history and the guard rails keep the text as written; the driver gets its markers as
+    // "?" and the values bound to them.
+    const QString text = HistoryStore::joinLines(m_runLines);
+    m_runParameters = bound.values;
     // Panel 1, the buttons and the cursor follow the state that this start enters.
     CurrentThread = m_control->startStatement(
-        HistoryStore::joinLines(m_runLines), connection, isExec,
+        bound.driverText.isEmpty() ? text : bound.driverText, connection, isExec,
         !isExec && ui->CheckBox1->isChecked(),
         [this](StatementOutcome &outcome) { runGuarded(this, [&] { QueryFinished(outcome); }); },
         [this](StatementOutcome &outcome) {
             historyRunEnded(outcome); // the select itself ended; its count runs on
-        }); // frees itself
-    historyRunStarted(alias, HistoryStore::joinLines(m_runLines));
+        },
+        0, std::move(bound.values)); // frees itself
+    m_historyPage->runStarted(alias, text, bound.remembered);
     // A part of the editor in the history is not the editor's text: that stays unsaved.
     const bool wasChanged = QueryChanged;
     AddToHistory(m_runLines); // while the worker works
@@ -186,6 +222,8 @@ void TForm1::showBusy(QueryControl::State state)
 void TForm1::CloseCurrentQuery()
 {
     m_scripts->stop(); // a running script is cancelled, the rest of it skipped
+    if (m_runValues)
+        m_runValues->drop(); // values still being learnt are not asked for any more
     if (CurrentThread) {
         historyRunAbandoned();
         CurrentThread = nullptr;
@@ -256,12 +294,18 @@ void TForm1::showQueryError(const StatementOutcome &outcome)
             error.userId = line.mid(10);
     }
     error.time = QDateTime::currentDateTime();
+    // A value the driver refused is named by its marker.
+    QStringList states;
+    for (const StatementError::Record &record : error.records)
+        states << record.sqlState;
+    const QString refused = RunValues::refusalNote(error.message, states, m_runParameters);
     // After the hand-back, so that the worker does not wait on the box.
     QMetaObject::invokeMethod(
         this,
-        [this, error, origin = m_runOrigin] {
+        [this, error, refused, origin = m_runOrigin] {
             StatementErrorBox box(error, this);
             box.setObjectName(QStringLiteral("QueryErrorBox"));
+            box.addNote(refused);
             QVector<QPair<QString, QString>> records;
             for (const StatementError::Record &record : error.records)
                 records.append({ record.sqlState, record.message });

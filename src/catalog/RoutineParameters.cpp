@@ -171,12 +171,10 @@ QVector<ProcedureParameter> callParameters(ConnectionHandle &connection, const Q
         return procedureParameters(connection.get(), schema, name);
     QVector<Row> rows;
     try {
-        rows = queryRows(connection,
-            routineParametersSql(catalogName(driver, schema), catalogName(driver, name)));
+        rows = queryRows(connection, routineParametersSql(schema, name));
     } catch (const DatabaseError &) {
         // A DB2 without SYSCAT views (for z/OS, for i): its driver's catalog function serves.
-        return procedureParameters(
-            connection.get(), catalogName(driver, schema), catalogName(driver, name));
+        return procedureParameters(connection.get(), schema, name);
     }
     return procedureParametersOfRows(rows, argumentCount);
 }

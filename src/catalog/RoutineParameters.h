@@ -30,8 +30,9 @@ QString catalogName(const QString &driver, const QString &written);
 
 // The parameters of the procedure a CALL with argumentCount arguments runs, on a connection of
 // an alias whose data source names driver: the DB2 query above on DB2, SQLProcedureColumns
-// elsewhere (and on a DB2 without SYSCAT views). schema (may be empty) and name as the CALL
-// writes them. The caller holds the connection's turn. Empty when nothing is known.
+// elsewhere (and on a DB2 without SYSCAT views). schema (may be empty) and name as the catalog
+// keeps them (see catalogName). The caller holds the connection's turn. Empty when nothing is
+// known.
 QVector<ProcedureParameter> callParameters(ConnectionHandle &connection, const QString &driver,
     const QString &schema, const QString &name, int argumentCount);
 

@@ -129,7 +129,8 @@ void HistoryRecorder::close()
     m_db.reset();
 }
 
-qint64 HistoryRecorder::runStarted(const QString &text, const QString &alias, qint64 startedMs)
+qint64 HistoryRecorder::runStarted(const QString &text, const QString &alias, qint64 startedMs,
+    const QVector<HistoryParameter> &parameters)
 {
     if (!m_db || !m_writer)
         return 0;
@@ -138,6 +139,7 @@ qint64 HistoryRecorder::runStarted(const QString &text, const QString &alias, qi
     record.alias = alias;
     record.startedMs = startedMs;
     record.outcome = RunOutcome::Running;
+    record.parameters = parameters;
     const qint64 run = ++m_nextRun;
     HistoryWriter *writer = m_writer;
     QMetaObject::invokeMethod(
@@ -192,6 +194,16 @@ QList<HistoryRecord> HistoryRecorder::search(const QString &query, int limit) co
 QString HistoryRecorder::text(qint64 id) const
 {
     return read([&] { return m_db->text(id); });
+}
+
+QVector<HistoryParameter> HistoryRecorder::lastValues(const QString &statement) const
+{
+    return read([&] { return m_db->lastValues(statement); });
+}
+
+QStringList HistoryRecorder::recentValues(const QString &name) const
+{
+    return read([&] { return m_db->recentValues(name); });
 }
 
 bool HistoryRecorder::flush(int timeoutMs)

@@ -33,9 +33,10 @@ public:
     // Stops recording and searching; what was queued is dropped.
     void close();
 
-    // Records the start of a run, of unknown end; returns the key that names it in later calls
-    // (0 when the history is closed).
-    qint64 runStarted(const QString &text, const QString &alias, qint64 startedMs);
+    // Records the start of a run, of unknown end, with the values bound to its markers; returns
+    // the key that names it in later calls (0 when the history is closed).
+    qint64 runStarted(const QString &text, const QString &alias, qint64 startedMs,
+        const QVector<HistoryParameter> &parameters = {});
     void runEnded(qint64 run, qint64 elapsedMs, RunOutcome outcome, const QString &errorText = {});
     void runCounted(qint64 run, qint64 count);
 
@@ -43,6 +44,10 @@ public:
     QList<HistoryRecord> search(const QString &query, int limit) const;
     // HistoryDb::text on the owner's thread. Throws HistoryDbError.
     QString text(qint64 id) const;
+    // HistoryDb::lastValues and recentValues on the owner's thread: what is still queued for the
+    // writer is not seen yet. Throw HistoryDbError.
+    QVector<HistoryParameter> lastValues(const QString &statement) const;
+    QStringList recentValues(const QString &name) const;
 
     // Waits at most `timeoutMs` until the writer has written everything queued before the call.
     bool flush(int timeoutMs);

@@ -1,6 +1,7 @@
 #include "sql/ErrorPlace.h"
 
 #include "sql/SqlLexer.h"
+#include "sql/SqlMarkers.h"
 
 #include <QRegularExpression>
 
@@ -53,8 +54,23 @@ int errorPlace(QStringView statement, QStringView message, Dialect dialect, bool
     const QString text = message.toString();
     static const QRegularExpression position(QStringLiteral("(?:Position: |at character )(\\d+)"));
     if (const auto match = position.match(text); match.hasMatch()) {
-        const int at = match.captured(1).toInt() - 1;
-        return at >= 0 && at <= statement.size() ? at : -1;
+        // The driver counted in the text it was sent, where each marker was a "?".
+        int at = match.captured(1).toInt() - 1;
+        if (at < 0)
+            return -1;
+        int shift = 0; // how much longer the statement is than the driver's text so far
+        for (const Marker &marker : parameterMarkers(statement, dialect).occurrences) {
+            const int sentAt = marker.start - shift;
+            if (at < sentAt)
+                break;
+            if (at == sentAt) {
+                shift = marker.start - at;
+                break;
+            }
+            shift += marker.length - 1;
+        }
+        at += shift;
+        return at <= statement.size() ? at : -1;
     }
     static const QRegularExpression db2(
         QStringLiteral("unexpected token \"(.*?)\" was found following \"(.*?)\""));

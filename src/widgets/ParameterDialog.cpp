@@ -15,6 +15,8 @@
 #include <QTime>
 #include <QVBoxLayout>
 
+#include <limits>
+
 namespace {
 
 bool isTime(const QString &text)
@@ -107,6 +109,7 @@ ParameterDialog::ParameterDialog(
         value->setEditable(true);
         value->setInsertPolicy(QComboBox::NoInsert);
         value->setMinimumContentsLength(30);
+        value->lineEdit()->setMaxLength(std::numeric_limits<int>::max()); // long values whole
         value->addItems(prompt.recent);
         value->setCurrentIndex(prompt.recent.isEmpty() ? -1 : 0);
         value->lineEdit()->selectAll();
@@ -121,7 +124,7 @@ ParameterDialog::ParameterDialog(
             ? prompt.name
             : QStringLiteral("%1 (%2)").arg(prompt.name, prompt.typeName);
         form->addRow(label, row);
-        m_fields.append({ prompt.kind, value, null });
+        m_fields.append({ prompt.kind, prompt.list, value, null });
     }
     area->setWidget(inner);
     layout->addWidget(area, 1);
@@ -159,8 +162,15 @@ void ParameterDialog::accept()
     QStringList problems;
     QWidget *first = nullptr;
     for (const Field &field : m_fields) {
-        const QString why =
-            field.null->isChecked() ? QString() : problem(field.kind, field.value->currentText());
+        QString why;
+        const QString text = field.value->currentText();
+        if (!field.null->isChecked() && field.list) {
+            for (const QString &line : text.split(QLatin1Char('\n')))
+                if (why.isEmpty() && !line.trimmed().isEmpty())
+                    why = problem(field.kind, line);
+        } else if (!field.null->isChecked()) {
+            why = problem(field.kind, text);
+        }
         field.value->setProperty("invalid", !why.isEmpty());
         field.value->setStyleSheet(
             why.isEmpty() ? QString() : QStringLiteral("QComboBox { border: 1px solid #b00020; }"));

@@ -20,6 +20,7 @@ struct ParameterPrompt
     QString typeName; // shown beside the name ("INTEGER"); empty when unknown
     QStringList recent; // values used before, newest first: the first is proposed
     bool lastWasNull = false;
+    bool list = false; // an IN list: each line that is not blank is one value of the kind
 };
 
 struct ParameterAnswer
@@ -50,6 +51,7 @@ private:
     struct Field
     {
         ParameterKind kind;
+        bool list;
         QComboBox *value;
         QCheckBox *null;
     };

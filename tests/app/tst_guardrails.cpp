@@ -71,6 +71,9 @@ void tst_GuardRails::confirm_data()
             << alias << true << QVariant() << "values (1)" << 0 << 2;
         QTest::addRow("%s production plain explain", a.data())
             << alias << true << QVariant() << "explain delete from t" << 0 << 2;
+        // Asked from the text as written, before any value is asked for.
+        QTest::addRow("%s production delete with a marker, No", a.data())
+            << alias << true << QVariant() << "delete from t where id = :id" << no << 2;
         QTest::addRow("%s production with ... delete, No", a.data())
             << alias << true << QVariant() << "with x as (select 1) delete from t" << no << 2;
     }

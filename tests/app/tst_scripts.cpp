@@ -288,6 +288,8 @@ void tst_scripts::valuesAskedOnce()
             "2 query 1 row fetched" + with + ", ?1 = 'zz'", "3 change 1 row affected" + with }));
     QCOMPARE(m_form.grid()->model()->rowCount(), 1);
     QCOMPARE(m_form.grid()->model()->index(0, 0).data().toString(), note);
+    // Each statement's history entry keeps the values it ran with.
+    QTRY_COMPARE(HistoryDb(HistoryDb::defaultPath()).recentValues(":note").value(0), note);
 }
 
 STELVIK_TEST_MAIN(tst_scripts)
