@@ -313,8 +313,21 @@ void ShownResult::show(
 
 std::unique_ptr<QueryDataset> ShownResult::take()
 {
-    if (isPinned())
-        return nullptr; // the pin keeps it
+    if (isPinned()) {
+        // The pin keeps its result; a page of the last statement that is not pinned, shown
+        // before the user went to the pinned one, is what the grid showed last of its own.
+        for (const int tab : statementTabs()) {
+            if (isPinned(tab))
+                continue;
+            std::unique_ptr<QueryDataset> taken = std::move(m_pages[std::size_t(tab)].result);
+            m_pages.erase(m_pages.begin() + tab);
+            if (tab < m_current)
+                --m_current;
+            showTabs();
+            return taken;
+        }
+        return nullptr;
+    }
     unbind();
     std::unique_ptr<QueryDataset> taken = std::move(m_result);
     showTabs();

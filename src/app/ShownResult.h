@@ -51,7 +51,8 @@ public:
         std::unique_ptr<QueryDataset> result, std::vector<std::unique_ptr<QueryDataset>> more = {});
     // Hands the current page's result over (to a walk, or to be kept elsewhere); the grid lets
     // go of it first. The other pages stay, not switchable until giveBack. A pinned page keeps
-    // its result: null then.
+    // its result: the last statement's page that is not pinned is handed over then (null when
+    // there is none).
     std::unique_ptr<QueryDataset> take();
     // The result taken from the current page comes back to it (a walk to its end handed back);
     // a pin asked for meanwhile takes hold when it came back whole.
