@@ -96,6 +96,7 @@ private slots:
     void outValuesInLog();
     void pinnedResults_data();
     void pinnedResults();
+    void scriptResultsBesidePin();
 
 private:
     template <typename T>
@@ -821,6 +822,29 @@ void tst_run::pinnedResults()
     QVERIFY(!m_form->CurrentQuery);
     QCOMPARE(tabCaptions(), QStringList());
     QCOMPARE(m_form.grid()->model()->columnCount(), 0);
+}
+
+// A script's kept results still come back from their log lines while a pinned page is shown.
+void tst_run::scriptResultsBesidePin()
+{
+    QVERIFY(connectAndWait(*m_form, QStringLiteral("RUNLITE")));
+    m_form->setEditorText(QStringLiteral("select 1 as a;\nselect 2 as b;\nselect 3 as c;\n"));
+    m_form.chooseAlias(QStringLiteral("RUNLITE"));
+    QTest::keyClick(m_form.editor(), Qt::Key_X, Qt::AltModifier);
+    QVERIFY(waitIdle());
+    keyInGrid(Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier); // c
+    auto *log = child<QTreeWidget>("ScriptLog");
+    const auto showLine = [&](int line) {
+        emit log->itemActivated(log->topLevelItem(line), 0);
+        return m_form.grid()->model()->headerData(0, Qt::Horizontal).toString();
+    };
+    QCOMPARE(showLine(0), QStringLiteral("a"));
+    auto *tabBar = child<QTabBar>("ResultTabs");
+    QTest::mouseClick(tabBar, Qt::LeftButton, {}, tabBar->tabRect(0).center());
+    QCOMPARE(m_form.grid()->model()->headerData(0, Qt::Horizontal).toString(), "c");
+    QCOMPARE(showLine(1), QStringLiteral("b"));
+    QCOMPARE(showLine(0), QStringLiteral("a")); // kept by the log while b was shown
+    QCOMPARE(tabCaptions(), (QStringList { "Pinned: Result 1 (1 row)", "Result 1 (1 row)" }));
 }
 
 STELVIK_TEST_MAIN(tst_run)
