@@ -96,7 +96,6 @@ private slots:
     void outValuesInLog();
     void pinnedResults_data();
     void pinnedResults();
-    void scriptResultsBesidePin();
 
 private:
     template <typename T>
@@ -682,18 +681,12 @@ void tst_run::resultPages()
         }
     }
     auto *tabBar = child<QTabBar>("ResultTabs");
-    QStringList captions;
-    for (int i = 0; !tabBar->isHidden() && i < tabBar->count(); ++i)
-        captions << tabBar->tabText(i);
-    QCOMPARE(captions, tabs);
+    QCOMPARE(tabCaptions(), tabs);
     for (int page = pages.size() - 1; page >= 0; --page) {
         if (page > 0) {
             QTest::mouseClick(tabBar, Qt::LeftButton, {}, tabBar->tabRect(page).center());
         } else if (pages.size() > 1) {
-            m_form->activateWindow(); // back from the export's dialog
-            m_form.grid()->setFocus();
-            QTRY_VERIFY(m_form.grid()->hasFocus());
-            QTest::keyClick(m_form.grid(), Qt::Key_PageUp, Qt::ControlModifier);
+            keyInGrid(Qt::Key_PageUp, Qt::ControlModifier);
         }
         QCOMPARE(shownResult(), pages[page]);
     }
@@ -750,29 +743,28 @@ void tst_run::pinnedResults_data()
 {
     QTest::addColumn<QString>("alias");
     QTest::addColumn<QString>("first");
-    QTest::addColumn<bool>("pin"); // Ctrl+Shift+P after the first
+    QTest::addColumn<int>("pin"); // 0: none; 1: closed by its tab's button; 2: by Ctrl+W
     QTest::addColumn<QString>("second");
     QTest::addColumn<QStringList>("tabs"); // after the second
-    QTest::addColumn<QString>("firstShown"); // as shownResult() gives it; none: gone
+    QTest::addColumn<QString>("firstShown"); // as shownResult() gives it
     QTest::addColumn<QString>("secondShown");
-    QTest::addColumn<bool>("closeByKey"); // else by its tab's close button
 
     const QString lite = "select id, name from t order by id";
     const QString liteShown = "id|1|\"id\",\"name\"\r\n\"1\",\"one\"|3";
     QTest::newRow("sqlite pinned")
-        << "RUNLITE" << lite << true << "select 7 as n"
+        << "RUNLITE" << lite << 1 << "select 7 as n"
         << QStringList { "Pinned: Result 1 (3 rows)", "Result 1 (1 row)" } << liteShown
-        << "n|7|\"n\"\r\n\"7\"|1" << false;
+        << "n|7|\"n\"\r\n\"7\"|1";
     QTest::newRow("sqlite without a pin: replaced")
-        << "RUNLITE" << lite << false << "select 7 as n" << QStringList() << QString()
-        << "n|7|\"n\"\r\n\"7\"|" << true;
+        << "RUNLITE" << lite << 0 << "select 7 as n" << QStringList() << QString()
+        << "n|7|\"n\"\r\n\"7\"|";
     // Still fetching when pinned: the rest comes first, and the next Run finds its connection.
     QTest::newRow("postgres pinned while fetching")
         << "RUNPG"
-        << "select n, 'row ' || n as label from generate_series(1, 2500) n" << true
+        << "select n, 'row ' || n as label from generate_series(1, 2500) n" << 2
         << "select 5 as five" << QStringList { "Pinned: Result 1 (2500 rows)", "Result 1 (1 row)" }
         << "n|1|\"n\",\"label\"\r\n\"1\",\"row 1\"|2500"
-        << "five|5|\"five\"\r\n\"5\"|1" << true;
+        << "five|5|\"five\"\r\n\"5\"|1";
 }
 
 // A pinned result stays on its page beside the next Run's, exported as it is shown; Close Query
@@ -781,12 +773,11 @@ void tst_run::pinnedResults()
 {
     QFETCH(QString, alias);
     QFETCH(QString, first);
-    QFETCH(bool, pin);
+    QFETCH(int, pin);
     QFETCH(QString, second);
     QFETCH(QStringList, tabs);
     QFETCH(QString, firstShown);
     QFETCH(QString, secondShown);
-    QFETCH(bool, closeByKey);
 
     m_form->setStatusText(0, QString());
     start(m_form.runButton(), alias, first);
@@ -800,11 +791,8 @@ void tst_run::pinnedResults()
     QVERIFY(waitIdle());
     QCOMPARE(tabCaptions(), tabs);
     QCOMPARE(shownResult(), secondShown);
-    if (!pin) {
-        keyInGrid(Qt::Key_W, Qt::ControlModifier); // nothing pinned: nothing to close
-        QVERIFY(m_form->CurrentQuery);
+    if (!pin)
         return;
-    }
     auto *tabBar = child<QTabBar>("ResultTabs");
     QTest::mouseClick(tabBar, Qt::LeftButton, {}, tabBar->tabRect(0).center());
     QCOMPARE(shownResult(), firstShown);
@@ -812,39 +800,12 @@ void tst_run::pinnedResults()
     m_form.closeButton()->click(); // the unpinned result goes, the pinned one shows
     QCOMPARE(tabCaptions(), tabs.mid(0, 1));
     QCOMPARE(shownResult(), firstShown);
-    if (closeByKey) {
+    if (pin == 2)
         keyInGrid(Qt::Key_W, Qt::ControlModifier);
-    } else {
-        auto *close = tabBar->findChild<QToolButton *>("ResultTabClose");
-        QVERIFY(close);
+    else if (auto *close = tabBar->findChild<QToolButton *>("ResultTabClose"))
         close->click();
-    }
     QVERIFY(!m_form->CurrentQuery);
     QCOMPARE(tabCaptions(), QStringList());
-    QCOMPARE(m_form.grid()->model()->columnCount(), 0);
-}
-
-// A script's kept results still come back from their log lines while a pinned page is shown.
-void tst_run::scriptResultsBesidePin()
-{
-    QVERIFY(connectAndWait(*m_form, QStringLiteral("RUNLITE")));
-    m_form->setEditorText(QStringLiteral("select 1 as a;\nselect 2 as b;\nselect 3 as c;\n"));
-    m_form.chooseAlias(QStringLiteral("RUNLITE"));
-    QTest::keyClick(m_form.editor(), Qt::Key_X, Qt::AltModifier);
-    QVERIFY(waitIdle());
-    keyInGrid(Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier); // c
-    auto *log = child<QTreeWidget>("ScriptLog");
-    const auto showLine = [&](int line) {
-        emit log->itemActivated(log->topLevelItem(line), 0);
-        return m_form.grid()->model()->headerData(0, Qt::Horizontal).toString();
-    };
-    QCOMPARE(showLine(0), QStringLiteral("a"));
-    auto *tabBar = child<QTabBar>("ResultTabs");
-    QTest::mouseClick(tabBar, Qt::LeftButton, {}, tabBar->tabRect(0).center());
-    QCOMPARE(m_form.grid()->model()->headerData(0, Qt::Horizontal).toString(), "c");
-    QCOMPARE(showLine(1), QStringLiteral("b"));
-    QCOMPARE(showLine(0), QStringLiteral("a")); // kept by the log while b was shown
-    QCOMPARE(tabCaptions(), (QStringList { "Pinned: Result 1 (1 row)", "Result 1 (1 row)" }));
 }
 
 STELVIK_TEST_MAIN(tst_run)
