@@ -125,13 +125,11 @@ void TForm1::setupPins()
     connect(pin, &QAction::triggered, this, [this, pin] {
         // A result still fetching is fetched whole first (as by Ctrl+End): its open cursor
         // would otherwise hold the connection from the statements after it.
-        if (m_shown.open() && m_control->state() == QueryControl::State::Idle) {
-            if (m_shown.isPinned() || m_shown.get()->allFetched()) {
-                m_shown.setPinned(!m_shown.isPinned());
-            } else {
-                m_shown.pinWhenWhole();
-                fetchToEnd();
-            }
+        if (m_shown.open() && (m_shown.isPinned() || m_shown.get()->allFetched())) {
+            m_shown.setPinned(!m_shown.isPinned());
+        } else if (m_shown.open() && m_control->state() == QueryControl::State::Idle) {
+            m_shown.pinWhenWhole();
+            fetchToEnd();
         }
         pin->setChecked(m_shown.isPinned());
     });
