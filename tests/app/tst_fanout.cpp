@@ -22,7 +22,6 @@ class tst_fanout : public QObject
 private slots:
     void initTestCase();
     void init();
-    void cleanup();
     void mergedByKeys();
     void changeRefused();
     void escStops();
@@ -60,11 +59,6 @@ void tst_fanout::init()
 {
     QVERIFY(m_form.open(WindowFixture::Shown::Active));
     m_form->setDBParms(PgServer::instance().loginText());
-}
-
-void tst_fanout::cleanup()
-{
-    m_form.close();
 }
 
 void tst_fanout::fanOut(

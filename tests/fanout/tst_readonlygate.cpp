@@ -24,47 +24,22 @@ void tst_readonlygate::corpus_data()
         { "ansi", Sql::Dialect::Ansi } };
     int reads = 0;
     int refused = 0;
+    // Each case: "### name", the text, then one ">>> kind effects [!] [open@n] | text" per
+    // statement; one that only reads says ">>> query R | ...".
+    const QRegularExpression onlyReads(QStringLiteral("^>>> query R? *\\|"));
     for (const auto &[name, dialect] : files) {
         QFile file(QStringLiteral(STELVIK_CORPUS_DIR "/%1.txt").arg(QLatin1String(name)));
         QVERIFY(file.open(QIODevice::ReadOnly));
-        // "### name", the text, then one ">>> kind effects [!] [open@n] | text" per statement.
-        QString caseName;
-        QStringList text;
-        QStringList expected;
-        const auto add = [&] {
-            if (caseName.isEmpty())
-                return;
-            const QString separator = caseName.contains(QLatin1String("[crlf]"))
-                ? QStringLiteral("\r\n")
-                : caseName.contains(QLatin1String("[cr]")) ? QStringLiteral("\r")
-                                                           : QStringLiteral("\n");
-            bool runs = expected.size() == 1;
-            if (runs) {
-                const QStringList words = expected.front()
-                                              .section(QLatin1Char('|'), 0, 0)
-                                              .split(QLatin1Char(' '), Qt::SkipEmptyParts);
-                runs = words.value(0) == QLatin1String("query")
-                    && (words.size() == 1 || words.value(1) == QLatin1String("R"))
-                    && words.size() <= 2;
-            }
+        const QStringList cases = QString::fromUtf8(file.readAll()).split(QStringLiteral("\n### "));
+        for (const QString &block : cases.mid(1)) {
+            const QStringList lines = block.split(u'\n');
+            const int end = int(lines.indexOf(QRegularExpression(QStringLiteral("^>>> .*"))));
+            const QStringList expected = lines.mid(end).filter(QRegularExpression("^>>> (?!none)"));
+            const bool runs = expected.size() == 1 && expected.front().contains(onlyReads);
             (runs ? reads : refused)++;
-            QTest::addRow("%s: %s", name, qPrintable(caseName))
-                << text.join(separator) << int(dialect) << runs;
-        };
-        for (const QString &line : QString::fromUtf8(file.readAll()).split(u'\n')) {
-            if (line.startsWith(QLatin1String("### "))) {
-                add();
-                caseName = line.mid(4);
-                text.clear();
-                expected.clear();
-            } else if (line.startsWith(QLatin1String(">>> "))) {
-                if (line != QLatin1String(">>> none"))
-                    expected << line.mid(4);
-            } else if (!caseName.isEmpty() && expected.isEmpty()) {
-                text << line;
-            }
+            QTest::addRow("%s: %s", name, qPrintable(lines.front()))
+                << lines.mid(1, end - 1).join(u'\n') << int(dialect) << runs;
         }
-        add();
     }
     QVERIFY2(reads >= 25 && refused >= 100, "the corpus holds too few cases");
 }
