@@ -49,7 +49,6 @@ void tst_fanoutrun::initTestCase()
     TestEnv::addSqliteDsn(QStringLiteral("LITE3"),
         { QStringLiteral("create table items(id integer, label varchar(20))"),
             QStringLiteral("insert into items values (5, 'five')") });
-    TestEnv::addSqliteDsn(QStringLiteral("LITE4")); // no table at all
     PgServer &server = PgServer::instance();
     for (const char *dsn : { "PGFAN", "DB2T301", "DB2T302" })
         server.addDsn(QLatin1String(dsn), QStringLiteral("fanout"));
@@ -66,7 +65,7 @@ void tst_fanoutrun::initTestCase()
                        "grant usage on schema t301dba, t302dba to public;"
                        "grant select on all tables in schema t301dba, t302dba to public;"),
         QStringLiteral("fanout"));
-    for (const char *dsn : { "LITE1", "LITE2", "LITE3", "LITE4", "PGFAN", "DB2T301", "DB2T302" }) {
+    for (const char *dsn : { "LITE1", "LITE2", "LITE3", "PGFAN", "DB2T301", "DB2T302" }) {
         m_connections.push_back(TestEnv::connection(QLatin1String(dsn)));
         if (!QLatin1String(dsn).startsWith(QLatin1String("LITE")))
             m_connections.back()->Params = server.loginParams();
@@ -109,8 +108,8 @@ void tst_fanoutrun::merged_data()
     QTest::newRow("SQLite and PostgreSQL") << QStringList { "LITE1", "LITE2", "PGFAN" } << items
                                            << QStringList { "3", "1", "2" } << QString();
     QTest::newRow("one alias fails, the others run")
-        << QStringList { "LITE1", "LITE4", "PGFAN" } << items << QStringList { "3", "Failed", "2" }
-        << "items";
+        << QStringList { "LITE1", "LITE3", "PGFAN" } << items << QStringList { "3", "Failed", "2" }
+        << "name";
     QTest::newRow("schema names follow the alias")
         << QStringList { "DB2T301", "DB2T302", "LITE1" }
         << QStringLiteral("select id, name from T301DBA.items")
@@ -135,7 +134,6 @@ void tst_fanoutrun::merged()
     QVERIFY(result);
     QCOMPARE(result->FieldCount(), 3);
     QCOMPARE(result->FieldTitle(0), QStringLiteral("ALIAS"));
-    QCOMPARE(result->FieldTitle(1).toUpper(), QStringLiteral("ID"));
 
     QStringList actual;
     std::map<QString, qint64> expected; // rows per alias; the rows before a failure stay

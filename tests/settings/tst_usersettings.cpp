@@ -30,8 +30,6 @@ QVariant read(const QString &name)
             [] { return QVariant(UserSettings::confirmUnfilteredEverywhere()); } },
         { QStringLiteral("CredentialStore"),
             [] { return QVariant(UserSettings::credentialsInKeyring()); } },
-        { QStringLiteral("FanOutAliases"), [] { return QVariant(UserSettings::fanOutAliases()); } },
-        { QStringLiteral("SchemaMap"), [] { return QVariant(UserSettings::schemaMap()); } },
         { QStringLiteral("HistoryKeep"),
             [] {
                 std::optional<QString> rejected;
@@ -75,11 +73,6 @@ void tst_usersettings::getter_data()
     row("credentials unset", "CredentialStore", QVariant(), true);
     row("credentials Settings", "CredentialStore", QStringLiteral(" Settings "), false);
     row("credentials garbage", "CredentialStore", QStringLiteral("file"), true);
-    row("fan-out unset", "FanOutAliases", QVariant(), QStringList());
-    row("fan-out text", "FanOutAliases", QStringLiteral("db2t301, DB2T302 x"),
-        QStringList { "db2t301", "DB2T302", "x" });
-    row("schema map unset", "SchemaMap", QVariant(), QStringList());
-    row("schema map text", "SchemaMap", QStringLiteral("A, B; C"), QStringList { "A, B; C" });
     row("keep unset", "HistoryKeep", QVariant(), QVariant());
     row("keep 50", "HistoryKeep", QStringLiteral(" 50 "), 50);
     row("keep 0", "HistoryKeep", QStringLiteral("0"), QStringLiteral("0"));
