@@ -99,19 +99,17 @@ void tst_fanout::mergedByKeys()
     QVERIFY(history && history->flush(Timeout));
     for (const QString &alias : m_aliases) {
         const QList<HistoryRecord> records = history->search(QStringLiteral("alias:") + alias, 10);
-        QCOMPARE(records.size(), 1);
-        QVERIFY(records.front().text.startsWith(QLatin1String("select id, name from items")));
+        QVERIFY(records.size() == 1
+            && records.front().text.startsWith(QLatin1String("select id, name from items")));
     }
 }
 
 void tst_fanout::changeRefused()
 {
     QString message;
-    // Ticked as last time: the aliases of the run before.
     fanOut(QStringLiteral("delete from items"), { "FANLITE2" }, { ModalScript::note(&message) });
     QVERIFY2(message.contains(QLatin1String("reads")), qPrintable(message));
-    QCOMPARE(m_form->DataSource1->rowCount(), 0);
-    fanOut(QStringLiteral("select count(*) from items"), {});
+    fanOut(QStringLiteral("select count(*) from items"), {}); // ticked as last time: FANLITE2
     QTRY_COMPARE_WITH_TIMEOUT(
         m_form->statusText(1), QStringLiteral("Select Complete on 1 of 1 aliases"), Timeout);
     QCOMPARE(m_form->DataSource1->index(0, 1).data().toString(), QStringLiteral("1"));
