@@ -127,6 +127,11 @@ void TForm1::FanOut1Click(QObject *)
                 target.connection = connection->handle();
             else
                 target.skipped = QStringLiteral("not connected");
+            // The run ends the transaction its read opens; open work of the user's stays alone.
+            if (target.connection && m_control->transaction().holds(target.connection)) {
+                target.skipped = QStringLiteral("work is open here: Commit or Roll back first");
+                target.connection.reset();
+            }
         }
         setStatusText(1, QStringLiteral("Running Query on %1 aliases").arg(targets->size()));
         m_fanOut->start(*targets, UserSettings::resultMemoryBytes());

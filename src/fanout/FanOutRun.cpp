@@ -42,6 +42,27 @@ struct StoppedRun
 {
 };
 
+// With auto-commit off on the alias's connection, the read began a transaction of its own (the
+// window passes over an alias where work of the user's is open): it is rolled back once the
+// statement let go of the connection, so that no lock of it stays behind. A read changes nothing.
+struct ReadTransactionEnd
+{
+    std::shared_ptr<ConnectionHandle> connection;
+    ~ReadTransactionEnd()
+    {
+        if (!connection || !connection->isAlive())
+            return;
+        connection->acquire();
+        try {
+            if (!connection->autoCommit())
+                connection->endTransaction(false);
+        } catch (...) {
+            // The connection failed: the server has dropped the transaction with it.
+        }
+        connection->release();
+    }
+};
+
 // How a value of an alias's column joins a merged column of another kind.
 enum class Convert { Copy, Text, ToDouble, ToDecimal, ToInt64, None };
 
@@ -200,6 +221,7 @@ protected:
 private:
     void work()
     {
+        const ReadTransactionEnd end { m_target.connection }; // after the statement below
         QueryDataset source(SourceBudget);
         source.setConnection(m_target.alias, m_target.connection);
         source.setSql(m_target.sql);
