@@ -38,6 +38,13 @@ bool ResultFeed::push(ResultStore::Block &&block)
     return true;
 }
 
+void ResultFeed::stopProducers()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_producersStopped = true;
+    m_changed.notify_all();
+}
+
 void ResultFeed::finish()
 {
     std::lock_guard<std::mutex> lock(m_mutex);

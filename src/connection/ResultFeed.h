@@ -44,6 +44,9 @@ public:
     bool push(ResultStore::Block &&block);
     // No block will come any more.
     void finish();
+    // The producers stop: pushes return false from now on, waiting ones at once; the blocks
+    // handed over so far stay for the taker.
+    void stopProducers();
 
     // The taker: moves the blocks waiting into `out`, first waiting up to `wait` for one when
     // none waits and the feed is not finished. True when the feed is finished and nothing
@@ -63,4 +66,5 @@ private:
     std::size_t m_waitingBytes = 0;
     bool m_finished = false;
     bool m_closed = false;
+    bool m_producersStopped = false;
 };

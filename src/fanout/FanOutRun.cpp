@@ -72,14 +72,24 @@ Convert conversion(StoredKind from, StoredKind to)
         return Convert::Copy;
     if (to == StoredKind::Text)
         return Convert::Text;
-    if (to == StoredKind::Double
-        && (from == StoredKind::Int64 || from == StoredKind::Decimal || from == StoredKind::Bit))
+    // Text may hold numbers (SQLite gives an expression no type): each value is read as one.
+    const bool numeric = from == StoredKind::Int64 || from == StoredKind::Double
+        || from == StoredKind::Decimal || from == StoredKind::Bit || from == StoredKind::Text;
+    if (to == StoredKind::Double && numeric)
         return Convert::ToDouble;
-    if (to == StoredKind::Decimal && (from == StoredKind::Int64 || from == StoredKind::Double))
+    if (to == StoredKind::Decimal && numeric && from != StoredKind::Bit)
         return Convert::ToDecimal;
-    if (to == StoredKind::Int64 && (from == StoredKind::Decimal || from == StoredKind::Bit))
+    if (to == StoredKind::Int64 && numeric && from != StoredKind::Double)
         return Convert::ToInt64;
     return Convert::None;
+}
+
+[[noreturn]] void notANumber(const QString &title, const char *data, std::size_t length)
+{
+    throw std::runtime_error(QStringLiteral("A value of its column %1 (%2) is not a number of the "
+                                            "merged result's kind.")
+                                 .arg(title, QString::fromUtf8(data, qsizetype(length)))
+                                 .toStdString());
 }
 
 QString kindName(StoredKind kind)
@@ -135,6 +145,7 @@ void addConverted(ResultStore::Block &block, int column, Convert convert, Stored
     }
     case Convert::ToDouble: {
         double value = 0;
+        bool ok = true;
         if (from == StoredKind::Int64) {
             qint64 whole;
             std::memcpy(&whole, data, sizeof whole);
@@ -142,8 +153,10 @@ void addConverted(ResultStore::Block &block, int column, Convert convert, Stored
         } else if (from == StoredKind::Bit) {
             value = *data ? 1 : 0;
         } else {
-            value = QByteArray(data, qsizetype(length)).toDouble();
+            value = QByteArray(data, qsizetype(length)).trimmed().toDouble(&ok);
         }
+        if (!ok)
+            notANumber(title, data, length);
         block.addValue(column, reinterpret_cast<const char *>(&value), sizeof value);
         return;
     }
@@ -153,10 +166,16 @@ void addConverted(ResultStore::Block &block, int column, Convert convert, Stored
             qint64 whole;
             std::memcpy(&whole, data, sizeof whole);
             text = QByteArray::number(whole);
-        } else {
+        } else if (from == StoredKind::Double) {
             double value;
             std::memcpy(&value, data, sizeof value);
             text = QByteArray::number(value, 'g', 17);
+        } else {
+            bool ok = false;
+            text = QByteArray(data, qsizetype(length)).trimmed();
+            text.toDouble(&ok);
+            if (!ok)
+                notANumber(title, data, length);
         }
         block.addValue(column, text.constData(), std::size_t(text.size()));
         return;
@@ -165,12 +184,9 @@ void addConverted(ResultStore::Block &block, int column, Convert convert, Stored
         bool ok = true;
         const qint64 whole = from == StoredKind::Bit
             ? qint64(*data ? 1 : 0)
-            : QByteArray(data, qsizetype(length)).toLongLong(&ok);
+            : QByteArray(data, qsizetype(length)).trimmed().toLongLong(&ok);
         if (!ok)
-            throw std::runtime_error(QStringLiteral("A value of its column %1 (%2) is no whole "
-                                                    "number, as the merged result holds there.")
-                                         .arg(title, QString::fromUtf8(data, qsizetype(length)))
-                                         .toStdString());
+            notANumber(title, data, length);
         block.addValue(column, reinterpret_cast<const char *>(&whole), sizeof whole);
         return;
     }
@@ -308,11 +324,21 @@ FanOutRun::FanOutRun(std::size_t storeBudget, QObject *parent)
 
 FanOutRun::~FanOutRun()
 {
-    if (m_shared) {
-        m_shared->stopped = true;
-        for (const std::shared_ptr<StatementCancel> &cancel : m_shared->cancels)
-            Reaper::post([cancel] { cancel->cancel(); });
+    if (m_shared && !m_ended) {
+        m_ended = true; // nothing is told any more
+        stopWorkers();
     }
+}
+
+void FanOutRun::stopWorkers()
+{
+    m_shared->stopped = true;
+    std::lock_guard<std::mutex> lock(m_shared->mutex);
+    // The cancel may wait on the server: never on this thread.
+    for (const std::shared_ptr<StatementCancel> &cancel : m_shared->cancels)
+        Reaper::post([cancel] { cancel->cancel(); });
+    if (m_shared->feed)
+        m_shared->feed->stopProducers(); // a worker waiting for room in the queue goes too
 }
 
 void FanOutRun::start(QVector<Target> targets)
@@ -374,13 +400,7 @@ void FanOutRun::stop()
 {
     if (!m_shared || m_shared->stopped || m_ended)
         return;
-    m_shared->stopped = true;
-    {
-        std::lock_guard<std::mutex> lock(m_shared->mutex);
-        // The cancel may wait on the server: never on this thread.
-        for (const std::shared_ptr<StatementCancel> &cancel : m_shared->cancels)
-            Reaper::post([cancel] { cancel->cancel(); });
-    }
+    stopWorkers();
     for (int i = m_next; i < m_targets.size(); ++i) {
         if (m_statuses[i].state == State::Waiting) {
             m_statuses[i].state = State::Stopped;

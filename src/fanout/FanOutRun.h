@@ -74,6 +74,7 @@ private:
     friend class FanOutWorker;
     struct Shared;
     void launchNext();
+    void stopWorkers(); // the statements cancelled, the queue's waiting workers woken
     void workerOpened();
     void workerEnded(int index, int state, qint64 elapsedMs, const QString &error);
     void arrived();
