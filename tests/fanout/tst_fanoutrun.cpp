@@ -34,11 +34,8 @@ private:
         std::unique_ptr<QueryDataset> &result, bool stopAtRows = false);
 
     std::vector<std::unique_ptr<Connection>> m_connections;
+    static constexpr int Timeout = 120000; // for events only; nothing here is timed
 };
-
-namespace {
-constexpr int Timeout = 120000; // for events only; nothing here is timed
-}
 
 void tst_fanoutrun::initTestCase()
 {
@@ -134,8 +131,7 @@ void tst_fanoutrun::merged()
     std::unique_ptr<QueryDataset> result;
     const QVector<FanOutRun::Status> statuses = run(aliases, sql, result);
     QVERIFY(result);
-    QCOMPARE(result->FieldCount(), 3);
-    QCOMPARE(result->FieldTitle(0), QStringLiteral("ALIAS"));
+    QVERIFY(result->FieldCount() == 3 && result->FieldTitle(0) == QLatin1String("ALIAS"));
 
     QStringList actual;
     std::map<QString, qint64> expected; // rows per alias; the rows before a failure stay

@@ -40,8 +40,7 @@ void tst_fanoutdialog::byKeys()
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     auto *list = dialog.findChild<QListWidget *>(QStringLiteral("FanOutAliases"));
-    QVERIFY(list);
-    QTRY_VERIFY(list->hasFocus());
+    QTRY_VERIFY(list && list->hasFocus());
     int finished = -1;
     connect(&dialog, &QDialog::finished, this, [&](int code) { finished = code; });
     for (const QChar key : keys) {
