@@ -61,8 +61,7 @@ void FanOutView::start(const QVector<FanOutRun::Target> &targets, std::size_t st
         qApp->installEventFilter(this);
         m_filtering = true;
     }
-    if (targets.size() > 1)
-        m_strip->show();
+    m_strip->setVisible(targets.size() > 1);
     m_run->start(targets);
     showStrip();
 }
