@@ -51,8 +51,14 @@ void TForm1::setupFanOut()
         ui->PageControl1->setCurrentWidget(ui->TabSheet2);
         ui->DBGrid1->setFocus();
     });
-    connect(m_fanOut, &FanOutView::ended, this,
-        [this](const QString &summary) { setStatusText(1, summary); });
+    connect(m_fanOut, &FanOutView::ended, this, [this](const QString &summary) {
+        setStatusText(1, summary);
+        m_fanOutButton->setEnabled(m_control->state() == QueryControl::State::Idle);
+    });
+    // Usable as Run is: not while a statement of the window's own or a run of its own is on.
+    connect(m_control, &QueryControl::stateChanged, this, [this](QueryControl::State state) {
+        m_fanOutButton->setEnabled(state == QueryControl::State::Idle && !m_fanOut->isRunning());
+    });
 }
 
 void TForm1::FanOut1Click(QObject *)
@@ -134,6 +140,7 @@ void TForm1::FanOut1Click(QObject *)
             }
         }
         setStatusText(1, QStringLiteral("Running Query on %1 aliases").arg(targets->size()));
+        m_fanOutButton->setEnabled(false); // until it ends (at once when every alias is skipped)
         m_fanOut->start(*targets, UserSettings::resultMemoryBytes());
     };
     (*connectFrom)(0);
