@@ -130,12 +130,17 @@ void TForm1::setupPins()
         } else if (m_shown.open() && m_control->state() == QueryControl::State::Idle) {
             m_shown.pinWhenWhole();
             fetchToEnd();
+        } else {
+            ui->StatusBar1->showMessage(QStringLiteral("Pin Result: no result to pin"), 5000);
         }
         pin->setChecked(m_shown.isPinned());
     });
     connect(close, &QAction::triggered, this, [this] {
-        if (!m_shown.isPinned() || !m_shown.open())
+        if (!m_shown.isPinned() || !m_shown.open()) {
+            ui->StatusBar1->showMessage(
+                QStringLiteral("Close Pinned Result: the result shown is not pinned"), 5000);
             return;
+        }
         m_resultView->stop(); // a sort or filter of that result goes with it
         m_shown.closePage(m_shown.currentTab());
     });
