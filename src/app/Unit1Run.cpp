@@ -2,6 +2,7 @@
 #include "app/EditorCompletion.h"
 #include "app/EditorMarks.h"
 #include "app/EditorRecovery.h"
+#include "app/FanOutView.h"
 #include "app/GuardRails.h"
 #include "app/HistoryPage.h"
 #include "app/LoginFlow.h"
@@ -222,6 +223,8 @@ void TForm1::showBusy(QueryControl::State state)
 void TForm1::CloseCurrentQuery()
 {
     m_scripts->stop(); // a running script is cancelled, the rest of it skipped
+    if (m_fanOut && m_fanOut->isRunning())
+        m_fanOut->stop(); // every alias, also before the first one answered
     if (m_runValues)
         m_runValues->drop(); // values still being learnt are not asked for any more
     if (CurrentThread) {
