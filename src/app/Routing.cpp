@@ -103,4 +103,24 @@ Choice route(const QString &text)
     return choice;
 }
 
+QString aliasOfSchema(const QString &schema)
+{
+    const QString upper = Sql::asciiUpper(schema.trimmed());
+    for (const SchemaGroup &group : schemaGroups) {
+        for (const char *name : group.schemas) {
+            if (name && upper == QLatin1String(name))
+                return QLatin1String(group.alias);
+        }
+    }
+    return QString();
+}
+
+QStringList firstSchemas()
+{
+    QStringList names;
+    for (const SchemaGroup &group : schemaGroups)
+        names << QLatin1String(group.schemas.front());
+    return names;
+}
+
 } // namespace Routing

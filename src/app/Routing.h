@@ -26,4 +26,11 @@ struct Choice
 // compared without case (inside a longer word, a comment or a string as well).
 Choice route(const QString &text);
 
+// The alias of the group that holds exactly this schema name (a to z without case), empty when
+// none does.
+QString aliasOfSchema(const QString &schema);
+// The first schema name of each group, in the order of the table: one name per database of the
+// family, the schema map's row when the user wrote none.
+QStringList firstSchemas();
+
 } // namespace Routing

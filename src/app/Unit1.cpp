@@ -62,6 +62,7 @@ TForm1::TForm1(const Options &options, QWidget *parent)
     wireHandlers();
     setupEditor();
     setupGrid();
+    setupFanOut();
     setupExport();
     setupHistory();
     setupAbout();

@@ -33,6 +33,8 @@ class EditorCompletion;
 class HistoryPage;
 class DataSource;
 class ExportCommands;
+class FanOutView;
+class QToolButton;
 class TReplaceDialog;
 class QPrinter;
 class QTimer;
@@ -308,4 +310,15 @@ public:
 
 private:
     EditorCompletion *m_completion = nullptr; // owned by the window (Qt parent)
+    // [Unit1FanOut.cpp]
+public:
+    // The run on several aliases and its status strip (for the tests).
+    FanOutView *fanOut() const { return m_fanOut; }
+
+private:
+    void setupFanOut(); // the button, Ctrl+Shift+F5, the strip above the grid
+    // Runs the selection, else the editor's text, on the aliases ticked in a dialog.
+    void FanOut1Click(QObject *Sender);
+    FanOutView *m_fanOut = nullptr; // owned by the window (Qt parent)
+    QToolButton *m_fanOutButton = nullptr; // owned by the toolbar (Qt parent)
 };

@@ -69,6 +69,25 @@ void QueryDataset::OpenQuery()
     d->eof = d->fetched == 0;
 }
 
+void QueryDataset::openFeed(std::shared_ptr<ResultFeed> feed)
+{
+    Close();
+    std::vector<int> fixed;
+    for (const ResultFeed::Column &column : feed->columns()) {
+        d->fields.push_back({ column.title, column.type, column.width, column.kind });
+        fixed.push_back(ValueText::storedFixedBytes(column.kind));
+    }
+    d->store = std::make_shared<ResultStore>(std::move(fixed), d->storeBudget);
+    static std::atomic<std::uint64_t> fed { 0 };
+    d->serial = (std::uint64_t(1) << 63) | ++fed; // apart from the statements' numbers
+    d->feed = std::move(feed);
+    d->allFetched = false;
+    d->open = true;
+    d->feedBlock(false);
+    d->recNo = d->fetched > 0 ? 0 : -1;
+    d->eof = d->fetched == 0;
+}
+
 void QueryDataset::ExecQuery()
 {
     Close();
@@ -164,6 +183,10 @@ void QueryDataset::Close()
     d->nextResult.reset(); // a result nobody took ends with this one
     d->ahead.reset(); // what it fetched goes with the rest
     d->pendingError = nullptr;
+    if (d->feed) {
+        d->feed->close(); // its producers stop
+        d->feed.reset();
+    }
     d->finishStatement();
     d->open = false;
     d->fields.clear();
@@ -224,7 +247,10 @@ bool QueryDataset::allFetched() const
 
 void QueryDataset::fetchMore()
 {
-    d->fetchBlock();
+    if (d->feed)
+        d->feedBlock(false);
+    else
+        d->fetchBlock();
 }
 
 int QueryDataset::FieldCount() const
@@ -252,6 +278,12 @@ void QueryDataset::setDisplayWidth(int field, int width)
 {
     if (field >= 0 && field < FieldCount())
         d->fields[std::size_t(field)].width = width;
+}
+
+ValueText::StoredKind QueryDataset::fieldKind(int field) const
+{
+    return field >= 0 && field < FieldCount() ? d->fields[std::size_t(field)].kind
+                                              : ValueText::StoredKind::Text;
 }
 
 bool QueryDataset::FieldIsNull(int field) const

@@ -12,6 +12,7 @@
 #include <vector>
 
 class ConnectionHandle;
+class ResultFeed;
 class ResultReader;
 class StatementCancel;
 
@@ -65,6 +66,12 @@ public:
     // Runs the statement and fetches the first block only. Raises DatabaseError; raises when the
     // statement returns no result set or the connection is not open.
     void OpenQuery();
+    // A result whose rows others produce (several statements merged into one): the fields are
+    // the feed's, the rows arrive through it and are kept in this dataset's store as a
+    // statement's would be. Open at once, holding no connection; all fetched once the feed has
+    // finished and every row was taken. Close closes the feed: its producers stop. A fetch that
+    // needs a row waits for it; fetchMore on the UI thread takes only what has arrived.
+    void openFeed(std::shared_ptr<ResultFeed> feed);
     // Runs a statement without a result set. Raises DatabaseError.
     void ExecQuery();
     // The rows the last ExecQuery changed, as the driver counts them; -1 when it does not say.
@@ -115,6 +122,7 @@ public:
     QString FieldTitle(int field) const;
     int FieldType(int field) const;
     int DisplayWidth(int field) const;
+    ValueText::StoredKind fieldKind(int field) const; // how the store keeps its values
     void setDisplayWidth(int field, int width);
     // Values of the current record.
     bool FieldIsNull(int field) const;

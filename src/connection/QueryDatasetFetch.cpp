@@ -1,7 +1,11 @@
 #include "connection/QueryDatasetImpl.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <optional>
 #include <utility>
 
@@ -107,6 +111,8 @@ void QueryDataset::Impl::openResult()
 
 void QueryDataset::Impl::fetchBlock()
 {
+    if (feed)
+        return feedBlock(true);
     if (allFetched || !cursor)
         return;
     if (ahead) {
@@ -140,6 +146,39 @@ void QueryDataset::Impl::fetchBlock()
         failWith(std::current_exception());
     }
     storeBlock(std::move(block), end);
+}
+
+void QueryDataset::Impl::feedBlock(bool untilOne)
+{
+    if (allFetched || !feed)
+        return;
+    // The UI thread never waits for rows still to come when it only looks ahead (the grid's
+    // lazy fetch): it takes what has arrived. Other waits are cut into slices so that a walk
+    // sees its stop request and a cancel between them.
+    const bool onUiThread = QCoreApplication::instance()
+        && QThread::currentThread() == QCoreApplication::instance()->thread();
+    const std::chrono::milliseconds slice(untilOne || !onUiThread ? 100 : 0);
+    std::vector<ResultStore::Block> blocks;
+    bool end = false;
+    for (;;) {
+        end = feed->take(blocks, slice);
+        if (!blocks.empty() || end || !untilOne || cancel->isCancelled())
+            break;
+    }
+    try {
+        for (ResultStore::Block &block : blocks)
+            storeBlock(std::move(block), false);
+    } catch (...) {
+        feed->close(); // the rows kept so far stay readable; no more come
+        feed.reset();
+        throw;
+    }
+    if (end || cancel->isCancelled()) {
+        // Every row arrived, or the result was stopped: it is whole as it stands.
+        if (!end)
+            feed->close();
+        allFetched = true;
+    }
 }
 
 void QueryDataset::Impl::stopAhead()

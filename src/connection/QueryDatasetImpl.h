@@ -10,6 +10,7 @@
 #include "connection/OdbcCursor.h"
 #include "connection/QueryDataset.h"
 #include "connection/ReadAheadThread.h"
+#include "connection/ResultFeed.h"
 #include "connection/ResultStore.h"
 #include "connection/StatementCancel.h"
 #include "valuetext/StoredValue.h"
@@ -56,6 +57,7 @@ struct QueryDataset::Impl
     std::size_t storeBudget = QueryDataset::DefaultStoreBudget; // given by the dataset's maker
     qint64 affected = -1; // rows the last ExecQuery changed
     std::unique_ptr<BlockReader> ahead; // while a walk fetches ahead
+    std::shared_ptr<ResultFeed> feed; // the rows' source when others produce them (openFeed)
     // A fetch error met ahead of the rows taken so far: raised when those rows are asked for,
     // as a fetch of them would have raised it.
     std::exception_ptr pendingError;
@@ -72,6 +74,8 @@ struct QueryDataset::Impl
     // A rowset from the read-ahead thread as a store block; its buffers go back to the pool.
     ResultStore::Block packed(OdbcCursor::Rowset &&set);
     void fetchBlock(); // the next block: from the read-ahead thread when it runs
+    // The blocks the feed has for this dataset; untilOne: waits for one (or the feed's end).
+    void feedBlock(bool untilOne);
     // The executed statement's columns described and bound, the first block fetched.
     void openResult();
     // At the end of the data: the statement's next result kept when one is wanted and there.

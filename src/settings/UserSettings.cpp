@@ -23,11 +23,13 @@ enum Row {
     ConfirmUnfilteredChanges,
     ConnectParms,
     CredentialStore,
+    FanOutAliases,
     History,
     HistoryKeep,
     LoginTimeout,
     ProductionAliases,
     ResultMemoryMB,
+    SchemaMap,
     ScriptContinueOnError,
     WindowGeometry,
     Db2PathName,
@@ -69,12 +71,15 @@ const QList<Key> &table()
         { QStringLiteral("ConfirmUnfilteredChanges"), QVariant(), Type::Bool },
         { QStringLiteral("ConnectParms"), QVariant(), Type::Text }, // scrambled: ParmStore
         { QStringLiteral("CredentialStore"), QStringLiteral("keyring"), Type::Text },
+        { QStringLiteral("FanOutAliases"), QVariant(), Type::Names },
         { QStringLiteral("History%1"), QVariant(), Type::Series }, // 0..200: HistoryStore
         { QStringLiteral("HistoryKeep"), QVariant(), Type::Whole },
         { QStringLiteral("LoginTimeout"), 30, Type::Whole },
         { QStringLiteral("ProductionAliases"),
             QStringList { QStringLiteral("DB2P201"), QStringLiteral("DB2P401") }, Type::Names },
         { QStringLiteral("ResultMemoryMB"), 256, Type::Whole },
+        // Unset: the family's first schema names, which the routing rule knows.
+        { QStringLiteral("SchemaMap"), QVariant(), Type::Text },
         { QStringLiteral("ScriptContinueOnError"), false, Type::Bool },
         { QStringLiteral("WindowGeometry"), QVariant(), Type::Bytes },
         { QStringLiteral("DB2 Path Name"), QVariant(), Type::Text, true },
@@ -131,14 +136,45 @@ int loginTimeout()
     return ok && seconds >= 0 ? seconds : fallback;
 }
 
-QStringList productionAliases()
+namespace {
+
+// A list, or one text of names separated by commas or blanks, as a person may write it.
+QStringList nameList(const QVariant &value)
 {
-    const QVariant value = stored(ProductionAliases);
-    // A list, or one text of names separated by commas or blanks, as a person may write it.
     return value.typeId() == QMetaType::QStringList
         ? value.toStringList()
         : value.toString().split(
             QRegularExpression(QStringLiteral("[,;\\s]+")), Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+QStringList productionAliases()
+{
+    return nameList(stored(ProductionAliases));
+}
+
+QStringList fanOutAliases()
+{
+    return nameList(stored(FanOutAliases));
+}
+
+void setFanOutAliases(const QStringList &aliases)
+{
+    const std::unique_ptr<QSettings> settings = openUserSettings();
+    settings->setValue(key(FanOutAliases).name, aliases.join(QStringLiteral(", ")));
+    if (!syncWhole(*settings))
+        throw std::runtime_error(
+            "Failed to set data for '" + key(FanOutAliases).name.toStdString() + "'");
+}
+
+QStringList schemaMap()
+{
+    const QVariant value = stored(SchemaMap);
+    if (!value.isValid())
+        return {};
+    return value.typeId() == QMetaType::QStringList ? value.toStringList()
+                                                    : QStringList { value.toString() };
 }
 
 std::size_t resultMemoryBytes()

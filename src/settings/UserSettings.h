@@ -69,6 +69,12 @@ bool confirmUnfilteredEverywhere();
 // "CredentialStore": the keyring unless the text is "settings" (any case, blanks ignored).
 bool credentialsInKeyring();
 
+// "FanOutAliases": the aliases ticked when a statement last ran on several at once, a list or
+// one text with commas; unset: none.
+QStringList fanOutAliases();
+// Stores them as one text with commas; throws std::runtime_error "Failed to set data for
+// 'FanOutAliases'" when not written.
+void setFanOutAliases(const QStringList &aliases);
 // "HistoryKeep": the entries the history database keeps, a whole number above 0 (blanks
 // ignored). Unset: nullopt. Anything else: nullopt, and the stored text in *rejected.
 std::optional<int> historyKeep(std::optional<QString> *rejected = nullptr);
@@ -83,6 +89,10 @@ QStringList productionAliases();
 // file; a whole number of megabytes above 0 and below 2^30, else 256 MB.
 std::size_t resultMemoryBytes();
 
+// "SchemaMap": rows of equivalent schema names, as stored: a list of rows, or one text whose rows
+// are separated by ";" or line breaks, the names of a row by commas (SchemaMap::parseRows reads
+// them); unset: empty, and the window uses the family's first schema names as one row.
+QStringList schemaMap();
 // "ScriptContinueOnError": whether a script goes on after a failed statement; unset: false.
 bool scriptContinueOnError();
 
