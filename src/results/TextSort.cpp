@@ -245,17 +245,13 @@ void merge(std::vector<std::unique_ptr<Run>> &runs, bool descending, std::vector
 
 namespace RowOrder {
 
-bool sortTexts(const ResultReader &reader, int column, bool descending, const QLocale &locale,
-    const std::atomic<bool> &stop, std::vector<int> &values, std::vector<int> &nulls,
-    std::size_t runBytes)
+bool sortKeys(int rows, const KeyMaker &keyOf, bool descending, const std::atomic<bool> &stop,
+    std::vector<int> &values, std::vector<int> &skipped, std::size_t runBytes)
 {
-    const Collator collator(locale);
-    const int rows = reader.rowCount();
     std::vector<std::uint8_t> bytes;
     bytes.reserve(std::min(runBytes, std::size_t(rows) * 32) + 4096);
     std::vector<Entry> entries;
     std::vector<std::unique_ptr<Run>> runs;
-    QString text;
     const auto endRun = [&] {
         sortEntries(entries, bytes, descending);
         runs.push_back(std::make_unique<Run>());
@@ -266,16 +262,13 @@ bool sortTexts(const ResultReader &reader, int column, bool descending, const QL
     for (int row = 0; row < rows; ++row) {
         if (row % 4096 == 0 && stop.load(std::memory_order_relaxed))
             return false;
-        const char *data = nullptr;
-        std::size_t length = 0;
-        if (!reader.value(row, column, data, length)) {
-            nulls.push_back(row);
+        const std::size_t offset = bytes.size();
+        if (!keyOf(row, bytes)) {
+            bytes.resize(offset);
+            skipped.push_back(row);
             continue;
         }
-        text.resize(0);
-        ValueText::appendStoredText(text, ValueText::StoredKind::Text, data, length);
-        const std::size_t offset = bytes.size();
-        collator.appendKey(text, bytes);
+        bytes.push_back(0); // the key's end
         bytes.insert(bytes.end(), 8, 0); // so that a key is always read eight bytes on
         entries.push_back({ 0, std::uint32_t(offset), row });
         if (bytes.size() >= runBytes)
@@ -292,9 +285,29 @@ bool sortTexts(const ResultReader &reader, int column, bool descending, const QL
         endRun();
     std::vector<Entry>().swap(entries);
     std::vector<std::uint8_t>().swap(bytes);
-    values.reserve(std::size_t(rows) - nulls.size());
+    values.reserve(std::size_t(rows) - skipped.size());
     merge(runs, descending, values);
     return !stop.load();
+}
+
+bool sortTexts(const ResultReader &reader, int column, bool descending, const QLocale &locale,
+    const std::atomic<bool> &stop, std::vector<int> &values, std::vector<int> &nulls,
+    std::size_t runBytes)
+{
+    const Collator collator(locale);
+    QString text;
+    const auto keyOf = [&](int row, std::vector<std::uint8_t> &bytes) {
+        const char *data = nullptr;
+        std::size_t length = 0;
+        if (!reader.value(row, column, data, length))
+            return false;
+        text.resize(0);
+        ValueText::appendStoredText(text, ValueText::StoredKind::Text, data, length);
+        collator.appendKey(text, bytes);
+        bytes.pop_back(); // its zero byte: sortKeys ends every key with one
+        return true;
+    };
+    return sortKeys(reader.rowCount(), keyOf, descending, stop, values, nulls, runBytes);
 }
 
 } // namespace RowOrder

@@ -1,0 +1,420 @@
+#include "compare/ResultCompare.h"
+
+#include "connection/QueryDataset.h"
+#include "connection/ResultReader.h"
+#include "results/RowOrder.h"
+#include "results/TextSort.h"
+#include "valuetext/FieldTypes.h"
+
+#include <QMetaObject>
+
+#include <algorithm>
+#include <exception>
+#include <string>
+
+using ValueText::StoredKind;
+
+namespace {
+
+constexpr int BlockRows = 1000;
+
+bool isNumber(StoredKind kind)
+{
+    return kind == StoredKind::Int64 || kind == StoredKind::Double || kind == StoredKind::Decimal;
+}
+
+// A column of both sides: where it is on each, and whether its values compare as numbers.
+struct Pair
+{
+    int left = -1;
+    int right = -1;
+    bool numbers = false;
+};
+
+// The bytes a value compares by: its text (UTF-8), or for a column of numbers the bytes of its
+// decimal value, so that 1.0 and 1 are the same. False for NULL.
+bool compareForm(
+    const ResultReader &reader, int row, int column, bool numbers, std::string &out, QString &text)
+{
+    out.clear();
+    const char *data = nullptr;
+    std::size_t length = 0;
+    if (!reader.value(row, column, data, length))
+        return false;
+    const StoredKind kind = reader.kind(column);
+    if (kind == StoredKind::Text && !numbers) {
+        out.assign(data, length);
+        return true;
+    }
+    text.resize(0);
+    ValueText::appendStoredText(text, kind, data, length);
+    const QByteArray utf8 = text.toUtf8();
+    out = numbers ? RowOrder::decimalKey(utf8.constData(), std::size_t(utf8.size()))
+                  : std::string(utf8.constData(), std::size_t(utf8.size()));
+    return true;
+}
+
+// A row's key as bytes without a zero: per key column 0x01 for NULL, else 0x02, the value's
+// form with the bytes 0x00-0x02 written as 0x02 and the byte plus three, and 0x01. Two keys are
+// the same bytes exactly when their values are the same.
+template <typename Bytes>
+void appendKey(const ResultReader &reader, int row, const std::vector<Pair> &keys, bool left,
+    Bytes &out, std::string &form, QString &text)
+{
+    for (const Pair &key : keys) {
+        if (!compareForm(reader, row, left ? key.left : key.right, key.numbers, form, text)) {
+            out.push_back(0x01);
+            continue;
+        }
+        out.push_back(0x02);
+        for (const char c : form) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (byte <= 0x02) {
+                out.push_back(0x02);
+                out.push_back(static_cast<typename Bytes::value_type>(byte + 3));
+            } else {
+                out.push_back(static_cast<typename Bytes::value_type>(byte));
+            }
+        }
+        out.push_back(0x01);
+    }
+}
+
+// Whether the row takes part on its side (one alias of a merged result, or every row).
+bool takesPart(const ResultCompare::Side &side, int row, QString &text)
+{
+    if (side.filterColumn < 0)
+        return true;
+    const char *data = nullptr;
+    std::size_t length = 0;
+    if (!side.rows->value(row, side.filterColumn, data, length))
+        return false;
+    text.resize(0);
+    ValueText::appendStoredText(text, side.rows->kind(side.filterColumn), data, length);
+    return text == side.filterText;
+}
+
+} // namespace
+
+struct ResultCompare::Plan
+{
+    Side left;
+    Side right;
+    std::vector<Pair> keys;
+    std::vector<Pair> compared;
+    std::vector<QString> comparedTitles;
+    std::vector<bool> keyCopied; // the key's kind is the same on both sides: its bytes are copied
+    bool keepSame = false;
+};
+
+ResultCompare::Side ResultCompare::sideOf(const QueryDataset &dataset, const QString &label)
+{
+    Side side;
+    side.label = label;
+    for (int f = 0; f < dataset.FieldCount(); ++f)
+        side.columns.push_back({ dataset.FieldTitle(f), dataset.FieldType(f),
+            dataset.DisplayWidth(f), dataset.fieldKind(f) });
+    side.rows = dataset.reader();
+    return side;
+}
+
+ResultCompare::ResultCompare(std::size_t storeBudget, QObject *parent)
+    : QObject(parent)
+    , m_storeBudget(storeBudget)
+    , m_runBytes(RowOrder::DefaultRunBytes)
+{ }
+
+ResultCompare::~ResultCompare()
+{
+    stop();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+bool ResultCompare::start(Side left, Side right, const QStringList &keys, bool keepSame)
+{
+    const auto fail = [this](const QString &message) {
+        m_error = message;
+        return false;
+    };
+    if (m_running || m_thread.joinable())
+        return fail(QStringLiteral("This compare has already run."));
+    for (const Side *side : { &left, &right })
+        if (!side->rows)
+            return fail(QStringLiteral("The result %1 is not fetched whole yet: compare it once "
+                                       "all its rows are there.")
+                            .arg(side->label));
+    if (keys.isEmpty())
+        return fail(QStringLiteral("Choose the key columns the rows are matched on."));
+
+    const auto find = [](const Side &side, const QString &name) {
+        for (int c = 0; c < int(side.columns.size()); ++c)
+            if (c != side.filterColumn
+                && side.columns[std::size_t(c)].title.compare(name, Qt::CaseInsensitive) == 0)
+                return c;
+        return -1;
+    };
+    auto plan = std::make_shared<Plan>();
+    plan->keepSame = keepSame;
+    const auto pairOf = [&](int l, int r) {
+        return Pair { l, r,
+            isNumber(left.columns[std::size_t(l)].kind)
+                || isNumber(right.columns[std::size_t(r)].kind) };
+    };
+    for (const QString &key : keys) {
+        const int l = find(left, key);
+        const int r = find(right, key);
+        if (l < 0 || r < 0)
+            return fail(QStringLiteral("The key column %1 is not in the result %2.")
+                            .arg(key, l < 0 ? left.label : right.label));
+        plan->keys.push_back(pairOf(l, r));
+        plan->keyCopied.push_back(
+            left.columns[std::size_t(l)].kind == right.columns[std::size_t(r)].kind);
+    }
+    m_notCompared.clear();
+    for (int l = 0; l < int(left.columns.size()); ++l) {
+        const QString &title = left.columns[std::size_t(l)].title;
+        if (l == left.filterColumn || find(left, title) != l)
+            continue;
+        const bool isKey = std::any_of(
+            plan->keys.begin(), plan->keys.end(), [l](const Pair &key) { return key.left == l; });
+        const int r = find(right, title);
+        if (r < 0)
+            m_notCompared << QStringLiteral("%1 (%2)").arg(title, left.label);
+        else if (!isKey) {
+            plan->compared.push_back(pairOf(l, r));
+            plan->comparedTitles.push_back(title);
+        }
+    }
+    for (int r = 0; r < int(right.columns.size()); ++r)
+        if (r != right.filterColumn && find(left, right.columns[std::size_t(r)].title) < 0)
+            m_notCompared << QStringLiteral("%1 (%2)").arg(
+                right.columns[std::size_t(r)].title, right.label);
+
+    std::vector<ResultFeed::Column> columns;
+    columns.push_back({ statusColumn(), FieldTypes::String, 10, StoredKind::Text });
+    columns.push_back({ changedColumn(), FieldTypes::String, 20, StoredKind::Text });
+    for (std::size_t k = 0; k < plan->keys.size(); ++k) {
+        ResultFeed::Column column = left.columns[std::size_t(plan->keys[k].left)];
+        if (!plan->keyCopied[k]) {
+            column.type = FieldTypes::String;
+            column.kind = StoredKind::Text;
+        }
+        columns.push_back(column);
+    }
+    for (const Pair &pair : plan->compared)
+        for (const Side *side : { &left, &right }) {
+            ResultFeed::Column column =
+                side->columns[std::size_t(side == &left ? pair.left : pair.right)];
+            column.title = QStringLiteral("%1 (%2)").arg(column.title, side->label);
+            columns.push_back(column);
+        }
+    plan->left = std::move(left);
+    plan->right = std::move(right);
+
+    m_feed = std::make_shared<ResultFeed>(std::move(columns));
+    m_result = std::make_unique<QueryDataset>(m_storeBudget);
+    m_result->openFeed(m_feed);
+    m_error.clear();
+    m_counts = Counts();
+    m_stop = false;
+    m_running = true;
+    m_thread = std::thread(&ResultCompare::run, this, std::move(plan), m_feed);
+    return true;
+}
+
+void ResultCompare::stop()
+{
+    m_stop = true;
+    if (m_feed)
+        m_feed->stopProducers();
+}
+
+bool ResultCompare::isRunning() const
+{
+    return m_running;
+}
+
+std::unique_ptr<QueryDataset> ResultCompare::takeResult()
+{
+    return std::move(m_result);
+}
+
+ResultCompare::Counts ResultCompare::counts() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_counts;
+}
+
+QString ResultCompare::error() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_error;
+}
+
+QString ResultCompare::summary(const Counts &counts)
+{
+    QString text = QStringLiteral("%1 only left, %2 only right, %3 changed, %4 same")
+                       .arg(counts.onlyLeft)
+                       .arg(counts.onlyRight)
+                       .arg(counts.changed)
+                       .arg(counts.same);
+    if (counts.repeatedLeft > 0 || counts.repeatedRight > 0)
+        text += QStringLiteral("; keys repeated: %1 left, %2 right")
+                    .arg(counts.repeatedLeft)
+                    .arg(counts.repeatedRight);
+    return text;
+}
+
+void ResultCompare::run(std::shared_ptr<Plan> plan, std::shared_ptr<ResultFeed> feed)
+{
+    Counts counts;
+    QString error;
+    try {
+        const Plan &p = *plan;
+        QString text;
+        std::string form;
+        // Each side's rows that take part, in the order of their keys.
+        std::vector<int> order[2];
+        for (int s = 0; s < 2; ++s) {
+            const Side &side = s == 0 ? p.left : p.right;
+            std::vector<int> skipped;
+            const auto keyOf = [&](int row, std::vector<std::uint8_t> &bytes) {
+                if (!takesPart(side, row, text))
+                    return false;
+                appendKey(*side.rows, row, p.keys, s == 0, bytes, form, text);
+                return true;
+            };
+            if (!RowOrder::sortKeys(
+                    side.rows->rowCount(), keyOf, false, m_stop, order[s], skipped, m_runBytes))
+                throw std::runtime_error("Stopped.");
+        }
+
+        ResultStore::Block block = feed->newBlock(BlockRows);
+        std::string leftForm;
+        std::string rightForm;
+        QByteArray changedNames;
+        const auto addText = [&](int column, const QString &value) {
+            const QByteArray utf8 = value.toUtf8();
+            block.addValue(column, utf8.constData(), std::size_t(utf8.size()));
+        };
+        const auto copy = [&](const Side &side, int row, int from, int to, bool asText) {
+            const char *data = nullptr;
+            std::size_t length = 0;
+            if (row < 0 || !side.rows->value(row, from, data, length)) {
+                block.addNull(to);
+            } else if (asText) {
+                text.resize(0);
+                ValueText::appendStoredText(text, side.rows->kind(from), data, length);
+                addText(to, text);
+            } else {
+                block.addValue(to, data, length);
+            }
+        };
+        // One row of the result: l and r are the rows of each side, -1 where there is none.
+        const auto emitRow = [&](int l, int r) {
+            changedNames.clear();
+            if (l >= 0 && r >= 0) {
+                for (std::size_t c = 0; c < p.compared.size(); ++c) {
+                    const Pair &pair = p.compared[c];
+                    const bool leftValue =
+                        compareForm(*p.left.rows, l, pair.left, pair.numbers, leftForm, text);
+                    const bool rightValue =
+                        compareForm(*p.right.rows, r, pair.right, pair.numbers, rightForm, text);
+                    if (leftValue != rightValue || leftForm != rightForm) {
+                        if (!changedNames.isEmpty())
+                            changedNames += ", ";
+                        changedNames += p.comparedTitles[c].toUtf8();
+                    }
+                }
+                if (changedNames.isEmpty()) {
+                    ++counts.same;
+                    if (!p.keepSame)
+                        return true;
+                } else {
+                    ++counts.changed;
+                }
+            } else {
+                ++(l >= 0 ? counts.onlyLeft : counts.onlyRight);
+            }
+            addText(0,
+                l < 0                        ? onlyRight()
+                    : r < 0                  ? onlyLeft()
+                    : changedNames.isEmpty() ? same()
+                                             : changed());
+            if (changedNames.isEmpty())
+                block.addNull(1);
+            else
+                block.addValue(1, changedNames.constData(), std::size_t(changedNames.size()));
+            int to = 2;
+            for (std::size_t k = 0; k < p.keys.size(); ++k, ++to) {
+                if (l >= 0)
+                    copy(p.left, l, p.keys[k].left, to, !p.keyCopied[k]);
+                else
+                    copy(p.right, r, p.keys[k].right, to, !p.keyCopied[k]);
+            }
+            for (const Pair &pair : p.compared) {
+                copy(p.left, l, pair.left, to++, false);
+                copy(p.right, r, pair.right, to++, false);
+            }
+            block.endRow();
+            if (block.rows() == BlockRows) {
+                if (!feed->push(std::move(block)))
+                    return false;
+                block = feed->newBlock(BlockRows);
+            }
+            return true;
+        };
+
+        // The merge join: equal keys pair their rows in fetched order.
+        std::string keys[2];
+        std::string previous[2];
+        std::size_t at[2] = { 0, 0 };
+        bool has[2] = { false, false };
+        const auto load = [&](int s) {
+            has[s] = at[s] < order[s].size();
+            if (!has[s])
+                return;
+            previous[s].swap(keys[s]);
+            keys[s].clear();
+            const Side &side = s == 0 ? p.left : p.right;
+            appendKey(*side.rows, order[s][at[s]], p.keys, s == 0, keys[s], form, text);
+            if (at[s] > 0 && keys[s] == previous[s])
+                ++(s == 0 ? counts.repeatedLeft : counts.repeatedRight);
+        };
+        load(0);
+        load(1);
+        std::size_t done = 0;
+        while (has[0] || has[1]) {
+            if (++done % 4096 == 0 && m_stop.load(std::memory_order_relaxed))
+                throw std::runtime_error("Stopped.");
+            const int order01 = !has[0] ? 1 : !has[1] ? -1 : keys[0].compare(keys[1]);
+            const int l = order01 <= 0 ? order[0][at[0]] : -1;
+            const int r = order01 >= 0 ? order[1][at[1]] : -1;
+            if (!emitRow(l, r))
+                throw std::runtime_error("Stopped.");
+            for (int s = 0; s < 2; ++s)
+                if ((s == 0 ? l : r) >= 0) {
+                    ++at[s];
+                    load(s);
+                }
+        }
+        if (block.rows() > 0 && !feed->push(std::move(block)))
+            throw std::runtime_error("Stopped.");
+    } catch (const std::exception &e) {
+        error = QString::fromUtf8(e.what());
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_counts = counts;
+        m_error = error;
+    }
+    feed->finish();
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_running = false;
+            emit finished();
+        },
+        Qt::QueuedConnection);
+}
