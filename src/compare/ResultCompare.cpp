@@ -209,6 +209,10 @@ bool ResultCompare::start(Side left, Side right, const QStringList &keys, bool k
             column.title = QStringLiteral("%1 (%2)").arg(column.title, side->label);
             columns.push_back(column);
         }
+    m_keyCount = int(plan->keys.size());
+    m_comparedColumns.clear();
+    for (const QString &title : plan->comparedTitles)
+        m_comparedColumns << title;
     plan->left = std::move(left);
     plan->right = std::move(right);
 
@@ -294,6 +298,19 @@ void ResultCompare::run(std::shared_ptr<Plan> plan, std::shared_ptr<ResultFeed> 
         std::string leftForm;
         std::string rightForm;
         QByteArray changedNames;
+        const auto push = [&] {
+            if (!feed->push(std::move(block)))
+                return false;
+            if (!m_arrivalPosted.exchange(true))
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        m_arrivalPosted = false;
+                        emit rowsArrived();
+                    },
+                    Qt::QueuedConnection);
+            return true;
+        };
         const auto addText = [&](int column, const QString &value) {
             const QByteArray utf8 = value.toUtf8();
             block.addValue(column, utf8.constData(), std::size_t(utf8.size()));
@@ -359,7 +376,7 @@ void ResultCompare::run(std::shared_ptr<Plan> plan, std::shared_ptr<ResultFeed> 
             }
             block.endRow();
             if (block.rows() == BlockRows) {
-                if (!feed->push(std::move(block)))
+                if (!push())
                     return false;
                 block = feed->newBlock(BlockRows);
             }
@@ -399,7 +416,7 @@ void ResultCompare::run(std::shared_ptr<Plan> plan, std::shared_ptr<ResultFeed> 
                     load(s);
                 }
         }
-        if (block.rows() > 0 && !feed->push(std::move(block)))
+        if (block.rows() > 0 && !push())
             throw std::runtime_error("Stopped.");
     } catch (const std::exception &e) {
         error = QString::fromUtf8(e.what());

@@ -91,7 +91,14 @@ public:
     // The counts as the line above the grid shows them.
     static QString summary(const Counts &counts);
 
+    // The layout of the compared result: how many key columns follow COMPARE and CHANGED, and
+    // the compared columns' names, each of whose left and right values follow the keys.
+    int keyCount() const { return m_keyCount; }
+    QStringList comparedColumns() const { return m_comparedColumns; }
+
 signals:
+    // Rows were added to the result since the last notice (one notice at a time).
+    void rowsArrived();
     void finished();
 
 private:
@@ -108,5 +115,8 @@ private:
     Counts m_counts;
     QString m_error;
     QStringList m_notCompared;
+    int m_keyCount = 0;
+    QStringList m_comparedColumns;
+    std::atomic<bool> m_arrivalPosted { false };
     std::shared_ptr<ResultFeed> m_feed;
 };
