@@ -95,13 +95,19 @@ void TForm1::setupCompare()
     ui->TabSheet2Layout->insertWidget(0, m_compareStrip);
     m_compareHighlight = new CompareHighlight(ui->DBGrid1); // owned by the grid (Qt parent)
     ui->DBGrid1->setItemDelegate(m_compareHighlight);
-    // Another result in the grid: the strip and the tint go.
+    // Another result in the grid: the strip and the tint go. Looked at once the change is done
+    // (a result being shown resets the grid on its way).
     connect(m_shown.source(), &QAbstractItemModel::modelReset, this, [this] {
-        const QueryDataset *result = m_shown.get();
-        if (result && m_compareSerial && result->serial() == m_compareSerial)
-            return;
-        m_compareStrip->hide();
-        m_compareHighlight->setCompared(0, {});
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                const QueryDataset *result = m_shown.get();
+                if (result && m_compareSerial && result->serial() == m_compareSerial)
+                    return;
+                m_compareStrip->hide();
+                m_compareHighlight->setCompared(0, {});
+            },
+            Qt::QueuedConnection);
     });
 }
 
