@@ -306,9 +306,10 @@ void tst_MainWindow::menus_data()
                                    "Font", "Print", "Find-Replace" };
     QTest::newRow("grid") << "PopupMenu2"
                           << QStringList { "CopyFieldtoClipboard1", "CopyEntireRowtoclipboard1",
-                                 "CopyEntireRowCommaQuote1" }
+                                 "CopyEntireRowCommaQuote1", "", "CompareResults1" }
                           << QStringList { "Copy Field to Clipboard",
-                                 "Copy Entire Row to clipboard", "Copy Entire Row (Comma Quote)" };
+                                 "Copy Entire Row to clipboard", "Copy Entire Row (Comma Quote)",
+                                 "", "Compare Results..." };
 }
 
 void tst_MainWindow::menus()
