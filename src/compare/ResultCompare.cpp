@@ -2,15 +2,22 @@
 
 #include "connection/QueryDataset.h"
 #include "connection/ResultReader.h"
+#include "connection/ResultStore.h"
 #include "results/RowOrder.h"
 #include "results/TextSort.h"
 #include "valuetext/FieldTypes.h"
 
+#include <QDir>
 #include <QMetaObject>
+#include <QTemporaryFile>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <exception>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 
 using ValueText::StoredKind;
 
@@ -93,6 +100,129 @@ bool takesPart(const ResultCompare::Side &side, int row, QString &text)
     ValueText::appendStoredText(text, side.rows->kind(side.filterColumn), data, length);
     return text == side.filterText;
 }
+
+// A 64-bit FNV-1a hash of a row's compared values (forms), so that a row pair's equality is known
+// from the sorted keys alone, without reading the rows again.
+class ValueHash
+{
+public:
+    void add(const char *data, std::size_t length)
+    {
+        for (std::size_t i = 0; i < length; ++i) {
+            m_value ^= static_cast<unsigned char>(data[i]);
+            m_value *= 0x100000001b3ULL;
+        }
+    }
+    void addValue(bool present, const std::string &form)
+    {
+        const char tag = present ? 1 : 0;
+        add(&tag, 1);
+        const auto length = std::uint32_t(form.size());
+        add(reinterpret_cast<const char *>(&length), sizeof length);
+        add(form.data(), form.size());
+    }
+    // As sixteen hexadecimal digits: bytes that are never zero, for the end of a sort key.
+    template <typename Bytes>
+    void appendTo(Bytes &out) const
+    {
+        for (int shift = 60; shift >= 0; shift -= 4)
+            out.push_back(static_cast<typename Bytes::value_type>(
+                "0123456789abcdef"[(m_value >> shift) & 0xF]));
+    }
+
+private:
+    std::uint64_t m_value = 0xcbf29ce484222325ULL;
+};
+constexpr std::size_t HashBytes = 16;
+
+// One side's records in key order, each with its sort key, in a temporary file written once and
+// read back once, front to back.
+class SortedFile
+{
+public:
+    SortedFile()
+    {
+        const QString folder = ResultStore::defaultSpillFolder();
+        QDir().mkpath(folder);
+        m_file.setFileTemplate(folder + QStringLiteral("/stelvik-compare-XXXXXX"));
+        if (!m_file.open())
+            fail(QStringLiteral("Cannot create the compare's temporary file in %1: %2")
+                     .arg(folder, m_file.errorString()));
+    }
+
+    void write(int row, const char *key, std::size_t length)
+    {
+        const auto size = std::uint32_t(length);
+        m_buffer.append(reinterpret_cast<const char *>(&row), sizeof row);
+        m_buffer.append(reinterpret_cast<const char *>(&size), sizeof size);
+        m_buffer.append(key, length);
+        if (m_buffer.size() >= BufferBytes)
+            flush();
+    }
+    void rewind()
+    {
+        flush();
+        if (!m_file.seek(0))
+            fail(QStringLiteral("Cannot read the compare's temporary file: %1")
+                     .arg(m_file.errorString()));
+        m_at = 0;
+    }
+    // The next record and its key; false at the end.
+    bool next(int &row, std::string &key)
+    {
+        std::uint32_t size = 0;
+        if (!read(reinterpret_cast<char *>(&row), sizeof row))
+            return false;
+        if (!read(reinterpret_cast<char *>(&size), sizeof size))
+            fail(QStringLiteral("The compare's temporary file ends too early"));
+        key.resize(size);
+        if (size > 0 && !read(key.data(), size))
+            fail(QStringLiteral("The compare's temporary file ends too early"));
+        return true;
+    }
+
+private:
+    static constexpr std::size_t BufferBytes = std::size_t(1) << 20;
+
+    [[noreturn]] static void fail(const QString &message)
+    {
+        throw std::runtime_error(message.toStdString());
+    }
+    void flush()
+    {
+        if (!m_buffer.empty()
+            && m_file.write(m_buffer.data(), qint64(m_buffer.size())) != qint64(m_buffer.size()))
+            fail(QStringLiteral("The compare's temporary file cannot grow: %1")
+                     .arg(m_file.errorString()));
+        m_buffer.clear();
+    }
+    bool read(char *out, std::size_t bytes)
+    {
+        while (bytes > 0) {
+            if (m_at == m_buffer.size()) {
+                m_buffer.resize(BufferBytes);
+                const qint64 got = m_file.read(m_buffer.data(), qint64(m_buffer.size()));
+                if (got < 0)
+                    fail(QStringLiteral("Cannot read the compare's temporary file: %1")
+                             .arg(m_file.errorString()));
+                m_buffer.resize(std::size_t(got));
+                m_at = 0;
+                if (got == 0)
+                    return false;
+            }
+            const std::size_t part = std::min(bytes, m_buffer.size() - m_at);
+            std::memcpy(out, m_buffer.data() + m_at, part);
+            m_at += part;
+            out += part;
+            bytes -= part;
+        }
+        return true;
+    }
+
+    QTemporaryFile m_file;
+    std::string m_buffer;
+    std::size_t m_at = 0;
+};
 
 } // namespace
 
@@ -278,8 +408,10 @@ void ResultCompare::run(std::shared_ptr<Plan> plan, std::shared_ptr<ResultFeed> 
         const Plan &p = *plan;
         QString text;
         std::string form;
-        // Each side's rows that take part, in the order of their keys.
-        std::vector<int> order[2];
+        // Each side's rows that take part, in the order of their keys, each key followed by the
+        // hash of the row's compared values; in a file, so that the rows are never read again
+        // but those shown.
+        SortedFile sorted[2];
         for (int s = 0; s < 2; ++s) {
             const Side &side = s == 0 ? p.left : p.right;
             std::vector<int> skipped;
@@ -287,11 +419,22 @@ void ResultCompare::run(std::shared_ptr<Plan> plan, std::shared_ptr<ResultFeed> 
                 if (!takesPart(side, row, text))
                     return false;
                 appendKey(*side.rows, row, p.keys, s == 0, bytes, form, text);
+                ValueHash hash;
+                for (const Pair &pair : p.compared) {
+                    const bool present = compareForm(
+                        *side.rows, row, s == 0 ? pair.left : pair.right, pair.numbers, form, text);
+                    hash.addValue(present, form);
+                }
+                hash.appendTo(bytes);
                 return true;
             };
+            const auto hand = [&](int row, const char *key, std::size_t length) {
+                sorted[s].write(row, key, length);
+            };
             if (!RowOrder::sortKeys(
-                    side.rows->rowCount(), keyOf, false, m_stop, order[s], skipped, m_runBytes))
+                    side.rows->rowCount(), keyOf, false, m_stop, hand, skipped, m_runBytes))
                 throw std::runtime_error("Stopped.");
+            sorted[s].rewind();
         }
 
         ResultStore::Block block = feed->newBlock(BlockRows);
@@ -328,10 +471,11 @@ void ResultCompare::run(std::shared_ptr<Plan> plan, std::shared_ptr<ResultFeed> 
                 block.addValue(to, data, length);
             }
         };
-        // One row of the result: l and r are the rows of each side, -1 where there is none.
-        const auto emitRow = [&](int l, int r) {
+        // One row of the result: l and r are the rows of each side, -1 where there is none;
+        // equal: their compared values are the same.
+        const auto emitRow = [&](int l, int r, bool equal) {
             changedNames.clear();
-            if (l >= 0 && r >= 0) {
+            if (l >= 0 && r >= 0 && !equal) {
                 for (std::size_t c = 0; c < p.compared.size(); ++c) {
                     const Pair &pair = p.compared[c];
                     const bool leftValue =
@@ -344,6 +488,8 @@ void ResultCompare::run(std::shared_ptr<Plan> plan, std::shared_ptr<ResultFeed> 
                         changedNames += p.comparedTitles[c].toUtf8();
                     }
                 }
+            }
+            if (l >= 0 && r >= 0) {
                 if (changedNames.isEmpty()) {
                     ++counts.same;
                     if (!p.keepSame)
@@ -383,38 +529,72 @@ void ResultCompare::run(std::shared_ptr<Plan> plan, std::shared_ptr<ResultFeed> 
             return true;
         };
 
-        // The merge join: equal keys pair their rows in fetched order.
-        std::string keys[2];
-        std::string previous[2];
-        std::size_t at[2] = { 0, 0 };
-        bool has[2] = { false, false };
-        const auto load = [&](int s) {
-            has[s] = at[s] < order[s].size();
-            if (!has[s])
-                return;
-            previous[s].swap(keys[s]);
-            keys[s].clear();
-            const Side &side = s == 0 ? p.left : p.right;
-            appendKey(*side.rows, order[s][at[s]], p.keys, s == 0, keys[s], form, text);
-            if (at[s] > 0 && keys[s] == previous[s])
-                ++(s == 0 ? counts.repeatedLeft : counts.repeatedRight);
+        // The merge join, one key at a time: the rows of a key on each side (more than one
+        // where a key repeats) pair first with a row of the same values, then in order; the
+        // rest are on their side only.
+        struct Keyed
+        {
+            int row;
+            std::string hash;
         };
-        load(0);
-        load(1);
+        std::string key[2];
+        std::string next[2];
+        int nextRow[2] = { -1, -1 };
+        bool has[2];
+        for (int s = 0; s < 2; ++s)
+            has[s] = sorted[s].next(nextRow[s], next[s]);
+        std::vector<Keyed> group[2];
         std::size_t done = 0;
         while (has[0] || has[1]) {
-            if (++done % 4096 == 0 && m_stop.load(std::memory_order_relaxed))
+            if (++done % 1024 == 0 && m_stop.load(std::memory_order_relaxed))
                 throw std::runtime_error("Stopped.");
-            const int order01 = !has[0] ? 1 : !has[1] ? -1 : keys[0].compare(keys[1]);
-            const int l = order01 <= 0 ? order[0][at[0]] : -1;
-            const int r = order01 >= 0 ? order[1][at[1]] : -1;
-            if (!emitRow(l, r))
-                throw std::runtime_error("Stopped.");
-            for (int s = 0; s < 2; ++s)
-                if ((s == 0 ? l : r) >= 0) {
-                    ++at[s];
-                    load(s);
+            // The smaller key of the two sides' next rows, and every row of each side with it.
+            const auto keyPart = [](const std::string &sortKey) {
+                return std::string_view(sortKey).substr(0, sortKey.size() - HashBytes);
+            };
+            const int order = !has[0] ? 1
+                : !has[1]             ? -1
+                                      : keyPart(next[0]).compare(keyPart(next[1]));
+            for (int s = 0; s < 2; ++s) {
+                group[s].clear();
+                if (!has[s] || (s == 0 ? order > 0 : order < 0))
+                    continue;
+                key[s].assign(keyPart(next[s]));
+                while (has[s] && keyPart(next[s]) == key[s]) {
+                    group[s].push_back({ nextRow[s], next[s].substr(next[s].size() - HashBytes) });
+                    has[s] = sorted[s].next(nextRow[s], next[s]);
                 }
+                if (group[s].size() > 1)
+                    (s == 0 ? counts.repeatedLeft : counts.repeatedRight) +=
+                        qint64(group[s].size() - 1);
+            }
+            if (group[0].size() == 1 && group[1].size() == 1) {
+                if (!emitRow(
+                        group[0][0].row, group[1][0].row, group[0][0].hash == group[1][0].hash))
+                    throw std::runtime_error("Stopped.");
+                continue;
+            }
+            // Within a key the rows are in the order of their hashes: equal ones pair as the same.
+            std::vector<int> rest[2];
+            std::size_t i = 0;
+            std::size_t j = 0;
+            while (i < group[0].size() || j < group[1].size()) {
+                const int by = i == group[0].size() ? 1
+                    : j == group[1].size()          ? -1
+                                                    : group[0][i].hash.compare(group[1][j].hash);
+                if (by == 0) {
+                    if (!emitRow(group[0][i++].row, group[1][j++].row, true))
+                        throw std::runtime_error("Stopped.");
+                } else if (by < 0) {
+                    rest[0].push_back(group[0][i++].row);
+                } else {
+                    rest[1].push_back(group[1][j++].row);
+                }
+            }
+            for (std::size_t k = 0; k < std::max(rest[0].size(), rest[1].size()); ++k)
+                if (!emitRow(k < rest[0].size() ? rest[0][k] : -1,
+                        k < rest[1].size() ? rest[1][k] : -1, false))
+                    throw std::runtime_error("Stopped.");
         }
         if (block.rows() > 0 && !push())
             throw std::runtime_error("Stopped.");

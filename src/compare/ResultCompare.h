@@ -19,17 +19,18 @@ class ResultReader;
 // Two results compared row by row on key columns, into one result that reads like any other: a
 // first column COMPARE ("only left", "only right", "changed", or "same" when equal rows are kept),
 // a column CHANGED naming the compared columns that differ, the key columns, then for each
-// compared column its left and its right value side by side. Both sides are sorted on the key
-// (with the sort that goes to temporary files beyond its bound, so results larger than memory
-// compare) and merge-joined on a thread of its own; the rows arrive through a feed, as a merged
-// result's do. Owned by the window; UI thread only.
+// compared column its left and its right value side by side. Both sides are sorted on the key,
+// each key followed by a hash of the row's compared values (with the sort that goes to temporary
+// files beyond its bound), and the sorted keys are merge-joined from files on a thread of their
+// own: results larger than memory compare, and only the rows shown are read again. The rows
+// arrive through a feed, as a merged result's do. Owned by the window; UI thread only.
 //
 // Columns are matched by name, ignoring case; those on one side only are not compared and are
 // listed in notCompared(). Values are equal when both are NULL, or when their texts are equal;
 // where either side's column holds numbers, both are compared as numbers (1.0 equals 1). Keys
-// match the same way, and a NULL key matches a NULL key. Rows with a key that repeats are paired
-// in their fetched order, the rest of the longer side being only on that side; the repeats are
-// counted.
+// match the same way, and a NULL key matches a NULL key. The rows of a key that repeats pair
+// first with a row of the same values, the rest in the order of their hashes; what is left is on
+// its side only. The repeats are counted.
 class ResultCompare : public QObject
 {
     Q_OBJECT

@@ -218,7 +218,7 @@ private:
 };
 
 // Merges the runs into one order of records.
-void merge(std::vector<std::unique_ptr<Run>> &runs, bool descending, std::vector<int> &values)
+void merge(std::vector<std::unique_ptr<Run>> &runs, bool descending, const RowOrder::Emit &hand)
 {
     const auto after = [&runs, descending](std::size_t a, std::size_t b) {
         const Run &x = *runs[a];
@@ -235,7 +235,7 @@ void merge(std::vector<std::unique_ptr<Run>> &runs, bool descending, std::vector
     while (!heads.empty()) {
         const std::size_t run = heads.top();
         heads.pop();
-        values.push_back(runs[run]->row);
+        hand(runs[run]->row, runs[run]->key.data(), runs[run]->key.size());
         if (runs[run]->next())
             heads.push(run);
     }
@@ -247,6 +247,15 @@ namespace RowOrder {
 
 bool sortKeys(int rows, const KeyMaker &keyOf, bool descending, const std::atomic<bool> &stop,
     std::vector<int> &values, std::vector<int> &skipped, std::size_t runBytes)
+{
+    return sortKeys(
+        rows, keyOf, descending, stop,
+        [&values](int record, const char *, std::size_t) { values.push_back(record); }, skipped,
+        runBytes);
+}
+
+bool sortKeys(int rows, const KeyMaker &keyOf, bool descending, const std::atomic<bool> &stop,
+    const Emit &hand, std::vector<int> &skipped, std::size_t runBytes)
 {
     std::vector<std::uint8_t> bytes;
     bytes.reserve(std::min(runBytes, std::size_t(rows) * 32) + 4096);
@@ -276,17 +285,17 @@ bool sortKeys(int rows, const KeyMaker &keyOf, bool descending, const std::atomi
     }
     if (runs.empty()) {
         sortEntries(entries, bytes, descending);
-        values.reserve(entries.size());
-        for (const Entry &entry : entries)
-            values.push_back(entry.row);
+        for (const Entry &entry : entries) {
+            const char *key = reinterpret_cast<const char *>(bytes.data() + entry.offset);
+            hand(entry.row, key, std::strlen(key));
+        }
         return !stop.load();
     }
     if (!entries.empty())
         endRun();
     std::vector<Entry>().swap(entries);
     std::vector<std::uint8_t>().swap(bytes);
-    values.reserve(std::size_t(rows) - skipped.size());
-    merge(runs, descending, values);
+    merge(runs, descending, hand);
     return !stop.load();
 }
 

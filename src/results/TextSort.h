@@ -35,4 +35,9 @@ using KeyMaker = std::function<bool(int record, std::vector<std::uint8_t> &bytes
 bool sortKeys(int rows, const KeyMaker &keyOf, bool descending, const std::atomic<bool> &stop,
     std::vector<int> &values, std::vector<int> &skipped, std::size_t runBytes = DefaultRunBytes);
 
+// The same, handing each record with its key (valid for the call only) to `hand` in order.
+using Emit = std::function<void(int record, const char *key, std::size_t length)>;
+bool sortKeys(int rows, const KeyMaker &keyOf, bool descending, const std::atomic<bool> &stop,
+    const Emit &hand, std::vector<int> &skipped, std::size_t runBytes = DefaultRunBytes);
+
 } // namespace RowOrder

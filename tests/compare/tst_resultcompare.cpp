@@ -115,6 +115,14 @@ void tst_resultcompare::compared_data()
         << QStringList { "COMPARE|CHANGED|id|name|qty (L)|qty (R)", "only left|~|1|a|10|~",
                "same|~|2|b|20|20", "only right|~|3|C|~|30", "only left|~|3|c|30|~" }
         << 4 << "2 only left, 1 only right, 0 changed, 1 same";
+    // Rows of a repeated key pair first with a row of the same values, the rest in order.
+    QTest::newRow("a repeated key on both sides")
+        << "LEFT:select 8 as id, 'x' as name union all select 8, 'y'"
+        << "RIGHT:select 8 as id, 'y' as name union all select 8, 'z'" << QStringList { "id" }
+        << true
+        << QStringList { "COMPARE|CHANGED|id|name (L)|name (R)", "same|~|8|y|y",
+               "changed|name|8|x|z" }
+        << 2 << "0 only left, 0 only right, 1 changed, 1 same; keys repeated: 1 left, 1 right";
     // Numbers compare by value whatever their type or text; texts compare as texts.
     QTest::newRow("1.0 against 1, SQLite against PostgreSQL")
         << "LEFT:select 1 as k, 1.0 as n, '1.0' as s union all select 2, 2.5, 'x'"
