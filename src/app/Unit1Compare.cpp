@@ -19,6 +19,8 @@
 #include "widgets/ErrorBox.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 
@@ -74,6 +76,39 @@ void addCandidates(const QueryDataset &result, const QString &name, QVector<Cand
         out.append({ one, result.sql(), alias });
     }
 }
+
+// Esc in the window stops the compare while it runs; taken before the window's own Esc (which
+// would close the result). Lives as long as the compare (its Qt child).
+class EscStops : public QObject
+{
+public:
+    EscStops(ResultCompare *compare, QWidget *window)
+        : QObject(compare)
+        , m_window(window)
+    {
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *compare = static_cast<ResultCompare *>(parent());
+        if ((event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)
+            && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape
+            && static_cast<QKeyEvent *>(event)->modifiers() == Qt::NoModifier
+            && compare->isRunning() && watched->isWidgetType()
+            && static_cast<QWidget *>(watched)->window() == m_window) {
+            event->accept();
+            if (event->type() == QEvent::KeyPress)
+                compare->stop();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QWidget *m_window;
+};
 
 } // namespace
 
@@ -183,6 +218,7 @@ void TForm1::CompareResults1Click(QObject *)
         showError(this, m_compare->error());
         return;
     }
+    new EscStops(m_compare, this); // owned by the compare (Qt parent)
     std::unique_ptr<QueryDataset> result = m_compare->takeResult();
     m_compareSerial = result->serial();
     const QString caption = QStringLiteral("%1 against %2").arg(left.side.label, right.side.label);
