@@ -5,7 +5,7 @@
 #include "app/Unit1.h"
 #include "app/WindowLifecycle.h"
 #include "catalog/Catalogs.h"
-#include "catalog/Completion.h"
+#include "catalog/PrimaryKey.h"
 #include "compare/ResultCompare.h"
 #include "connection/QueryDataset.h"
 #include "connection/ResultReader.h"
@@ -178,22 +178,12 @@ void TForm1::CompareResults1Click(QObject *)
     const QString sql = first.sql.isEmpty() ? HistoryStore::joinLines(EditorLines()) : first.sql;
     QStringList keys;
     const Sql::Dialect dialect = aliasDialect(first.alias);
-    const QVector<Catalog::TableRef> tables = Catalog::statementTables(sql, dialect);
-    if (tables.size() == 1 && catalogs()) {
+    if (catalogs()) {
         if (Catalog::SnapshotPtr snapshot = catalogs()->snapshot(first.alias)) {
-            if (const Catalog::Object *table =
-                    Catalog::resolveTable(*snapshot, tables[0], dialect)) {
-                if (const auto *columns = snapshot->columns(table->schema, table->name)) {
-                    QVector<Catalog::Column> key;
-                    for (const Catalog::Column &column : *columns)
-                        if (column.keySeq > 0)
-                            key.append(column);
-                    std::sort(key.begin(), key.end(),
-                        [](const auto &a, const auto &b) { return a.keySeq < b.keySeq; });
-                    for (const Catalog::Column &column : key)
-                        keys << column.name;
-                }
-            }
+            const Catalog::Object *table = nullptr;
+            keys = Catalog::primaryKey(*snapshot, sql, dialect, &table);
+            if (table && !snapshot->columns(table->schema, table->name))
+                catalogs()->requestColumns(first.alias, table->schema, table->name); // next time
         }
     }
 
