@@ -63,6 +63,7 @@ TForm1::TForm1(const Options &options, QWidget *parent)
     setupEditor();
     setupGrid();
     setupFanOut();
+    setupCompare();
     setupExport();
     setupHistory();
     setupAbout();

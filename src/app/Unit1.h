@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <QStringList>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -34,6 +35,10 @@ class HistoryPage;
 class DataSource;
 class ExportCommands;
 class FanOutView;
+class CompareHighlight;
+class ResultCompare;
+class QAction;
+class QLabel;
 class QToolButton;
 class TReplaceDialog;
 class QPrinter;
@@ -322,4 +327,17 @@ private:
     void FanOut1Click(QObject *Sender);
     FanOutView *m_fanOut = nullptr; // owned by the window (Qt parent)
     QToolButton *m_fanOutButton = nullptr; // owned by the toolbar (Qt parent)
+    // [Unit1Compare.cpp]
+public:
+    ResultCompare *compareRun() const { return m_compare; } // the last compare (for the tests)
+
+private:
+    void setupCompare(); // the action, Ctrl+Shift+D, the grid menu's item, the strip, the tint
+    // Compares two results on screen, chosen with their key columns in a dialog.
+    void CompareResults1Click(QObject *Sender);
+    QAction *m_compareAction = nullptr; // owned by the window (Qt parent)
+    QLabel *m_compareStrip = nullptr; // owned by the grid's page (Qt parent)
+    CompareHighlight *m_compareHighlight = nullptr; // owned by the grid (Qt parent)
+    ResultCompare *m_compare = nullptr; // owned by the window (Qt parent)
+    std::uint64_t m_compareSerial = 0; // of the compared result once shown
 };

@@ -218,7 +218,7 @@ private:
 };
 
 // Merges the runs into one order of records.
-void merge(std::vector<std::unique_ptr<Run>> &runs, bool descending, std::vector<int> &values)
+void merge(std::vector<std::unique_ptr<Run>> &runs, bool descending, const RowOrder::Emit &hand)
 {
     const auto after = [&runs, descending](std::size_t a, std::size_t b) {
         const Run &x = *runs[a];
@@ -235,7 +235,7 @@ void merge(std::vector<std::unique_ptr<Run>> &runs, bool descending, std::vector
     while (!heads.empty()) {
         const std::size_t run = heads.top();
         heads.pop();
-        values.push_back(runs[run]->row);
+        hand(runs[run]->row, runs[run]->key.data(), runs[run]->key.size());
         if (runs[run]->next())
             heads.push(run);
     }
@@ -245,17 +245,22 @@ void merge(std::vector<std::unique_ptr<Run>> &runs, bool descending, std::vector
 
 namespace RowOrder {
 
-bool sortTexts(const ResultReader &reader, int column, bool descending, const QLocale &locale,
-    const std::atomic<bool> &stop, std::vector<int> &values, std::vector<int> &nulls,
-    std::size_t runBytes)
+bool sortKeys(int rows, const KeyMaker &keyOf, bool descending, const std::atomic<bool> &stop,
+    std::vector<int> &values, std::vector<int> &skipped, std::size_t runBytes)
 {
-    const Collator collator(locale);
-    const int rows = reader.rowCount();
+    return sortKeys(
+        rows, keyOf, descending, stop,
+        [&values](int record, const char *, std::size_t) { values.push_back(record); }, skipped,
+        runBytes);
+}
+
+bool sortKeys(int rows, const KeyMaker &keyOf, bool descending, const std::atomic<bool> &stop,
+    const Emit &hand, std::vector<int> &skipped, std::size_t runBytes)
+{
     std::vector<std::uint8_t> bytes;
     bytes.reserve(std::min(runBytes, std::size_t(rows) * 32) + 4096);
     std::vector<Entry> entries;
     std::vector<std::unique_ptr<Run>> runs;
-    QString text;
     const auto endRun = [&] {
         sortEntries(entries, bytes, descending);
         runs.push_back(std::make_unique<Run>());
@@ -266,16 +271,13 @@ bool sortTexts(const ResultReader &reader, int column, bool descending, const QL
     for (int row = 0; row < rows; ++row) {
         if (row % 4096 == 0 && stop.load(std::memory_order_relaxed))
             return false;
-        const char *data = nullptr;
-        std::size_t length = 0;
-        if (!reader.value(row, column, data, length)) {
-            nulls.push_back(row);
+        const std::size_t offset = bytes.size();
+        if (!keyOf(row, bytes)) {
+            bytes.resize(offset);
+            skipped.push_back(row);
             continue;
         }
-        text.resize(0);
-        ValueText::appendStoredText(text, ValueText::StoredKind::Text, data, length);
-        const std::size_t offset = bytes.size();
-        collator.appendKey(text, bytes);
+        bytes.push_back(0); // the key's end
         bytes.insert(bytes.end(), 8, 0); // so that a key is always read eight bytes on
         entries.push_back({ 0, std::uint32_t(offset), row });
         if (bytes.size() >= runBytes)
@@ -283,18 +285,38 @@ bool sortTexts(const ResultReader &reader, int column, bool descending, const QL
     }
     if (runs.empty()) {
         sortEntries(entries, bytes, descending);
-        values.reserve(entries.size());
-        for (const Entry &entry : entries)
-            values.push_back(entry.row);
+        for (const Entry &entry : entries) {
+            const char *key = reinterpret_cast<const char *>(bytes.data() + entry.offset);
+            hand(entry.row, key, std::strlen(key));
+        }
         return !stop.load();
     }
     if (!entries.empty())
         endRun();
     std::vector<Entry>().swap(entries);
     std::vector<std::uint8_t>().swap(bytes);
-    values.reserve(std::size_t(rows) - nulls.size());
-    merge(runs, descending, values);
+    merge(runs, descending, hand);
     return !stop.load();
+}
+
+bool sortTexts(const ResultReader &reader, int column, bool descending, const QLocale &locale,
+    const std::atomic<bool> &stop, std::vector<int> &values, std::vector<int> &nulls,
+    std::size_t runBytes)
+{
+    const Collator collator(locale);
+    QString text;
+    const auto keyOf = [&](int row, std::vector<std::uint8_t> &bytes) {
+        const char *data = nullptr;
+        std::size_t length = 0;
+        if (!reader.value(row, column, data, length))
+            return false;
+        text.resize(0);
+        ValueText::appendStoredText(text, ValueText::StoredKind::Text, data, length);
+        collator.appendKey(text, bytes);
+        bytes.pop_back(); // its zero byte: sortKeys ends every key with one
+        return true;
+    };
+    return sortKeys(reader.rowCount(), keyOf, descending, stop, values, nulls, runBytes);
 }
 
 } // namespace RowOrder

@@ -307,10 +307,10 @@ void tst_MainWindow::menus_data()
     QTest::newRow("grid") << "PopupMenu2"
                           << QStringList { "CopyFieldtoClipboard1", "CopyEntireRowtoclipboard1",
                                  "CopyEntireRowCommaQuote1", "N2", "PinResult1",
-                                 "ClosePinnedResult1" }
+                                 "ClosePinnedResult1", "CompareResults1" }
                           << QStringList { "Copy Field to Clipboard",
                                  "Copy Entire Row to clipboard", "Copy Entire Row (Comma Quote)",
-                                 "", "Pin Result", "Close Pinned Result" };
+                                 "", "Pin Result", "Close Pinned Result", "Compare Results..." };
 }
 
 void tst_MainWindow::menus()
