@@ -150,20 +150,21 @@ void TForm1::CompareResults1Click(QObject *)
     if (m_control->state() != QueryControl::State::Idle || m_fanOut->isRunning()
         || m_login->holdsCommands() || !m_shown.open())
         return; // as Run: nothing while a statement is under way
-    // Every page's rows are read through a reader of their own, taken page by page.
+    // Every page's rows (the pinned ones too) are read through a reader of their own, taken
+    // page by page.
     QVector<Candidate> candidates;
-    const int current = std::max(0, m_shown.currentPage());
-    const int pages = std::max(1, m_shown.pageCount());
+    const int current = std::max(0, m_shown.currentTab());
+    const int pages = std::max(1, m_shown.tabCount());
     for (int page = 0; page < pages; ++page) {
-        if (pages > 1 && !m_shown.showPage(page))
+        if (pages > 1 && !m_shown.showTab(page))
             continue;
         if (const QueryDataset *result = m_shown.open())
             addCandidates(*result,
-                pages > 1 ? QStringLiteral("Result %1").arg(page + 1) : QStringLiteral("Result"),
+                pages > 1 ? m_shown.tabCaption(page) : QStringLiteral("Result"),
                 candidates);
     }
     if (pages > 1)
-        m_shown.showPage(current);
+        m_shown.showTab(current);
     if (candidates.size() < 2) {
         showError(this,
             QStringLiteral("Compare needs two results fetched whole: two pages of the result, or "
