@@ -3,13 +3,12 @@
 #include "connection/QueryDataset.h"
 #include "connection/ResultReader.h"
 #include "connection/ResultStore.h"
+#include "results/KeyedRecordFile.h"
 #include "results/RowOrder.h"
 #include "results/TextSort.h"
 #include "valuetext/FieldTypes.h"
 
-#include <QDir>
 #include <QMetaObject>
-#include <QTemporaryFile>
 
 #include <algorithm>
 #include <cstdint>
@@ -135,94 +134,6 @@ private:
 };
 constexpr std::size_t HashBytes = 16;
 
-// One side's records in key order, each with its sort key, in a temporary file written once and
-// read back once, front to back.
-class SortedFile
-{
-public:
-    SortedFile()
-    {
-        const QString folder = ResultStore::defaultSpillFolder();
-        QDir().mkpath(folder);
-        m_file.setFileTemplate(folder + QStringLiteral("/stelvik-compare-XXXXXX"));
-        if (!m_file.open())
-            fail(QStringLiteral("Cannot create the compare's temporary file in %1: %2")
-                     .arg(folder, m_file.errorString()));
-    }
-
-    void write(int row, const char *key, std::size_t length)
-    {
-        const auto size = std::uint32_t(length);
-        m_buffer.append(reinterpret_cast<const char *>(&row), sizeof row);
-        m_buffer.append(reinterpret_cast<const char *>(&size), sizeof size);
-        m_buffer.append(key, length);
-        if (m_buffer.size() >= BufferBytes)
-            flush();
-    }
-    void rewind()
-    {
-        flush();
-        if (!m_file.seek(0))
-            fail(QStringLiteral("Cannot read the compare's temporary file: %1")
-                     .arg(m_file.errorString()));
-        m_at = 0;
-    }
-    // The next record and its key; false at the end.
-    bool next(int &row, std::string &key)
-    {
-        std::uint32_t size = 0;
-        if (!read(reinterpret_cast<char *>(&row), sizeof row))
-            return false;
-        if (!read(reinterpret_cast<char *>(&size), sizeof size))
-            fail(QStringLiteral("The compare's temporary file ends too early"));
-        key.resize(size);
-        if (size > 0 && !read(key.data(), size))
-            fail(QStringLiteral("The compare's temporary file ends too early"));
-        return true;
-    }
-
-private:
-    static constexpr std::size_t BufferBytes = std::size_t(1) << 20;
-
-    [[noreturn]] static void fail(const QString &message)
-    {
-        throw std::runtime_error(message.toStdString());
-    }
-    void flush()
-    {
-        if (!m_buffer.empty()
-            && m_file.write(m_buffer.data(), qint64(m_buffer.size())) != qint64(m_buffer.size()))
-            fail(QStringLiteral("The compare's temporary file cannot grow: %1")
-                     .arg(m_file.errorString()));
-        m_buffer.clear();
-    }
-    bool read(char *out, std::size_t bytes)
-    {
-        while (bytes > 0) {
-            if (m_at == m_buffer.size()) {
-                m_buffer.resize(BufferBytes);
-                const qint64 got = m_file.read(m_buffer.data(), qint64(m_buffer.size()));
-                if (got < 0)
-                    fail(QStringLiteral("Cannot read the compare's temporary file: %1")
-                             .arg(m_file.errorString()));
-                m_buffer.resize(std::size_t(got));
-                m_at = 0;
-                if (got == 0)
-                    return false;
-            }
-            const std::size_t part = std::min(bytes, m_buffer.size() - m_at);
-            std::memcpy(out, m_buffer.data() + m_at, part);
-            m_at += part;
-            out += part;
-            bytes -= part;
-        }
-        return true;
-    }
-
-    QTemporaryFile m_file;
-    std::string m_buffer;
-    std::size_t m_at = 0;
-};
 
 } // namespace
 
@@ -411,7 +322,9 @@ void ResultCompare::run(std::shared_ptr<Plan> plan, std::shared_ptr<ResultFeed> 
         // Each side's rows that take part, in the order of their keys, each key followed by the
         // hash of the row's compared values; in a file, so that the rows are never read again
         // but those shown.
-        SortedFile sorted[2];
+        // One side's records in key order, each with its sort key.
+        KeyedRecordFile sorted[2] { KeyedRecordFile(QStringLiteral("compare")),
+            KeyedRecordFile(QStringLiteral("compare")) };
         for (int s = 0; s < 2; ++s) {
             const Side &side = s == 0 ? p.left : p.right;
             std::vector<int> skipped;

@@ -1,12 +1,10 @@
 #include "results/TextSort.h"
 
 #include "connection/ResultReader.h"
-#include "connection/ResultStore.h"
+#include "results/KeyedRecordFile.h"
 #include "valuetext/StoredValue.h"
 
-#include <QDir>
 #include <QString>
-#include <QTemporaryFile>
 #include <queue>
 
 #include <algorithm>
@@ -119,53 +117,26 @@ void sortEntries(
     sortEntries(entries.data(), entries.data() + entries.size(), bytes.data(), descending);
 }
 
-// A sorted run in a temporary file: per value its record, its key's length and its key.
+// A sorted run in a temporary file.
 class Run
 {
 public:
-    Run()
-    {
-        const QString folder = ResultStore::defaultSpillFolder();
-        QDir().mkpath(folder);
-        m_file.setFileTemplate(folder + QStringLiteral("/stelvik-sort-XXXXXX"));
-        if (!m_file.open())
-            fail(QStringLiteral("Cannot create the sort's temporary file in %1: %2")
-                     .arg(folder, m_file.errorString()));
-    }
-
     void write(const std::vector<Entry> &entries, const std::vector<std::uint8_t> &bytes)
     {
-        std::vector<char> buffer;
-        buffer.reserve(BufferBytes + 64);
         for (const Entry &entry : entries) {
             const char *key = reinterpret_cast<const char *>(bytes.data() + entry.offset);
-            const std::uint32_t length = std::uint32_t(std::strlen(key));
-            buffer.insert(buffer.end(), reinterpret_cast<const char *>(&entry.row),
-                reinterpret_cast<const char *>(&entry.row) + sizeof entry.row);
-            buffer.insert(buffer.end(), reinterpret_cast<const char *>(&length),
-                reinterpret_cast<const char *>(&length) + sizeof length);
-            buffer.insert(buffer.end(), key, key + length);
-            if (buffer.size() >= BufferBytes)
-                flush(buffer);
+            m_file.write(entry.row, key, std::strlen(key));
         }
-        flush(buffer);
-        if (!m_file.seek(0))
-            fail(QStringLiteral("Cannot read the sort's temporary file: %1")
-                     .arg(m_file.errorString()));
+        m_file.rewind();
     }
 
     // The next value of the run; false at its end.
     bool next()
     {
-        char head[sizeof(std::int32_t) + sizeof(std::uint32_t)];
-        if (!read(head, sizeof head))
+        int number = 0;
+        if (!m_file.next(number, key))
             return false;
-        std::uint32_t length = 0;
-        std::memcpy(&row, head, sizeof row);
-        std::memcpy(&length, head + sizeof row, sizeof length);
-        key.resize(length);
-        if (length > 0 && !read(key.data(), length))
-            fail(QStringLiteral("The sort's temporary file ends too early"));
+        row = number;
         return true;
     }
 
@@ -173,48 +144,7 @@ public:
     std::string key;
 
 private:
-    static constexpr std::size_t BufferBytes = std::size_t(1) << 20;
-
-    [[noreturn]] static void fail(const QString &message)
-    {
-        throw std::runtime_error(message.toStdString());
-    }
-
-    void flush(std::vector<char> &buffer)
-    {
-        if (!buffer.empty()
-            && m_file.write(buffer.data(), qint64(buffer.size())) != qint64(buffer.size()))
-            fail(QStringLiteral("The sort's temporary file cannot grow: %1")
-                     .arg(m_file.errorString()));
-        buffer.clear();
-    }
-
-    bool read(char *out, std::size_t bytes)
-    {
-        while (bytes > 0) {
-            if (m_at == m_buffer.size()) {
-                m_buffer.resize(BufferBytes);
-                const qint64 got = m_file.read(m_buffer.data(), qint64(m_buffer.size()));
-                if (got < 0)
-                    fail(QStringLiteral("Cannot read the sort's temporary file: %1")
-                             .arg(m_file.errorString()));
-                m_buffer.resize(std::size_t(got));
-                m_at = 0;
-                if (got == 0)
-                    return false;
-            }
-            const std::size_t part = std::min(bytes, m_buffer.size() - m_at);
-            std::memcpy(out, m_buffer.data() + m_at, part);
-            m_at += part;
-            out += part;
-            bytes -= part;
-        }
-        return true;
-    }
-
-    QTemporaryFile m_file;
-    std::vector<char> m_buffer;
-    std::size_t m_at = 0;
+    KeyedRecordFile m_file { QStringLiteral("sort") };
 };
 
 // Merges the runs into one order of records.
