@@ -228,9 +228,8 @@ void ScriptLog::stepStarted(int index)
     m_log->scrollToItem(m_log->topLevelItem(index));
     mark(index, m_window->palette().color(QPalette::Highlight).lighter(170));
     if (HistoryRecorder *history = m_history())
-        m_historyKeys[index] = history->runStarted(
-            m_run->steps()[index].sql, m_alias, QDateTime::currentMSecsSinceEpoch(),
-            m_stepValues.value(index));
+        m_historyKeys[index] = history->runStarted(m_run->steps()[index].sql, m_alias,
+            QDateTime::currentMSecsSinceEpoch(), m_stepValues.value(index));
 }
 
 void ScriptLog::stepEnded(int index, StatementOutcome *outcome)

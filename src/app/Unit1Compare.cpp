@@ -159,8 +159,7 @@ void TForm1::CompareResults1Click(QObject *)
         if (pages > 1 && !m_shown.showTab(page))
             continue;
         if (const QueryDataset *result = m_shown.open())
-            addCandidates(*result,
-                pages > 1 ? m_shown.tabCaption(page) : QStringLiteral("Result"),
+            addCandidates(*result, pages > 1 ? m_shown.tabCaption(page) : QStringLiteral("Result"),
                 candidates);
     }
     if (pages > 1)

@@ -134,7 +134,6 @@ private:
 };
 constexpr std::size_t HashBytes = 16;
 
-
 } // namespace
 
 struct ResultCompare::Plan

@@ -120,7 +120,8 @@ void tst_fanout::escStops()
     QFETCH(bool, closeQuery);
     if (closeQuery) {
         fanOut(QStringLiteral("select pg_sleep(600)"), { "FANLITE1", "FANPG" });
-        QTRY_VERIFY_WITH_TIMEOUT(strip()->text().contains(QLatin1String("FANLITE1: error")), Timeout);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            strip()->text().contains(QLatin1String("FANLITE1: error")), Timeout);
         QVERIFY(m_form->fanOut()->isRunning());
         m_form.closeButton()->click();
         QTRY_VERIFY_WITH_TIMEOUT(!m_form->fanOut()->isRunning(), Timeout);

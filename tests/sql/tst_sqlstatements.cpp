@@ -158,7 +158,8 @@ void tst_sqlstatements::errorPlace_data()
     QTest::newRow("a character position") << "select |* fro t"
                                           << "syntax error\nPosition: 8";
     QTest::newRow("a character position past named markers, counted in the driver's text")
-        << "select :note, :note + ?, |* fro t" << "syntax error\nPosition: 18";
+        << "select :note, :note + ?, |* fro t"
+        << "syntax error\nPosition: 18";
     QTest::newRow("DB2 SQL0104N after the text before it")
         << "select fro, a |fro t"
         << "SQL0104N  An unexpected token \"fro\" was found following \"select fro, a \".  "
