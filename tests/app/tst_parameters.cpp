@@ -162,12 +162,14 @@ private:
         QTest::keyClick(m_form.editor(), Qt::Key_F5, key);
         // The prompt comes once the markers were described, the statement starts as it closes;
         // unasked, it starts once they were described.
-        QTest::qWaitFor(
-            [&] {
-                const QString state = m_form->statusText(1);
-                return script.done() && (asks || (!state.isEmpty() && !state.startsWith("Conn")));
-            },
-            60000);
+        if (!QTest::qWaitFor(
+                [&] {
+                    const QString state = m_form->statusText(1);
+                    return script.done()
+                        && (asks || (!state.isEmpty() && !state.startsWith("Conn")));
+                },
+                60000))
+            return false;
         return m_form.waitIdle() && m_form->statusText(1).startsWith("Select Complete")
             && script.unexpected == 0;
     }
