@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <optional>
+#include <stdexcept>
 #include <thread>
 
 namespace Catalog {
@@ -223,6 +224,10 @@ Outcome perform(Work &work, std::shared_ptr<ConnectionHandle> &link,
     std::optional<CatalogReader> reader;
     const std::function<CatalogReader &()> connect = [&]() -> CatalogReader & {
         if (!reader) {
+            // A read its owner gave up on (the window closed) opens no connection: the process
+            // may be ending, and the driver's libraries with it.
+            if (cancel && cancel->isCancelled())
+                throw std::runtime_error("The catalog read was called off");
             if (!link)
                 link = std::make_shared<ConnectionHandle>(
                     work.alias, work.user, work.password, work.settings.timeoutSeconds);
